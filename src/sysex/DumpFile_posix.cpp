@@ -1,0 +1,41 @@
+#include "sysex/DumpFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/Failure.h"
+
+namespace sysex {
+
+std::string CannotOpenText(const std::string& pathUtf8) {
+    return kelvane::FormatText("ファイル %s は開けません", pathUtf8);
+}
+
+DumpFile::DumpFile(const std::string& pathUtf8) : path_(pathUtf8), handle_(-1) {
+    // O_NONBLOCK so that a FIFO cannot hang the window at open; only regular files are read,
+    // which also keeps endless devices such as /dev/zero out.
+    const int fd = ::open(pathUtf8.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) throw kelvane::Failure(CannotOpenText(path_));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw kelvane::Failure(CannotOpenText(path_));
+    }
+    handle_ = fd;
+}
+
+DumpFile::~DumpFile() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+std::size_t DumpFile::Read(std::uint8_t* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) throw kelvane::Failure(CannotOpenText(path_));
+    }
+}
+
+}  // namespace sysex

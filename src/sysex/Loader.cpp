@@ -1,0 +1,128 @@
+#include "sysex/Loader.h"
+
+#include <cstring>
+#include <memory>
+
+#include "common/Failure.h"
+#include "sysex/DumpFile.h"
+#include "sysex/Store.h"
+
+namespace sysex {
+
+namespace {
+constexpr std::uint8_t kF0 = 0xF0;
+constexpr std::uint8_t kF7 = 0xF7;
+// Large enough that a 65 MB dump takes some 65 reads; small enough to stay in cache.
+constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
+}  // namespace
+
+bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
+    std::size_t pos = 0;
+    while (pos < size && !stopped_) {
+        if (!inMessage_) {
+            const void* found = std::memchr(data + pos, kF0, size - pos);
+            if (found == nullptr) return true;
+            if (next_ == MaxSysEx) {
+                stopped_ = true;
+                result_.stoppedAtLimit = true;
+                return false;
+            }
+            pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data);
+            inMessage_ = true;
+            overflowing_ = false;
+            length_ = 0;
+        }
+        // Inside a message: everything up to the next F7 belongs to it, a further F0 included.
+        const void* found = std::memchr(data + pos, kF7, size - pos);
+        const std::size_t end =
+            found ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data) : size;
+        const std::size_t chunk = end - pos;
+        if (!overflowing_) {
+            if (chunk <= MaxStoredLength - length_) {
+                std::memcpy(&SysExData[next_][length_], data + pos, chunk);
+                length_ += chunk;
+            } else {
+                overflowing_ = true;
+            }
+        }
+        if (found == nullptr) return true;
+        if (overflowing_) {
+            ++result_.droppedTooLong;
+        } else {
+            SysExData[next_][length_] = kF7;
+            SysExLen[next_] = static_cast<std::uint16_t>(length_);
+            ++next_;
+        }
+        inMessage_ = false;
+        pos = end + 1;
+    }
+    return !stopped_;
+}
+
+ScanResult DumpScanner::Finish() {
+    if (inMessage_) {
+        result_.droppedUnterminated = true;
+        inMessage_ = false;
+    }
+    result_.stored = next_;
+    return result_;
+}
+
+ScanResult ScanDump(const std::uint8_t* data, std::size_t size) {
+    DumpScanner scanner;
+    scanner.Feed(data, size);
+    const ScanResult result = scanner.Finish();
+    SysExCount = result.stored;
+    return result;
+}
+
+ScanResult LoadDumpFile(const std::string& pathUtf8) {
+    DumpFile file(pathUtf8);
+    // One buffer per load, not per message; the slots themselves are the destination.
+    const auto buffer = std::make_unique<std::uint8_t[]>(kReadBlockSize);
+    DumpScanner scanner;
+    try {
+        for (;;) {
+            const std::size_t got = file.Read(buffer.get(), kReadBlockSize);
+            if (got == 0 || !scanner.Feed(buffer.get(), got)) break;
+        }
+    } catch (...) {
+        // Slots below the scan position now hold new messages; only these are valid.
+        SysExCount = scanner.Stored();
+        throw;
+    }
+    const ScanResult result = scanner.Finish();
+    SysExCount = result.stored;
+    return result;
+}
+
+std::string ListLine(int index) {
+    std::string number = std::to_string(index + 1);
+    if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
+    std::string line = number;
+    if (SysExData[index][1] == 0x42) line += " 42H";
+    line += " " + std::to_string(SysExLen[index]) + "Byte";
+    return line;
+}
+
+std::string DroppedNotice(const ScanResult& result) {
+    std::string text;
+    auto add = [&text](const std::string& sentence) {
+        if (!text.empty()) text += "\n";
+        text += sentence;
+    };
+    if (result.droppedTooLong > 0) {
+        add("65535 バイトを超えるメッセージ " + std::to_string(result.droppedTooLong) +
+            " 件は長すぎるため読み込みませんでした");
+    }
+    if (result.droppedUnterminated) {
+        add("ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした");
+    }
+    if (result.stoppedAtLimit) {
+        add("メッセージは " + std::to_string(MaxSysEx) + " 件までしか記録できないため、" +
+            std::to_string(MaxSysEx + 1) + " 件目以降は読み込みませんでした");
+    }
+    return text;
+}
+
+}  // namespace sysex
