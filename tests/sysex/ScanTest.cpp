@@ -1,0 +1,180 @@
+// The dump scan: which bytes become messages, and what lands in the store.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ScanCase {
+    const char* name;
+    Bytes file;
+    std::vector<Bytes> messages;  // each with its F0 and F7
+    std::vector<std::string> lines;
+};
+
+class ScanTable : public ::testing::TestWithParam<ScanCase> {
+protected:
+    void SetUp() override { sysex::ResetStoreForTests(); }
+};
+
+TEST_P(ScanTable, StoresEachF0ToF7RunAsOneMessage) {
+    const ScanCase& c = GetParam();
+    const auto result = sysex::ScanDump(c.file.data(), c.file.size());
+    ASSERT_EQ(sysex::SysExCount, static_cast<int>(c.messages.size()));
+    EXPECT_FALSE(result.DroppedAnything());
+    for (std::size_t k = 0; k < c.messages.size(); ++k) {
+        const Bytes& m = c.messages[k];
+        EXPECT_EQ(sysex::SysExLen[k], m.size() - 1) << "message " << k;
+        EXPECT_EQ(Bytes(sysex::SysExData[k], sysex::SysExData[k] + m.size()), m) << "message " << k;
+        EXPECT_EQ(sysex::ListLine(static_cast<int>(k)), c.lines[k]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dumps, ScanTable,
+    ::testing::Values(
+        ScanCase{"Empty", {}, {}, {}},
+        ScanCase{"NoF0", {0x00, 0x41, 0xF7, 0x90, 0x3C}, {}, {}},
+        ScanCase{"ShortestMessage", {0xF0, 0xF7}, {{0xF0, 0xF7}}, {"0001 1Byte"}},
+        ScanCase{"KorgGetsMarker", {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7},
+                 {{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}}, {"0001 42H 5Byte"}},
+        ScanCase{"OnlyByteOneCounts", {0xF0, 0x43, 0x10, 0x4C, 0x42, 0xF7},
+                 {{0xF0, 0x43, 0x10, 0x4C, 0x42, 0xF7}}, {"0001 5Byte"}},
+        // A second F0 before the F7 is data, not a new message.
+        ScanCase{"InnerF0IsData", {0xF0, 0x41, 0xF0, 0x42, 0xF7},
+                 {{0xF0, 0x41, 0xF0, 0x42, 0xF7}}, {"0001 4Byte"}},
+        ScanCase{"JunkAroundAndStrayF7",
+                 {0x12, 0xF7, 0xF0, 0x7E, 0xF7, 0x90, 0xF7, 0xFE, 0xF0, 0x42, 0x01, 0xF7, 0x00},
+                 {{0xF0, 0x7E, 0xF7}, {0xF0, 0x42, 0x01, 0xF7}},
+                 {"0001 2Byte", "0002 42H 3Byte"}},
+        // Status and real-time bytes inside a message are stored as they are.
+        ScanCase{"StatusBytesInside", {0xF0, 0x90, 0xF8, 0xFF, 0xF7},
+                 {{0xF0, 0x90, 0xF8, 0xFF, 0xF7}}, {"0001 4Byte"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+Bytes Message(std::size_t storedLength, std::uint8_t fill = 0x11) {
+    Bytes m(storedLength + 1, fill);
+    m.front() = 0xF0;
+    m.back() = 0xF7;
+    return m;
+}
+
+Bytes Concat(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+class Scan : public ::testing::Test {
+protected:
+    void SetUp() override { sysex::ResetStoreForTests(); }
+};
+
+TEST_F(Scan, NumbersHaveFourDigitsUntilTheyNeedMore) {
+    std::vector<Bytes> parts(1000, Bytes{0xF0, 0xF7});
+    const Bytes file = Concat(parts);
+    sysex::ScanDump(file.data(), file.size());
+    ASSERT_EQ(sysex::SysExCount, 1000);
+    EXPECT_EQ(sysex::ListLine(9), "0010 1Byte");
+    EXPECT_EQ(sysex::ListLine(99), "0100 1Byte");
+    EXPECT_EQ(sysex::ListLine(999), "1000 1Byte");
+}
+
+TEST_F(Scan, StoredLengthCountsF0ButNotF7) {
+    const Bytes file = Message(1024, 0x42);
+    sysex::ScanDump(file.data(), file.size());
+    ASSERT_EQ(sysex::SysExCount, 1);
+    EXPECT_EQ(sysex::SysExLen[0], 1024);
+    EXPECT_EQ(sysex::ListLine(0), "0001 42H 1024Byte");
+}
+
+TEST_F(Scan, LongestMessageFitsItsSlotExactly) {
+    const Bytes file = Concat({Message(65535), Message(3)});
+    const auto result = sysex::ScanDump(file.data(), file.size());
+    EXPECT_FALSE(result.DroppedAnything());
+    ASSERT_EQ(sysex::SysExCount, 2);
+    EXPECT_EQ(sysex::SysExLen[0], 65535);
+    EXPECT_EQ(sysex::SysExData[0][65535], 0xF7);
+    EXPECT_EQ(sysex::SysExLen[1], 3);
+}
+
+TEST_F(Scan, MessageTooLongForItsSlotIsDroppedWholeAndScanGoesOn) {
+    const Bytes file = Concat({Message(2), Message(65536), Message(70000), Message(4, 0x22)});
+    const auto result = sysex::ScanDump(file.data(), file.size());
+    EXPECT_EQ(result.droppedTooLong, 2);
+    ASSERT_EQ(sysex::SysExCount, 2);
+    EXPECT_EQ(sysex::SysExLen[1], 4);
+    EXPECT_EQ(Bytes(sysex::SysExData[1], sysex::SysExData[1] + 5), Message(4, 0x22));
+    EXPECT_NE(sysex::DroppedNotice(result).find("65535 バイトを超えるメッセージ 2 件"), std::string::npos);
+}
+
+TEST_F(Scan, MessageCutByEndOfFileIsNotStored) {
+    const Bytes file = Concat({Message(5), Bytes{0xF0, 0x41, 0x10}});
+    const auto result = sysex::ScanDump(file.data(), file.size());
+    EXPECT_TRUE(result.droppedUnterminated);
+    EXPECT_EQ(sysex::SysExCount, 1);
+    EXPECT_NE(sysex::DroppedNotice(result).find("途切れた"), std::string::npos);
+}
+
+TEST_F(Scan, StopsAfterThousandMessagesAndSaysSo) {
+    std::vector<Bytes> parts(1003, Message(2));
+    const Bytes file = Concat(parts);
+    const auto result = sysex::ScanDump(file.data(), file.size());
+    EXPECT_TRUE(result.stoppedAtLimit);
+    EXPECT_EQ(sysex::SysExCount, 1000);
+    EXPECT_EQ(sysex::DroppedNotice(result),
+              "メッセージは 1000 件までしか記録できないため、1001 件目以降は読み込みませんでした");
+}
+
+TEST_F(Scan, ExactlyThousandMessagesWithTrailingJunkDropsNothing) {
+    std::vector<Bytes> parts(1000, Message(2));
+    parts.push_back({0x00, 0xF7, 0x12});
+    const Bytes file = Concat(parts);
+    const auto result = sysex::ScanDump(file.data(), file.size());
+    EXPECT_FALSE(result.DroppedAnything());
+    EXPECT_EQ(sysex::SysExCount, 1000);
+    EXPECT_EQ(sysex::DroppedNotice(result), "");
+}
+
+TEST_F(Scan, BlockBoundariesAnywhereGiveTheSameStore) {
+    const Bytes file = Concat({Bytes{0x01}, Message(300, 0x33), Bytes{0xF7, 0x02}, Message(7, 0x44),
+                               Message(70000), Message(1)});
+    for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{4096}}) {
+        sysex::ResetStoreForTests();
+        sysex::DumpScanner scanner;
+        for (std::size_t pos = 0; pos < file.size(); pos += block)
+            scanner.Feed(file.data() + pos, std::min(block, file.size() - pos));
+        const auto result = scanner.Finish();
+        ASSERT_EQ(result.stored, 3) << "block " << block;
+        EXPECT_EQ(result.droppedTooLong, 1) << "block " << block;
+        EXPECT_EQ(sysex::SysExLen[0], 300);
+        EXPECT_EQ(sysex::SysExLen[1], 7);
+        EXPECT_EQ(sysex::SysExLen[2], 1);
+        EXPECT_EQ(Bytes(sysex::SysExData[1], sysex::SysExData[1] + 8), Message(7, 0x44));
+    }
+}
+
+TEST_F(Scan, ShorterLoadLeavesLaterSlotsAsTheyWere) {
+    const Bytes five = Concat({Message(3, 1), Message(3, 2), Message(3, 3), Message(3, 4), Message(3, 5)});
+    sysex::ScanDump(five.data(), five.size());
+    const Bytes two = Concat({Message(2, 6), Message(2, 7)});
+    sysex::ScanDump(two.data(), two.size());
+    EXPECT_EQ(sysex::SysExCount, 2);
+    EXPECT_EQ(sysex::SysExData[1][1], 7);
+    EXPECT_EQ(sysex::SysExData[2][1], 3);
+    EXPECT_EQ(sysex::SysExLen[4], 3);
+}
+
+TEST(DroppedNotice, SaysNothingWhenNothingWasDropped) {
+    EXPECT_EQ(sysex::DroppedNotice({}), "");
+}
+
+}  // namespace
