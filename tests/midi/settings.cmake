@@ -1,5 +1,9 @@
 # The settings store: the contract every registry store must meet (run here over the file store),
-# the file store's own behaviour, and the settings logic over it.
+# the file store's own behaviour, and the settings logic over it. These run where the file store
+# is the platform's store; on Windows the registry store instantiates reg_contract.cpp itself.
+if(WIN32)
+  return()
+endif()
 add_executable(midi_settings_tests
   reg_contract.cpp reg_contract.h
   reg_file_store_test.cpp
