@@ -11,6 +11,9 @@
 #include "WinFiles.h"
 #include "smf/FileOutput.h"
 #include "smf/InOutError.h"
+#include "smf/SmfWriter.h"
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
 
 namespace {
 
@@ -55,6 +58,28 @@ TEST_F(WinFileOutput, WritesAFileWhoseNameNoAnsiCodePageHolds) {
     file.Write(bytes.data(), bytes.size());
     file.Close();
     EXPECT_EQ(testsupport::ReadAll(path), bytes);
+}
+
+// A dump loaded and saved again, both under names outside every ANSI code page: the whole road
+// through both Win32 file layers.
+TEST_F(WinFileOutput, ExportsALoadedDumpAsTheExactFile) {
+    sysex::ResetStoreForTests();
+    auto dumpName = wintest::NameOutsideCodePages();
+    dumpName += ".syx";
+    auto songName = wintest::NameOutsideCodePages();
+    songName += ".mid";
+    wintest::WriteWholeFile(dir.Path() / dumpName, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    sysex::LoadDumpFile(Utf8(dir.Path() / dumpName));
+    wintest::WriteWholeFile(dir.Path() / songName, Bytes(100, 0xAA));
+    smf::ExportStore(Utf8(dir.Path() / songName));
+    const Bytes expected{
+        0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06,  // "MThd", header length 6
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x30,              // format 0, one track, division 48
+        0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x0C,  // "MTrk", track length 12
+        0x60, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7,  // delta 96, F0, length 5, data and F7
+        0x30, 0xFF, 0x2F, 0x00,                          // End of Track after 48 ticks
+    };
+    EXPECT_EQ(testsupport::ReadAll(dir.Path() / songName), expected);
 }
 
 TEST_F(WinFileOutput, ReplacesALongerFileAndLetsOthersReadEveryByteAsWritten) {
