@@ -6,6 +6,7 @@
 #include <QStyle>
 
 #include "ui/Form1.h"
+#include "ui/MessageList.h"
 #include "ui/Notice.h"
 #include "ui/Scaling.h"
 

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <vector>
@@ -55,6 +56,16 @@ public:
 
 private:
     QWidget* window_;
+};
+
+// "MIDI OUT" in a 15-pixel Courier fills its 89 pixels with Windows' tight check-box spacing;
+// Qt's default spacing would push the caption's first letter out of the box.
+class TightCheckBoxStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_CheckBoxLabelSpacing) return 2;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
 };
 
 void SetTextColor(QWidget* widget, const QColor& color) {
@@ -159,6 +170,9 @@ void TForm1::CreateControls() {
     EXC_SW = new QCheckBox(QStringLiteral("MIDI OUT"), pnlColumnHeading);
     place(EXC_SW, 5, 5, 89, 17);
     EXC_SW->setLayoutDirection(Qt::RightToLeft);  // caption left of the box
+    auto* tight = new TightCheckBoxStyle;
+    tight->setParent(EXC_SW);
+    EXC_SW->setStyle(tight);
     EXC_SW->setChecked(false);
     EXC_SW->setEnabled(true);
 
