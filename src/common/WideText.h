@@ -1,0 +1,48 @@
+#pragma once
+// Text conversions at the edge of the Win32 API (Windows builds only). Our strings are UTF-8;
+// Windows takes paths as UTF-16 through its "W" calls, and those are the only calls that reach
+// every file name: the "A" calls go through the ANSI code page and fail on names outside it.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvane {
+
+// UTF-16 for a UTF-8 text. Nothing when the text is not valid UTF-8 or holds a NUL, which a
+// Win32 call would silently take as the end of the name; GetLastError() then tells which.
+inline std::optional<std::wstring> WideFromUtf8(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return std::nullopt;
+    }
+    if (text.empty()) return std::wstring();
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (length <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length) != length) {
+        return std::nullopt;
+    }
+    return wide;
+}
+
+// UTF-8 for a text in the given code page (CP_ACP for what the "A" calls return). Bytes the
+// code page cannot map come out as the replacement character rather than failing.
+inline std::string Utf8FromCodePage(std::string_view text, UINT codePage) {
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    const int wideLength = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+    if (wideLength <= 0) return std::string();
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), wideLength);
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string();
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,184 @@
+#include "midi/AlsaOutput.h"
+
+#include <alsa/asoundlib.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/BackendFailure.h"
+#include "midi/QueuedPort.h"
+#include "midi/WirePacer.h"
+
+namespace midi {
+
+namespace {
+
+// How long a port may refuse data (pool full) before the message counts as failed.
+constexpr auto StallLimit = std::chrono::seconds(5);
+
+std::string NoDeviceText(std::size_t device) {
+    return "ALSA の出力デバイス " + std::to_string(device) + " はありません";
+}
+
+int Check(int result, const char* operation) {
+    if (result < 0) throw BackendFailure("ALSA", operation, snd_strerror(result), result);
+    return result;
+}
+
+void SilentErrorHandler(const char*, int, const char*, int, const char*, ...) {}
+
+void SilenceAlsaLib() {
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(SilentErrorHandler); });
+}
+
+struct AlsaDevice {
+    int client = 0;
+    int port = 0;
+    std::string name;
+    bool hardware = false;
+};
+
+class SeqHandle {
+public:
+    explicit SeqHandle(int streams) {
+        Check(snd_seq_open(&seq_, "default", streams, 0), "snd_seq_open");
+    }
+    ~SeqHandle() {
+        if (seq_) snd_seq_close(seq_);
+    }
+    SeqHandle(const SeqHandle&) = delete;
+    SeqHandle& operator=(const SeqHandle&) = delete;
+    snd_seq_t* get() const { return seq_; }
+
+private:
+    snd_seq_t* seq_ = nullptr;
+};
+
+std::vector<AlsaDevice> ListDevices() {
+    SeqHandle seq(SND_SEQ_OPEN_OUTPUT);
+    const int self = Check(snd_seq_client_id(seq.get()), "snd_seq_client_id");
+
+    snd_seq_client_info_t* client;
+    snd_seq_port_info_t* port;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&port);
+
+    constexpr unsigned wanted = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+    std::vector<AlsaDevice> devices;
+    snd_seq_client_info_set_client(client, -1);
+    while (snd_seq_query_next_client(seq.get(), client) >= 0) {
+        const int id = snd_seq_client_info_get_client(client);
+        // The system client's timer and announce ports are not instruments.
+        if (id == self || id == SND_SEQ_CLIENT_SYSTEM) continue;
+        snd_seq_port_info_set_client(port, id);
+        snd_seq_port_info_set_port(port, -1);
+        while (snd_seq_query_next_port(seq.get(), port) >= 0) {
+            const unsigned caps = snd_seq_port_info_get_capability(port);
+            if ((caps & wanted) != wanted || (caps & SND_SEQ_PORT_CAP_NO_EXPORT)) continue;
+            devices.push_back({id, snd_seq_port_info_get_port(port),
+                               snd_seq_port_info_get_name(port),
+                               (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0});
+        }
+    }
+    return devices;
+}
+
+class AlsaSink final : public MessageSink {
+public:
+    explicit AlsaSink(const AlsaDevice& device)
+        : seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.hardware) {
+        Check(snd_seq_set_client_name(seq_.get(), "Kelvane"), "snd_seq_set_client_name");
+        port_ = Check(snd_seq_create_simple_port(seq_.get(), "Kelvane out",
+                                                 SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC |
+                                                     SND_SEQ_PORT_TYPE_APPLICATION),
+                      "snd_seq_create_simple_port");
+        Check(snd_seq_connect_to(seq_.get(), port_, device.client, device.port),
+              "snd_seq_connect_to");
+    }
+
+    void Deliver(std::span<const std::uint8_t> message) override {
+        for (std::size_t offset = 0; offset < message.size(); offset += AlsaChunkBytes) {
+            const auto chunk = message.subspan(offset, std::min(AlsaChunkBytes, message.size() - offset));
+            if (paced_) std::this_thread::sleep_for(pacer_.Reserve(chunk.size(), WirePacer::Clock::now()));
+            SendChunk(chunk);
+        }
+    }
+
+private:
+    void SendChunk(std::span<const std::uint8_t> chunk) {
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        snd_seq_ev_set_source(&event, port_);
+        snd_seq_ev_set_subs(&event);
+        snd_seq_ev_set_direct(&event);
+        // alsa-lib only reads the bytes; its setter just lacks const.
+        snd_seq_ev_set_sysex(&event, static_cast<unsigned>(chunk.size()),
+                             const_cast<std::uint8_t*>(chunk.data()));
+        const auto deadline = std::chrono::steady_clock::now() + StallLimit;
+        for (;;) {
+            const int result = snd_seq_event_output_direct(seq_.get(), &event);
+            if (result >= 0) return;
+            // A full kernel pool clears as the device takes bytes; anything else is final.
+            if ((result != -EAGAIN && result != -ENOMEM) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                Check(result, "snd_seq_event_output_direct");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    SeqHandle seq_;
+    int port_ = 0;
+    WirePacer pacer_;
+    bool paced_;
+};
+
+class AlsaOutputService final : public OutputService {
+public:
+    AlsaOutputService() { SilenceAlsaLib(); }
+
+    std::size_t CountDevices() override {
+        try {
+            devices_ = ListDevices();
+        } catch (const BackendFailure&) {
+            // No sequencer on this machine: it simply offers no device.
+            devices_.clear();
+        }
+        return devices_.size();
+    }
+
+    std::string DeviceName(std::size_t device) override {
+        if (device >= devices_.size()) {
+            throw kelvane::Failure(NoDeviceText(device));
+        }
+        return devices_[device].name;
+    }
+
+    OpenResult Open(std::size_t device) override {
+        if (device >= devices_.size()) {
+            return {NoSuchDevice, NoDeviceText(device), nullptr};
+        }
+        try {
+            return {0, {}, std::make_unique<QueuedPort>(std::make_unique<AlsaSink>(devices_[device]))};
+        } catch (const BackendFailure& failure) {
+            return {failure.Code(), failure.what(), nullptr};
+        }
+    }
+
+private:
+    std::vector<AlsaDevice> devices_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputService> MakeAlsaOutputService() {
+    return std::make_unique<AlsaOutputService>();
+}
+
+}  // namespace midi

@@ -1,0 +1,26 @@
+#pragma once
+// Output through the ALSA sequencer (libasound2), the usual way MIDI leaves a Linux machine.
+//
+// Devices are the writable, subscribable ports of every other sequencer client, "Midi Through"
+// included, in client and port order, named by their port name as `aconnect -o` shows it.
+// Each open port is a sequencer client of its own, subscribed to the device, sending every
+// message as consecutive direct SysEx events of at most ChunkBytes bytes: one event above
+// about 16 KiB is refused by alsa-lib, and scheduled events of 64 KiB overflow the kernel pool.
+// Hardware ports are paced at the MIDI wire rate (see WirePacer.h).
+//
+// Without a sequencer (no /dev/snd, no permission) the service lists no device and prints
+// nothing: alsa-lib's own error printing is switched off for the whole process, and every
+// failing call is reported through BackendFailure instead.
+
+#include <cstddef>
+#include <memory>
+
+#include "midi/OutputService.h"
+
+namespace midi {
+
+inline constexpr std::size_t AlsaChunkBytes = 256;
+
+std::unique_ptr<OutputService> MakeAlsaOutputService();
+
+}  // namespace midi

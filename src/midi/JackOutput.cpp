@@ -1,0 +1,265 @@
+#include "midi/JackOutput.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/BackendFailure.h"
+#include "midi/QueuedPort.h"
+
+namespace midi {
+
+namespace {
+
+// Big enough for the longest stored message (64 KiB) and its length header several times over.
+constexpr std::size_t RingBytes = std::size_t{1} << 18;
+// How long the server may take no bytes at all before a waiting message counts as failed.
+constexpr auto StallLimit = std::chrono::seconds(5);
+constexpr auto PollInterval = std::chrono::milliseconds(1);
+
+using LengthHeader = std::uint32_t;
+
+void SilentPrinter(const char*) {}
+
+void SilenceLibJack() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function(SilentPrinter);
+        jack_set_info_function(SilentPrinter);
+    });
+}
+
+std::string StatusText(jack_status_t status) {
+    if (status & JackServerFailed) return "サーバーに接続できません";
+    if (status & JackServerError) return "サーバーとの通信に失敗しました";
+    if (status & JackNameNotUnique) return "クライアント名が使われています";
+    if (status & JackVersionError) return "サーバーのバージョンが合いません";
+    return "状態 " + std::to_string(static_cast<int>(status));
+}
+
+jack_client_t* OpenClient(const char* name) {
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open(name, JackNoStartServer, &status);
+    if (!client) {
+        throw BackendFailure("JACK", "jack_client_open", StatusText(status),
+                             static_cast<int>(status) ? -static_cast<int>(status) : -EIO);
+    }
+    return client;
+}
+
+std::string NoDeviceText(std::size_t device) {
+    return "JACK の出力デバイス " + std::to_string(device) + " はありません";
+}
+
+// libjack returns 0 on success, sometimes an errno value, and often just -1.
+void Check(int result, const char* operation) {
+    if (result == 0) return;
+    const int code = result < 0 ? -result : result;
+    throw BackendFailure("JACK", operation, code == 1 ? "" : std::strerror(code), -code);
+}
+
+std::vector<std::string> ListDevices() {
+    jack_client_t* client = OpenClient("Kelvane list");
+    std::vector<std::string> devices;
+    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
+        for (const char** port = ports; *port; ++port) devices.emplace_back(*port);
+        jack_free(ports);
+    }
+    jack_client_close(client);
+    return devices;
+}
+
+class JackSink final : public MessageSink {
+public:
+    explicit JackSink(const std::string& device) {
+        try {
+            client_ = OpenClient("Kelvane");
+            port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+            if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
+            ring_ = jack_ringbuffer_create(RingBytes);
+            if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
+            Check(jack_set_process_callback(client_, &JackSink::Process, this),
+                  "jack_set_process_callback");
+            jack_on_info_shutdown(client_, &JackSink::Shutdown, this);
+            Check(jack_activate(client_), "jack_activate");
+            const int connected = jack_connect(client_, jack_port_name(port_), device.c_str());
+            if (connected != EEXIST) Check(connected, "jack_connect");
+        } catch (...) {
+            Close();
+            throw;
+        }
+    }
+
+    ~JackSink() override { Close(); }
+
+    void Deliver(std::span<const std::uint8_t> message) override {
+        const LengthHeader length = static_cast<LengthHeader>(message.size());
+        const std::size_t needed = sizeof length + message.size();
+        if (gone_.load(std::memory_order_acquire)) throw kelvane::Failure(JackServerGoneText);
+        WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= needed; });
+
+        // The whole record becomes readable at once, so the callback never sees half a
+        // message and splits only where the port buffer forces it.
+        jack_ringbuffer_data_t parts[2];
+        jack_ringbuffer_get_write_vector(ring_, parts);
+        std::size_t written = 0;
+        auto put = [&](const void* from, std::size_t count) {
+            const auto* bytes = static_cast<const char*>(from);
+            while (count > 0) {
+                std::size_t at = written;
+                int part = 0;
+                if (at >= parts[0].len) {
+                    at -= parts[0].len;
+                    part = 1;
+                }
+                const std::size_t room = std::min(count, parts[part].len - at);
+                std::memcpy(parts[part].buf + at, bytes, room);
+                bytes += room;
+                count -= room;
+                written += room;
+            }
+        };
+        put(&length, sizeof length);
+        put(message.data(), message.size());
+        jack_ringbuffer_write_advance(ring_, needed);
+        produced_ += needed;
+    }
+
+    void Drain() override {
+        WaitFor([&] { return consumed_.load(std::memory_order_acquire) == produced_; });
+    }
+
+private:
+    // Polls, because the process callback may not signal anyone. Fails when the server has
+    // gone, or has taken nothing for StallLimit.
+    template <typename Ready>
+    void WaitFor(Ready ready) {
+        auto progress = consumed_.load(std::memory_order_acquire);
+        auto deadline = std::chrono::steady_clock::now() + StallLimit;
+        while (!ready()) {
+            if (gone_.load(std::memory_order_acquire)) {
+                throw kelvane::Failure(JackServerGoneText);
+            }
+            const auto now = consumed_.load(std::memory_order_acquire);
+            if (now != progress) {
+                progress = now;
+                deadline = std::chrono::steady_clock::now() + StallLimit;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                throw BackendFailure("JACK", "送信", "サーバーがデータを受け取りません", -ETIMEDOUT);
+            }
+            std::this_thread::sleep_for(PollInterval);
+        }
+    }
+
+    // Realtime thread: only ring reads, port-buffer writes and one atomic store.
+    static int Process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<JackSink*>(arg);
+        void* buffer = jack_port_get_buffer(self->port_, frames);
+        jack_midi_clear_buffer(buffer);
+        std::uint64_t taken = 0;
+        jack_nframes_t event = 0;
+        for (;;) {
+            if (self->remaining_ == 0) {
+                if (jack_ringbuffer_read_space(self->ring_) < sizeof(LengthHeader)) break;
+                LengthHeader length;
+                jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&length), sizeof length);
+                // A message that still fits whole into an empty buffer waits for the next cycle
+                // rather than being split.
+                const std::size_t room = jack_midi_max_event_size(buffer);
+                if (event > 0 && length > room) break;
+                jack_ringbuffer_read_advance(self->ring_, sizeof length);
+                taken += sizeof length;
+                self->remaining_ = length;
+                if (length == 0) continue;
+            }
+            const std::size_t room = jack_midi_max_event_size(buffer);
+            const std::size_t count = std::min<std::size_t>(self->remaining_, room);
+            if (count == 0) break;
+            const jack_nframes_t time = std::min(event, frames - 1);
+            jack_midi_data_t* slot = jack_midi_event_reserve(buffer, time, count);
+            if (!slot) break;
+            jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(slot), count);
+            self->remaining_ -= count;
+            taken += count;
+            ++event;
+        }
+        if (taken) self->consumed_.fetch_add(taken, std::memory_order_release);
+        return 0;
+    }
+
+    static void Shutdown(jack_status_t, const char*, void* arg) {
+        static_cast<JackSink*>(arg)->gone_.store(true, std::memory_order_release);
+    }
+
+    void Close() {
+        if (client_) {
+            jack_deactivate(client_);
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+        if (ring_) {
+            jack_ringbuffer_free(ring_);
+            ring_ = nullptr;
+        }
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    jack_ringbuffer_t* ring_ = nullptr;
+    std::size_t remaining_ = 0;                 // process callback only
+    std::uint64_t produced_ = 0;                // port thread only
+    std::atomic<std::uint64_t> consumed_{0};   // written by the callback
+    std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
+};
+
+class JackOutputService final : public OutputService {
+public:
+    JackOutputService() { SilenceLibJack(); }
+
+    std::size_t CountDevices() override {
+        try {
+            devices_ = ListDevices();
+        } catch (const BackendFailure&) {
+            // No server running: JACK simply offers no device.
+            devices_.clear();
+        }
+        return devices_.size();
+    }
+
+    std::string DeviceName(std::size_t device) override {
+        if (device >= devices_.size()) {
+            throw kelvane::Failure(NoDeviceText(device));
+        }
+        return devices_[device];
+    }
+
+    OpenResult Open(std::size_t device) override {
+        if (device >= devices_.size()) {
+            return {NoSuchDevice, NoDeviceText(device), nullptr};
+        }
+        try {
+            return {0, {}, std::make_unique<QueuedPort>(std::make_unique<JackSink>(devices_[device]))};
+        } catch (const BackendFailure& failure) {
+            return {failure.Code(), failure.what(), nullptr};
+        }
+    }
+
+private:
+    std::vector<std::string> devices_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputService> MakeJackOutputService() {
+    return std::make_unique<JackOutputService>();
+}
+
+}  // namespace midi

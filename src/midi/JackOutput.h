@@ -1,0 +1,27 @@
+#pragma once
+// Output through JACK (libjack): the MIDI input ports of other JACK clients.
+//
+// Only a server that is already running is used, never started; which server follows libjack's
+// usual rule (the JACK_DEFAULT_SERVER environment variable, else "default"). Without a server
+// the service lists no device and prints nothing: libjack's error and info printing are
+// switched off for the whole process, and every failing call is reported through
+// BackendFailure instead.
+//
+// Each open port is a JACK client of its own with one MIDI output port connected to the
+// device. The port's thread copies each whole message into a lock-free ring buffer; the
+// process callback moves bytes from the ring into the port buffer and never allocates, locks,
+// logs or waits. A message is split only when it is larger than a whole port buffer, into
+// consecutive events that carry its bytes in order.
+
+#include <memory>
+
+#include "midi/OutputService.h"
+
+namespace midi {
+
+// Status().lastError of a port whose server has gone away.
+inline constexpr const char* JackServerGoneText = "JACK サーバーが停止したため送信できません";
+
+std::unique_ptr<OutputService> MakeJackOutputService();
+
+}  // namespace midi

@@ -1,0 +1,76 @@
+#pragma once
+// The program's one MIDI output port and the port selector's entries.
+//
+// Port index: entry 0 of the selector is "(None)" (no port); entry k >= 1 is output device
+// k - 1 of the installed service. The window's handlers are thin wrappers around these calls;
+// all of them run on the window's thread, and none waits for a device.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "midi/OutputService.h"
+
+namespace midi {
+
+// Devices listed, taken once when the entries are read. At most 255 so that every port index
+// fits the one-byte setting.
+extern std::uint8_t DeviceCount;
+// Port index of the current selection; 0 means no port. May lie beyond the list when the
+// remembered index names a device that has gone.
+extern std::int32_t OutDeviceIndex;
+// The open port; empty when none is open.
+extern std::unique_ptr<OutputPort> MidiOutHandle;
+
+// GM System On: universal non-real-time, all devices (7F), General MIDI 1 on.
+inline constexpr std::array<std::uint8_t, 6> GMSystemOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+
+inline constexpr std::size_t MaxListedDevices = 255;
+inline constexpr std::size_t MaxEntryChars = 32;
+inline constexpr std::string_view NoPortEntry = "(None)";
+
+// Replaces the service the port uses; the platform's own one is made on first use otherwise.
+// Closes the open port first, since it came from the old service.
+void InstallOutputService(std::unique_ptr<OutputService> service);
+OutputService& CurrentOutputService();
+
+// How many of `reported` devices are listed: all of them up to 255, else the first 255.
+std::uint8_t ListedDeviceCount(std::size_t reported);
+
+// A device name as its entry shows it: up to the first NUL, at most 32 characters (UTF-8 code
+// points, so a name is never cut inside a character).
+std::string EntryText(std::string_view name);
+
+// The entry of a device whose name cannot be read, so that entry k still stands for device k - 1.
+std::string UnreadableEntryText(std::size_t device);
+
+// The selector's entries: "(None)", then one per listed device in device order. Sets
+// DeviceCount. Never throws for a device's name.
+std::vector<std::string> ReadPortEntries();
+
+// Closes the open port, then opens device p - 1 when p >= 1. Returns 0 when the port is open or
+// p is 0, otherwise the service's non-zero code (also for p beyond the list or below 0).
+int OpenPortIndex(std::int32_t p);
+
+// Start-up: OutDeviceIndex := the remembered port index, then opens it; returns the outcome.
+// The window then selects entry OutDeviceIndex (none when there is no such entry) and ticks
+// "MIDI OUT" exactly when the outcome is 0, leaving its enabled state alone.
+int StartPort(std::uint8_t rememberedIndex);
+
+// A choice in the selector: OutDeviceIndex := the chosen entry, then opens it; returns the
+// outcome. The window then ticks and enables "MIDI OUT" exactly when the outcome is 0, sends
+// GMSystemOn through ExcOut, and saves the low 8 bits of OutDeviceIndex.
+int ChangePort(std::int32_t chosenEntry);
+
+// Hands bytes 0 to lastIndex over to the open port, which sends them in the background.
+// Does nothing when no port is open or lastIndex < 0. Never reports a failure.
+void SendOnOpenPort(const std::uint8_t* bytes, std::int32_t lastIndex);
+
+// Back to the state at process start: no port, no service installed, counters zero. Tests only.
+void ResetPortStateForTests();
+
+}  // namespace midi

@@ -1,0 +1,49 @@
+#pragma once
+// The part every backend's port shares: a queue of copied messages and one thread that hands
+// them, one after another, to the backend's MessageSink.
+//
+// The caller's thread only copies and enqueues, so Send returns at once whatever the device
+// does. The port's thread owns the sink from the moment the port is made. Destroying the port
+// only tells that thread to finish: it delivers what is queued, drains the sink, destroys it
+// (closing the device) and ends on its own, so closing never cuts a message and never waits.
+
+#include <memory>
+#include <span>
+
+#include "midi/OutputService.h"
+
+namespace midi {
+
+// The device-facing half of a port. Every call comes from the port's own thread.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+
+    // Passes one whole message on to the device. Throws kelvane::Failure when the device
+    // refuses it or has gone; the port then counts the message as failed and goes on.
+    virtual void Deliver(std::span<const std::uint8_t> message) = 0;
+
+    // Returns once the device holds every byte delivered so far (for sinks that buffer).
+    // Throws kelvane::Failure when buffered bytes can no longer reach the device.
+    virtual void Drain() {}
+};
+
+class QueuedPort final : public OutputPort {
+public:
+    explicit QueuedPort(std::unique_ptr<MessageSink> sink);
+    ~QueuedPort() override;
+
+    QueuedPort(const QueuedPort&) = delete;
+    QueuedPort& operator=(const QueuedPort&) = delete;
+
+    void Send(std::span<const std::uint8_t> message) override;
+    bool WaitUntilSent(std::chrono::milliseconds timeout) override;
+    PortStatus Status() const override;
+
+    struct State;  // shared by the port and its thread; the last of the two frees it
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace midi

@@ -1,0 +1,54 @@
+#include "sysex/DumpFile.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "common/Failure.h"
+#include "common/WideText.h"
+
+namespace sysex {
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+std::string CannotOpenText(const std::string& pathUtf8) {
+    return kelvane::FormatText("ファイル %s は開けません", pathUtf8);
+}
+
+DumpFile::DumpFile(const std::string& pathUtf8)
+    : path_(pathUtf8), handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {
+    const auto widePath = kelvane::WideFromUtf8(pathUtf8);
+    if (!widePath) throw kelvane::Failure(CannotOpenText(path_));
+    // Share mode 0: the open fails while anyone else holds the file, and nobody else can open
+    // it while the loader reads, so the dump cannot change under the scan.
+    const HANDLE file = ::CreateFileW(widePath->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw kelvane::Failure(CannotOpenText(path_));
+    // Only files on disk: a pipe could hang the window, and devices such as NUL or CON are no
+    // dumps.
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        throw kelvane::Failure(CannotOpenText(path_));
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+}
+
+DumpFile::~DumpFile() {
+    if (AsHandle(handle_) != INVALID_HANDLE_VALUE) ::CloseHandle(AsHandle(handle_));
+}
+
+std::size_t DumpFile::Read(std::uint8_t* buffer, std::size_t size) {
+    // ReadFile counts in DWORDs; a shorter read is fine, the caller reads on.
+    const auto request = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000u));
+    DWORD got = 0;
+    if (!::ReadFile(AsHandle(handle_), buffer, request, &got, nullptr)) {
+        throw kelvane::Failure(CannotOpenText(path_));
+    }
+    return got;
+}
+
+}  // namespace sysex

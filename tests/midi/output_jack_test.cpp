@@ -1,0 +1,221 @@
+// Real transmission through a JACK server (the `jack` fixture) into the recording receiver.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+
+#include "JackProcesses.h"
+#include "midi/JackOutput.h"
+#include "midi/Port.h"
+
+namespace midi {
+namespace {
+
+using kelvane::testing::JackReceiver;
+using kelvane::testing::JackTestServer;
+using Bytes = std::vector<std::uint8_t>;
+using std::chrono::milliseconds;
+
+constexpr auto Patience = std::chrono::seconds(30);
+
+std::string UniqueName(const char* stem) {
+    static std::atomic<int> counter{0};
+    return std::string(stem) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+// A SysEx message of exactly `size` bytes (F0, data, F7) whose data tells messages apart.
+Bytes Message(std::size_t size, std::uint8_t seed) {
+    Bytes message(size);
+    message.front() = 0xF0;
+    for (std::size_t i = 1; i + 1 < size; ++i) message[i] = static_cast<std::uint8_t>((i * 7 + seed) & 0x7F);
+    message.back() = 0xF7;
+    return message;
+}
+
+// The device number of the receiver's port in the service's list.
+std::size_t DeviceOf(OutputService& service, const JackReceiver& receiver) {
+    const std::size_t count = service.CountDevices();
+    for (std::size_t device = 0; device < count; ++device) {
+        if (service.DeviceName(device) == receiver.PortName()) return device;
+    }
+    throw std::runtime_error("the receiver " + receiver.PortName() + " is not listed");
+}
+
+std::unique_ptr<OutputPort> OpenReceiver(OutputService& service, const JackReceiver& receiver) {
+    OpenResult opened = service.Open(DeviceOf(service, receiver));
+    if (opened.code != 0) throw std::runtime_error("open failed: " + opened.error);
+    return std::move(opened.port);
+}
+
+// Checks that every message boundary is also an event boundary: no event holds parts of two
+// messages. Returns how many events each message took.
+std::vector<std::size_t> EventsPerMessage(const std::vector<kelvane::testing::ReceivedEvent>& events,
+                                          const std::vector<std::size_t>& sizes) {
+    std::vector<std::size_t> counts;
+    std::size_t event = 0;
+    for (const std::size_t size : sizes) {
+        std::size_t taken = 0;
+        std::size_t count = 0;
+        while (taken < size && event < events.size()) {
+            taken += events[event++].size;
+            ++count;
+        }
+        EXPECT_EQ(taken, size) << "an event straddles the end of message " << counts.size();
+        counts.push_back(count);
+    }
+    EXPECT_EQ(event, events.size());
+    return counts;
+}
+
+TEST(JackOutput, ListsTheMidiInputsOfOtherClients) {
+    kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    const std::size_t before = service->CountDevices();
+    EXPECT_NO_THROW(DeviceOf(*service, receiver));
+
+    // An open port of ours is a MIDI output: it never shows up in the list.
+    auto port = OpenReceiver(*service, receiver);
+    EXPECT_EQ(service->CountDevices(), before);
+    for (std::size_t device = 0; device < before; ++device) {
+        EXPECT_NE(service->DeviceName(device).rfind("Kelvane", 0), 0u) << service->DeviceName(device);
+    }
+}
+
+TEST(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    auto port = OpenReceiver(*service, receiver);
+
+    const std::vector<std::size_t> sizes{6, 1000, 20000, 65536, 6};
+    Bytes expected;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const Bytes message = Message(sizes[i], static_cast<std::uint8_t>(i));
+        port->Send(message);
+        expected.insert(expected.end(), message.begin(), message.end());
+    }
+    ASSERT_TRUE(port->WaitUntilSent(Patience));
+    EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
+    const PortStatus status = port->Status();
+    EXPECT_EQ(status.handedOver, 5u);
+    EXPECT_EQ(status.sent, 5u);
+    EXPECT_EQ(status.failed, 0u);
+    EXPECT_EQ(status.lastError, "");
+
+    ASSERT_EQ(receiver.Stop(), 0);
+    const auto counts = EventsPerMessage(receiver.Events(), sizes);
+    // Small messages travel as one event each; 64 KiB exceeds any port buffer and is split.
+    EXPECT_EQ(counts[0], 1u);
+    EXPECT_EQ(counts[1], 1u);
+    EXPECT_GT(counts[3], 1u);
+    EXPECT_EQ(counts[4], 1u);
+}
+
+TEST(JackOutput, HundredMessagesBackToBackAllArriveInOrder) {
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    auto port = OpenReceiver(*service, receiver);
+
+    std::vector<std::size_t> sizes;
+    Bytes expected;
+    for (int i = 0; i < 100; ++i) {
+        sizes.push_back(6 + static_cast<std::size_t>(i) * 53);
+        const Bytes message = Message(sizes.back(), static_cast<std::uint8_t>(i));
+        port->Send(message);
+        expected.insert(expected.end(), message.begin(), message.end());
+    }
+    EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
+    ASSERT_EQ(receiver.Stop(), 0);
+    EventsPerMessage(receiver.Events(), sizes);
+}
+
+TEST(JackOutput, ChoosingThePortThroughThePortLogicSendsGmSystemOn) {
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    ResetPortStateForTests();
+    const auto entries = ReadPortEntries();
+    const auto entry = std::find(entries.begin(), entries.end(), receiver.PortName());
+    ASSERT_NE(entry, entries.end());
+
+    ASSERT_EQ(ChangePort(static_cast<std::int32_t>(entry - entries.begin())), 0);
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    EXPECT_EQ(receiver.WaitForBytes(6, Patience), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+
+    // "(None)" closes the port: a message handed over now goes nowhere.
+    ASSERT_TRUE(MidiOutHandle->WaitUntilSent(Patience));
+    ASSERT_EQ(ChangePort(0), 0);
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    std::this_thread::sleep_for(milliseconds(200));
+    ResetPortStateForTests();
+    EXPECT_EQ(receiver.Bytes().size(), 6u);
+}
+
+TEST(JackOutput, SendAndCloseReturnAtOnceAndClosingNeverCutsAMessage) {
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    auto port = OpenReceiver(*service, receiver);
+    const Bytes big = Message(65536, 3);
+
+    const auto start = std::chrono::steady_clock::now();
+    port->Send(big);
+    const auto handedOver = std::chrono::steady_clock::now();
+    port.reset();
+    const auto closed = std::chrono::steady_clock::now();
+    const std::size_t arrivedAtClose = receiver.Bytes().size();
+
+    // 64 KiB take several hundred milliseconds through the dummy driver; neither call waits.
+    EXPECT_LT(handedOver - start, milliseconds(50));
+    EXPECT_LT(closed - handedOver, milliseconds(50));
+    EXPECT_LT(arrivedAtClose, big.size());
+    EXPECT_EQ(receiver.WaitForBytes(big.size(), Patience), big);
+}
+
+TEST(JackOutput, OpeningAPortThatHasGoneFails) {
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    const std::size_t device = DeviceOf(*service, receiver);
+    ASSERT_EQ(receiver.Stop(), 0);
+
+    const OpenResult opened = service->Open(device);
+    EXPECT_NE(opened.code, 0);
+    EXPECT_EQ(opened.error, "JACK の jack_connect が失敗しました");
+    EXPECT_EQ(opened.port, nullptr);
+}
+
+TEST(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
+    const std::string fixtureServer = kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
+    JackTestServer server(UniqueName("kelvane-dying"));
+    setenv("JACK_DEFAULT_SERVER", server.Name().c_str(), 1);
+    struct Restore {
+        std::string name;
+        ~Restore() { setenv("JACK_DEFAULT_SERVER", name.c_str(), 1); }
+    } restore{fixtureServer};
+
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    auto port = OpenReceiver(*service, receiver);
+    port->Send(Message(65536, 1));
+    server.Kill();
+
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i) port->Send(Message(1000, static_cast<std::uint8_t>(i)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(50));
+
+    // The port's thread notices and gives up on every message instead of waiting forever.
+    ASSERT_TRUE(port->WaitUntilSent(Patience));
+    const PortStatus status = port->Status();
+    EXPECT_EQ(status.handedOver, 11u);
+    EXPECT_EQ(status.sent + status.failed, 11u);
+    EXPECT_GE(status.failed, 10u);
+    EXPECT_EQ(status.lastError, JackServerGoneText);
+
+    const auto closing = std::chrono::steady_clock::now();
+    port.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, milliseconds(50));
+}
+
+}  // namespace
+}  // namespace midi

@@ -1,0 +1,53 @@
+#include "Bytes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace kelvane::vm {
+
+std::vector<std::uint8_t> MakeMessage(std::size_t totalBytes, unsigned seed) {
+    std::vector<std::uint8_t> message(totalBytes);
+    message.front() = 0xF0;
+    for (std::size_t i = 1; i + 1 < totalBytes; ++i) {
+        message[i] = static_cast<std::uint8_t>((i * 31 + i / 128 + seed * 17) & 0x7F);
+    }
+    message.back() = 0xF7;
+    return message;
+}
+
+void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
+namespace {
+
+std::string HexAround(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    const std::size_t from = offset >= 8 ? offset - 8 : 0;
+    const std::size_t to = std::min(bytes.size(), offset + 8);
+    std::string text;
+    for (std::size_t i = from; i < to; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+        text += (i == offset ? "[" : " ") + std::string(hex) + (i == offset ? "]" : "");
+    }
+    return text;
+}
+
+}  // namespace
+
+testing::AssertionResult SameBytes(const std::vector<std::uint8_t>& expected,
+                                   const std::vector<std::uint8_t>& actual) {
+    const auto [expectedAt, actualAt] =
+        std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+    if (expectedAt == expected.end() && actualAt == actual.end()) {
+        return testing::AssertionSuccess();
+    }
+    const auto offset = static_cast<std::size_t>(expectedAt - expected.begin());
+    return testing::AssertionFailure()
+           << "expected " << expected.size() << " bytes, got " << actual.size()
+           << "; first difference at offset " << offset << "\n  expected:" << HexAround(expected, offset)
+           << "\n  actual:  " << HexAround(actual, offset);
+}
+
+}  // namespace kelvane::vm

@@ -1,0 +1,121 @@
+#include "RawMidiReader.h"
+
+#include <poll.h>
+
+#include <array>
+#include <stdexcept>
+
+namespace kelvane::vm {
+
+namespace {
+
+// The kernel refuses rawmidi buffers above 1 MiB; the largest burst a check sends in one go
+// (ten 64 KiB messages) fits with room to spare even when the reading thread falls behind.
+constexpr std::size_t kBufferBytes = 1024 * 1024;
+
+void Check(int result, const char* operation) {
+    if (result < 0) {
+        throw std::runtime_error(std::string(operation) + ": " + snd_strerror(result));
+    }
+}
+
+}  // namespace
+
+RawMidiReader::RawMidiReader(const std::string& device) {
+    Check(snd_rawmidi_open(&input_, nullptr, device.c_str(), SND_RAWMIDI_NONBLOCK),
+          "snd_rawmidi_open");
+    snd_rawmidi_params_t* params = nullptr;
+    try {
+        Check(snd_rawmidi_params_malloc(&params), "snd_rawmidi_params_malloc");
+        Check(snd_rawmidi_params_current(input_, params), "snd_rawmidi_params_current");
+        Check(snd_rawmidi_params_set_buffer_size(input_, params, kBufferBytes),
+              "snd_rawmidi_params_set_buffer_size");
+        Check(snd_rawmidi_params(input_, params), "snd_rawmidi_params");
+        snd_rawmidi_params_free(params);
+        params = nullptr;
+        // A read triggers the input; virmidi drops events that arrive before that. The device
+        // is still empty, so this read can only report that nothing is there yet.
+        std::uint8_t byte = 0;
+        const ssize_t got = snd_rawmidi_read(input_, &byte, 1);
+        if (got != -EAGAIN) {
+            throw std::runtime_error("virmidi input not empty before the first send");
+        }
+    } catch (...) {
+        if (params != nullptr) snd_rawmidi_params_free(params);
+        snd_rawmidi_close(input_);
+        throw;
+    }
+    lastArrival_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this] { ReadLoop(); });
+}
+
+RawMidiReader::~RawMidiReader() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    thread_.join();
+    snd_rawmidi_close(input_);
+}
+
+void RawMidiReader::ReadLoop() {
+    std::array<pollfd, 4> fds{};
+    const int fdCount = snd_rawmidi_poll_descriptors(input_, fds.data(), fds.size());
+    std::array<std::uint8_t, 4096> chunk{};
+    bool more = false;
+    for (;;) {
+        // A short poll keeps the stop request answered without a wake-up pipe.
+        if (!more) poll(fds.data(), static_cast<nfds_t>(fdCount), 20);
+        // One chunk per turn of the lock, so that DeliveredCount gets its answer while a long
+        // burst is still coming in.
+        std::lock_guard lock(mutex_);
+        if (stop_) return;
+        const ssize_t got = snd_rawmidi_read(input_, chunk.data(), chunk.size());
+        more = got > 0;
+        if (more) {
+            received_.insert(received_.end(), chunk.begin(), chunk.begin() + got);
+            lastArrival_ = std::chrono::steady_clock::now();
+            arrived_.notify_all();
+        }
+    }
+}
+
+std::vector<std::uint8_t> RawMidiReader::WaitFor(std::size_t byteCount,
+                                                 std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_for(lock, timeout, [&] { return received_.size() >= byteCount; });
+    return received_;
+}
+
+std::vector<std::uint8_t> RawMidiReader::WaitQuiet(std::chrono::milliseconds quietFor) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        const auto quietUntil = lastArrival_ + quietFor;
+        if (std::chrono::steady_clock::now() >= quietUntil) return received_;
+        arrived_.wait_until(lock, quietUntil);
+    }
+}
+
+std::size_t RawMidiReader::QueryStatusLocked() {
+    snd_rawmidi_status_t* status = nullptr;
+    Check(snd_rawmidi_status_malloc(&status), "snd_rawmidi_status_malloc");
+    const int result = snd_rawmidi_status(input_, status);
+    const std::size_t waiting = snd_rawmidi_status_get_avail(status);
+    overruns_ += snd_rawmidi_status_get_xruns(status);
+    snd_rawmidi_status_free(status);
+    Check(result, "snd_rawmidi_status");
+    return waiting;
+}
+
+std::size_t RawMidiReader::DeliveredCount() {
+    std::lock_guard lock(mutex_);
+    return received_.size() + QueryStatusLocked();
+}
+
+std::size_t RawMidiReader::Overruns() {
+    std::lock_guard lock(mutex_);
+    QueryStatusLocked();
+    return overruns_;
+}
+
+}  // namespace kelvane::vm

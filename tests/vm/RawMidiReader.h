@@ -1,0 +1,64 @@
+#pragma once
+// Reads everything that reaches a virmidi rawmidi input, from its own thread, so that the test
+// sees exactly the bytes the sequencer delivered to the virmidi port.
+//
+// virmidi hands bytes over at memory speed and drops whatever does not fit the rawmidi buffer,
+// and it passes nothing on until the input has been triggered by a read. So the constructor
+// raises the buffer to the kernel's maximum and triggers the input before it returns: construct
+// the reader before anything is sent.
+
+#include <alsa/asoundlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelvane::vm {
+
+class RawMidiReader {
+public:
+    // Throws std::runtime_error naming the failing call when the device cannot be read.
+    explicit RawMidiReader(const std::string& device);
+    ~RawMidiReader();
+    RawMidiReader(const RawMidiReader&) = delete;
+    RawMidiReader& operator=(const RawMidiReader&) = delete;
+
+    // Waits until at least byteCount bytes have arrived or the timeout has passed, and returns
+    // everything received so far (the bytes stay in the reader).
+    std::vector<std::uint8_t> WaitFor(std::size_t byteCount, std::chrono::milliseconds timeout);
+
+    // Waits for quiet (nothing new for quietFor) and returns everything received so far. Used
+    // to show that no stray bytes follow the expected ones.
+    std::vector<std::uint8_t> WaitQuiet(std::chrono::milliseconds quietFor);
+
+    // Every byte that has left the sequencer for this device so far: what the thread has read
+    // plus what still waits in the kernel's buffer. Exact at the moment of the call, because
+    // reads happen only under the same lock.
+    std::size_t DeliveredCount();
+
+    // How many times the kernel's buffer overran since the reader opened, i.e. how often bytes
+    // were lost before we could read them.
+    std::size_t Overruns();
+
+private:
+    void ReadLoop();
+    // Adds the kernel's overrun count (which it clears on every query) to overruns_ and returns
+    // what waits in the kernel's buffer. Called under mutex_.
+    std::size_t QueryStatusLocked();
+
+    snd_rawmidi_t* input_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<std::uint8_t> received_;
+    std::chrono::steady_clock::time_point lastArrival_;
+    bool stop_ = false;
+    std::size_t overruns_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace kelvane::vm

@@ -1,0 +1,138 @@
+// The Win32 SMF file output: wide names, replacing without asking, nothing buffered, and
+// Windows error codes taken straight as the file-error codes.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <optional>
+
+#include "TempDir.h"
+#include "WinFiles.h"
+#include "smf/FileOutput.h"
+#include "smf/InOutError.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using wintest::Utf8;
+
+struct Outcome {
+    int code = 0;
+    std::string text;
+};
+
+Outcome CreateFailure(const std::string& pathUtf8) {
+    try {
+        smf::OutputFile file(pathUtf8);
+        file.Close();
+    } catch (const smf::EInOutError& error) {
+        return {error.Code(), error.what()};
+    }
+    return {0, "(no failure)"};
+}
+
+Bytes ReadThrough(HANDLE handle) {
+    Bytes bytes(4096);
+    DWORD got = 0;
+    ::SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
+    if (!::ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) return {};
+    bytes.resize(got);
+    return bytes;
+}
+
+class WinFileOutput : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+};
+
+TEST_F(WinFileOutput, WritesAFileWhoseNameNoAnsiCodePageHolds) {
+    auto name = wintest::NameOutsideCodePages();
+    name += ".mid";
+    const auto path = dir.Path() / name;
+    smf::OutputFile file(Utf8(path));
+    const Bytes bytes{0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06};
+    file.Write(bytes.data(), bytes.size());
+    file.Close();
+    EXPECT_EQ(testsupport::ReadAll(path), bytes);
+}
+
+TEST_F(WinFileOutput, ReplacesALongerFileAndLetsOthersReadEveryByteAsWritten) {
+    const auto path = dir.File("song.mid");
+    wintest::WriteWholeFile(path, Bytes(1000, 0xAA));
+    smf::OutputFile file(Utf8(path));
+    const wintest::HeldFile reader(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(reader.IsOpen()) << reader.Error();
+    EXPECT_EQ(ReadThrough(reader.Handle()), Bytes{});
+    const Bytes first{0x4D, 0x54};
+    const Bytes second{0x72, 0x6B, 0x00};
+    file.Write(first.data(), first.size());
+    EXPECT_EQ(ReadThrough(reader.Handle()), first);
+    file.Write(second.data(), second.size());
+    EXPECT_EQ(ReadThrough(reader.Handle()), (Bytes{0x4D, 0x54, 0x72, 0x6B, 0x00}));
+    file.Close();
+}
+
+TEST_F(WinFileOutput, CreationFailuresCarryTheSystemsCode) {
+    const auto held = dir.File("held.mid");
+    wintest::WriteWholeFile(held, {0x01});
+    const wintest::HeldFile holder(held, GENERIC_READ, 0);
+    ASSERT_TRUE(holder.IsOpen());
+    const std::string withNul = Utf8(dir.File("a.mid")) + std::string(1, '\0') + "b";
+    struct Case {
+        const char* what;
+        std::string path;
+        int code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"missing folder", Utf8(dir.File("no folder") / "x.mid"), 3, "不正なファイル名です"},
+        {"an existing folder", Utf8(dir.Path()), 5, "ファイルへのアクセスが拒否されました"},
+        {"held elsewhere without sharing", Utf8(held), ERROR_SHARING_VIOLATION, "I/O エラー (32)"},
+        {"a NUL inside the name", withNul, ERROR_INVALID_NAME, "I/O エラー (123)"},
+        {"invalid UTF-8", Utf8(dir.Path()) + "\\bad\xFF.mid", ERROR_NO_UNICODE_TRANSLATION, "I/O エラー (1113)"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = CreateFailure(c.path);
+        EXPECT_EQ(outcome.code, c.code) << c.what;
+        EXPECT_EQ(outcome.text, c.text) << c.what;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.mid")));
+}
+
+TEST_F(WinFileOutput, ReadOnlyTargetIsDeniedAndKeptUnchanged) {
+    const auto path = dir.File("locked.mid");
+    wintest::WriteWholeFile(path, {0x11, 0x22});
+    ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    {
+        const wintest::HeldFile probe(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        if (probe.IsOpen()) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            GTEST_SKIP() << "this user may write read-only files: Wine run as root maps the attribute "
+                            "onto Unix permissions, which root ignores";
+        }
+    }
+    const Outcome outcome = CreateFailure(Utf8(path));
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(outcome.code, 5);
+    EXPECT_EQ(outcome.text, "ファイルへのアクセスが拒否されました");
+    EXPECT_EQ(testsupport::ReadAll(path), (Bytes{0x11, 0x22}));
+}
+
+// Wine maps its Z: drive onto the Unix root, where /dev/full refuses every write as a full
+// disk would. Real Windows has no such device, so there the case is skipped.
+TEST_F(WinFileOutput, FullDiskShowsTheSystemsNumber) {
+    if (!wintest::RunningUnderWine()) GTEST_SKIP() << "only Wine offers a device that is always full";
+    const char* full = "Z:\\dev\\full";
+    smf::OutputFile file(full);
+    const Bytes bytes{0x4D, 0x54, 0x68, 0x64};
+    try {
+        file.Write(bytes.data(), bytes.size());
+        FAIL() << "the write succeeded";
+    } catch (const smf::EInOutError& error) {
+        EXPECT_EQ(error.Code(), ERROR_DISK_FULL);
+        EXPECT_EQ(std::string(error.what()), "I/O エラー (112)");
+    }
+}
+
+}  // namespace
