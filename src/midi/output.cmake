@@ -19,4 +19,6 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     ${CMAKE_CURRENT_LIST_DIR}/JackOutput.h ${CMAKE_CURRENT_LIST_DIR}/JackOutput.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PlatformOutputLinux.cpp)
   list(APPEND KELVANE_MIDI_LIBS PkgConfig::KELVANE_ALSA PkgConfig::KELVANE_JACK)
+elseif(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/output_win.cmake)
 endif()

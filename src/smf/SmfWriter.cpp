@@ -77,6 +77,8 @@ void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const S
 }
 
 void ExportStore(const std::string& pathUtf8) {
+    // A count outside the store is refused before the create would empty an existing file.
+    TrackBodySize(sysex::SysExCount, sysex::SysExLen);
     OutputFile file(pathUtf8);
     WriteSmf(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
     file.Close();

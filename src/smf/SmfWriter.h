@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "smf/FileOutput.h"
+#include "smf/InOutError.h"
 #include "sysex/Store.h"
 
 namespace smf {

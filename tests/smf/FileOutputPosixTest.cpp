@@ -79,7 +79,6 @@ TEST_F(FileOutputPosixTest, ReadOnlyTargetOrFolderIsRefusedAndLeftAsItWas) {
     EXPECT_EQ(testsupport::RunUnprivileged([&] { return ExportOutcome(target, 5, denied); }), Refused);
     EXPECT_EQ(testsupport::RunUnprivileged([&] { return ExportOutcome(Name("read-only/x.mid"), 5, denied); }),
               Refused);
-    EXPECT_EQ(kelvane::FailureDisplayText(denied), denied + ".");
 
     EXPECT_EQ(ReadAll(target), (Bytes{0x01, 0x02, 0x03}));
     EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);

@@ -3,14 +3,18 @@
 // assembled field by field.
 
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 namespace smf::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// F0, storedLength - 1 data bytes that vary with seed (7-bit, so any reader accepts them), F7.
+// F0, storedLength - 1 data bytes counting up from seed (7-bit, so any reader accepts them), F7.
 Bytes PatternMessage(std::uint16_t storedLength, unsigned seed);
+
+// The whole file in one read (a full store's file is 65 MB).
+Bytes ReadFileBytes(const std::filesystem::path& path);
 
 // Empties the store, then puts message k (F0 ... F7) into slot k and sets SysExCount.
 void FillStore(const std::vector<Bytes>& messages);

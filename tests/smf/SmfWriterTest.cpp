@@ -113,11 +113,20 @@ TEST_F(ExportStoreTest, FullStoreOfLongestMessagesIsSavedWhole) {
     for (unsigned k = 0; k < sysex::MaxSysEx; ++k) messages.push_back(PatternMessage(65535, k));
     FillStore(messages);
     ExportStore(Name("full.mid"));
-    const Bytes file = ReadAll(Name("full.mid"));
+    const Bytes file = ReadFileBytes(Name("full.mid"));
     ASSERT_EQ(file.size(), 26u + 1000u * 65540u);
     // Track length 65,540,004 = 03 E8 0F A4.
     EXPECT_EQ(Bytes(file.begin() + 18, file.begin() + 22), (Bytes{0x03, 0xE8, 0x0F, 0xA4}));
     EXPECT_TRUE(file == ExpectedFile(messages));  // EXPECT_EQ would print 65 MB on failure
+}
+
+TEST_F(ExportStoreTest, CountOutsideTheStoreLeavesAnExistingFileAlone) {
+    dir_.Write("keep.mid", {0x01});
+    for (const std::int32_t count : {-1, sysex::MaxSysEx + 1}) {
+        sysex::SysExCount = count;
+        EXPECT_THROW(ExportStore(Name("keep.mid")), std::invalid_argument) << count;
+    }
+    EXPECT_EQ(ReadAll(Name("keep.mid")), Bytes{0x01});
 }
 
 TEST_F(ExportStoreTest, RefusedNamesCreateNothing) {

@@ -66,8 +66,7 @@ void RawMidiReader::ReadLoop() {
     for (;;) {
         // A short poll keeps the stop request answered without a wake-up pipe.
         if (!more) poll(fds.data(), static_cast<nfds_t>(fdCount), 20);
-        // One chunk per turn of the lock, so that DeliveredCount gets its answer while a long
-        // burst is still coming in.
+        // One chunk per turn of the lock, so that waiters see a long burst as it comes in.
         std::lock_guard lock(mutex_);
         if (stop_) return;
         const ssize_t got = snd_rawmidi_read(input_, chunk.data(), chunk.size());
@@ -96,25 +95,18 @@ std::vector<std::uint8_t> RawMidiReader::WaitQuiet(std::chrono::milliseconds qui
     }
 }
 
-std::size_t RawMidiReader::QueryStatusLocked() {
+void RawMidiReader::AddOverrunsLocked() {
     snd_rawmidi_status_t* status = nullptr;
     Check(snd_rawmidi_status_malloc(&status), "snd_rawmidi_status_malloc");
     const int result = snd_rawmidi_status(input_, status);
-    const std::size_t waiting = snd_rawmidi_status_get_avail(status);
     overruns_ += snd_rawmidi_status_get_xruns(status);
     snd_rawmidi_status_free(status);
     Check(result, "snd_rawmidi_status");
-    return waiting;
-}
-
-std::size_t RawMidiReader::DeliveredCount() {
-    std::lock_guard lock(mutex_);
-    return received_.size() + QueryStatusLocked();
 }
 
 std::size_t RawMidiReader::Overruns() {
     std::lock_guard lock(mutex_);
-    QueryStatusLocked();
+    AddOverrunsLocked();
     return overruns_;
 }
 

@@ -36,20 +36,14 @@ public:
     // to show that no stray bytes follow the expected ones.
     std::vector<std::uint8_t> WaitQuiet(std::chrono::milliseconds quietFor);
 
-    // Every byte that has left the sequencer for this device so far: what the thread has read
-    // plus what still waits in the kernel's buffer. Exact at the moment of the call, because
-    // reads happen only under the same lock.
-    std::size_t DeliveredCount();
-
     // How many times the kernel's buffer overran since the reader opened, i.e. how often bytes
     // were lost before we could read them.
     std::size_t Overruns();
 
 private:
     void ReadLoop();
-    // Adds the kernel's overrun count (which it clears on every query) to overruns_ and returns
-    // what waits in the kernel's buffer. Called under mutex_.
-    std::size_t QueryStatusLocked();
+    // Adds the kernel's overrun count, which it clears on every query, to overruns_.
+    void AddOverrunsLocked();
 
     snd_rawmidi_t* input_ = nullptr;
     std::mutex mutex_;

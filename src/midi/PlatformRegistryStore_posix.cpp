@@ -1,0 +1,7 @@
+#include "midi/RegFileStore.h"
+
+namespace midi {
+
+std::unique_ptr<RegistryStore> MakePlatformRegistryStore() { return std::make_unique<RegFileStore>(); }
+
+}  // namespace midi

@@ -1,0 +1,334 @@
+#include "midi/RegText.h"
+
+#include <algorithm>
+
+namespace midi {
+
+namespace {
+
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view Spaces = " \t";
+// regedit keeps wrapped hex lines within 80 characters, the "\" included.
+constexpr std::size_t WrapColumn = 77;
+
+std::string_view TrimLeft(std::string_view text) {
+    const auto at = text.find_first_not_of(Spaces);
+    return at == std::string_view::npos ? std::string_view{} : text.substr(at);
+}
+
+std::string_view TrimRight(std::string_view text) {
+    const auto at = text.find_last_not_of(Spaces);
+    return at == std::string_view::npos ? std::string_view{} : text.substr(0, at + 1);
+}
+
+char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// 1 to maxDigits hexadecimal digits, the whole text.
+std::optional<std::uint32_t> ParseHexNumber(std::string_view text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits) return std::nullopt;
+    std::uint32_t number = 0;
+    for (char c : text) {
+        const int digit = HexDigit(c);
+        if (digit < 0) return std::nullopt;
+        number = number * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return number;
+}
+
+std::string HexText(std::uint32_t number, int minDigits) {
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string text;
+    do {
+        text.insert(text.begin(), Digits[number % 16]);
+        number /= 16;
+    } while (number != 0);
+    if (static_cast<int>(text.size()) < minDigits) text.insert(0, static_cast<std::size_t>(minDigits) - text.size(), '0');
+    return text;
+}
+
+// A quoted string at the start of `text` ("..." with \\ and \" escapes). Returns the unescaped
+// bytes and leaves `text` after the closing quote.
+std::optional<std::string> TakeQuoted(std::string_view& text) {
+    if (text.empty() || text.front() != '"') return std::nullopt;
+    std::string bytes;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            text.remove_prefix(i + 1);
+            return bytes;
+        }
+        if (c == '\\') {
+            if (i + 1 == text.size() || (text[i + 1] != '\\' && text[i + 1] != '"')) return std::nullopt;
+            ++i;
+        }
+        bytes.push_back(text[i]);
+    }
+    return std::nullopt;
+}
+
+std::string Quoted(std::string_view bytes) {
+    std::string text = "\"";
+    for (char c : bytes) {
+        if (c == '\\' || c == '"') text.push_back('\\');
+        text.push_back(c);
+    }
+    text.push_back('"');
+    return text;
+}
+
+std::optional<std::vector<std::uint8_t>> ParseHexList(std::string_view text) {
+    std::vector<std::uint8_t> bytes;
+    text = TrimRight(TrimLeft(text));
+    if (text.empty()) return bytes;
+    while (true) {
+        const auto comma = text.find(',');
+        const auto item = TrimRight(TrimLeft(text.substr(0, comma)));
+        const auto byte = ParseHexNumber(item, 2);
+        if (!byte) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(*byte));
+        if (comma == std::string_view::npos) return bytes;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80                   ? 1
+                                   : lead >= 0xC2 && lead <= 0xDF ? 2
+                                   : lead >= 0xE0 && lead <= 0xEF ? 3
+                                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                  : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        // Overlong forms, UTF-16 surrogates and code points beyond U+10FFFF.
+        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+// A REG_SZ may be written as "text" only when reading that text back gives the same bytes.
+bool FitsQuotedString(const std::vector<std::uint8_t>& data) {
+    if (data.empty() || data.back() != 0) return false;
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
+    const bool hasControl = std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+    return !hasControl && IsValidUtf8(text);
+}
+
+std::optional<RegValue> ParseValue(std::string_view text) {
+    RegValue value;
+    if (text.front() == '@') {
+        text.remove_prefix(1);
+    } else {
+        auto name = TakeQuoted(text);
+        if (!name) return std::nullopt;
+        value.name = std::move(*name);
+    }
+    text = TrimLeft(text);
+    if (text.empty() || text.front() != '=') return std::nullopt;
+    text = TrimRight(TrimLeft(text.substr(1)));
+
+    if (!text.empty() && text.front() == '"') {
+        auto string = TakeQuoted(text);
+        if (!string || !text.empty()) return std::nullopt;
+        value.type = RegSz;
+        value.data.assign(string->begin(), string->end());
+        value.data.push_back(0);
+        return value;
+    }
+    if (text.starts_with("dword:")) {
+        const auto number = ParseHexNumber(text.substr(6), 8);
+        if (!number) return std::nullopt;
+        value.type = RegDword;
+        for (int shift = 0; shift < 32; shift += 8) value.data.push_back(static_cast<std::uint8_t>(*number >> shift));
+        return value;
+    }
+    std::string_view list;
+    if (text.starts_with("hex:")) {
+        value.type = RegBinary;
+        list = text.substr(4);
+    } else if (text.starts_with("hex(")) {
+        const auto close = text.find("):");
+        if (close == std::string_view::npos) return std::nullopt;
+        const auto type = ParseHexNumber(text.substr(4, close - 4), 8);
+        if (!type) return std::nullopt;
+        value.type = *type;
+        list = text.substr(close + 2);
+    } else {
+        return std::nullopt;
+    }
+    auto bytes = ParseHexList(list);
+    if (!bytes) return std::nullopt;
+    value.data = std::move(*bytes);
+    return value;
+}
+
+bool IsBlank(const RegLine& line) {
+    return line.kind == RegLine::Kind::Other && line.physical.size() == 1 && TrimLeft(line.physical[0]).empty();
+}
+
+}  // namespace
+
+bool IsStorableName(std::string_view name) { return name.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos; }
+
+std::optional<RegDocument> ParseRegText(std::string_view text) {
+    RegDocument document;
+    if (text.starts_with(Utf8Bom)) {
+        document.byteOrderMark = true;
+        text.remove_prefix(Utf8Bom.size());
+    }
+    std::vector<std::string_view> physical;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        auto line = text.substr(0, end);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+            if (physical.empty()) document.newline = "\r\n";
+        }
+        physical.push_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    if (physical.empty()) return std::nullopt;
+    const auto header = TrimRight(physical[0]);
+    if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") return std::nullopt;
+    document.header = std::string(physical[0]);
+
+    bool inSection = false;
+    for (std::size_t i = 1; i < physical.size(); ++i) {
+        RegLine line;
+        line.physical.emplace_back(physical[i]);
+        const auto content = TrimRight(TrimLeft(physical[i]));
+        if (content.empty() || content.front() == ';') {
+            line.kind = RegLine::Kind::Other;
+        } else if (content.front() == '[') {
+            if (!content.ends_with(']') || content.size() < 3 || content[1] == '-') return std::nullopt;
+            line.kind = RegLine::Kind::Section;
+            line.keyPath = std::string(content.substr(1, content.size() - 2));
+            inSection = true;
+        } else if (content.front() == '"' || content.front() == '@') {
+            if (!inSection) return std::nullopt;
+            std::string joined(content);
+            // Only hex data wraps: quoted text always ends in '"' and dword data in a digit.
+            while (joined.ends_with('\\')) {
+                if (++i == physical.size()) return std::nullopt;
+                joined.pop_back();
+                joined += TrimRight(TrimLeft(physical[i]));
+                line.physical.emplace_back(physical[i]);
+            }
+            auto value = ParseValue(joined);
+            if (!value) return std::nullopt;
+            line.kind = RegLine::Kind::Value;
+            line.value = std::move(*value);
+        } else {
+            return std::nullopt;
+        }
+        document.lines.push_back(std::move(line));
+    }
+    return document;
+}
+
+std::string FormatRegText(const RegDocument& document) {
+    std::string text;
+    if (document.byteOrderMark) text += Utf8Bom;
+    text += document.header + document.newline;
+    for (const auto& line : document.lines)
+        for (const auto& physical : line.physical) text += physical + document.newline;
+    return text;
+}
+
+std::vector<std::string> FormatValueLines(const RegValue& value) {
+    std::string first = value.name.empty() ? "@=" : Quoted(value.name) + "=";
+    const auto& data = value.data;
+    if (value.type == RegSz && FitsQuotedString(data)) {
+        first += Quoted(std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
+        return {first};
+    }
+    if (value.type == RegDword && data.size() == 4) {
+        const std::uint32_t number = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+        return {first + "dword:" + HexText(number, 8)};
+    }
+    first += value.type == RegBinary ? "hex:" : "hex(" + HexText(value.type, 1) + "):";
+    std::vector<std::string> lines{first};
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        auto& line = lines.back();
+        line += HexText(data[i], 2);
+        if (i + 1 == data.size()) break;
+        line += ',';
+        if (line.size() >= WrapColumn) {
+            line += '\\';
+            lines.emplace_back("  ");
+        }
+    }
+    return lines;
+}
+
+const RegValue* FindValue(const RegDocument& document, std::string_view keyPath, std::string_view name) {
+    const RegValue* found = nullptr;
+    bool inKey = false;
+    for (const auto& line : document.lines) {
+        if (line.kind == RegLine::Kind::Section) inKey = SameName(line.keyPath, keyPath);
+        if (line.kind == RegLine::Kind::Value && inKey && SameName(line.value.name, name)) found = &line.value;
+    }
+    return found;
+}
+
+void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& value) {
+    RegLine formatted;
+    formatted.kind = RegLine::Kind::Value;
+    formatted.physical = FormatValueLines(value);
+    formatted.value = value;
+
+    auto& lines = document.lines;
+    bool inKey = false;
+    bool placed = false;
+    std::optional<std::size_t> insertAt;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind == RegLine::Kind::Section) {
+            inKey = SameName(lines[i].keyPath, keyPath);
+            if (inKey) insertAt = i + 1;
+        } else if (lines[i].kind == RegLine::Kind::Value && inKey) {
+            if (!SameName(lines[i].value.name, value.name)) {
+                insertAt = i + 1;
+            } else if (!placed) {
+                lines[i] = formatted;
+                placed = true;
+            } else {
+                lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i--));
+            }
+        }
+    }
+    if (placed) return;
+    if (insertAt) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(formatted));
+        return;
+    }
+    if (lines.empty() || !IsBlank(lines.back())) lines.push_back(RegLine{RegLine::Kind::Other, {""}, {}, {}});
+    lines.push_back(RegLine{RegLine::Kind::Section, {"[" + std::string(keyPath) + "]"}, std::string(keyPath), {}});
+    lines.push_back(std::move(formatted));
+}
+
+}  // namespace midi

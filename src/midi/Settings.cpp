@@ -1,0 +1,79 @@
+#include "midi/Settings.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/Failure.h"
+
+namespace midi {
+
+std::uint8_t InPortSetting = 0;
+std::uint8_t OutPortSetting = 0;
+
+namespace {
+
+constexpr char WriteFailureText[] = "'%s' の設定に失敗しました";
+constexpr char TypeFailureText[] = "'%s' のデータ型が不正です";
+constexpr char ReadFailureText[] = "'%s' の取得に失敗しました";
+
+[[noreturn]] void Fail(const char* pattern, const char* valueName) {
+    throw kelvane::Failure(kelvane::FormatText(pattern, valueName));
+}
+
+void SaveByte(RegistryKey* key, const char* name, std::uint8_t byte) {
+    if (key == nullptr || key->SetValue(name, RegBinary, &byte, 1) != RegSuccess) Fail(WriteFailureText, name);
+}
+
+void LoadByte(RegistryKey* key, const char* name, std::uint8_t& byte) {
+    RegType type = RegNone;
+    std::uint32_t sizeBytes = 0;
+    if (key == nullptr || key->QueryValueInfo(name, type, sizeBytes) != RegSuccess) return;
+    if (type == RegSz || type == RegExpandSz || type == RegDword || sizeBytes > 1) Fail(TypeFailureText, name);
+    // Reading straight into the setting with the size just found: a value that has grown in
+    // between fails the read instead of overrunning the byte.
+    if (key->QueryValue(name, type, &byte, sizeBytes) != RegSuccess) Fail(ReadFailureText, name);
+}
+
+}  // namespace
+
+void MIDI_Reg(std::uint8_t mode, RegistryStore& store) {
+    std::unique_ptr<RegistryKey> key;
+    store.CreateKey(SettingsKeyName, key);
+    if (mode == SaveMode) {
+        SaveByte(key.get(), InPortValueName, InPortSetting);
+        SaveByte(key.get(), OutPortValueName, OutPortSetting);
+    } else if (mode == LoadMode) {
+        LoadByte(key.get(), InPortValueName, InPortSetting);
+        LoadByte(key.get(), OutPortValueName, OutPortSetting);
+    }
+}
+
+void SettingsStartupStep(const ModeRunner& init) {
+    InPortSetting = 0;
+    OutPortSetting = 0;
+    if (!MarkerFilePresent()) init(SaveMode);
+    init(LoadMode);
+}
+
+void PortChangeSave(int portIndex, const ModeRunner& init) {
+    OutPortSetting = static_cast<std::uint8_t>(portIndex);
+    init(SaveMode);
+}
+
+bool MarkerFilePresent() {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(MarkerFileName, ignored);
+}
+
+RegistryStore& DefaultRegistryStore() {
+    static const std::unique_ptr<RegistryStore> store = MakePlatformRegistryStore();
+    return *store;
+}
+
+void ResetSettingsForTests() {
+    InPortSetting = 0;
+    OutPortSetting = 0;
+}
+
+}  // namespace midi

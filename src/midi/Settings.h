@@ -1,0 +1,60 @@
+#pragma once
+// The remembered port: two one-byte settings kept for the current user under the key
+// HKEY_CURRENT_USER\ZORVIK as the one-byte REG_BINARY values "KELV_In" and "KELV_Out".
+//
+// The window reaches all of this through its INIT method (which passes a mode on to MIDI_Reg);
+// the start-up step and the port-change save take that entry as a ModeRunner so that they run
+// through it too. GUI thread only.
+
+#include <cstdint>
+#include <functional>
+
+#include "midi/RegistryStore.h"
+
+namespace midi {
+
+// The output port index chosen last (0 = "(None)") and an input-port byte that nothing uses but
+// every save writes back. 0 at process start.
+extern std::uint8_t InPortSetting;
+extern std::uint8_t OutPortSetting;
+
+inline constexpr char SettingsKeyName[] = "ZORVIK";
+inline constexpr char InPortValueName[] = "KELV_In";
+inline constexpr char OutPortValueName[] = "KELV_Out";
+// Only whether a regular file of this name exists in the current folder is looked at.
+inline constexpr char MarkerFileName[] = "KELVANE.cfg";
+
+inline constexpr std::uint8_t SaveMode = 0;
+inline constexpr std::uint8_t LoadMode = 1;
+
+// Opens (creates) the key first whatever the mode; whether that worked is not looked at, since
+// the value calls that follow fail on their own without a key. Then:
+// - SaveMode writes "KELV_In" then "KELV_Out" as one-byte REG_BINARY; the first failed write
+//   throws kelvane::Failure "'<name>' の設定に失敗しました" (no key open counts as failed).
+// - LoadMode reads "KELV_In" then "KELV_Out". An absent value (or no key) leaves its byte as it
+//   is. REG_SZ, REG_EXPAND_SZ, REG_DWORD or more than one byte throws "'<name>' のデータ型が不正です";
+//   a failed read after a successful inspection throws "'<name>' の取得に失敗しました". A value
+//   of no bytes leaves its byte as it is. The first failure ends the load.
+// - Any other mode does nothing more.
+void MIDI_Reg(std::uint8_t mode, RegistryStore& store);
+
+// The window's INIT: runs MIDI_Reg with the given mode.
+using ModeRunner = std::function<void(std::uint8_t mode)>;
+
+// The settings step of start-up: both bytes := 0; without the marker file a save (so a port
+// remembered earlier is forgotten); then a load. Failures propagate from the runner.
+void SettingsStartupStep(const ModeRunner& init);
+
+// After a port change: OutPortSetting := low 8 bits of the port index, then a save.
+void PortChangeSave(int portIndex, const ModeRunner& init);
+
+// True when "KELVANE.cfg" in the current folder is a regular file (or a link to one).
+bool MarkerFilePresent();
+
+// The process-wide store, made by MakePlatformRegistryStore() at first use.
+RegistryStore& DefaultRegistryStore();
+
+// Both bytes back to 0 as at process start. For tests only.
+void ResetSettingsForTests();
+
+}  // namespace midi

@@ -1,0 +1,299 @@
+// The file store on real files: the text it writes, the regedit files it reads, what it keeps,
+// where it lives, and what it does with broken or unreadable files, full disks and links.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TempDir.h"
+#include "Unprivileged.h"
+#include "midi/RegFileStore.h"
+#include "reg_contract.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string Header = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\ZORVIK]\n";
+
+// A file store in a folder of its own that goes with it.
+class TempFileStore : public midi::RegistryStore {
+public:
+    midi::RegResult CreateKey(const std::string& subKey, std::unique_ptr<midi::RegistryKey>& key) override {
+        return store_.CreateKey(subKey, key);
+    }
+
+private:
+    testsupport::TempDir dir_;
+    midi::RegFileStore store_{dir_.File(midi::RegFileName)};
+};
+
+INSTANTIATE_TEST_SUITE_P(FileStore, RegistryStoreContract,
+                         ::testing::Values(RegistryStoreFactory{
+                             "RegFile", [] { return std::make_unique<TempFileStore>(); }, {}}),
+                         RegistryStoreFactoryName);
+
+std::string ReadText(const fs::path& file) {
+    const auto bytes = testsupport::ReadAll(file);
+    return {bytes.begin(), bytes.end()};
+}
+
+class RegFile : public ::testing::Test {
+protected:
+    std::unique_ptr<midi::RegistryKey> Key(const fs::path& file) {
+        std::unique_ptr<midi::RegistryKey> key;
+        midi::RegFileStore store(file);
+        EXPECT_EQ(store.CreateKey("ZORVIK", key), midi::RegSuccess);
+        return key;
+    }
+    std::unique_ptr<midi::RegistryKey> Key() { return Key(file); }
+    midi::RegResult Set(const std::string& name, midi::RegType type, const Bytes& bytes) {
+        return Key()->SetValue(name, type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    }
+    void WriteFile(const std::string& text) { dir.Write(midi::RegFileName, Bytes(text.begin(), text.end())); }
+    // Type and bytes as a two-step read sees them.
+    std::pair<midi::RegType, Bytes> Read(const std::string& name) {
+        auto key = Key();
+        midi::RegType type = 0;
+        std::uint32_t size = 0;
+        EXPECT_EQ(key->QueryValueInfo(name, type, size), midi::RegSuccess) << name;
+        Bytes bytes(size);
+        EXPECT_EQ(key->QueryValue(name, type, bytes.data(), size), midi::RegSuccess) << name;
+        return {type, bytes};
+    }
+
+    testsupport::TempDir dir;
+    fs::path file = dir.File(midi::RegFileName);
+};
+
+TEST_F(RegFile, WritesEachTypeInRegeditFormAndReadsItBackExactly) {
+    Bytes counting(40);
+    for (std::size_t i = 0; i < counting.size(); ++i) counting[i] = static_cast<std::uint8_t>(i);
+    const struct {
+        std::string name;
+        midi::RegType type;
+        Bytes bytes;
+        std::string line;
+    } cases[] = {
+        {"Bin", midi::RegBinary, {0x03}, R"("Bin"=hex:03)"},
+        {"Empty", midi::RegBinary, {}, R"("Empty"=hex:)"},
+        {"None", midi::RegNone, {0x07}, R"("None"=hex(0):07)"},
+        {"Dword", midi::RegDword, {0x0A, 0x00, 0x00, 0x80}, R"("Dword"=dword:8000000a)"},
+        {"ShortDword", midi::RegDword, {0x03}, R"("ShortDword"=hex(4):03)"},
+        {"Text", midi::RegSz, {'C', ':', '\\', 'D', ' ', '"', 'q', '"', ' ', 0xC3, 0xBC, 0},
+         R"("Text"="C:\\D \"q\" ü")"},
+        {"NoNul", midi::RegSz, {'a', 'b'}, R"("NoNul"=hex(1):61,62)"},
+        {"LineBreak", midi::RegSz, {'a', '\n', 0}, R"("LineBreak"=hex(1):61,0a,00)"},
+        {"NotUtf8", midi::RegSz, {0xFC, 0}, R"("NotUtf8"=hex(1):fc,00)"},
+        {"Expand", midi::RegExpandSz, {'%', 0}, R"("Expand"=hex(2):25,00)"},
+        {"Qword", 11, {1, 2}, R"("Qword"=hex(b):01,02)"},
+        {"", midi::RegBinary, {0xFF}, R"(@=hex:ff)"},
+        {"Say \"hi\"\\", midi::RegBinary, {0x01}, R"("Say \"hi\"\\"=hex:01)"},
+        {"Long", midi::RegBinary, counting,
+         "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
+         "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27"},
+    };
+    std::string expected = Header;
+    for (const auto& c : cases) {
+        ASSERT_EQ(Set(c.name, c.type, c.bytes), midi::RegSuccess) << c.name;
+        expected += c.line + "\n";
+    }
+    EXPECT_EQ(ReadText(file), expected);
+    for (const auto& c : cases) {
+        const auto [type, bytes] = Read(c.name);
+        EXPECT_EQ(type, c.type) << c.name;
+        EXPECT_EQ(bytes, c.bytes) << c.name;
+    }
+}
+
+// A file as regedit or a person might leave it: BOM, CRLF, comments, lower-case key, wrapped hex
+// with spaces, duplicates (the last one counts, as on import), another key in between.
+const std::string HandWritten =
+    "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "; kept by hand\r\n"
+    "[hkey_current_user\\zorvik]\r\n"
+    "\"Wrapped\"=hex(3):01,02,\\\r\n"
+    "  03 , 04\r\n"
+    "\"Short\" = dword:A\r\n"
+    "\"Upper\"=hex:FF,0A\r\n"
+    "\"Dup\"=hex:01\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Other]\r\n"
+    "\"Dup\"=hex:09\r\n"
+    "[HKEY_CURRENT_USER\\ZORVIK]\r\n"
+    "\"Dup\"=hex:02\r\n"
+    "\"Quote\"=\"a\\\\\\\"b\"\r\n"
+    "@=\"default\"\r\n";
+
+TEST_F(RegFile, ReadsRegeditFiles) {
+    WriteFile(HandWritten);
+    const struct {
+        std::string name;
+        midi::RegType type;
+        Bytes bytes;
+    } cases[] = {
+        {"Wrapped", midi::RegBinary, {1, 2, 3, 4}},
+        {"short", midi::RegDword, {0x0A, 0, 0, 0}},
+        {"Upper", midi::RegBinary, {0xFF, 0x0A}},
+        {"Dup", midi::RegBinary, {0x02}},
+        {"Quote", midi::RegSz, {'a', '\\', '"', 'b', 0}},
+        {"", midi::RegSz, {'d', 'e', 'f', 'a', 'u', 'l', 't', 0}},
+    };
+    for (const auto& c : cases) {
+        const auto [type, bytes] = Read(c.name);
+        EXPECT_EQ(type, c.type) << c.name;
+        EXPECT_EQ(bytes, c.bytes) << c.name;
+    }
+}
+
+TEST_F(RegFile, SavingKeepsEverythingItDoesNotChange) {
+    WriteFile(HandWritten);
+    ASSERT_EQ(Set("DUP", midi::RegBinary, {0x03}), midi::RegSuccess);
+    ASSERT_EQ(Set("New", midi::RegBinary, {0x07}), midi::RegSuccess);
+    ASSERT_EQ(Key(file)->SetValue("Value", midi::RegBinary, nullptr, 0), midi::RegSuccess);
+    std::unique_ptr<midi::RegistryKey> third;
+    ASSERT_EQ(midi::RegFileStore(file).CreateKey("Third\\Sub", third), midi::RegSuccess);
+    ASSERT_EQ(third->SetValue("V", midi::RegBinary, nullptr, 0), midi::RegSuccess);
+    EXPECT_EQ(ReadText(file),
+              "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+              "\r\n"
+              "; kept by hand\r\n"
+              "[hkey_current_user\\zorvik]\r\n"
+              "\"Wrapped\"=hex(3):01,02,\\\r\n"
+              "  03 , 04\r\n"
+              "\"Short\" = dword:A\r\n"
+              "\"Upper\"=hex:FF,0A\r\n"
+              "\"DUP\"=hex:03\r\n"
+              "\r\n"
+              "[HKEY_CURRENT_USER\\Other]\r\n"
+              "\"Dup\"=hex:09\r\n"
+              "[HKEY_CURRENT_USER\\ZORVIK]\r\n"
+              "\"Quote\"=\"a\\\\\\\"b\"\r\n"
+              "@=\"default\"\r\n"
+              "\"New\"=hex:07\r\n"
+              "\"Value\"=hex:\r\n"
+              "\r\n"
+              "[HKEY_CURRENT_USER\\Third\\Sub]\r\n"
+              "\"V\"=hex:\r\n");
+}
+
+TEST_F(RegFile, UnparseableFileCountsAsNoKeyAndIsKeptAsBadOnTheNextSave) {
+    const std::string section = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\ZORVIK]\n";
+    const struct {
+        const char* what;
+        std::string text;
+        bool keepsCopy;
+    } cases[] = {
+        {"empty file", "", false},
+        {"no header", "just some text\n", true},
+        {"UTF-16 export", std::string("\xFF\xFEW\0i\0n\0", 8), true},
+        {"value before any key", "Windows Registry Editor Version 5.00\n\"KELV_In\"=hex:01\n", true},
+        {"key deletion", "Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\ZORVIK]\n", true},
+        {"value deletion", section + "\"KELV_In\"=-\n", true},
+        {"bad hex digit", section + "\"KELV_In\"=hex:1g\n", true},
+        {"continuation at the end", section + "\"KELV_In\"=hex:01,\\\n", true},
+        {"nine dword digits", section + "\"KELV_In\"=dword:000000001\n", true},
+        {"unterminated text", section + "\"KELV_In\"=\"open\n", true},
+        {"unknown escape", section + "\"KELV_In\"=\"a\\n\"\n", true},
+        {"stray line", section + "KELV_In=01\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir own;
+        const auto path = own.File(midi::RegFileName);
+        own.Write(midi::RegFileName, Bytes(c.text.begin(), c.text.end()));
+        midi::RegType type = 0;
+        std::uint32_t size = 0;
+        EXPECT_EQ(Key(path)->QueryValueInfo("KELV_In", type, size), midi::RegFileNotFound);
+        const std::uint8_t byte = 5;
+        ASSERT_EQ(Key(path)->SetValue("KELV_In", midi::RegBinary, &byte, 1), midi::RegSuccess);
+        EXPECT_EQ(ReadText(path), Header + "\"KELV_In\"=hex:05\n");
+        const auto bad = own.File("ZORVIK.reg.bad");
+        EXPECT_EQ(fs::exists(bad), c.keepsCopy);
+        if (c.keepsCopy) {
+            EXPECT_EQ(ReadText(bad), c.text);
+        }
+    }
+}
+
+// Saving over a file it could not read would lose whatever the file held.
+TEST_F(RegFile, UnreadableFileReadsAsNothingAndIsNotOverwritten) {
+    const std::string stored = Header + "\"KELV_In\"=hex:07\n";
+    WriteFile(stored);
+    fs::permissions(dir.Path(), fs::perms::all);  // let "nobody" in
+    fs::permissions(file, fs::perms::none);
+    // The child's exit status has one bit per wrong answer.
+    const auto status = testsupport::RunUnprivileged([&] {
+        const std::uint8_t byte = 1;
+        midi::RegType type = 0;
+        std::uint32_t size = 0;
+        auto key = Key();
+        return int(key->QueryValueInfo("KELV_In", type, size) != midi::RegFileNotFound) |
+               int(key->SetValue("KELV_In", midi::RegBinary, &byte, 1) != midi::RegAccessDenied) << 1;
+    });
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(ReadText(file), stored);
+}
+
+TEST_F(RegFile, FullDiskLeavesTheOldFileWholeAndReportsTheFailure) {
+    const std::string stored = Header + "\"KELV_In\"=hex:07\n\"KELV_Out\"=hex:03\n";
+    WriteFile(stored);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A file size limit fails the write the way a full disk does (EFBIG instead of ENOSPC).
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const Bytes big(4096, 0xAB);
+        _exit(Key()->SetValue("Big", midi::RegBinary, big.data(), 4096) == midi::RegDiskFull ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadText(file), stored);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"ZORVIK.reg", "ZORVIK.reg.lock"}));
+}
+
+TEST_F(RegFile, LinkedFileIsUpdatedWhereItLivesAndStaysALink) {
+    fs::create_directory(dir.Path() / "dotfiles");
+    const auto real = dir.Path() / "dotfiles" / "zorvik.reg";
+    std::ofstream(real, std::ios::binary) << Header << "\"KELV_In\"=hex:07\n";
+    fs::create_symlink(real, file);
+    ASSERT_EQ(Set("KELV_Out", midi::RegBinary, {0x02}), midi::RegSuccess);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(ReadText(real), Header + "\"KELV_In\"=hex:07\n\"KELV_Out\"=hex:02\n");
+}
+
+TEST(RegFileLocation, ConfigFolderFromXdgElseHome) {
+    ASSERT_EQ(::setenv("HOME", "/home/someone", 1), 0);
+    const struct {
+        const char* xdg;  // nullptr: unset
+        const char* expected;
+    } cases[] = {
+        {"/xdg/config", "/xdg/config/ZORVIK.reg"},
+        {nullptr, "/home/someone/.config/ZORVIK.reg"},
+        {"", "/home/someone/.config/ZORVIK.reg"},
+        {"relative/config", "/home/someone/.config/ZORVIK.reg"},  // ignored, as XDG asks
+    };
+    for (const auto& c : cases) {
+        c.xdg ? ::setenv("XDG_CONFIG_HOME", c.xdg, 1) : ::unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(midi::DefaultRegFilePath(), fs::path(c.expected)) << (c.xdg ? c.xdg : "(unset)");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,369 @@
+// The WinMM backend. Under Wine there is no MIDI device, so the real API is tested for what it
+// can show (no devices, a refused open, the port logic on top of it), and a stand-in driver
+// behind WinMmApi shows what a device would see: the calls, their arguments, the bytes, and
+// that no block is released while the driver may still read it.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WinFiles.h"
+#include "common/Failure.h"
+#include "midi/Port.h"
+#include "midi/WinMmOutput.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Hex(const std::uint8_t* bytes, std::size_t size) {
+    std::string text;
+    char digits[4];
+    for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(digits, sizeof digits, i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+// A driver that takes blocks and finishes them only when the test says so, logging every call
+// as a line of text. It reads a block's bytes when it finishes it, as a device would while
+// transmitting, so a block released too early shows up as wrong bytes.
+class FakeDriver final : public midi::WinMmApi {
+public:
+    static inline const HMIDIOUT Handle = reinterpret_cast<HMIDIOUT>(0x1234);
+
+    struct Device {
+        std::string name;  // up to 32 bytes, copied into szPname without a NUL when it fills it
+        MMRESULT capsResult = MMSYSERR_NOERROR;
+        MMRESULT openResult = MMSYSERR_NOERROR;
+    };
+
+    std::vector<Device> devices;
+    bool finishAtOnce = true;      // LongMsg marks the block done before it returns
+    bool ignoresReset = false;     // midiOutReset hands nothing back
+    MMRESULT longMsgResult = MMSYSERR_NOERROR;
+
+    UINT GetNumDevs() override {
+        Log("midiOutGetNumDevs");
+        return static_cast<UINT>(devices.size());
+    }
+    MMRESULT GetDevCaps(UINT_PTR device, MIDIOUTCAPSA* caps, UINT capsBytes) override {
+        Log("midiOutGetDevCapsA " + std::to_string(device) + " " + std::to_string(capsBytes));
+        if (device >= devices.size()) return MMSYSERR_BADDEVICEID;
+        if (devices[device].capsResult != MMSYSERR_NOERROR) return devices[device].capsResult;
+        std::memset(caps, 0, sizeof *caps);
+        const auto& name = devices[device].name;
+        std::memcpy(caps->szPname, name.data(), std::min(name.size(), sizeof caps->szPname));
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT Open(HMIDIOUT* handle, UINT device, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) override {
+        Log("midiOutOpen " + std::to_string(device) + " " + std::to_string(callback) + " " +
+            std::to_string(instance) + " " + std::to_string(flags));
+        if (device >= devices.size()) return MMSYSERR_BADDEVICEID;
+        if (devices[device].openResult != MMSYSERR_NOERROR) return devices[device].openResult;
+        *handle = Handle;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT Close(HMIDIOUT handle) override {
+        std::lock_guard lock(mutex_);
+        LogLocked("midiOutClose" + HandleText(handle));
+        return pending_.empty() ? MMSYSERR_NOERROR : MIDIERR_STILLPLAYING;
+    }
+    MMRESULT Reset(HMIDIOUT handle) override {
+        std::lock_guard lock(mutex_);
+        LogLocked("midiOutReset" + HandleText(handle));
+        if (!ignoresReset) {
+            for (MIDIHDR* header : pending_) MarkDone(header, "returned");
+            pending_.clear();
+        }
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT PrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerBytes) override {
+        std::lock_guard lock(mutex_);
+        LogLocked("midiOutPrepareHeader" + HandleText(handle) + " " + std::to_string(header->dwBufferLength) +
+                  " flags " + std::to_string(header->dwFlags) + " size " + std::to_string(headerBytes));
+        header->dwFlags |= MHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT LongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerBytes) override {
+        std::lock_guard lock(mutex_);
+        LogLocked("midiOutLongMsg" + HandleText(handle) + " size " + std::to_string(headerBytes));
+        if (longMsgResult != MMSYSERR_NOERROR) return longMsgResult;
+        std::atomic_ref<DWORD>(header->dwFlags).fetch_or(MHDR_INQUEUE, std::memory_order_relaxed);
+        if (finishAtOnce) {
+            MarkDone(header, "sent");
+        } else {
+            pending_.push_back(header);
+            changed_.notify_all();
+        }
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT UnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerBytes) override {
+        std::lock_guard lock(mutex_);
+        // Like WinMM: a block the driver has taken and not finished cannot be unprepared.
+        const bool playing = (header->dwFlags & MHDR_INQUEUE) != 0;
+        LogLocked("midiOutUnprepareHeader" + HandleText(handle) + " size " + std::to_string(headerBytes) +
+                  (playing ? " while playing" : ""));
+        if (playing) return MIDIERR_STILLPLAYING;
+        header->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT GetErrorText(MMRESULT result, char* text, UINT textBytes) override {
+        std::snprintf(text, textBytes, "error %u", result);
+        return MMSYSERR_NOERROR;
+    }
+
+    // Waits until the driver holds `count` unfinished blocks.
+    bool WaitForPending(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 5s, [&] { return pending_.size() == count; });
+    }
+    // Finishes the oldest block the driver holds, reading its bytes as it goes.
+    void FinishOne() {
+        std::lock_guard lock(mutex_);
+        ASSERT_FALSE(pending_.empty());
+        MarkDone(pending_.front(), "sent");
+        pending_.erase(pending_.begin());
+    }
+    // The bytes of the block still held, read now.
+    std::string PendingBytes() {
+        std::lock_guard lock(mutex_);
+        if (pending_.empty()) return "(none)";
+        return Hex(reinterpret_cast<const std::uint8_t*>(pending_.front()->lpData), pending_.front()->dwBufferLength);
+    }
+    std::vector<std::string> TakeLog() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(log_, {});
+    }
+    // Waits (a few seconds at most) until the log holds `count` lines, for calls that the
+    // port's thread makes after the test has let go of the port.
+    std::vector<std::string> WaitForLog(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, 5s, [&] { return log_.size() >= count; });
+        return std::exchange(log_, {});
+    }
+
+private:
+    static std::string HandleText(HMIDIOUT handle) { return handle == Handle ? "" : " (unknown handle)"; }
+    void Log(const std::string& line) {
+        std::lock_guard lock(mutex_);
+        LogLocked(line);
+    }
+    void LogLocked(const std::string& line) {
+        log_.push_back(line);
+        changed_.notify_all();
+    }
+    void MarkDone(MIDIHDR* header, const char* how) {
+        LogLocked(std::string(how) + ": " +
+                       Hex(reinterpret_cast<const std::uint8_t*>(header->lpData), header->dwBufferLength));
+        // The port's thread watches the flags from its side, as with a real driver.
+        std::atomic_ref<DWORD> flags(header->dwFlags);
+        flags.fetch_and(~static_cast<DWORD>(MHDR_INQUEUE), std::memory_order_relaxed);
+        flags.fetch_or(MHDR_DONE, std::memory_order_release);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<MIDIHDR*> pending_;
+    std::vector<std::string> log_;
+};
+
+using Log = std::vector<std::string>;
+
+class WinMm : public ::testing::Test {
+protected:
+    std::unique_ptr<midi::OutputService> Service(midi::WinMmTimings timings = {}) {
+        return midi::MakeWinMmOutputService(driver, timings);
+    }
+    std::unique_ptr<midi::OutputPort> OpenFirst(midi::OutputService& service) {
+        service.CountDevices();
+        auto result = service.Open(0);
+        EXPECT_EQ(result.code, 0);
+        driver->TakeLog();
+        return std::move(result.port);
+    }
+
+    std::shared_ptr<FakeDriver> driver = std::make_shared<FakeDriver>();
+    const std::string headerSize = std::to_string(sizeof(MIDIHDR));
+};
+
+TEST_F(WinMm, ListsDevicesByTheNameInTheirCapabilities) {
+    driver->devices = {{"Synth A"}, {std::string(32, 'X')}, {"Broken", MMSYSERR_NODRIVER}};
+    auto service = Service();
+    ASSERT_EQ(service->CountDevices(), 3u);
+    EXPECT_EQ(service->DeviceName(0), "Synth A");
+    EXPECT_EQ(service->DeviceName(1), std::string(32, 'X'));  // a full field without a NUL
+    try {
+        service->DeviceName(2);
+        FAIL() << "no failure";
+    } catch (const kelvane::Failure& failure) {
+        EXPECT_EQ(std::string(failure.what()), "WinMM の midiOutGetDevCapsA が失敗しました (error 6)");
+    }
+    EXPECT_EQ(driver->TakeLog(), (Log{"midiOutGetNumDevs", "midiOutGetDevCapsA 0 52", "midiOutGetDevCapsA 1 52",
+                                      "midiOutGetDevCapsA 2 52"}));
+}
+
+TEST_F(WinMm, OpensWithoutCallbackAndPassesARefusalOn) {
+    driver->devices = {{"Synth A"}, {"Busy", MMSYSERR_NOERROR, MMSYSERR_ALLOCATED}};
+    auto service = Service();
+    service->CountDevices();
+    const auto busy = service->Open(1);
+    EXPECT_EQ(busy.code, MMSYSERR_ALLOCATED);
+    EXPECT_EQ(busy.error, "WinMM の midiOutOpen が失敗しました (error 4)");
+    EXPECT_EQ(busy.port, nullptr);
+    const auto missing = service->Open(7);
+    EXPECT_EQ(missing.code, MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(missing.port, nullptr);
+    auto open = service->Open(0);
+    EXPECT_EQ(open.code, 0);
+    EXPECT_NE(open.port, nullptr);
+    open.port.reset();
+    // The port's thread closes the device once it has ended.
+    EXPECT_EQ(driver->WaitForLog(5), (Log{"midiOutGetNumDevs", "midiOutOpen 1 0 0 0", "midiOutOpen 7 0 0 0",
+                                         "midiOutOpen 0 0 0 0", "midiOutClose"}));
+}
+
+TEST_F(WinMm, SendsEachMessageAsOneLongMessageAndReleasesItWhenDone) {
+    auto service = Service();
+    driver->devices = {{"Synth A"}};
+    auto port = OpenFirst(*service);
+    const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    const Bytes shortest{0xF0, 0xF7};
+    port->Send(gmOn);
+    port->Send(shortest);
+    ASSERT_TRUE(port->WaitUntilSent(5s));
+    EXPECT_EQ(port->Status().sent, 2u);
+    EXPECT_EQ(port->Status().failed, 0u);
+    const Log one = {"midiOutPrepareHeader 6 flags 0 size " + headerSize,
+                     "midiOutLongMsg size " + headerSize,
+                     "sent: F0 7E 7F 09 01 F7",
+                     "midiOutUnprepareHeader size " + headerSize};
+    const Log two = {"midiOutPrepareHeader 2 flags 0 size " + headerSize,
+                     "midiOutLongMsg size " + headerSize,
+                     "sent: F0 F7",
+                     "midiOutUnprepareHeader size " + headerSize};
+    Log expected = one;
+    expected.insert(expected.end(), two.begin(), two.end());
+    EXPECT_EQ(driver->TakeLog(), expected);
+}
+
+TEST_F(WinMm, SendReturnsWhileTheDriverStillHoldsTheBlock) {
+    driver->devices = {{"Synth A"}};
+    driver->finishAtOnce = false;
+    auto service = Service();
+    auto port = OpenFirst(*service);
+    Bytes big(65536, 0x11);
+    big.front() = 0xF0;
+    big.back() = 0xF7;
+    port->Send(big);
+    port->Send(Bytes{0xF0, 0x43, 0xF7});
+    ASSERT_TRUE(driver->WaitForPending(1));
+    EXPECT_FALSE(port->WaitUntilSent(50ms));
+    // The block is still whole and nobody has unprepared it; the next message waits its turn.
+    EXPECT_EQ(driver->PendingBytes().substr(0, 8), "F0 11 11");
+    EXPECT_EQ(driver->PendingBytes().size(), 65536u * 3 - 1);
+    EXPECT_EQ(driver->TakeLog(), (Log{"midiOutPrepareHeader 65536 flags 0 size " + headerSize,
+                                      "midiOutLongMsg size " + headerSize}));
+    driver->FinishOne();
+    ASSERT_TRUE(driver->WaitForPending(1));
+    EXPECT_EQ(driver->PendingBytes(), "F0 43 F7");
+    driver->FinishOne();
+    ASSERT_TRUE(port->WaitUntilSent(5s));
+    const Log log = driver->TakeLog();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[1], "midiOutUnprepareHeader size " + headerSize);
+    EXPECT_EQ(log[4], "sent: F0 43 F7");
+    EXPECT_EQ(log[5], "midiOutUnprepareHeader size " + headerSize);
+    EXPECT_EQ(port->Status().sent, 2u);
+}
+
+TEST_F(WinMm, RefusedMessageCountsAsFailedAndTheNextOneGoesOut) {
+    driver->devices = {{"Synth A"}};
+    auto service = Service();
+    auto port = OpenFirst(*service);
+    driver->longMsgResult = MIDIERR_NOTREADY;
+    port->Send(Bytes{0xF0, 0x01, 0xF7});
+    ASSERT_TRUE(port->WaitUntilSent(5s));
+    driver->longMsgResult = MMSYSERR_NOERROR;
+    port->Send(Bytes{0xF0, 0x02, 0xF7});
+    ASSERT_TRUE(port->WaitUntilSent(5s));
+    const auto status = port->Status();
+    EXPECT_EQ(status.failed, 1u);
+    EXPECT_EQ(status.sent, 1u);
+    EXPECT_EQ(status.lastError, "WinMM の midiOutLongMsg が失敗しました (error 67)");
+    const Log log = driver->TakeLog();
+    ASSERT_EQ(log.size(), 7u);
+    EXPECT_EQ(log[2], "midiOutUnprepareHeader size " + headerSize);  // the refused block
+    EXPECT_EQ(log[5], "sent: F0 02 F7");
+}
+
+TEST_F(WinMm, DriverThatNeverFinishesIsResetAndTheMessageFails) {
+    driver->devices = {{"Synth A"}};
+    driver->finishAtOnce = false;
+    auto service = Service({.doneMargin = 100ms, .resetGrace = 1000ms});
+    auto port = OpenFirst(*service);
+    port->Send(Bytes{0xF0, 0x05, 0xF7});
+    ASSERT_TRUE(port->WaitUntilSent(5s));
+    EXPECT_EQ(port->Status().failed, 1u);
+    EXPECT_EQ(port->Status().lastError, "WinMM の midiOutLongMsg が失敗しました (時間内に送信が終わらないため中断しました)");
+    EXPECT_EQ(driver->TakeLog(), (Log{"midiOutPrepareHeader 3 flags 0 size " + headerSize,
+                                      "midiOutLongMsg size " + headerSize, "midiOutReset",
+                                      "returned: F0 05 F7", "midiOutUnprepareHeader size " + headerSize}));
+}
+
+TEST_F(WinMm, BlockTheDriverKeepsIsNeverReleased) {
+    driver->devices = {{"Synth A"}};
+    driver->finishAtOnce = false;
+    driver->ignoresReset = true;
+    auto service = Service({.doneMargin = 50ms, .resetGrace = 50ms});
+    auto port = OpenFirst(*service);
+    port->Send(Bytes{0xF0, 0x06, 0xF7});
+    ASSERT_TRUE(port->WaitUntilSent(5s));
+    EXPECT_EQ(port->Status().lastError, "WinMM の midiOutReset が失敗しました (デバイスが送信バッファを返しません)");
+    port.reset();
+    // Closing finds the device still playing, so it is reset and closed again.
+    EXPECT_EQ(driver->WaitForLog(6), (Log{"midiOutPrepareHeader 3 flags 0 size " + headerSize,
+                                         "midiOutLongMsg size " + headerSize, "midiOutReset", "midiOutClose",
+                                         "midiOutReset", "midiOutClose"}));
+    // Long after the port has gone, the driver can still read the block it was given.
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(driver->PendingBytes(), "F0 06 F7");
+    EXPECT_EQ(driver->TakeLog(), Log{});
+}
+
+// The real WinMM of this system. Wine with its ALSA driver switched off has no MIDI device.
+TEST(WinMmSystem, WithoutDevicesNothingIsListedAndOpensFail) {
+    if (!wintest::RunningUnderWine()) GTEST_SKIP() << "a real Windows may have MIDI devices";
+    auto service = midi::MakeWinMmOutputService();
+    EXPECT_EQ(service->CountDevices(), 0u);
+    const auto result = service->Open(0);
+    EXPECT_EQ(result.code, MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(result.error.rfind("WinMM の midiOutOpen が失敗しました", 0), 0u) << result.error;
+    EXPECT_EQ(result.port, nullptr);
+    EXPECT_THROW(service->DeviceName(0), kelvane::Failure);
+}
+
+TEST(WinMmSystem, PortLogicWithoutDevicesSendsNothingAndDoesNotCrash) {
+    if (!wintest::RunningUnderWine()) GTEST_SKIP() << "a real Windows may have MIDI devices";
+    midi::ResetPortStateForTests();
+    EXPECT_EQ(midi::ReadPortEntries(), std::vector<std::string>{"(None)"});
+    EXPECT_EQ(midi::StartPort(0), 0);
+    // "MIDI OUT" ticked with no port open: the message goes nowhere.
+    midi::SendOnOpenPort(midi::GMSystemOn.data(), 5);
+    EXPECT_EQ(midi::MidiOutHandle, nullptr);
+    EXPECT_NE(midi::ChangePort(1), 0);
+    EXPECT_NE(midi::StartPort(3), 0);
+    midi::SendOnOpenPort(midi::GMSystemOn.data(), 5);
+    midi::ResetPortStateForTests();
+}
+
+}  // namespace
