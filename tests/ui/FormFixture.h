@@ -11,6 +11,7 @@
 
 #include "ui/FileDialog.h"
 #include "ui/Form1.h"
+#include "ui/MessageList.h"
 #include "ui/Notice.h"
 
 namespace uitest {

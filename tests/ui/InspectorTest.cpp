@@ -29,8 +29,8 @@ protected:
         midi::InstallOutputService(std::make_unique<FakeOutputService>(FakeOutputService::Numbered(1), log));
         w = std::make_unique<uitest::FormUnderTest>();
         w->ShowAndActivate();
-        emit w->form->cmbOutput->activated(1);
         w->form->cmbOutput->setCurrentIndex(1);
+        emit w->form->cmbOutput->activated(1);
         log->clear();
         w->open->answers = {dir.Write("four.syx", {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7,   //
                                                   0xF0, 0x41, 0x10, 0x42, 0x12, 0x00, 0xF7,  //
@@ -76,7 +76,7 @@ TEST_F(Inspector, ArrowKeysSendEveryLineReachedInOrder) {
     EXPECT_EQ(*log, (FakeLog{"send 0: F0 41 10 42 12 00 F7", "send 0: F0 7E 7F 09 01 F7", "send 0: F0 F7"}));
     QTest::keyClick(w->form->SysEx, Qt::Key_Down);  // already at the end: no line reached
     QTest::keyClick(w->form->SysEx, Qt::Key_Home);
-    EXPECT_EQ(log->size(), 4u);
+    ASSERT_EQ(log->size(), 4u);
     EXPECT_EQ(log->back(), "send 0: F0 42 30 28 40 F7");
 }
 
