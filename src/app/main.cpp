@@ -1,0 +1,34 @@
+// Kelvane: the application object, its two windows, and the message loop.
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+
+#include "ui/Form1.h"
+#include "ui/MessageList.h"
+#include "ui/Notice.h"
+#include "ui/Scaling.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // The title of the application (message boxes, task bar); the main window has its own.
+    // Only the name is set, not the display name, so Qt appends nothing to window titles.
+    QApplication::setApplicationName(QString::fromUtf8(ui::ApplicationTitle));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    ui::InstallFontSubstitutions();
+
+    ui::TForm1 form;
+    ui::Form1 = &form;
+
+    // Centred on the desktop at its first showing; afterwards it stays where the user puts it.
+    form.adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect frame = form.frameGeometry();
+        form.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+    form.show();
+    form.activateWindow();
+    form.cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
+    return QApplication::exec();
+}

@@ -1,0 +1,300 @@
+#include "ui/Form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProxyStyle>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <vector>
+
+#include "midi/Port.h"
+#include "midi/Settings.h"
+#include "smf/SmfWriter.h"
+#include "sysex/Inspector.h"
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
+#include "ui/Bevel.h"
+#include "ui/FileDialog.h"
+#include "ui/MessageList.h"
+#include "ui/Notice.h"
+#include "ui/Scaling.h"
+
+namespace ui {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const char* const kNoDataText = "データが記録されておりません";
+
+// List lines are 13 design pixels high whatever the font would ask for.
+class FixedHeightDelegate : public QStyledItemDelegate {
+public:
+    FixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+    }
+
+private:
+    int height_;
+};
+
+// The hourglass stays only as long as the work: it comes back to the arrow when start-up ends,
+// also when it ends in a failure.
+class BusyCursor {
+public:
+    explicit BusyCursor(QWidget* window) : window_(window) { window_->setCursor(Qt::WaitCursor); }
+    ~BusyCursor() { window_->unsetCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+
+private:
+    QWidget* window_;
+};
+
+// "MIDI OUT" in a 15-pixel Courier fills its 89 pixels with Windows' tight check-box spacing;
+// Qt's default spacing would push the caption's first letter out of the box.
+class TightCheckBoxStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_CheckBoxLabelSpacing) return 2;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+void SetTextColor(QWidget* widget, const QColor& color) {
+    QPalette pal = widget->palette();
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, color);
+    widget->setPalette(pal);
+}
+
+}  // namespace
+
+TForm1::TForm1(FormSeams seams) : seams_(std::move(seams)) {
+    if (!seams_.makeFileDialog) seams_.makeFileDialog = MakeQtFileDialog;
+    scale_ = ScreenLayoutScale(18);
+    setWindowTitle(QStringLiteral("Kelvane lite"));
+    // A normal frame that never changes size, with minimise and close but no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    CreateControls();
+    CreateMenu();
+    CreateDialogs();
+    WireHandlers();
+    FixSize();
+    RunGuarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateControls() {
+    const double s = scale_;
+    client_ = new QWidget(this);
+    client_->setAutoFillBackground(true);
+    client_->setBackgroundRole(QPalette::Button);
+    setCentralWidget(client_);
+    auto place = [s](QWidget* w, int x, int y, int width, int height) {
+        w->setGeometry(Scaled(QRect(x, y, width, height), s));
+    };
+    const QString pGothic = QStringLiteral("ＭＳ Ｐゴシック");
+    const QColor buttonFace = palette().color(QPalette::Button);
+
+    Panel1 = new Panel(Edge::Raised, 0, Edge::None, client_);
+    Panel1->SetColor(buttonFace);
+    place(Panel1, 0, 0, 328, 153);
+
+    Bevel3 = new Bevel(Bevel::Shape::Box, Panel1);
+    place(Bevel3, 8, 4, 152, 18);
+    Bevel4 = new Bevel(Bevel::Shape::Box, Panel1);
+    place(Bevel4, 164, 4, 152, 18);
+
+    Label3 = new QLabel(QStringLiteral("No. Information"), Panel1);
+    Label3->setFont(LayoutFont(pGothic, 13, s, true));
+    Label3->move(Scaled(33, s), Scaled(6, s));
+    Label3->adjustSize();
+
+    Label4 = new QLabel(QStringLiteral("詳細情報"), Panel1);
+    Label4->setFont(LayoutFont(QStringLiteral("ＭＳ ゴシック"), 13, s, true));
+    Label4->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label4->move(Scaled(214, s), Scaled(7, s));
+    Label4->adjustSize();
+
+    Bevel1 = new Bevel(Bevel::Shape::Frame, Panel1);
+    place(Bevel1, 8, 24, 152, 122);
+    Bevel2 = new Bevel(Bevel::Shape::Frame, Panel1);
+    place(Bevel2, 164, 23, 154, 123);
+
+    SysEx = new MessageList(Panel1);
+    place(SysEx, 10, 26, 147, 117);
+    SysEx->setFont(LayoutFont(pGothic, 13, s));
+    SysEx->setFrameShape(QFrame::NoFrame);
+    SysEx->setSelectionMode(QAbstractItemView::SingleSelection);
+    SysEx->setSortingEnabled(false);
+    SysEx->setUniformItemSizes(true);
+    SysEx->setItemDelegate(new FixedHeightDelegate(Scaled(13, s), SysEx));
+    SysEx->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SysEx->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    SysEx->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    SysInfo = new QPlainTextEdit(Panel1);
+    place(SysInfo, 167, 26, 147, 117);
+    SysInfo->setFont(LayoutFont(pGothic, 13, s, true));
+    SysInfo->setFrameShape(QFrame::NoFrame);
+    SysInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    SysInfo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    SysInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SysInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SysInfo->document()->setDocumentMargin(1);
+
+    pnlColumnHeading = new Panel(Edge::Raised, 0, Edge::None, client_);
+    pnlColumnHeading->SetColor(buttonFace);
+    place(pnlColumnHeading, 0, 151, 328, 27);
+    pnlColumnHeading->setFont(LayoutFont(QStringLiteral("Courier"), 15, s, true));
+    SetTextColor(pnlColumnHeading, Qt::black);
+    pnlColumnHeading->raise();  // it overlaps the bottom two pixels of Panel1
+
+    cmbOutput = new PortSelector(pnlColumnHeading);
+    place(cmbOutput, 96, 3, 223, 20);
+    cmbOutput->setEditable(false);
+    cmbOutput->setFont(LayoutFont(QStringLiteral("Arial"), 12, s, true));
+    SetTextColor(cmbOutput, Qt::black);
+
+    EXC_SW = new QCheckBox(QStringLiteral("MIDI OUT"), pnlColumnHeading);
+    place(EXC_SW, 5, 5, 89, 17);
+    EXC_SW->setLayoutDirection(Qt::RightToLeft);  // caption left of the box
+    auto* tight = new TightCheckBoxStyle;
+    tight->setParent(EXC_SW);
+    EXC_SW->setStyle(tight);
+    EXC_SW->setChecked(false);
+    EXC_SW->setEnabled(true);
+
+    for (QWidget* w : std::initializer_list<QWidget*>{Panel1, pnlColumnHeading, Label3, Label4, Bevel1, Bevel2, Bevel3, Bevel4})
+        w->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(cmbOutput, EXC_SW);
+    setTabOrder(EXC_SW, SysEx);
+    setTabOrder(SysEx, SysInfo);
+    SysInfo->setTabChangesFocus(true);
+}
+
+void TForm1::CreateMenu() {
+    MainMenu1 = menuBar();
+    File1 = MainMenu1->addMenu(QStringLiteral("ファイル(&F)"));
+    SysexI1 = File1->addAction(QStringLiteral("データを開く(&O)"));
+    SysexI1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    SMF1 = File1->addAction(QStringLiteral("SMF形式で保存"));
+    SMF1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    N1 = File1->addSeparator();
+    mnuExit = File1->addAction(QStringLiteral("終了(&X)"));
+    mnuExit->setShortcut(QKeySequence(Qt::Key_F10));
+    Help1 = MainMenu1->addMenu(QStringLiteral("ヘルプ(&H)"));
+    About1 = Help1->addAction(QStringLiteral("バージョン情報(&A)"));
+    // Shortcuts work while this window is active, whichever control has the focus, and not
+    // while a modal box of the application is open.
+    for (QAction* action : {SysexI1, SMF1, mnuExit}) action->setShortcutContext(Qt::WindowShortcut);
+}
+
+void TForm1::CreateDialogs() {
+    OpenDialog1 = seams_.makeFileDialog(
+        {FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), QStringLiteral("*.ex;*.syx"), {}}, this);
+    SaveDialog1 = seams_.makeFileDialog(
+        {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("*.mid"),
+         QStringLiteral("mid")},
+        this);
+}
+
+void TForm1::WireHandlers() {
+    connect(SysexI1, &QAction::triggered, this, Guarded([this](bool) { SysexI1Click(); }));
+    connect(SMF1, &QAction::triggered, this, Guarded([this](bool) { SMF1Click(); }));
+    connect(mnuExit, &QAction::triggered, this, Guarded([this](bool) { mnuExitClick(); }));
+    connect(About1, &QAction::triggered, this, Guarded([this](bool) { About1Click(); }));
+    connect(SysEx, &MessageList::userSelected, this, Guarded([this](int) { SysExClick(); }));
+    connect(cmbOutput, &PortSelector::userChose, this, Guarded([this](int) { cmbOutputChange(); }));
+    // Without a window manager nobody turns Alt+F4 into a close request; do it here.
+    auto* altF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+    connect(altF4, &QShortcut::activated, this, &QWidget::close);
+}
+
+void TForm1::FixSize() {
+    client_->setFixedSize(Scaled(328, scale_), Scaled(178, scale_));
+    // Every size change is replaced by the fitted size.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TForm1::FormCreate() {
+    BusyCursor busy(this);
+    cmbOutput->clear();
+    const std::vector<std::string> entries = midi::ReadPortEntries();
+    for (const std::string& entry : entries) cmbOutput->addItem(QString::fromStdString(entry));
+    cmbOutput->setCurrentIndex(-1);  // Qt selects the first entry added; nothing is chosen yet
+    midi::SettingsStartupStep([this](std::uint8_t mode) { INIT(mode); });
+    const int r = midi::StartPort(midi::OutPortSetting);
+    cmbOutput->setCurrentIndex(midi::OutDeviceIndex < cmbOutput->count() ? midi::OutDeviceIndex : -1);
+    EXC_SW->setChecked(r == 0);
+    sysex::SysExCount = 0;
+}
+
+void TForm1::mnuExitClick() { QCoreApplication::quit(); }
+
+void TForm1::About1Click() {
+    if (seams_.showAbout) seams_.showAbout();
+}
+
+void TForm1::ExcOut(const std::uint8_t* bytes, int lastIndex) {
+    if (!EXC_SW->isChecked()) return;
+    midi::SendOnOpenPort(bytes, lastIndex);
+}
+
+void TForm1::cmbOutputChange() {
+    const int r = midi::ChangePort(cmbOutput->currentIndex());
+    EXC_SW->setChecked(r == 0);
+    EXC_SW->setEnabled(r == 0);
+    ExcOut(midi::GMSystemOn.data(), static_cast<int>(midi::GMSystemOn.size()) - 1);
+    midi::PortChangeSave(midi::OutDeviceIndex, [this](std::uint8_t mode) { INIT(mode); });
+}
+
+void TForm1::SysExClick() {
+    const int k = SysEx->currentRow();
+    if (k < 0 || k >= sysex::SysExCount) return;
+    const int last = sysex::SysExLen[k];
+    SysInfo->clear();
+    for (const std::string& line : sysex::InfoLines(k)) SysInfo->appendPlainText(QString::fromStdString(line));
+    const std::vector<std::uint8_t> message(sysex::SysExData[k], sysex::SysExData[k] + last + 1);
+    ExcOut(message.data(), last);
+}
+
+void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
+
+void TForm1::MIDI_Reg(std::uint8_t mode) { midi::MIDI_Reg(mode, midi::DefaultRegistryStore()); }
+
+void TForm1::SysexI1Click() {
+    SysEx->clear();
+    SysInfo->clear();
+    if (!OpenDialog1->Execute()) return;
+    const sysex::ScanResult result = sysex::LoadDumpFile(OpenDialog1->FileName());
+    QStringList lines;
+    lines.reserve(sysex::SysExCount);
+    for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
+    SysEx->addItems(lines);
+    if (result.DroppedAnything()) ShowNotice(sysex::DroppedNotice(result));
+}
+
+void TForm1::SMF1Click() {
+    if (sysex::SysExCount == 0) {
+        ShowNotice(kNoDataText);
+        return;
+    }
+    if (!SaveDialog1->Execute()) return;
+    EXPORT_SMF();
+}
+
+void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName()); }
+
+}  // namespace ui

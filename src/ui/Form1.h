@@ -1,0 +1,93 @@
+#pragma once
+// The main window: the message list, the information pane, the port selector with its
+// "MIDI OUT" switch, and the menu. Each handler reads the widgets, calls one function of the
+// core (sysex/, midi/, smf/) and writes the result back. GUI thread only.
+
+#include <QMainWindow>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+
+namespace ui {
+
+class Bevel;
+class FileDialog;
+struct FileDialogSetup;
+class MessageList;
+class Panel;
+class PortSelector;
+
+// What tests replace: the dialogs (scripted) and the About box (whatever shows it modally).
+struct FormSeams {
+    std::function<std::unique_ptr<FileDialog>(const FileDialogSetup&, QWidget* owner)> makeFileDialog;
+    std::function<void()> showAbout;
+};
+
+class TForm1 : public QMainWindow {
+public:
+    explicit TForm1(FormSeams seams = {});
+    ~TForm1() override;
+
+    // Components, in the order of the layout.
+    Panel* pnlColumnHeading = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* File1 = nullptr;
+    QAction* mnuExit = nullptr;
+    PortSelector* cmbOutput = nullptr;
+    Panel* Panel1 = nullptr;
+    MessageList* SysEx = nullptr;
+    QLabel* Label3 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* About1 = nullptr;
+    QAction* SysexI1 = nullptr;
+    QAction* N1 = nullptr;
+    QPlainTextEdit* SysInfo = nullptr;
+    QLabel* Label4 = nullptr;
+    std::unique_ptr<FileDialog> OpenDialog1;
+    QCheckBox* EXC_SW = nullptr;
+    std::unique_ptr<FileDialog> SaveDialog1;
+    QAction* SMF1 = nullptr;
+    Bevel* Bevel1 = nullptr;
+    Bevel* Bevel2 = nullptr;
+    Bevel* Bevel3 = nullptr;
+    Bevel* Bevel4 = nullptr;
+
+    // Handlers and operations.
+    void FormCreate();
+    void mnuExitClick();
+    void About1Click();
+    void ExcOut(const std::uint8_t* bytes, int lastIndex);
+    void cmbOutputChange();
+    void SysExClick();
+    void INIT(std::uint8_t mode);
+    void SysexI1Click();
+    void SMF1Click();
+    void EXPORT_SMF();
+    void MIDI_Reg(std::uint8_t mode);
+
+    // The layout scale this window was built with (1 at 96 dpi).
+    double LayoutScaleFactor() const { return scale_; }
+
+private:
+    void CreateControls();
+    void CreateMenu();
+    void CreateDialogs();
+    void WireHandlers();
+    void FixSize();
+
+    FormSeams seams_;
+    double scale_ = 1.0;
+    QWidget* client_ = nullptr;
+};
+
+// The main window of the running program.
+extern TForm1* Form1;
+
+}  // namespace ui

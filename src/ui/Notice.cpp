@@ -1,0 +1,56 @@
+#include "ui/Notice.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QWidget>
+
+#include "common/Failure.h"
+
+namespace ui {
+
+namespace {
+
+MessageDisplay* installed = nullptr;
+
+void ShowBox(QMessageBox::Icon icon, const QString& text) {
+    // The window that was active comes back once the box has gone.
+    QPointer<QWidget> before = QApplication::activeWindow();
+    QMessageBox box(icon, QString::fromUtf8(ApplicationTitle), text, QMessageBox::NoButton, before);
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+    if (before) before->activateWindow();
+}
+
+}  // namespace
+
+void SetMessageDisplay(MessageDisplay* display) { installed = display; }
+
+void ShowNotice(const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    if (installed) return installed->Notice(shown);
+    ShowBox(QMessageBox::NoIcon, shown);
+}
+
+void ReportFailure(const std::string& message) {
+    if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+    const QString shown = QString::fromStdString(kelvane::FailureDisplayText(message));
+    if (installed) return installed->Failure(shown);
+    ShowBox(QMessageBox::Critical, shown);
+}
+
+void RunGuarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& failure) {
+        ReportFailure(failure.what());
+    } catch (...) {
+        ReportFailure("予期しないエラーが発生しました");
+    }
+}
+
+}  // namespace ui

@@ -1,0 +1,43 @@
+#pragma once
+// The two ways the program talks to the user: ShowNotice (a plain message with OK) and
+// ReportFailure (the failure of a handler, with the stop icon). Both are modal and titled with
+// the application title. Tests may install a recorder in place of the real boxes.
+
+#include <QString>
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace ui {
+
+inline const char* const ApplicationTitle = "Kelvane Limited";
+
+// Where notices and failures end up. The default shows Qt message boxes.
+class MessageDisplay {
+public:
+    virtual ~MessageDisplay() = default;
+    virtual void Notice(const QString& text) = 0;
+    virtual void Failure(const QString& text) = 0;
+};
+
+// Installs a display for tests; nullptr restores the real boxes. Not owned.
+void SetMessageDisplay(MessageDisplay* display);
+
+void ShowNotice(const std::string& text);
+
+// Shows a failure's message, with "." appended where the text needs one, after releasing any
+// mouse capture so the box can be answered.
+void ReportFailure(const std::string& message);
+
+// Runs `handler`; a C++ exception never leaves it, it goes to ReportFailure instead. Every
+// event handler is connected through this: an exception must not unwind through Qt's loop.
+void RunGuarded(const std::function<void()>& handler);
+
+template <typename F>
+auto Guarded(F handler) {
+    return [handler](auto&&... args) {
+        RunGuarded([&] { handler(std::forward<decltype(args)>(args)...); });
+    };
+}
+
+}  // namespace ui

@@ -1,0 +1,56 @@
+#include "ui/Scaling.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+#include <cmath>
+
+namespace ui {
+
+namespace {
+// The window font of both windows; it draws no text, it only measures the screen.
+const char* const kWindowFontFamily = "System";
+constexpr int kWindowFontPixels = 13;
+}  // namespace
+
+void InstallFontSubstitutions() {
+    // Chosen among the fonts the set-up installs. "System" stands in for a raster font whose
+    // 13-pixel size measures 18 pixels high: Noto Sans Mono does, at 96 dpi (13 px -> 18) and at
+    // 144 dpi (20 px -> 27), so the layout scale comes out at exactly 1 and 1.5.
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
+    QFont::insertSubstitutions(QStringLiteral("Courier"), {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
+    QFont::insertSubstitutions(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Comic Sans MS"), {QStringLiteral("Comic Neue"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QString::fromLatin1(kWindowFontFamily), {QStringLiteral("Noto Sans Mono"), QStringLiteral("DejaVu Sans Mono")});
+}
+
+int Scaled(int designPixels, double scale) {
+    return static_cast<int>(std::floor(designPixels * scale + 0.5));
+}
+
+QRect Scaled(const QRect& design, double scale) {
+    return {Scaled(design.x(), scale), Scaled(design.y(), scale), Scaled(design.width(), scale),
+            Scaled(design.height(), scale)};
+}
+
+double LayoutScale(double logicalDpi, int designTextHeight) {
+    QFont windowFont(QString::fromLatin1(kWindowFontFamily));
+    windowFont.setPixelSize(Scaled(kWindowFontPixels, logicalDpi / 96.0));
+    const int measured = QFontMetrics(windowFont).height();
+    return measured == designTextHeight ? 1.0 : static_cast<double>(measured) / designTextHeight;
+}
+
+double ScreenLayoutScale(int designTextHeight) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return LayoutScale(screen ? screen->logicalDotsPerInchY() : 96.0, designTextHeight);
+}
+
+QFont LayoutFont(const QString& family, int designPixelSize, double scale, bool bold) {
+    QFont font(family);
+    font.setPixelSize(Scaled(designPixelSize, scale));
+    font.setBold(bold);
+    return font;
+}
+
+}  // namespace ui

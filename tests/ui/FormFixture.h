@@ -1,0 +1,79 @@
+#pragma once
+// Builds the real main window with scripted dialogs and a recorder in place of message boxes.
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ui/FileDialog.h"
+#include "ui/Form1.h"
+#include "ui/MessageList.h"
+#include "ui/Notice.h"
+
+namespace uitest {
+
+// Answers each Execute() with the next scripted answer: a path (accepted) or nothing (cancel).
+class ScriptedDialog : public ui::FileDialog {
+public:
+    std::deque<std::optional<std::string>> answers;
+    int executed = 0;
+    bool Execute() override {
+        ++executed;
+        if (answers.empty()) return false;
+        auto answer = answers.front();
+        answers.pop_front();
+        if (!answer) return false;
+        last_ = *answer;
+        return true;
+    }
+    std::string FileName() const override { return last_; }
+
+private:
+    std::string last_;
+};
+
+class Recorder : public ui::MessageDisplay {
+public:
+    QStringList notices;
+    QStringList failures;
+    void Notice(const QString& text) override { notices << text; }
+    void Failure(const QString& text) override { failures << text; }
+};
+
+// A window ready for a test: dialogs scripted, boxes recorded.
+struct FormUnderTest {
+    Recorder recorder;
+    ScriptedDialog* open = nullptr;
+    ScriptedDialog* save = nullptr;
+    int aboutShown = 0;
+    std::unique_ptr<ui::TForm1> form;
+
+    FormUnderTest() {
+        ui::SetMessageDisplay(&recorder);
+        ui::FormSeams seams;
+        seams.makeFileDialog = [this](const ui::FileDialogSetup& setup, QWidget*) {
+            auto dialog = std::make_unique<ScriptedDialog>();
+            (setup.kind == ui::FileDialogSetup::Kind::Open ? open : save) = dialog.get();
+            return std::unique_ptr<ui::FileDialog>(std::move(dialog));
+        };
+        seams.showAbout = [this] { ++aboutShown; };
+        form = std::make_unique<ui::TForm1>(std::move(seams));
+    }
+    ~FormUnderTest() {
+        form.reset();
+        ui::SetMessageDisplay(nullptr);
+    }
+    void ShowAndActivate() {
+        form->show();
+        form->activateWindow();
+        QApplication::setActiveWindow(form.get());
+        form->cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
+        QApplication::processEvents();
+    }
+};
+
+}  // namespace uitest

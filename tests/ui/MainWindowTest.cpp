@@ -1,0 +1,222 @@
+// The main window as a user meets it: loading through Ctrl+O, the failure display, the
+// keyboard, the fixed size and the layout.
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "FormFixture.h"
+#include "TempDir.h"
+#include "midi/Port.h"
+#include "midi/Settings.h"
+#include "sysex/Store.h"
+#include "ui/Bevel.h"
+#include "ui/MessageList.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sysex::ResetStoreForTests();
+        midi::ResetSettingsForTests();
+        midi::ResetPortStateForTests();
+    }
+    void TearDown() override { midi::ResetPortStateForTests(); }
+
+    QStringList ListLines() const {
+        QStringList lines;
+        for (int i = 0; i < w.form->SysEx->count(); ++i) lines << w.form->SysEx->item(i)->text();
+        return lines;
+    }
+    void Press(QKeyCombination key) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.form.get(),
+                        key.key(), key.keyboardModifiers());
+    }
+
+    testsupport::TempDir dir;
+    uitest::FormUnderTest w;
+};
+
+TEST_F(MainWindow, CtrlOLoadsTheChosenFileIntoTheList) {
+    w.ShowAndActivate();
+    w.open->answers.push_back(dir.Write("two.syx", {0x00, 0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7, 0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+    Press(Qt::CTRL | Qt::Key_O);
+    EXPECT_EQ(w.open->executed, 1);
+    EXPECT_EQ(ListLines(), (QStringList{"0001 42H 5Byte", "0002 5Byte"}));
+    EXPECT_EQ(w.form->SysEx->currentRow(), -1);
+    EXPECT_TRUE(w.form->SysInfo->toPlainText().isEmpty());
+    EXPECT_TRUE(w.recorder.notices.isEmpty());
+    EXPECT_TRUE(w.recorder.failures.isEmpty());
+}
+
+TEST_F(MainWindow, CancelledLoadEmptiesListAndPaneButKeepsTheStore) {
+    w.open->answers = {dir.Write("one.syx", {0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7}), std::nullopt};
+    w.form->SysexI1Click();
+    w.form->SysEx->setCurrentRow(0);
+    w.form->SysInfo->setPlainText("typed by the user");
+    w.form->SysexI1Click();
+    EXPECT_EQ(w.form->SysEx->count(), 0);
+    EXPECT_TRUE(w.form->SysInfo->toPlainText().isEmpty());
+    EXPECT_EQ(sysex::SysExCount, 1);
+    EXPECT_EQ(sysex::SysExLen[0], 5);
+}
+
+TEST_F(MainWindow, FileThatCannotBeOpenedIsReportedWithItsPath) {
+    const std::string missing = dir.File("gone.syx").string();
+    w.open->answers = {dir.Write("one.syx", {0xF0, 0xF7}), missing};
+    w.form->SysexI1Click();
+    w.ShowAndActivate();
+    w.form->SysexI1->trigger();
+    EXPECT_EQ(w.recorder.failures, QStringList{QString::fromStdString("ファイル " + missing + " は開けません.")});
+    EXPECT_EQ(w.form->SysEx->count(), 0);
+    EXPECT_EQ(sysex::SysExCount, 1);
+}
+
+TEST_F(MainWindow, DroppedMessagesAreToldAfterTheListIsFilled) {
+    Bytes file{0xF0, 0x01, 0xF7};
+    Bytes huge(70000, 0x22);
+    huge.front() = 0xF0;
+    huge.back() = 0xF7;
+    file.insert(file.end(), huge.begin(), huge.end());
+    file.insert(file.end(), {0xF0, 0x02});
+    w.open->answers = {dir.Write("odd.syx", file)};
+    w.form->SysexI1Click();
+    EXPECT_EQ(ListLines(), QStringList{"0001 2Byte"});
+    ASSERT_EQ(w.recorder.notices.size(), 1);
+    EXPECT_TRUE(w.recorder.notices[0].contains(QStringLiteral("65535 バイトを超えるメッセージ 1 件")));
+    EXPECT_TRUE(w.recorder.notices[0].contains(QStringLiteral("途切れた")));
+}
+
+TEST_F(MainWindow, SaveWithEmptyStoreOnlyTellsThereIsNoData) {
+    w.ShowAndActivate();
+    Press(Qt::CTRL | Qt::Key_S);
+    EXPECT_EQ(w.recorder.notices, QStringList{QStringLiteral("データが記録されておりません")});
+    EXPECT_EQ(w.save->executed, 0);
+}
+
+struct FailureTextCase {
+    const char* message;
+    const char* shown;
+};
+
+TEST_F(MainWindow, FailureDisplayAppendsFullStopOnlyAfterCharactersAboveIt) {
+    const FailureTextCase cases[] = {
+        {"'KELV_Out' のデータ型が不正です", "'KELV_Out' のデータ型が不正です."},
+        {"I/O エラー (28)", "I/O エラー (28)"},
+        {"", ""},
+        {"done.", "done."},
+        {"a-", "a-"},
+        {"/", "/."},
+    };
+    for (const auto& c : cases) {
+        w.recorder.failures.clear();
+        ui::RunGuarded([&] { throw std::runtime_error(c.message); });
+        EXPECT_EQ(w.recorder.failures, QStringList{QString::fromUtf8(c.shown)}) << c.message;
+    }
+}
+
+TEST_F(MainWindow, TitleAndFixedSize) {
+    w.ShowAndActivate();
+    EXPECT_EQ(w.form->windowTitle(), QStringLiteral("Kelvane lite"));
+    EXPECT_FALSE(w.form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    const QSize fitted = w.form->size();
+    EXPECT_EQ(w.form->centralWidget()->size(), QSize(328, 178));
+    w.form->resize(fitted + QSize(120, 80));
+    QApplication::processEvents();
+    EXPECT_EQ(w.form->size(), fitted);
+    EXPECT_EQ(w.form->centralWidget()->geometry().top(), w.form->menuBar()->height());
+}
+
+TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
+    ASSERT_DOUBLE_EQ(w.form->LayoutScaleFactor(), 1.0);
+    EXPECT_EQ(w.form->Panel1->geometry(), QRect(0, 0, 328, 153));
+    EXPECT_EQ(w.form->pnlColumnHeading->geometry(), QRect(0, 151, 328, 27));
+    EXPECT_EQ(w.form->SysEx->geometry(), QRect(10, 26, 147, 117));
+    EXPECT_EQ(w.form->SysInfo->geometry(), QRect(167, 26, 147, 117));
+    EXPECT_EQ(w.form->cmbOutput->geometry(), QRect(96, 3, 223, 20));
+    EXPECT_EQ(w.form->EXC_SW->geometry(), QRect(5, 5, 89, 17));
+    EXPECT_EQ(w.form->Bevel1->geometry(), QRect(8, 24, 152, 122));
+    EXPECT_EQ(w.form->Bevel2->geometry(), QRect(164, 23, 154, 123));
+    EXPECT_EQ(w.form->Label3->pos(), QPoint(33, 6));
+    EXPECT_EQ(w.form->Label4->pos(), QPoint(214, 7));
+    EXPECT_EQ(w.form->EXC_SW->text(), QStringLiteral("MIDI OUT"));
+    EXPECT_EQ(w.form->Label3->text(), QStringLiteral("No. Information"));
+    EXPECT_EQ(w.form->Label4->text(), QStringLiteral("詳細情報"));
+}
+
+TEST_F(MainWindow, MenuCaptionsAndShortcuts) {
+    EXPECT_EQ(w.form->File1->title(), QStringLiteral("ファイル(&F)"));
+    EXPECT_EQ(w.form->Help1->title(), QStringLiteral("ヘルプ(&H)"));
+    EXPECT_EQ(w.form->SysexI1->text(), QStringLiteral("データを開く(&O)"));
+    EXPECT_EQ(w.form->SMF1->text(), QStringLiteral("SMF形式で保存"));
+    EXPECT_EQ(w.form->mnuExit->text(), QStringLiteral("終了(&X)"));
+    EXPECT_EQ(w.form->About1->text(), QStringLiteral("バージョン情報(&A)"));
+    EXPECT_EQ(w.form->SysexI1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(w.form->SMF1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_EQ(w.form->mnuExit->shortcut(), QKeySequence(Qt::Key_F10));
+}
+
+TEST_F(MainWindow, FocusStartsOnPortSelectorAndTabCyclesInLayoutOrder) {
+    w.ShowAndActivate();
+    ASSERT_EQ(QApplication::focusWidget(), w.form->cmbOutput);
+    const QWidget* expected[] = {w.form->EXC_SW, w.form->SysEx, w.form->SysInfo, w.form->cmbOutput};
+    for (const QWidget* next : expected) {
+        Press(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
+}
+
+TEST_F(MainWindow, F10EndsTheProgramWithoutOpeningTheMenu) {
+    w.ShowAndActivate();
+    bool quitSeen = false;
+    QTimer::singleShot(0, [&] { Press(Qt::Key_F10); });
+    QTimer::singleShot(3000, [&] { QApplication::exit(7); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quitSeen = true; });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(quitSeen);
+    EXPECT_EQ(w.form->menuBar()->activeAction(), nullptr);
+}
+
+TEST_F(MainWindow, AltF4ClosesTheWindowAndSoEndsTheProgram) {
+    w.ShowAndActivate();
+    QTimer::singleShot(0, [&] { Press(Qt::ALT | Qt::Key_F4); });
+    QTimer::singleShot(3000, [&] { QApplication::exit(7); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(w.form->isVisible());
+}
+
+TEST_F(MainWindow, ShortcutsDoNothingWhileAModalBoxIsOpen) {
+    w.ShowAndActivate();
+    w.open->answers = {dir.Write("one.syx", {0xF0, 0xF7})};
+    bool quitSeen = false;
+    auto quitConnection = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quitSeen = true; });
+    QMessageBox box(QMessageBox::NoIcon, "Kelvane Limited", "modal", QMessageBox::Ok, w.form.get());
+    QTimer::singleShot(50, [&] {
+        QWidget* target = QApplication::activeModalWidget();
+        ASSERT_EQ(target, &box);
+        for (auto key : {Qt::CTRL | Qt::Key_O, Qt::CTRL | Qt::Key_S, QKeyCombination(Qt::Key_F10)}) {
+            QTest::keyClick(target, key.key(), key.keyboardModifiers());
+            QTest::keyClick(w.form.get(), key.key(), key.keyboardModifiers());
+        }
+        box.accept();
+    });
+    box.exec();
+    QObject::disconnect(quitConnection);
+    EXPECT_EQ(w.open->executed, 0);
+    EXPECT_TRUE(w.recorder.notices.isEmpty());
+    EXPECT_FALSE(quitSeen);
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// The port selector and "MIDI OUT" through the real window, over a recording output service:
+// start-up, every kind of user choice, and what is remembered.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FakeOutputService.h"
+#include "FormFixture.h"
+#include "TempDir.h"
+#include "midi/Port.h"
+#include "midi/Settings.h"
+#include "sysex/Store.h"
+#include "ui/MessageList.h"
+
+namespace {
+
+using midi::testing::FakeDevice;
+using midi::testing::FakeLog;
+using midi::testing::FakeOutputService;
+
+const char* const kGmOn = "F0 7E 7F 09 01 F7";
+
+std::filesystem::path RegFile() { return std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "ZORVIK.reg"; }
+
+void WriteRegFile(const std::string& values) {
+    std::ofstream(RegFile()) << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\ZORVIK]\r\n" << values;
+}
+
+class PortSelection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sysex::ResetStoreForTests();
+        midi::ResetSettingsForTests();
+        midi::ResetPortStateForTests();
+        std::filesystem::remove(RegFile());
+        std::filesystem::remove("KELVANE.cfg");
+    }
+    void TearDown() override {
+        w.reset();
+        midi::ResetPortStateForTests();
+        std::filesystem::remove("KELVANE.cfg");
+    }
+    void Start(std::vector<FakeDevice> devices) {
+        midi::InstallOutputService(std::make_unique<FakeOutputService>(std::move(devices), log));
+        w = std::make_unique<uitest::FormUnderTest>();
+    }
+    void MarkerFile() { std::ofstream("KELVANE.cfg") << ""; }
+    // A user's choice in the closed selector, as the keyboard makes it.
+    void ChooseWithKeys(int entry) {
+        w->ShowAndActivate();
+        auto* combo = w->form->cmbOutput;
+        combo->setFocus();
+        while (combo->currentIndex() < entry) QTest::keyClick(combo, Qt::Key_Down);
+        while (combo->currentIndex() > entry) QTest::keyClick(combo, Qt::Key_Up);
+    }
+    std::uint8_t StoredOut() {
+        midi::OutPortSetting = 0xEE;
+        midi::MIDI_Reg(midi::LoadMode, midi::DefaultRegistryStore());
+        return midi::OutPortSetting;
+    }
+
+    std::shared_ptr<FakeLog> log = std::make_shared<FakeLog>();
+    std::unique_ptr<uitest::FormUnderTest> w;
+};
+
+TEST_F(PortSelection, StartWithoutMarkerFileForgetsThePortAndTicksMidiOut) {
+    WriteRegFile("\"KELV_Out\"=hex:02\r\n");
+    Start(FakeOutputService::Numbered(3));
+    QStringList entries;
+    for (int i = 0; i < w->form->cmbOutput->count(); ++i) entries << w->form->cmbOutput->itemText(i);
+    EXPECT_EQ(entries, (QStringList{"(None)", "Device 0", "Device 1", "Device 2"}));
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), 0);
+    EXPECT_TRUE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+    EXPECT_TRUE(log->empty());  // no port opened, nothing sent at start-up
+    EXPECT_EQ(StoredOut(), 0);
+    EXPECT_EQ(sysex::SysExCount, 0);
+}
+
+TEST_F(PortSelection, StartWithMarkerFileOpensTheRememberedPortWithoutGmSystemOn) {
+    MarkerFile();
+    WriteRegFile("\"KELV_In\"=hex:07\r\n\"KELV_Out\"=hex:03\r\n");
+    Start(FakeOutputService::Numbered(3));
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), 3);
+    EXPECT_TRUE(w->form->EXC_SW->isChecked());
+    EXPECT_EQ(*log, (FakeLog{"open 2 Device 2"}));
+    EXPECT_EQ(midi::InPortSetting, 7);
+}
+
+TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {
+    MarkerFile();
+    WriteRegFile("\"KELV_Out\"=hex:05\r\n");
+    Start(FakeOutputService::Numbered(2));
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), -1);
+    EXPECT_TRUE(w->form->cmbOutput->currentText().isEmpty());
+    EXPECT_FALSE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+    EXPECT_EQ(midi::OutDeviceIndex, 5);
+    EXPECT_TRUE(w->recorder.failures.isEmpty());
+}
+
+TEST_F(PortSelection, FailedOpenAtStartUnticksButLeavesTheBoxEnabled) {
+    MarkerFile();
+    WriteRegFile("\"KELV_Out\"=hex:01\r\n");
+    Start({FakeDevice{"Busy", false, 4}});
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), 1);
+    EXPECT_FALSE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+}
+
+TEST_F(PortSelection, BadStoredTypeIsReportedAndTheWindowStillComesUp) {
+    MarkerFile();
+    WriteRegFile("\"KELV_Out\"=dword:00000003\r\n");
+    Start(FakeOutputService::Numbered(3));
+    EXPECT_EQ(w->recorder.failures, QStringList{QStringLiteral("'KELV_Out' のデータ型が不正です.")});
+    EXPECT_EQ(w->form->cmbOutput->count(), 4);
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), -1);
+    EXPECT_FALSE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+    EXPECT_TRUE(log->empty());
+    EXPECT_EQ(w->form->cursor().shape(), Qt::ArrowCursor);  // the hourglass went away
+    w->ShowAndActivate();
+    EXPECT_TRUE(w->form->isVisible());
+}
+
+TEST_F(PortSelection, EveryEntryPassedWithTheArrowKeysIsOpenedGreetedAndSaved) {
+    Start(FakeOutputService::Numbered(2));
+    ChooseWithKeys(2);
+    EXPECT_EQ(*log, (FakeLog{"open 0 Device 0", std::string("send 0: ") + kGmOn, "close 0", "open 1 Device 1",
+                             std::string("send 1: ") + kGmOn}));
+    EXPECT_EQ(StoredOut(), 2);
+    EXPECT_TRUE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+}
+
+TEST_F(PortSelection, ChoosingTheSameEntryAgainReopensAndGreetsAgain) {
+    Start(FakeOutputService::Numbered(1));
+    ChooseWithKeys(1);
+    log->clear();
+    emit w->form->cmbOutput->activated(1);  // what the popup raises for a click on the same entry
+    EXPECT_EQ(*log, (FakeLog{"close 0", "open 0 Device 0", std::string("send 0: ") + kGmOn}));
+}
+
+TEST_F(PortSelection, ChoosingNoneClosesTicksSendsNothingAndSavesZero) {
+    Start(FakeOutputService::Numbered(1));
+    ChooseWithKeys(1);
+    log->clear();
+    ChooseWithKeys(0);
+    EXPECT_EQ(*log, (FakeLog{"close 0"}));
+    EXPECT_TRUE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+    EXPECT_EQ(StoredOut(), 0);
+}
+
+TEST_F(PortSelection, FailedOpenOnChangeDisablesMidiOutSkipsGreetingAndStillSaves) {
+    Start({FakeDevice{"Good"}, FakeDevice{"Broken", false, 4}});
+    ChooseWithKeys(2);
+    EXPECT_EQ(log->back(), "open 1 Broken -> 4");
+    EXPECT_FALSE(w->form->EXC_SW->isChecked());
+    EXPECT_FALSE(w->form->EXC_SW->isEnabled());
+    EXPECT_EQ(StoredOut(), 2);
+    ChooseWithKeys(1);  // a later good choice enables it again
+    EXPECT_TRUE(w->form->EXC_SW->isChecked());
+    EXPECT_TRUE(w->form->EXC_SW->isEnabled());
+}
+
+TEST_F(PortSelection, SettingTheSelectionFromCodeRunsNoHandler) {
+    Start(FakeOutputService::Numbered(2));
+    w->form->cmbOutput->setCurrentIndex(2);
+    EXPECT_TRUE(log->empty());
+}
+
+TEST_F(PortSelection, ManyDevicesListTheFirst255) {
+    Start(FakeOutputService::Numbered(300));
+    EXPECT_EQ(w->form->cmbOutput->count(), 256);
+    EXPECT_EQ(w->form->cmbOutput->itemText(255), QStringLiteral("Device 254"));
+}
+
+TEST_F(PortSelection, UnreadableNameStillTakesItsPlace) {
+    Start({FakeDevice{"A"}, FakeDevice{"", true, 0}, FakeDevice{"C"}});
+    EXPECT_EQ(w->form->cmbOutput->itemText(3), QStringLiteral("C"));
+    EXPECT_FALSE(w->form->cmbOutput->itemText(2).isEmpty());
+}
+
+}  // namespace
