@@ -16,7 +16,7 @@
 namespace cli {
 namespace {
 
-TEST(JsonString, EscapesWhatJsonRequiresAndPassesUtf8Through) {
+TEST(CliJsonString, EscapesWhatJsonRequiresAndPassesUtf8Through) {
     const struct {
         std::string text;
         std::string json;
@@ -34,7 +34,7 @@ TEST(JsonString, EscapesWhatJsonRequiresAndPassesUtf8Through) {
     for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.json;
 }
 
-TEST(JsonString, TurnsEveryByteOfBrokenUtf8IntoAReplacementCharacter) {
+TEST(CliJsonString, TurnsEveryByteOfBrokenUtf8IntoAReplacementCharacter) {
     const std::string r = "\xEF\xBF\xBD";
     const struct {
         std::string text;
@@ -52,7 +52,7 @@ TEST(JsonString, TurnsEveryByteOfBrokenUtf8IntoAReplacementCharacter) {
     for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.json;
 }
 
-TEST(MessageList, ReadsSinglesAndRangesInTheOrderWritten) {
+TEST(CliMessageList, ReadsSinglesAndRangesInTheOrderWritten) {
     using R = MessageRange;
     const struct {
         const char* text;
@@ -67,7 +67,7 @@ TEST(MessageList, ReadsSinglesAndRangesInTheOrderWritten) {
     for (const auto& c : cases) EXPECT_EQ(ParseMessageList(c.text), c.ranges) << c.text;
 }
 
-TEST(MessageList, MalformedListsAreUsageErrors) {
+TEST(CliMessageList, MalformedListsAreUsageErrors) {
     const struct {
         const char* text;
         const char* reason;
@@ -94,7 +94,7 @@ TEST(MessageList, MalformedListsAreUsageErrors) {
     }
 }
 
-TEST(MessageList, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
+TEST(CliMessageList, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
     EXPECT_EQ(MessageIndexes({}, 3), (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(MessageIndexes({{1, 1}, {3, 5}}, 5), (std::vector<int>{0, 2, 3, 4}));
     EXPECT_EQ(MessageIndexes({{2, 2}, {1, 2}}, 2), (std::vector<int>{1, 0, 1}));
@@ -120,7 +120,7 @@ TEST(MessageList, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
     }
 }
 
-TEST(CommandLine, ReadsEveryCommandWithOptionsAnywhere) {
+TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     const Invocation list = ParseCommandLine({"--json", "list", "a.syx"});
     EXPECT_EQ(list.kind, CommandKind::List);
     EXPECT_EQ(list.dumpPath, "a.syx");
@@ -153,14 +153,14 @@ TEST(CommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     EXPECT_FALSE(dashed.json);
 }
 
-TEST(CommandLine, HelpAndVersionWinOverEverythingBeforeTheEndOfOptions) {
+TEST(CliCommandLine, HelpAndVersionWinOverEverythingBeforeTheEndOfOptions) {
     EXPECT_EQ(ParseCommandLine({"send", "--help"}).kind, CommandKind::Help);
     EXPECT_EQ(ParseCommandLine({"nonsense", "--version"}).kind, CommandKind::Version);
     EXPECT_EQ(ParseCommandLine({"-h"}).kind, CommandKind::Help);
     EXPECT_THROW(ParseCommandLine({"list", "--", "--help", "x"}), UsageError);
 }
 
-TEST(Sender, WireTimeIsThatOfA31250BaudCable) {
+TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {
     EXPECT_EQ(WireTime(6), std::chrono::microseconds(1920));
     EXPECT_EQ(WireTime(3125), std::chrono::seconds(1));
     EXPECT_EQ(WireTime(65536), std::chrono::microseconds(20'971'520));
