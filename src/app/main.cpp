@@ -4,11 +4,14 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
+#include <utility>
 
 #include "ui/Form1.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
 #include "ui/Scaling.h"
+#include "ui/info/About.h"
+#include "ui/info/ApplicationIcon.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -17,9 +20,17 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(ui::ApplicationTitle));
     QApplication::setStyle(QStringLiteral("Fusion"));
     ui::InstallFontSubstitutions();
+    ui::InstallApplicationIcon();
 
-    ui::TForm1 form;
+    ui::FormSeams seams;
+    seams.showAbout = [] {
+        if (ui::About) ui::About->ShowModal();
+    };
+    ui::TForm1 form(std::move(seams));
     ui::Form1 = &form;
+    // Second, hidden until the Help menu asks for it; it stays in front of the main window.
+    ui::TAbout about(&form);
+    ui::About = &about;
 
     // Centred on the desktop at its first showing; afterwards it stays where the user puts it.
     form.adjustSize();

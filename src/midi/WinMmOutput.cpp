@@ -82,6 +82,8 @@ public:
         header.dwBufferLength = static_cast<DWORD>(block->data.size());
         header.dwFlags = 0;
 
+        // The size passed is this process's MIDIHDR: 64 bytes in a 32-bit process, 112 in a
+        // 64-bit one. A fixed 64 would understate the 64-bit record.
         Check(*api_, api_->PrepareHeader(handle_, &header, sizeof header), "midiOutPrepareHeader");
         if (const MMRESULT sent = api_->LongMsg(handle_, &header, sizeof header); sent != MMSYSERR_NOERROR) {
             // The driver never took the block, so it is ours again.

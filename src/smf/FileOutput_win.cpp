@@ -21,6 +21,9 @@ EInOutError LastError() { return EInOutError(static_cast<int>(::GetLastError()))
 
 OutputFile::OutputFile(const std::string& pathUtf8)
     : handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {
+    // A NUL would end the name early and create a different file; like any impossible name it
+    // reads as an invalid file name, on every platform.
+    if (pathUtf8.find('\0') != std::string::npos) throw EInOutError(PathNotFoundCode);
     const auto widePath = kelvane::WideFromUtf8(pathUtf8);
     if (!widePath) throw LastError();
     const HANDLE file = ::CreateFileW(widePath->c_str(), GENERIC_READ | GENERIC_WRITE,

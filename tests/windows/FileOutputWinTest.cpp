@@ -11,6 +11,9 @@
 #include "WinFiles.h"
 #include "smf/FileOutput.h"
 #include "smf/InOutError.h"
+#include "smf/SmfWriter.h"
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
 
 namespace {
 
@@ -57,6 +60,28 @@ TEST_F(WinFileOutput, WritesAFileWhoseNameNoAnsiCodePageHolds) {
     EXPECT_EQ(testsupport::ReadAll(path), bytes);
 }
 
+// A dump loaded and saved again, both under names outside every ANSI code page: the whole road
+// through both Win32 file layers.
+TEST_F(WinFileOutput, ExportsALoadedDumpAsTheExactFile) {
+    sysex::ResetStoreForTests();
+    auto dumpName = wintest::NameOutsideCodePages();
+    dumpName += ".syx";
+    auto songName = wintest::NameOutsideCodePages();
+    songName += ".mid";
+    wintest::WriteWholeFile(dir.Path() / dumpName, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    sysex::LoadDumpFile(Utf8(dir.Path() / dumpName));
+    wintest::WriteWholeFile(dir.Path() / songName, Bytes(100, 0xAA));
+    smf::ExportStore(Utf8(dir.Path() / songName));
+    const Bytes expected{
+        0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06,  // "MThd", header length 6
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x30,              // format 0, one track, division 48
+        0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x0C,  // "MTrk", track length 12
+        0x60, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7,  // delta 96, F0, length 5, data and F7
+        0x30, 0xFF, 0x2F, 0x00,                          // End of Track after 48 ticks
+    };
+    EXPECT_EQ(testsupport::ReadAll(dir.Path() / songName), expected);
+}
+
 TEST_F(WinFileOutput, ReplacesALongerFileAndLetsOthersReadEveryByteAsWritten) {
     const auto path = dir.File("song.mid");
     wintest::WriteWholeFile(path, Bytes(1000, 0xAA));
@@ -89,7 +114,7 @@ TEST_F(WinFileOutput, CreationFailuresCarryTheSystemsCode) {
         {"missing folder", Utf8(dir.File("no folder") / "x.mid"), 3, "不正なファイル名です"},
         {"an existing folder", Utf8(dir.Path()), 5, "ファイルへのアクセスが拒否されました"},
         {"held elsewhere without sharing", Utf8(held), ERROR_SHARING_VIOLATION, "I/O エラー (32)"},
-        {"a NUL inside the name", withNul, ERROR_INVALID_NAME, "I/O エラー (123)"},
+        {"a NUL inside the name", withNul, 3, "不正なファイル名です"},
         {"invalid UTF-8", Utf8(dir.Path()) + "\\bad\xFF.mid", ERROR_NO_UNICODE_TRANSLATION, "I/O エラー (1113)"},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,29 @@
+#include "cli/CliTexts.h"
+
+namespace cli {
+
+std::string MessageOutOfRangeText(std::uint32_t number, int storedCount) {
+    if (storedCount <= 0) return "メッセージ " + std::to_string(number) + " はありません (メッセージがありません)";
+    return "メッセージ " + std::to_string(number) + " はありません (1〜" +
+           std::to_string(storedCount) + ")";
+}
+
+std::string PortOutOfRangeText(std::uint32_t port, std::size_t deviceCount) {
+    if (deviceCount == 0) return "ポート " + std::to_string(port) + " はありません (出力ポートがありません)";
+    return "ポート " + std::to_string(port) + " はありません (1〜" + std::to_string(deviceCount) + ")";
+}
+
+std::string NoPortText() { return "ポート 0 は (None) のため送信できません"; }
+
+std::string PortOpenFailedText(std::uint32_t port, const std::string& name, int code) {
+    return "ポート " + std::to_string(port) + " (" + name + ") を開けません (エラー " +
+           std::to_string(code) + ")";
+}
+
+std::string SendUnfinishedText(std::uint32_t port) {
+    return "ポート " + std::to_string(port) + " への送信が終わりません";
+}
+
+std::string StdoutFailedText() { return "標準出力に書き込めません"; }
+
+}  // namespace cli

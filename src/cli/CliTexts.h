@@ -1,0 +1,29 @@
+#pragma once
+// Failure texts that only the command line needs: the window never meets a message number or
+// a port number typed by hand. In the UI's language, like every text a user reads.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+// A message number that is 0 or beyond the stored messages.
+std::string MessageOutOfRangeText(std::uint32_t number, int storedCount);
+
+// A port number beyond the selector's entries; deviceCount may be 0.
+std::string PortOutOfRangeText(std::uint32_t port, std::size_t deviceCount);
+
+// send with port 0, the "(None)" entry: there would be nothing to send to.
+std::string NoPortText();
+
+// The port exists but refused to open.
+std::string PortOpenFailedText(std::uint32_t port, const std::string& name, int code);
+
+// The port still held unsent messages when the wait for them ended.
+std::string SendUnfinishedText(std::uint32_t port);
+
+// Standard output could not take the result (a full disk, a closed pipe).
+std::string StdoutFailedText();
+
+}  // namespace cli

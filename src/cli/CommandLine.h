@@ -1,0 +1,51 @@
+#pragma once
+// What the user asked kelvane-cli to do, read from its arguments. Only the shape is checked
+// here (known command, right number of operands, numbers that are numbers); whether a message
+// or port number exists is known only once the file is loaded or the ports are listed.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/MessageList.h"
+#include "cli/UsageError.h"
+
+namespace cli {
+
+enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send };
+
+// Pause after each sent message unless --gap says otherwise; older devices drop data sent
+// back to back.
+inline constexpr std::uint32_t DefaultGapMs = 150;
+
+struct Invocation {
+    CommandKind kind = CommandKind::Help;
+    std::string dumpPath;               // list, info, hex, export, send
+    std::string outputPath;             // export
+    std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
+    bool json = false;                  // list, info, ports
+    std::uint32_t portIndex = 0;        // send: port selector entry
+    std::vector<MessageRange> messages; // send: empty means all, in store order
+    std::uint32_t gapMs = DefaultGapMs; // send
+};
+
+// Reads the arguments after the program name. "--help" or "--version" anywhere (before "--")
+// wins over everything else; options may stand before, between or after the operands, as
+// "--port 3" or "--port=3"; "--" ends the options, so a file may be called "--json".
+// Throws UsageError.
+Invocation ParseCommandLine(const std::vector<std::string>& args);
+
+// Decimal digits only, no sign, within 32 bits. Throws UsageError naming `what`.
+std::uint32_t ParseNumber(std::string_view text, std::string_view what);
+
+// The one-line synopsis printed after every usage error.
+std::string_view UsageLine();
+
+// The --help text (English), ending in a newline.
+std::string HelpText();
+
+// The --version text, "kelvane-cli 0.94", without a newline.
+std::string VersionText();
+
+}  // namespace cli

@@ -1,0 +1,22 @@
+#pragma once
+// kelvane-cli's commands over the core libraries: the window's list lines, information lines,
+// SMF export and port entries, printed instead of shown. Each command loads what it needs into
+// the process-wide store and port state, as the window would, so one run is one command.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+inline constexpr int ExitDone = 0;
+inline constexpr int ExitFailed = 1;
+inline constexpr int ExitUsage = 2;
+
+// Runs the command the arguments (those after the program name) describe. Results go to
+// `out`; failures, the loader's notice about dropped messages and (when `errIsTerminal`) the
+// send progress go to `err`. Returns the exit status: 0, 1 with the window's failure text, or
+// 2 with the reason and the usage line. Never throws.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal);
+
+}  // namespace cli

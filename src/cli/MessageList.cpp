@@ -1,0 +1,55 @@
+#include "cli/MessageList.h"
+
+#include "cli/CliTexts.h"
+#include "cli/CommandLine.h"
+#include "common/Failure.h"
+
+namespace cli {
+
+std::vector<MessageRange> ParseMessageList(std::string_view text) {
+    if (text.empty()) throw UsageError("--messages needs a list such as 1,3-5");
+    std::vector<MessageRange> ranges;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item =
+            text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        if (item.empty()) throw UsageError("empty item in message list '" + std::string(text) + "'");
+        const std::size_t dash = item.find('-');
+        MessageRange range;
+        if (dash == std::string_view::npos) {
+            range.first = range.last = ParseNumber(item, "message number");
+        } else {
+            range.first = ParseNumber(item.substr(0, dash), "message range start");
+            range.last = ParseNumber(item.substr(dash + 1), "message range end");
+            if (range.last < range.first) {
+                throw UsageError("message range '" + std::string(item) + "' runs backwards");
+            }
+        }
+        ranges.push_back(range);
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return ranges;
+}
+
+std::vector<int> MessageIndexes(const std::vector<MessageRange>& ranges, int storedCount) {
+    std::vector<int> indexes;
+    if (ranges.empty()) {
+        for (int k = 0; k < storedCount; ++k) indexes.push_back(k);
+        return indexes;
+    }
+    const auto count = static_cast<std::uint32_t>(storedCount < 0 ? 0 : storedCount);
+    for (const MessageRange& range : ranges) {
+        if (range.first == 0) throw kelvane::Failure(MessageOutOfRangeText(0, storedCount));
+        if (range.last > count) throw kelvane::Failure(MessageOutOfRangeText(range.last, storedCount));
+    }
+    for (const MessageRange& range : ranges) {
+        for (std::uint32_t number = range.first; number <= range.last; ++number) {
+            indexes.push_back(static_cast<int>(number) - 1);
+        }
+    }
+    return indexes;
+}
+
+}  // namespace cli

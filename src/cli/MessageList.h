@@ -1,0 +1,26 @@
+#pragma once
+// The --messages list of send: message numbers as the list shows them (from 1), single or as
+// ranges, "1,3-5". The messages go out in the order written, so "5,1" sends 5 first.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+struct MessageRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;  // first <= last
+    bool operator==(const MessageRange&) const = default;
+};
+
+// Reads "1,3-5" into {1,1}, {3,5}. Throws UsageError for an empty list or item, anything but
+// digits, '-' and ',', a number beyond 32 bits or a range that runs backwards.
+std::vector<MessageRange> ParseMessageList(std::string_view text);
+
+// The store indexes (from 0) of the listed messages in the order written; all stored messages
+// when `ranges` is empty. Throws kelvane::Failure when a number is 0 or above `storedCount`,
+// before anything is expanded.
+std::vector<int> MessageIndexes(const std::vector<MessageRange>& ranges, int storedCount);
+
+}  // namespace cli

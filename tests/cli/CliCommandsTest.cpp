@@ -1,0 +1,294 @@
+// The real kelvane-cli on real dump files: what list, info, hex and export print and write,
+// and how every kind of bad input ends (message on stderr, exit status 1 or 2).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "TempDir.h"
+#include "midi/Port.h"
+#include "smf/SmfWriter.h"
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
+
+namespace {
+
+using clitest::CliResult;
+using clitest::RunCli;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string Usage = "usage: kelvane-cli list|info|hex|export|ports|send ... (kelvane-cli --help tells more)\n";
+
+// The loader's and inspector's test messages in one dump, with bytes the scan must skip.
+Bytes MixedDump() {
+    Bytes dump{0x00, 0x41};                                  // before the first F0: skipped
+    const Bytes korg{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7};   // 1: KORG Wave Station, length 5
+    const Bytes yamaha{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7}; // 2: 42H only for byte 1 = 42
+    const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};   // 3: universal, channel 0F
+    const Bytes shortest{0xF0, 0xF7};                       // 4: stored length 1
+    const Bytes nested{0xF0, 0x41, 0xF0, 0x42, 0xF7};       // 5: a second F0 is data
+    Bytes long1024(1025, 0x11);                             // 6: 1,023 data bytes
+    long1024.front() = 0xF0;
+    long1024[1] = 0x42;
+    long1024[2] = 0x3A;
+    long1024[3] = 0x36;
+    long1024.back() = 0xF7;
+    for (const Bytes* message : {&korg, &yamaha}) dump.insert(dump.end(), message->begin(), message->end());
+    dump.push_back(0xF7);                                    // stray F7: skipped
+    for (const Bytes* message : std::initializer_list<const Bytes*>{&gmOn, &shortest, &nested, &long1024}) {
+        dump.insert(dump.end(), message->begin(), message->end());
+    }
+    dump.push_back(0x7F);                                    // after the last F7: skipped
+    return dump;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    std::string Dump(const Bytes& bytes, const std::string& name = "dump.syx") {
+        return dir.Write(name, bytes);
+    }
+    std::string Mixed() { return Dump(MixedDump()); }
+
+    testsupport::TempDir dir;
+};
+
+void ExpectDone(const CliResult& result, const std::string& out) {
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, out);
+}
+
+void ExpectFailed(const CliResult& result, int exitCode, const std::string& err) {
+    EXPECT_EQ(result.exitCode, exitCode);
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_F(Cli, ListPrintsTheWindowsListLines) {
+    ExpectDone(RunCli({"list", Mixed()}),
+               "0001 42H 5Byte\n0002 5Byte\n0003 5Byte\n0004 1Byte\n0005 4Byte\n0006 42H 1024Byte\n");
+}
+
+TEST_F(Cli, ListAsJson) {
+    const std::string dump = Dump({0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7, 0xF0, 0xF7});
+    ExpectDone(RunCli({"list", "--json", dump}),
+               R"({"messages":[{"number":1,"storedLength":5,"line":"0001 42H 5Byte"},)"
+               R"({"number":2,"storedLength":1,"line":"0002 1Byte"}]})" "\n");
+}
+
+TEST_F(Cli, ListOfADumpWithoutMessagesPrintsNothing) {
+    const std::string dump = Dump({0x01, 0xF7, 0x02});
+    ExpectDone(RunCli({"list", dump}), "");
+    ExpectDone(RunCli({"list", dump, "--json"}), "{\"messages\":[]}\n");
+}
+
+TEST_F(Cli, InfoPrintsThePaneLinesOfTheNumberedMessage) {
+    const std::string dump = Mixed();
+    const struct {
+        const char* number;
+        const char* lines;
+    } cases[] = {
+        {"1", "Vendor:KORG\nMachine:Wave Station\nSysExCH:00\nFunction:40H\n"},
+        {"2", "Vendor:YAMAHA\nMachine:Unknown(4CH)\nSysExCH:00\nFunction:00H\n"},
+        {"3", "Vendor:Unknown(7EH)\nMachine:Unknown(09H)\nSysExCH:0F\nFunction:01H\n"},
+        // F0 F7 in a slot never used before: the bytes beyond its F7 are zero.
+        {"4", "Vendor:Unknown(F7H)\nMachine:Unknown(00H)\nSysExCH:00\nFunction:00H\n"},
+        {"5", "Vendor:Roland\nMachine:Unknown(42H)\nSysExCH:00\nFunction:F7H\n"},
+        {"6", "Vendor:KORG\nMachine:X5(05R/W)\nSysExCH:0A\nFunction:11H\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.number);
+        ExpectDone(RunCli({"info", dump, c.number}), c.lines);
+    }
+}
+
+TEST_F(Cli, InfoAsJson) {
+    ExpectDone(RunCli({"info", Mixed(), "6", "--json"}),
+               R"j({"number":6,"storedLength":1024,"fields":{"Vendor":"KORG","Machine":"X5(05R/W)",)j"
+               R"j("SysExCH":"0A","Function":"11H"},"lines":["Vendor:KORG","Machine:X5(05R/W)",)j"
+               R"j("SysExCH:0A","Function:11H"]})j" "\n");
+}
+
+TEST_F(Cli, HexPrintsTheWholeMessageSixteenBytesALine) {
+    Bytes thirtyTwo(32);
+    for (std::size_t i = 0; i < thirtyTwo.size(); ++i) thirtyTwo[i] = static_cast<std::uint8_t>(i * 3);
+    thirtyTwo.front() = 0xF0;
+    thirtyTwo.back() = 0xF7;
+    Bytes dump = MixedDump();
+    dump.insert(dump.end(), thirtyTwo.begin(), thirtyTwo.end());
+    const std::string path = Dump(dump);
+
+    ExpectDone(RunCli({"hex", path, "4"}), "F0 F7\n");
+    ExpectDone(RunCli({"hex", path, "5"}), "F0 41 F0 42 F7\n");
+    // Exactly two full lines: no empty third one.
+    ExpectDone(RunCli({"hex", path, "7"}),
+               "F0 03 06 09 0C 0F 12 15 18 1B 1E 21 24 27 2A 2D\n"
+               "30 33 36 39 3C 3F 42 45 48 4B 4E 51 54 57 5A F7\n");
+    const CliResult long1024 = RunCli({"hex", path, "6"});
+    EXPECT_EQ(long1024.exitCode, 0);
+    std::string expected = "F0 42 3A 36 11 11 11 11 11 11 11 11 11 11 11 11\n";
+    for (int line = 1; line < 64; ++line) expected += "11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11\n";
+    expected += "F7\n";
+    EXPECT_EQ(long1024.out, expected);
+}
+
+TEST_F(Cli, ExportWritesTheFileTheWindowsSaveWrites) {
+    const std::string dump = Mixed();
+    const std::string out = dir.File("cli.mid").string();
+    ExpectDone(RunCli({"export", dump, out}), "");
+
+    // The window's EXPORT_SMF after loading the same file.
+    sysex::ResetStoreForTests();
+    sysex::LoadDumpFile(dump);
+    const std::string reference = dir.File("window.mid").string();
+    smf::ExportStore(reference);
+    const Bytes written = testsupport::ReadAll(out);
+    EXPECT_EQ(written, testsupport::ReadAll(reference));
+    EXPECT_EQ(written.size(), 26u + (3 * 8 + 4 + 7 + 1028));  // 26 + the six events
+}
+
+TEST_F(Cli, ExportOfGmSystemOnGivesTheKnown34Bytes) {
+    const std::string dump = Dump({0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    const std::string out = dir.Write("old.mid", Bytes(500, 0xAA));  // longer file replaced whole
+    ExpectDone(RunCli({"export", dump, out}), "");
+    EXPECT_EQ(testsupport::ReadAll(out),
+              (Bytes{0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01,
+                     0x00, 0x30, 0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x0C, 0x60, 0xF0,
+                     0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x30, 0xFF, 0x2F, 0x00}));
+}
+
+TEST_F(Cli, ExportOfAnEmptyStoreRefusesWithTheWindowsNotice) {
+    const std::string dump = Dump({0x00, 0x01});
+    const std::string out = dir.File("never.mid").string();
+    ExpectFailed(RunCli({"export", dump, out}), 1, "データが記録されておりません\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+    ExpectFailed(RunCli({"info", dump, "1"}), 1, "データが記録されておりません\n");
+    ExpectFailed(RunCli({"hex", dump, "1"}), 1, "データが記録されておりません\n");
+}
+
+TEST_F(Cli, ExportFailuresShowTheWindowsFailureText) {
+    const std::string dump = Mixed();
+    ExpectFailed(RunCli({"export", dump, dir.File("no/such/folder/x.mid").string()}), 1,
+                 "不正なファイル名です.\n");
+    ExpectFailed(RunCli({"export", dump, dir.Path().string()}), 1,
+                 "ファイルへのアクセスが拒否されました.\n");
+    // A full disk: the numbered text keeps its ")" and gets no full stop; never exit 0.
+    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "I/O エラー (28)\n");
+}
+
+TEST_F(Cli, WhatTheLoaderDropsIsToldOnStderrAndTheRestIsUsed) {
+    Bytes tooLong(65538, 0x01);  // 65,536 bytes before its F7: one more than a slot takes
+    tooLong.front() = 0xF0;
+    tooLong.back() = 0xF7;
+    Bytes dump{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7};
+    dump.insert(dump.end(), tooLong.begin(), tooLong.end());
+    dump.insert(dump.end(), {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0xF0, 0x43, 0x10});  // no F7
+    const std::string path = Dump(dump);
+
+    const CliResult result = RunCli({"list", path});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "0001 42H 5Byte\n0002 5Byte\n");
+    EXPECT_EQ(result.err,
+              "65535 バイトを超えるメッセージ 1 件は長すぎるため読み込みませんでした\n"
+              "ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした\n");
+
+    const CliResult exported = RunCli({"export", path, dir.File("kept.mid").string()});
+    EXPECT_EQ(exported.exitCode, 0);
+    EXPECT_EQ(exported.err, result.err);
+    EXPECT_EQ(testsupport::ReadAll(dir.File("kept.mid")).size(), 26u + 8 + 8);
+}
+
+TEST_F(Cli, MoreThanAThousandMessagesKeepsTheFirstThousand) {
+    Bytes dump;
+    for (int k = 0; k < 1001; ++k) dump.insert(dump.end(), {0xF0, 0x42, 0xF7});
+    const CliResult result = RunCli({"list", Dump(dump)});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "メッセージは 1000 件までしか記録できないため、1001 件目以降は読み込みませんでした\n");
+    ASSERT_GE(result.out.size(), 15u);
+    EXPECT_EQ(result.out.substr(result.out.size() - 15), "1000 42H 2Byte\n");
+}
+
+TEST_F(Cli, FilesThatCannotBeReadFailWithTheLoadersText) {
+    const std::string missing = dir.File("missing.syx").string();
+    ExpectFailed(RunCli({"list", missing}), 1, "ファイル " + missing + " は開けません.\n");
+    ExpectFailed(RunCli({"export", missing, dir.File("x.mid").string()}), 1,
+                 "ファイル " + missing + " は開けません.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.mid")));
+    const std::string folder = dir.Path().string();
+    ExpectFailed(RunCli({"info", folder, "1"}), 1, "ファイル " + folder + " は開けません.\n");
+}
+
+TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
+    const std::string dump = Mixed();
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"show", dump}, "unknown command 'show'"},
+        {{"list"}, "list takes 1 operand, not 0"},
+        {{"info", dump}, "info takes 2 operands, not 1"},
+        {{"export", dump}, "export takes 2 operands, not 1"},
+        {{"ports", dump}, "ports takes 0 operands, not 1"},
+        {{"info", dump, "x"}, "message number 'x' is not a number"},
+        {{"hex", dump, "-1"}, "unknown option '-1'"},
+        {{"hex", dump, "99999999999"}, "message number '99999999999' is too large"},
+        {{"hex", dump, "1", "--json"}, "hex has no --json"},
+        {{"list", dump, "--port", "1"}, "--port, --messages and --gap belong to send only"},
+        {{"list", dump, "--verbose"}, "unknown option '--verbose'"},
+        {{"send", dump}, "send needs --port K (see the ports command)"},
+        {{"send", dump, "--port"}, "--port needs a value"},
+        {{"send", dump, "--port", "one"}, "port 'one' is not a number"},
+        {{"send", dump, "--port", "1", "--gap", "-5"}, "gap '-5' is not a number"},
+        {{"send", dump, "--port", "1", "--messages", "1,,2"}, "empty item in message list '1,,2'"},
+        {{"send", dump, "--port", "1", "--messages", "4-2"}, "message range '4-2' runs backwards"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        ExpectFailed(RunCli(c.args), 2, "kelvane-cli: " + c.reason + "\n" + Usage);
+    }
+}
+
+TEST_F(Cli, MessageNumbersOutsideTheDumpFail) {
+    const std::string dump = Mixed();
+    ExpectFailed(RunCli({"info", dump, "0"}), 1, "メッセージ 0 はありません (1〜6)\n");
+    ExpectFailed(RunCli({"hex", dump, "7"}), 1, "メッセージ 7 はありません (1〜6)\n");
+    ExpectFailed(RunCli({"send", dump, "--port", "1", "--messages", "2,5-9"}), 1,
+                 "メッセージ 9 はありません (1〜6)\n");
+    ExpectFailed(RunCli({"send", dump, "--port", "0"}), 1, "ポート 0 は (None) のため送信できません.\n");
+}
+
+TEST_F(Cli, PortNumbersBeyondTheListFail) {
+    // No JACK server by that name: only what ALSA offers here, usually nothing.
+    setenv("JACK_DEFAULT_SERVER", "kelvane-cli-test-no-server", 1);
+    const std::size_t devices = midi::ReadPortEntries().size() - 1;
+    const std::string range = devices == 0 ? "(出力ポートがありません)" : "(1〜" + std::to_string(devices) + ")";
+    ExpectFailed(RunCli({"send", Mixed(), "--port", "256"}), 1,
+                 "ポート 256 はありません " + range + "\n");
+}
+
+TEST_F(Cli, ResultsThatCannotBeWrittenAreNotReportedAsDone) {
+    // As the shell's "kelvane-cli list dump.syx > /dev/full".
+    clitest::CliOptions toFullDisk;
+    toFullDisk.outPath = "/dev/full";
+    const CliResult result = RunCli({"list", Mixed()}, toFullDisk);
+    ExpectFailed(result, 1, "標準出力に書き込めません.\n");
+}
+
+TEST(CliHelp, HelpAndVersionAreEnglishAndEndWell) {
+    ExpectDone(RunCli({"--version"}), "kelvane-cli 0.94\n");
+    const CliResult help = RunCli({"list", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.rfind("kelvane-cli 0.94: SysEx dumps from the command line\n\nusage: kelvane-cli list FILE [--json]\n", 0), 0u)
+        << help.out;
+    for (const char* command : {"info FILE N", "hex FILE N", "export FILE OUT.mid", "ports [--json]",
+                                "send FILE --port K [--messages LIST] [--gap MS]"}) {
+        EXPECT_NE(help.out.find(std::string("kelvane-cli ") + command), std::string::npos) << command;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The pure pieces of kelvane-cli: the JSON string escaper, the message list and the reading of
+// the command line. The whole program is tested through the real executable elsewhere.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
+#include "cli/JsonText.h"
+#include "cli/MessageList.h"
+#include "cli/Sender.h"
+#include "common/Failure.h"
+
+namespace cli {
+namespace {
+
+TEST(CliJsonString, EscapesWhatJsonRequiresAndPassesUtf8Through) {
+    const struct {
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"", R"("")"},
+        {"0001 42H 1024Byte", R"("0001 42H 1024Byte")"},
+        {"say \"hi\" \\ bye", R"("say \"hi\" \\ bye")"},
+        {"a\nb\tc\rd\be\ff", R"("a\nb\tc\rd\be\ff")"},
+        {std::string("\x00\x01\x1F", 3), R"("\u0000\u0001\u001f")"},
+        {"\x7F", "\"\x7F\""},                                              // DEL is allowed as is
+        {"データが記録されておりません", "\"データが記録されておりません\""},  // 3-byte UTF-8
+        {"Ä€😀", "\"Ä€😀\""},                                               // 2, 3 and 4 bytes
+        {"/", R"("/")"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.json;
+}
+
+TEST(CliJsonString, TurnsEveryByteOfBrokenUtf8IntoAReplacementCharacter) {
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"a\x80z", "\"a" + r + "z\""},                     // lone continuation byte
+        {"\xE3\x81", "\"" + r + r + "\""},                 // cut short at the end
+        {"\xE3\x81z", "\"" + r + r + "z\""},               // cut short before ASCII
+        {"\xC0\xAF", "\"" + r + r + "\""},                 // overlong '/'
+        {"\xE0\x80\xAF", "\"" + r + r + r + "\""},         // overlong in three bytes
+        {"\xED\xA0\x80", "\"" + r + r + r + "\""},         // UTF-16 surrogate
+        {"\xF4\x90\x80\x80", "\"" + r + r + r + r + "\""}, // above U+10FFFF
+        {"\xFF", "\"" + r + "\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.json;
+}
+
+TEST(CliMessageList, ReadsSinglesAndRangesInTheOrderWritten) {
+    using R = MessageRange;
+    const struct {
+        const char* text;
+        std::vector<R> ranges;
+    } cases[] = {
+        {"1", {{1, 1}}},
+        {"1,3-5", {{1, 1}, {3, 5}}},
+        {"5,1", {{5, 5}, {1, 1}}},
+        {"2-2,007", {{2, 2}, {7, 7}}},
+        {"1000", {{1000, 1000}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseMessageList(c.text), c.ranges) << c.text;
+}
+
+TEST(CliMessageList, MalformedListsAreUsageErrors) {
+    const struct {
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {"", "--messages needs a list such as 1,3-5"},
+        {",", "empty item in message list ','"},
+        {"1,", "empty item in message list '1,'"},
+        {"a", "message number 'a' is not a number"},
+        {"1 ,2", "message number '1 ' is not a number"},
+        {"+1", "message number '+1' is not a number"},
+        {"1-", "message range end '' is not a number"},
+        {"-3", "message range start '' is not a number"},
+        {"1-2-3", "message range end '2-3' is not a number"},
+        {"3-1", "message range '3-1' runs backwards"},
+        {"4294967296", "message number '4294967296' is too large"},
+    };
+    for (const auto& c : cases) {
+        try {
+            ParseMessageList(c.text);
+            ADD_FAILURE() << "accepted '" << c.text << "'";
+        } catch (const UsageError& error) {
+            EXPECT_EQ(std::string(error.what()), c.reason);
+        }
+    }
+}
+
+TEST(CliMessageList, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
+    EXPECT_EQ(MessageIndexes({}, 3), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(MessageIndexes({{1, 1}, {3, 5}}, 5), (std::vector<int>{0, 2, 3, 4}));
+    EXPECT_EQ(MessageIndexes({{2, 2}, {1, 2}}, 2), (std::vector<int>{1, 0, 1}));
+    const struct {
+        std::vector<MessageRange> ranges;
+        int stored;
+        const char* text;
+    } failing[] = {
+        {{{0, 2}}, 5, "メッセージ 0 はありません (1〜5)"},
+        {{{4, 9}}, 5, "メッセージ 9 はありません (1〜5)"},
+        {{{1, 1}, {6, 6}}, 5, "メッセージ 6 はありません (1〜5)"},
+        // A huge range is refused, not expanded into four billion numbers first.
+        {{{1, 4294967295u}}, 1000, "メッセージ 4294967295 はありません (1〜1000)"},
+        {{{1, 1}}, 0, "メッセージ 1 はありません (メッセージがありません)"},
+    };
+    for (const auto& c : failing) {
+        try {
+            MessageIndexes(c.ranges, c.stored);
+            ADD_FAILURE() << "accepted " << c.text;
+        } catch (const kelvane::Failure& failure) {
+            EXPECT_EQ(std::string(failure.what()), c.text);
+        }
+    }
+}
+
+TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
+    const Invocation list = ParseCommandLine({"--json", "list", "a.syx"});
+    EXPECT_EQ(list.kind, CommandKind::List);
+    EXPECT_EQ(list.dumpPath, "a.syx");
+    EXPECT_TRUE(list.json);
+
+    const Invocation info = ParseCommandLine({"info", "a.syx", "12"});
+    EXPECT_EQ(info.kind, CommandKind::Info);
+    EXPECT_EQ(info.messageNumber, 12u);
+    EXPECT_FALSE(info.json);
+
+    const Invocation exported = ParseCommandLine({"export", "a.syx", "b.mid"});
+    EXPECT_EQ(exported.kind, CommandKind::Export);
+    EXPECT_EQ(exported.outputPath, "b.mid");
+
+    const Invocation send = ParseCommandLine({"send", "--gap=0", "a.syx", "--port", "3", "--messages", "2-4,1"});
+    EXPECT_EQ(send.kind, CommandKind::Send);
+    EXPECT_EQ(send.dumpPath, "a.syx");
+    EXPECT_EQ(send.portIndex, 3u);
+    EXPECT_EQ(send.gapMs, 0u);
+    EXPECT_EQ(send.messages, (std::vector<MessageRange>{{2, 4}, {1, 1}}));
+
+    const Invocation defaults = ParseCommandLine({"send", "a.syx", "--port=1"});
+    EXPECT_EQ(defaults.gapMs, 150u);
+    EXPECT_TRUE(defaults.messages.empty());
+
+    // After "--" everything is an operand, even what looks like an option.
+    const Invocation dashed = ParseCommandLine({"hex", "--", "--json", "7"});
+    EXPECT_EQ(dashed.kind, CommandKind::Hex);
+    EXPECT_EQ(dashed.dumpPath, "--json");
+    EXPECT_FALSE(dashed.json);
+}
+
+TEST(CliCommandLine, HelpAndVersionWinOverEverythingBeforeTheEndOfOptions) {
+    EXPECT_EQ(ParseCommandLine({"send", "--help"}).kind, CommandKind::Help);
+    EXPECT_EQ(ParseCommandLine({"nonsense", "--version"}).kind, CommandKind::Version);
+    EXPECT_EQ(ParseCommandLine({"-h"}).kind, CommandKind::Help);
+    EXPECT_THROW(ParseCommandLine({"list", "--", "--help", "x"}), UsageError);
+}
+
+TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {
+    EXPECT_EQ(WireTime(6), std::chrono::microseconds(1920));
+    EXPECT_EQ(WireTime(3125), std::chrono::seconds(1));
+    EXPECT_EQ(WireTime(65536), std::chrono::microseconds(20'971'520));
+}
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,127 @@
+#include "CliProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace clitest {
+
+namespace {
+
+std::string ReadText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::filesystem::path FreshFolder() {
+    static std::atomic<int> counter{0};
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("kelvane-cli-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+std::vector<std::string> MergedEnvironment(const Environment& environment) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!environment.contains(text.substr(0, text.find('=')))) merged.push_back(text);
+    }
+    for (const auto& [name, value] : environment) merged.push_back(name + "=" + value);
+    return merged;
+}
+
+void Check(int result, const char* what) {
+    if (result != 0) throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
+}
+
+}  // namespace
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& options)
+    : folder_(FreshFolder()) {
+    std::vector<std::string> argv{KELVANE_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argvPointers;
+    for (auto& arg : argv) argvPointers.push_back(arg.data());
+    argvPointers.push_back(nullptr);
+    std::vector<std::string> env = MergedEnvironment(options.environment);
+    std::vector<char*> envPointers;
+    for (auto& entry : env) envPointers.push_back(entry.data());
+    envPointers.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    Check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const std::string outPath = options.outPath.empty() ? (folder_ / "out").string() : options.outPath;
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string terminalName;
+    if (options.errOnTerminal) {
+        terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        terminalName = ptsname(terminal_);
+        posix_spawn_file_actions_addopen(&actions, 2, terminalName.c_str(), O_RDWR | O_NOCTTY, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, (folder_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    const int spawned = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Check(spawned, "posix_spawn");
+}
+
+CliProcess::~CliProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (terminal_ >= 0) close(terminal_);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+CliResult CliProcess::Wait() {
+    int status = 0;
+    if (terminal_ >= 0) {
+        // Read while the child runs so that it never blocks on a full terminal buffer; the
+        // master reports an error once the child has closed the last handle of the slave.
+        char buffer[4096];
+        for (;;) {
+            pollfd watched{terminal_, POLLIN, 0};
+            if (poll(&watched, 1, 100) > 0) {
+                const ssize_t got = read(terminal_, buffer, sizeof buffer);
+                if (got > 0) {
+                    terminalText_.append(buffer, static_cast<std::size_t>(got));
+                    continue;
+                }
+                if (got < 0 && errno == EINTR) continue;
+                break;
+            }
+        }
+    }
+    if (waitpid(pid_, &status, 0) != pid_) throw std::runtime_error("waitpid failed");
+    pid_ = -1;
+    CliResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadText(folder_ / "out");
+    result.err = terminal_ >= 0 ? terminalText_ : ReadText(folder_ / "err");
+    return result;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options) {
+    CliProcess process(args, options);
+    return process.Wait();
+}
+
+}  // namespace clitest

@@ -1,0 +1,273 @@
+// `kelvane-cli ports` and `send` end to end: a JACK server of the test's own (dummy driver) with
+// the recording receiver on it, and the real executable sending to it.
+//
+// The tests use a server of their own rather than the shared `jack` fixture: `send --port K`
+// names a port by its place in the list, and on the shared server other tests' receivers come
+// and go between our `ports` and our `send`, which would shift K onto their receiver. The
+// server's name is fixed per build folder: JACK keeps every server name in a table of eight
+// that outlives a killed server, and only a server of the same name reclaims such an entry.
+// So the tests take turns (RESOURCE_LOCK in CMakeLists.txt).
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+#include "CliProcess.h"
+#include "JackProcesses.h"
+#include "TempDir.h"
+#include "midi/Port.h"
+
+namespace {
+
+using clitest::CliResult;
+using clitest::RunCli;
+using kelvane::testing::ChildProcess;
+using kelvane::testing::JackReceiver;
+using kelvane::testing::ReceivedEvent;
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+// jackd with the dummy driver under a name of its own; stopped with SIGTERM so that it removes
+// its sockets and semaphores, and cleaned up after when it had to be killed.
+class PrivateJackServer {
+public:
+    explicit PrivateJackServer(const std::string& name)
+        : name_(ClearedName(name)),
+          process_({"jackd", "--no-realtime", "--name", name, "-d", "dummy", "--rate", "48000",
+                    "--period", "512", "--capture", "0", "--playback", "0"}) {
+        const bool up = kelvane::testing::WaitUntil([&] { return !process_.Running() || Accepting(); }, 10s);
+        if (!up || !process_.Running()) throw std::runtime_error("jackd " + name_ + " did not start");
+    }
+    ~PrivateJackServer() {
+        process_.Stop(SIGTERM);
+        RemoveLeftovers();
+    }
+    void Kill() { process_.Stop(SIGKILL); }
+    const std::string& Name() const { return name_; }
+
+private:
+    // A run that was itself killed leaves the server's files behind, and jackd refuses to start
+    // under that name while they exist; a server still running under it is refused instead.
+    static std::string ClearedName(const std::string& name) {
+        if (Accepting(name)) throw std::runtime_error("a JACK server " + name + " is already running");
+        RemoveLeftovers(name);
+        return name;
+    }
+
+    // jack_wait prints "running" once clients can connect (and exits 0 either way).
+    bool Accepting() const { return Accepting(name_); }
+    static bool Accepting(const std::string& name) {
+        FILE* answer = popen(("jack_wait -s " + name + " -c 2>/dev/null").c_str(), "r");
+        if (!answer) return false;
+        char text[64] = {};
+        const bool running = std::fgets(text, sizeof text, answer) && std::string(text) == "running\n";
+        pclose(answer);
+        return running;
+    }
+
+    void RemoveLeftovers() const { RemoveLeftovers(name_); }
+    static void RemoveLeftovers(const std::string& name) {
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+            const std::string file = entry.path().filename().string();
+            if (file.find("_" + name + "_") != std::string::npos) {
+                std::error_code ignored;
+                std::filesystem::remove(entry.path(), ignored);
+            }
+        }
+    }
+
+    std::string name_;
+    ChildProcess process_;
+};
+
+Bytes Message(std::size_t size, std::uint8_t seed) {
+    Bytes message(size);
+    for (std::size_t i = 1; i + 1 < size; ++i) message[i] = static_cast<std::uint8_t>((i + seed) & 0x7F);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    return message;
+}
+
+Bytes Joined(const std::vector<Bytes>& messages) {
+    Bytes all;
+    for (const Bytes& message : messages) all.insert(all.end(), message.begin(), message.end());
+    return all;
+}
+
+// JACK stamps an event with the start of the cycle that carries it (a period is 512 frames,
+// 10.7 ms, here), so an arrival time can lie up to a period before the hand-over or after the
+// moment the port reported the message sent. Two arrivals may thus be up to two periods (and a
+// poll) closer than the pause between the hand-overs.
+constexpr std::uint64_t CycleSlackUs = 25'000;
+
+std::uint64_t WireUs(const Bytes& message) { return message.size() * 320; }
+
+// Everything handed over has left kelvane-cli once it exits; the receiver writes it down soon.
+Bytes Received(const JackReceiver& receiver, const std::vector<Bytes>& messages) {
+    return receiver.WaitForBytes(Joined(messages).size(), 10s);
+}
+
+// The arrival time (µs) of the first event of each message; a message larger than the port
+// buffer arrives as several events.
+std::vector<std::uint64_t> ArrivalTimes(const std::vector<ReceivedEvent>& events, const std::vector<Bytes>& messages) {
+    std::vector<std::uint64_t> times;
+    std::size_t event = 0;
+    for (const Bytes& message : messages) {
+        if (event >= events.size()) break;
+        times.push_back(events[event].timeUs);
+        std::size_t taken = 0;
+        while (taken < message.size() && event < events.size()) taken += events[event++].size;
+        EXPECT_EQ(taken, message.size()) << "an event straddles two messages";
+    }
+    return times;
+}
+
+class CliSend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_unique<PrivateJackServer>(KELVANE_CLI_JACK_SERVER);
+        // libjack in the receiver, in kelvane-cli and in this process finds the server by this.
+        setenv("JACK_DEFAULT_SERVER", server->Name().c_str(), 1);
+        receiver = std::make_unique<JackReceiver>("cli-rx");
+        port = PortOf(receiver->PortName());
+    }
+    void TearDown() override {
+        receiver.reset();
+        server.reset();
+    }
+
+    // The receiver's number in the port list, as a user would read it off `ports`.
+    std::string PortOf(const std::string& name) {
+        const CliResult ports = RunCli({"ports"});
+        EXPECT_EQ(ports.exitCode, 0) << ports.err;
+        std::istringstream lines(ports.out);
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t space = line.find(' ');
+            if (line.substr(space + 1) == name) return line.substr(0, space);
+        }
+        throw std::runtime_error(name + " is not among the ports:\n" + ports.out);
+    }
+
+    std::string Dump(const std::vector<Bytes>& messages) { return dir.Write("send.syx", Joined(messages)); }
+
+    testsupport::TempDir dir;
+    std::unique_ptr<PrivateJackServer> server;
+    std::unique_ptr<JackReceiver> receiver;
+    std::string port;
+};
+
+TEST_F(CliSend, PortsListsNoneThenEveryPortByNumber) {
+    // What the window's selector would hold, read through the same core in this process.
+    const std::vector<std::string> entries = midi::ReadPortEntries();
+    ASSERT_EQ(entries.front(), "(None)");
+    ASSERT_NE(std::find(entries.begin(), entries.end(), "cli-rx:in"), entries.end());
+    std::string lines;
+    std::string json = "{\"ports\":[";
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        lines += std::to_string(k) + " " + entries[k] + "\n";
+        json += (k ? ",{\"index\":" : "{\"index\":") + std::to_string(k) + ",\"name\":\"" + entries[k] + "\"}";
+    }
+    json += "]}\n";
+
+    const CliResult plain = RunCli({"ports"});
+    EXPECT_EQ(plain.exitCode, 0);
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(plain.out, lines);
+    const CliResult asJson = RunCli({"ports", "--json"});
+    EXPECT_EQ(asJson.exitCode, 0);
+    EXPECT_EQ(asJson.out, json);
+}
+
+TEST_F(CliSend, SendsEveryMessageInOrderByteExactWithTheDefaultGap) {
+    const std::vector<Bytes> messages{
+        Message(1024, 1), {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, Message(300, 2), {0xF0, 0xF7}};
+    const CliResult result = RunCli({"send", Dump(messages), "--port", port});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");  // not a terminal: no progress lines
+
+    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    ASSERT_EQ(receiver->Stop(), 0);
+    const auto times = ArrivalTimes(receiver->Events(), messages);
+    ASSERT_EQ(times.size(), messages.size());
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        // Each message's time on the cable, then 150 ms.
+        EXPECT_GE(times[i] - times[i - 1] + CycleSlackUs, WireUs(messages[i - 1]) + 150'000)
+            << "before message " << i + 1;
+    }
+}
+
+TEST_F(CliSend, ChosenMessagesGoInTheOrderWrittenAndTheGapHolds) {
+    // 200 bytes take 64 ms on the cable, more than JACK's stamping can take off the gap.
+    const std::vector<Bytes> messages{Message(200, 1), Message(200, 2), Message(200, 3), Message(200, 4)};
+    const CliResult result =
+        RunCli({"send", Dump(messages), "--port", port, "--messages", "4,1-2", "--gap", "200"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+
+    const std::vector<Bytes> chosen{messages[3], messages[0], messages[1]};
+    EXPECT_EQ(Received(*receiver, chosen), Joined(chosen));
+    ASSERT_EQ(receiver->Stop(), 0);
+    const auto times = ArrivalTimes(receiver->Events(), chosen);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_GE(times[1] - times[0], 200'000u);
+    EXPECT_GE(times[2] - times[1], 200'000u);
+}
+
+TEST_F(CliSend, WithoutAGapAMessageStillTakesItsTimeOnTheCable) {
+    // 3,125 bytes take one second at 31,250 baud.
+    const std::vector<Bytes> messages{Message(3125, 5), Message(6, 6)};
+    const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    ASSERT_EQ(receiver->Stop(), 0);
+    const auto times = ArrivalTimes(receiver->Events(), messages);
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0] + CycleSlackUs, 1'000'000u);
+}
+
+TEST_F(CliSend, ShowsOneProgressLinePerMessageOnATerminal) {
+    const std::vector<Bytes> messages{{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, {0xF0, 0xF7}};
+    clitest::CliOptions onTerminal;
+    onTerminal.errOnTerminal = true;
+    const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0"}, onTerminal);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "[1/2] 0001 42H 5Byte\r\n[2/2] 0002 1Byte\r\n");
+    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+}
+
+TEST_F(CliSend, NeverSendsGmSystemOnOfItsOwn) {
+    const std::vector<Bytes> messages{{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7}};
+    ASSERT_EQ(RunCli({"send", Dump(messages), "--port", port}).exitCode, 0);
+    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    // Nothing more comes later either.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(receiver->Bytes(), Joined(messages));
+}
+
+TEST_F(CliSend, APortThatFailsMidwayEndsTheSendWithItsReason) {
+    const std::vector<Bytes> messages{Message(6, 1), Message(6, 2), Message(6, 3)};
+    clitest::CliProcess sending({"send", Dump(messages), "--port", port, "--gap", "1500"});
+    ASSERT_EQ(receiver->WaitForBytes(6, 10s), messages[0]);
+    server->Kill();  // the server goes away during the gap after the first message
+
+    const CliResult result = sending.Wait();
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "JACK サーバーが停止したため送信できません.\n");
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_F(CliSend, PortNumbersBeyondTheListFailBeforeAnythingIsSent) {
+    const std::size_t devices = midi::ReadPortEntries().size() - 1;
+    const std::string beyond = std::to_string(devices + 1);
+    const CliResult result = RunCli({"send", Dump({Message(6, 1)}), "--port", beyond});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "ポート " + beyond + " はありません (1〜" + std::to_string(devices) + ")\n");
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(receiver->Bytes(), Bytes{});
+}
+
+}  // namespace
