@@ -168,6 +168,9 @@ public:
             return {0, {}, std::make_unique<QueuedPort>(std::make_unique<AlsaSink>(devices_[device]))};
         } catch (const BackendFailure& failure) {
             return {failure.Code(), failure.what(), nullptr};
+        } catch (const std::exception& failure) {
+            // Out of memory or threads: the device is fine, this process is not.
+            return {-ENOMEM, failure.what(), nullptr};
         }
     }
 

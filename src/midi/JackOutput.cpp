@@ -104,6 +104,9 @@ public:
         const LengthHeader length = static_cast<LengthHeader>(message.size());
         const std::size_t needed = sizeof length + message.size();
         if (gone_.load(std::memory_order_acquire)) throw kelvane::Failure(JackServerGoneText);
+        if (needed >= RingBytes) {
+            throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
+        }
         WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= needed; });
 
         // The whole record becomes readable at once, so the callback never sees half a
@@ -164,6 +167,9 @@ private:
         auto* self = static_cast<JackSink*>(arg);
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
+        // jack_connect returns before the new connection reaches the process graph; bytes
+        // written until then would go nowhere, so they wait in the ring. (A lock-free read.)
+        if (jack_port_connected(self->port_) == 0) return 0;
         std::uint64_t taken = 0;
         jack_nframes_t event = 0;
         for (;;) {
@@ -249,6 +255,9 @@ public:
             return {0, {}, std::make_unique<QueuedPort>(std::make_unique<JackSink>(devices_[device]))};
         } catch (const BackendFailure& failure) {
             return {failure.Code(), failure.what(), nullptr};
+        } catch (const std::exception& failure) {
+            // Out of memory or threads: the device is fine, this process is not.
+            return {-ENOMEM, failure.what(), nullptr};
         }
     }
 

@@ -73,6 +73,11 @@ public:
     virtual OpenResult Open(std::size_t device) = 0;
 };
 
+// Waits until the thread of every destroyed port has delivered what it was given, closed its
+// device and ended, or the timeout has passed; true when none is left. For a front end about to
+// exit, so that devices are closed properly, and for tests. Ports still alive are not waited for.
+bool WaitForClosedPorts(std::chrono::milliseconds timeout);
+
 // The platform's own service: on Linux the ALSA sequencer's devices, then JACK's.
 std::unique_ptr<OutputService> MakePlatformOutputService();
 

@@ -10,6 +10,29 @@
 
 namespace midi {
 
+namespace {
+
+// Port threads that have not ended yet. Never destroyed: a port's thread may still be running
+// while the process exits and static objects go away.
+struct PortThreads {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::size_t running = 0;
+};
+
+PortThreads& Threads() {
+    static auto* threads = new PortThreads;
+    return *threads;
+}
+
+}  // namespace
+
+bool WaitForClosedPorts(std::chrono::milliseconds timeout) {
+    PortThreads& threads = Threads();
+    std::unique_lock lock(threads.mutex);
+    return threads.ended.wait_for(lock, timeout, [&] { return threads.running == 0; });
+}
+
 struct QueuedPort::State {
     std::mutex mutex;
     std::condition_variable changed;
@@ -66,6 +89,11 @@ struct QueuedPort::State {
         }
         lock.unlock();
         self->sink.reset();
+
+        PortThreads& threads = Threads();
+        std::lock_guard done(threads.mutex);
+        --threads.running;
+        threads.ended.notify_all();
     }
 
     // Called with the mutex held.
@@ -77,7 +105,18 @@ struct QueuedPort::State {
 
 QueuedPort::QueuedPort(std::unique_ptr<MessageSink> sink) : state_(std::make_shared<State>()) {
     state_->sink = std::move(sink);
-    std::thread(State::Run, state_).detach();
+    PortThreads& threads = Threads();
+    {
+        std::lock_guard lock(threads.mutex);
+        ++threads.running;
+    }
+    try {
+        std::thread(State::Run, state_).detach();
+    } catch (...) {
+        std::lock_guard lock(threads.mutex);
+        --threads.running;
+        throw;
+    }
 }
 
 QueuedPort::~QueuedPort() {

@@ -71,22 +71,31 @@ std::vector<std::size_t> EventsPerMessage(const std::vector<kelvane::testing::Re
     return counts;
 }
 
-TEST(JackOutput, ListsTheMidiInputsOfOtherClients) {
+class JackOutput : public ::testing::Test {
+protected:
+    // Every port a test destroyed must finish on its own: deliver, close its client, end.
+    void TearDown() override {
+        ResetPortStateForTests();
+        EXPECT_TRUE(WaitForClosedPorts(Patience));
+    }
+};
+
+TEST_F(JackOutput, ListsTheMidiInputsOfOtherClients) {
     kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
-    const std::size_t before = service->CountDevices();
     EXPECT_NO_THROW(DeviceOf(*service, receiver));
 
-    // An open port of ours is a MIDI output: it never shows up in the list.
+    // An open port of ours ("Kelvane:out") is a MIDI output: it never shows up in the list.
+    // Other tests' receivers come and go meanwhile, so only names are compared.
     auto port = OpenReceiver(*service, receiver);
-    EXPECT_EQ(service->CountDevices(), before);
-    for (std::size_t device = 0; device < before; ++device) {
+    const std::size_t count = service->CountDevices();
+    for (std::size_t device = 0; device < count; ++device) {
         EXPECT_NE(service->DeviceName(device).rfind("Kelvane", 0), 0u) << service->DeviceName(device);
     }
 }
 
-TEST(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
+TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
@@ -115,7 +124,7 @@ TEST(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     EXPECT_EQ(counts[4], 1u);
 }
 
-TEST(JackOutput, HundredMessagesBackToBackAllArriveInOrder) {
+TEST_F(JackOutput, HundredMessagesBackToBackAllArriveInOrder) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
@@ -133,7 +142,7 @@ TEST(JackOutput, HundredMessagesBackToBackAllArriveInOrder) {
     EventsPerMessage(receiver.Events(), sizes);
 }
 
-TEST(JackOutput, ChoosingThePortThroughThePortLogicSendsGmSystemOn) {
+TEST_F(JackOutput, ChoosingThePortThroughThePortLogicSendsGmSystemOn) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     ResetPortStateForTests();
     const auto entries = ReadPortEntries();
@@ -153,7 +162,7 @@ TEST(JackOutput, ChoosingThePortThroughThePortLogicSendsGmSystemOn) {
     EXPECT_EQ(receiver.Bytes().size(), 6u);
 }
 
-TEST(JackOutput, SendAndCloseReturnAtOnceAndClosingNeverCutsAMessage) {
+TEST_F(JackOutput, SendAndCloseReturnAtOnceAndClosingNeverCutsAMessage) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
@@ -173,7 +182,7 @@ TEST(JackOutput, SendAndCloseReturnAtOnceAndClosingNeverCutsAMessage) {
     EXPECT_EQ(receiver.WaitForBytes(big.size(), Patience), big);
 }
 
-TEST(JackOutput, OpeningAPortThatHasGoneFails) {
+TEST_F(JackOutput, OpeningAPortThatHasGoneFails) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     const std::size_t device = DeviceOf(*service, receiver);
@@ -185,9 +194,9 @@ TEST(JackOutput, OpeningAPortThatHasGoneFails) {
     EXPECT_EQ(opened.port, nullptr);
 }
 
-TEST(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
+TEST_F(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
     const std::string fixtureServer = kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
-    JackTestServer server(UniqueName("kelvane-dying"));
+    JackTestServer server(fixtureServer + "-dying");
     setenv("JACK_DEFAULT_SERVER", server.Name().c_str(), 1);
     struct Restore {
         std::string name;
