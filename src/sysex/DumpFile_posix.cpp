@@ -9,10 +9,6 @@
 
 namespace sysex {
 
-std::string CannotOpenText(const std::string& pathUtf8) {
-    return kelvane::FormatText("ファイル %s は開けません", pathUtf8);
-}
-
 DumpFile::DumpFile(const std::string& pathUtf8) : path_(pathUtf8), handle_(-1) {
     // O_NONBLOCK so that a FIFO cannot hang the window at open; only regular files are read,
     // which also keeps endless devices such as /dev/zero out.

@@ -15,10 +15,6 @@ HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 
 }  // namespace
 
-std::string CannotOpenText(const std::string& pathUtf8) {
-    return kelvane::FormatText("ファイル %s は開けません", pathUtf8);
-}
-
 DumpFile::DumpFile(const std::string& pathUtf8)
     : path_(pathUtf8), handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {
     const auto widePath = kelvane::WideFromUtf8(pathUtf8);

@@ -96,6 +96,10 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     return result;
 }
 
+std::string CannotOpenText(const std::string& pathUtf8) {
+    return kelvane::FormatText("ファイル %s は開けません", pathUtf8);
+}
+
 std::string ListLine(int index) {
     std::string number = std::to_string(index + 1);
     if (number.size() < 4) number.insert(0, 4 - number.size(), '0');

@@ -15,6 +15,7 @@
 
 #include "midi/Port.h"
 #include "midi/Settings.h"
+#include "smf/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Inspector.h"
 #include "sysex/Loader.h"
@@ -30,8 +31,6 @@ namespace ui {
 TForm1* Form1 = nullptr;
 
 namespace {
-
-const char* const kNoDataText = "データが記録されておりません";
 
 // List lines are 13 design pixels high whatever the font would ask for.
 class FixedHeightDelegate : public QStyledItemDelegate {
@@ -288,7 +287,7 @@ void TForm1::SysexI1Click() {
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(kNoDataText);
+        ShowNotice(smf::NoDataText);
         return;
     }
     if (!SaveDialog1->Execute()) return;

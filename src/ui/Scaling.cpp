@@ -17,7 +17,10 @@ void InstallFontSubstitutions() {
     // Chosen among the fonts the set-up installs. "System" stands in for a raster font whose
     // 13-pixel size measures 18 pixels high: Noto Sans Mono does, at 96 dpi (13 px -> 18) and at
     // 144 dpi (20 px -> 27), so the layout scale comes out at exactly 1 and 1.5.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    // IPAPGothic's Latin letters are much wider than the layout's proportional Gothic: the pane's
+    // longest line, "Machine:Unknown(42H)", would wrap in its 147 pixels. IPAGothic's half-width
+    // Latin letters keep every line of the pane and the list on one line, as designed.
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
     QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
     QFont::insertSubstitutions(QStringLiteral("Courier"), {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
     QFont::insertSubstitutions(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});

@@ -11,4 +11,4 @@ add_executable(midi_settings_tests
 )
 target_link_libraries(midi_settings_tests PRIVATE kelvane_midi kelvane_testsupport GTest::gtest_main)
 kelvane_warnings(midi_settings_tests)
-gtest_discover_tests(midi_settings_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(midi_settings_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
