@@ -91,8 +91,14 @@ std::vector<AlsaDevice> ListDevices() {
 class AlsaSink final : public MessageSink {
 public:
     explicit AlsaSink(const AlsaDevice& device)
-        : seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.hardware) {
+        : device_(device), seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.hardware) {
         Check(snd_seq_set_client_name(seq_.get(), "Kelvane"), "snd_seq_set_client_name");
+        // A device listed earlier may have gone, and its client number may since have been
+        // given to this very client: connecting would then subscribe our own port.
+        if (device.client == Check(snd_seq_client_id(seq_.get()), "snd_seq_client_id")) {
+            throw Gone("接続");
+        }
+        CheckStillThere("接続");
         port_ = Check(snd_seq_create_simple_port(seq_.get(), "Kelvane out",
                                                  SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
                                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC |
@@ -103,6 +109,7 @@ public:
     }
 
     void Deliver(std::span<const std::uint8_t> message) override {
+        CheckStillThere("送信");
         for (std::size_t offset = 0; offset < message.size(); offset += AlsaChunkBytes) {
             const auto chunk = message.subspan(offset, std::min(AlsaChunkBytes, message.size() - offset));
             if (paced_) std::this_thread::sleep_for(pacer_.Reserve(chunk.size(), WirePacer::Clock::now()));
@@ -111,11 +118,30 @@ public:
     }
 
 private:
+    BackendFailure Gone(const char* operation) const {
+        return BackendFailure("ALSA", operation, "デバイス " + device_.name + " がありません", -ENODEV);
+    }
+
+    // The port at the device's address must still be the device's: events sent to a vanished
+    // port's subscribers would vanish without an error.
+    void CheckStillThere(const char* operation) const {
+        snd_seq_port_info_t* info;
+        snd_seq_port_info_alloca(&info);
+        constexpr unsigned wanted = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+        if (snd_seq_get_any_port_info(seq_.get(), device_.client, device_.port, info) < 0 ||
+            device_.name != snd_seq_port_info_get_name(info) ||
+            (snd_seq_port_info_get_capability(info) & wanted) != wanted) {
+            throw Gone(operation);
+        }
+    }
+
     void SendChunk(std::span<const std::uint8_t> chunk) {
         snd_seq_event_t event;
         snd_seq_ev_clear(&event);
         snd_seq_ev_set_source(&event, port_);
-        snd_seq_ev_set_subs(&event);
+        // Addressed to the device itself rather than to our subscribers, so that a device that
+        // has gone makes the write fail instead of the bytes going nowhere.
+        snd_seq_ev_set_dest(&event, device_.client, device_.port);
         snd_seq_ev_set_direct(&event);
         // alsa-lib only reads the bytes; its setter just lacks const.
         snd_seq_ev_set_sysex(&event, static_cast<unsigned>(chunk.size()),
@@ -133,6 +159,7 @@ private:
         }
     }
 
+    AlsaDevice device_;
     SeqHandle seq_;
     int port_ = 0;
     WirePacer pacer_;
@@ -165,7 +192,10 @@ public:
             return {NoSuchDevice, NoDeviceText(device), nullptr};
         }
         try {
-            return {0, {}, std::make_unique<QueuedPort>(std::make_unique<AlsaSink>(devices_[device]))};
+            const AlsaDevice& chosen = devices_[device];
+            return {0, {}, std::make_unique<QueuedPort>(
+                               "alsa " + std::to_string(chosen.client) + ":" + std::to_string(chosen.port),
+                               std::make_unique<AlsaSink>(chosen))};
         } catch (const BackendFailure& failure) {
             return {failure.Code(), failure.what(), nullptr};
         } catch (const std::exception& failure) {

@@ -252,7 +252,8 @@ public:
             return {NoSuchDevice, NoDeviceText(device), nullptr};
         }
         try {
-            return {0, {}, std::make_unique<QueuedPort>(std::make_unique<JackSink>(devices_[device]))};
+            return {0, {}, std::make_unique<QueuedPort>("jack " + devices_[device],
+                                                        std::make_unique<JackSink>(devices_[device]))};
         } catch (const BackendFailure& failure) {
             return {failure.Code(), failure.what(), nullptr};
         } catch (const std::exception& failure) {

@@ -2,6 +2,8 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,6 +27,21 @@ PortThreads& Threads() {
     return *threads;
 }
 
+// For each device, when the thread of its newest port ends. Never destroyed, like PortThreads.
+struct DeviceTurns {
+    struct Turn {
+        std::shared_future<void> ended;
+        const void* port;
+    };
+    std::mutex mutex;
+    std::map<std::string, Turn> newest;
+};
+
+DeviceTurns& Turns() {
+    static auto* turns = new DeviceTurns;
+    return *turns;
+}
+
 }  // namespace
 
 bool WaitForClosedPorts(std::chrono::milliseconds timeout) {
@@ -41,12 +58,16 @@ struct QueuedPort::State {
     bool closing = false;
     PortStatus status;
     std::unique_ptr<MessageSink> sink;  // touched by the port's thread only once it runs
+    std::string device;
+    std::shared_future<void> previousEnded;  // the device's previous port, if any
+    std::promise<void> ended;
 
     // The port's thread. Holds its own reference to the state, so it may outlive the port.
     static void Run(std::shared_ptr<State> self) {
         // Messages the sink has taken but not yet confirmed through Drain: they count as sent
         // or failed only once the device has really taken them, or can no longer.
         std::uint64_t undrained = 0;
+        if (self->previousEnded.valid()) self->previousEnded.wait();
         std::unique_lock lock(self->mutex);
         for (;;) {
             self->changed.wait(lock, [&] { return !self->queue.empty() || self->closing; });
@@ -90,6 +111,16 @@ struct QueuedPort::State {
         lock.unlock();
         self->sink.reset();
 
+        {
+            DeviceTurns& turns = Turns();
+            std::lock_guard turn(turns.mutex);
+            const auto newest = turns.newest.find(self->device);
+            if (newest != turns.newest.end() && newest->second.port == self.get()) {
+                turns.newest.erase(newest);
+            }
+        }
+        self->ended.set_value();
+
         PortThreads& threads = Threads();
         std::lock_guard done(threads.mutex);
         --threads.running;
@@ -103,8 +134,17 @@ struct QueuedPort::State {
     }
 };
 
-QueuedPort::QueuedPort(std::unique_ptr<MessageSink> sink) : state_(std::make_shared<State>()) {
+QueuedPort::QueuedPort(std::string device, std::unique_ptr<MessageSink> sink)
+    : state_(std::make_shared<State>()) {
     state_->sink = std::move(sink);
+    state_->device = std::move(device);
+    {
+        DeviceTurns& turns = Turns();
+        std::lock_guard turn(turns.mutex);
+        auto& newest = turns.newest[state_->device];
+        state_->previousEnded = newest.ended;
+        newest = {state_->ended.get_future().share(), state_.get()};
+    }
     PortThreads& threads = Threads();
     {
         std::lock_guard lock(threads.mutex);

@@ -6,9 +6,15 @@
 // does. The port's thread owns the sink from the moment the port is made. Destroying the port
 // only tells that thread to finish: it delivers what is queued, drains the sink, destroys it
 // (closing the device) and ends on its own, so closing never cuts a message and never waits.
+//
+// Ports of the same device take turns: a port's thread sends nothing until the thread of the
+// device's previous port has ended. Closing a port and opening the same device again (choosing
+// the same entry twice) therefore never interleaves the new port's messages with the old
+// port's long ones still going out.
 
 #include <memory>
 #include <span>
+#include <string>
 
 #include "midi/OutputService.h"
 
@@ -30,7 +36,9 @@ public:
 
 class QueuedPort final : public OutputPort {
 public:
-    explicit QueuedPort(std::unique_ptr<MessageSink> sink);
+    // `device` names the device for taking turns, e.g. "alsa 20:0"; the same text means the same
+    // device.
+    QueuedPort(std::string device, std::unique_ptr<MessageSink> sink);
     ~QueuedPort() override;
 
     QueuedPort(const QueuedPort&) = delete;

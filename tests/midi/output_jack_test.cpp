@@ -162,6 +162,28 @@ TEST_F(JackOutput, ChoosingThePortThroughThePortLogicSendsGmSystemOn) {
     EXPECT_EQ(receiver.Bytes().size(), 6u);
 }
 
+TEST_F(JackOutput, ChoosingTheSamePortAgainWaitsForTheOldPortsMessages) {
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    const auto entries = ReadPortEntries();
+    const auto entry = static_cast<std::int32_t>(
+        std::find(entries.begin(), entries.end(), receiver.PortName()) - entries.begin());
+    ASSERT_LT(entry, static_cast<std::int32_t>(entries.size()));
+
+    // The old port is still sending 256 KiB when the new one gets GM System On.
+    Bytes expected;
+    ASSERT_EQ(ChangePort(entry), 0);
+    for (std::uint8_t i = 0; i < 4; ++i) {
+        const Bytes message = Message(65536, i);
+        SendOnOpenPort(message.data(), static_cast<std::int32_t>(message.size() - 1));
+        expected.insert(expected.end(), message.begin(), message.end());
+    }
+    ASSERT_EQ(ChangePort(entry), 0);
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    expected.insert(expected.end(), GMSystemOn.begin(), GMSystemOn.end());
+
+    EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
+}
+
 TEST_F(JackOutput, SendAndCloseReturnAtOnceAndClosingNeverCutsAMessage) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
