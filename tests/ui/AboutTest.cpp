@@ -186,7 +186,7 @@ TEST_F(AboutBox, WindowAndTexts) {
     // Set while the box was built, before it was ever shown.
     EXPECT_EQ(about->ver->text(), QStringLiteral("lite version 0.94"));
     EXPECT_EQ(about->Label1->text(), QStringLiteral("Kelvane"));
-    EXPECT_EQ(about->Label2->text(), QStringLiteral("Copyright (C) Kelvane Limited 無断転載を禁じます"));
+    EXPECT_EQ(about->Label2->text(), QStringLiteral("Copyright (C) Kelvane Limited 無断転載禁止"));
     EXPECT_EQ(about->Label3->text(), QStringLiteral("Homepage: https://www.kelvane.example/"));
     EXPECT_EQ(about->Label4->text(), QStringLiteral("E-mail: support@kelvane.example"));
     EXPECT_EQ(about->OKBtn->text(), QStringLiteral("OK"));
@@ -242,7 +242,7 @@ TEST_F(AboutBox, ControlsSitWhereTheLayoutPutsThemAtEachScale) {
         // Every label lies inside the panel, within its edge, whatever its text measures.
         for (const QLabel* label : {box.Label1, box.ver, box.Label2, box.Label3, box.Label4})
             EXPECT_TRUE(box.Panel1->rect().adjusted(4, 4, -4, -4).contains(label->geometry()))
-                << c.scale << " " << label->text().toStdString();
+                << c.scale << " " << label->text().toStdString() << " is " << label->width() << " x " << label->height();
     }
 }
 

@@ -21,7 +21,7 @@ TAbout* About = nullptr;
 namespace {
 
 const char* const kVersionText = "lite version 0.94";
-const char* const kMakerNotice = "Copyright (C) Kelvane Limited 無断転載を禁じます";
+const char* const kMakerNotice = "Copyright (C) Kelvane Limited 無断転載禁止";
 // The product has no public site: addresses under a domain reserved for examples.
 const char* const kWebLine = "Homepage: https://www.kelvane.example/";
 const char* const kMailLine = "E-mail: support@kelvane.example";
