@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -115,13 +116,14 @@ TEST_F(AboutBox, HelpMenuOpensItModallyAndTheMainWindowTakesNoInputMeanwhile) {
         EXPECT_EQ(about->windowModality(), Qt::ApplicationModal);
         EXPECT_EQ(QApplication::activeWindow(), about.get());
         EXPECT_EQ(QApplication::focusWidget(), about->OKBtn);
-        for (auto key : {Qt::CTRL | Qt::Key_O, Qt::CTRL | Qt::Key_S, QKeyCombination(Qt::Key_F10)}) {
+        for (auto key : {Qt::CTRL | Qt::Key_O, Qt::CTRL | Qt::Key_S, QKeyCombination(Qt::Key_F10), Qt::ALT | Qt::Key_H}) {
             QTest::keyClick(about.get(), key.key(), key.keyboardModifiers());
             QTest::keyClick(form.get(), key.key(), key.keyboardModifiers());
             QTest::keyClick(form->cmbOutput, key.key(), key.keyboardModifiers());
         }
         QApplication::processEvents();
         EXPECT_TRUE(about->isVisible());
+        EXPECT_EQ(form->menuBar()->activeAction(), nullptr);  // Alt+H opened no menu
         about->OKBtn->click();
     });
     form->About1->trigger();  // returns only once the box is closed
