@@ -4,7 +4,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
+#include <chrono>
 #include <utility>
+
+#include "midi/OutputService.h"
+#include "midi/Port.h"
 
 #include "ui/Form1.h"
 #include "ui/MessageList.h"
@@ -41,5 +45,10 @@ int main(int argc, char** argv) {
     form.show();
     form.activateWindow();
     form.cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // The port's thread may still be handing a message to the device. Give it a moment to finish
+    // and close the device cleanly, but never keep a user who asked to quit waiting for long.
+    midi::MidiOutHandle.reset();
+    midi::WaitForClosedPorts(std::chrono::milliseconds(500));
+    return code;
 }

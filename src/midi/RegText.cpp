@@ -327,7 +327,12 @@ void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& v
         return;
     }
     if (lines.empty() || !IsBlank(lines.back())) lines.push_back(RegLine{RegLine::Kind::Other, {""}, {}, {}});
-    lines.push_back(RegLine{RegLine::Kind::Section, {"[" + std::string(keyPath) + "]"}, std::string(keyPath), {}});
+    std::string header;  // built in steps: GCC 12 misreads "[" + key + "]" as an overlapping copy
+    header.reserve(keyPath.size() + 2);
+    header += '[';
+    header += keyPath;
+    header += ']';
+    lines.push_back(RegLine{RegLine::Kind::Section, {std::move(header)}, std::string(keyPath), {}});
     lines.push_back(std::move(formatted));
 }
 
