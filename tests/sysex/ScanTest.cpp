@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Messages.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
@@ -67,11 +68,7 @@ Bytes Message(std::size_t storedLength, std::uint8_t fill = 0x11) {
     return m;
 }
 
-Bytes Concat(const std::vector<Bytes>& parts) {
-    Bytes all;
-    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
+using testsupport::Concat;
 
 class Scan : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 
 #include "FormFixture.h"
 #include "JackProcesses.h"
+#include "Messages.h"
 #include "TempDir.h"
 #include "midi/Port.h"
 #include "midi/Settings.h"
@@ -25,19 +26,8 @@ using namespace std::chrono_literals;
 
 const Bytes kGmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 
-Bytes Message(std::size_t total, std::uint8_t seed) {
-    Bytes m(total);
-    for (std::size_t i = 0; i < total; ++i) m[i] = static_cast<std::uint8_t>((seed + i * 7) & 0x7F);
-    m.front() = 0xF0;
-    m.back() = 0xF7;
-    return m;
-}
-
-Bytes Concat(const std::vector<Bytes>& parts) {
-    Bytes all;
-    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
+using testsupport::Concat;
+Bytes Message(std::size_t total, std::uint8_t seed) { return testsupport::PatternMessage(total, seed); }
 
 class JackWindow : public ::testing::Test {
 protected:
