@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "FormFixture.h"
 #include "TempDir.h"
 #include "midi/Port.h"
@@ -103,6 +105,33 @@ TEST_F(MainWindow, SaveWithEmptyStoreOnlyTellsThereIsNoData) {
     Press(Qt::CTRL | Qt::Key_S);
     EXPECT_EQ(w.recorder.notices, QStringList{QStringLiteral("データが記録されておりません")});
     EXPECT_EQ(w.save->executed, 0);
+}
+
+TEST_F(MainWindow, CtrlSSavesTheWholeStoreEvenAfterACancelledLoad) {
+    w.ShowAndActivate();
+    w.open->answers = {dir.Write("gm.syx", {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}), std::nullopt};
+    w.form->SysexI1Click();
+    w.form->SysexI1Click();  // cancelled: the list is empty, the store is not
+    ASSERT_EQ(w.form->SysEx->count(), 0);
+    const auto target = dir.File("out.mid");
+    w.save->answers = {std::nullopt, target.string()};
+    Press(Qt::CTRL | Qt::Key_S);  // cancelled: no file
+    EXPECT_FALSE(std::filesystem::exists(target));
+    Press(Qt::CTRL | Qt::Key_S);
+    EXPECT_EQ(testsupport::ReadAll(target),
+              (Bytes{0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00, 0x30,
+                     0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x0C, 0x60, 0xF0, 0x05, 0x7E, 0x7F, 0x09,
+                     0x01, 0xF7, 0x30, 0xFF, 0x2F, 0x00}));
+    EXPECT_TRUE(w.recorder.failures.isEmpty());
+}
+
+TEST_F(MainWindow, SaveIntoAMissingFolderReportsAnInvalidName) {
+    w.open->answers = {dir.Write("gm.syx", {0xF0, 0xF7})};
+    w.form->SysexI1Click();
+    w.save->answers = {dir.File("no such folder/out.mid").string()};
+    w.ShowAndActivate();
+    w.form->SMF1->trigger();
+    EXPECT_EQ(w.recorder.failures, QStringList{QStringLiteral("不正なファイル名です.")});
 }
 
 struct FailureTextCase {
