@@ -137,7 +137,8 @@ public:
             const BackendFailure failure("WinMM", "midiOutOpen", ErrorText(*api_, result), static_cast<int>(result));
             return {failure.Code(), failure.what(), nullptr};
         }
-        return {0, {}, std::make_unique<QueuedPort>(std::make_unique<WinMmSink>(api_, handle, timings_))};
+        return {0, {}, std::make_unique<QueuedPort>("winmm " + std::to_string(device),
+                                                    std::make_unique<WinMmSink>(api_, handle, timings_))};
     }
 
 private:
