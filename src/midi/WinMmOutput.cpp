@@ -24,6 +24,8 @@ constexpr std::size_t NameBytes = sizeof(MIDIOUTCAPSA::szPname);
 constexpr auto WireTimePerByte = std::chrono::microseconds(320);
 // CALLBACK_NULL gives no signal when a block is done, so the port's thread looks at the flag.
 constexpr auto PollInterval = std::chrono::milliseconds(1);
+// How long choosing a device again waits for its previous port to let it go.
+constexpr auto ReopenWait = std::chrono::seconds(2);
 
 std::string ErrorText(WinMmApi& api, MMRESULT result) {
     char text[MAXERRORLENGTH] = {};
@@ -130,9 +132,18 @@ public:
 
     OpenResult Open(std::size_t device) override {
         HMIDIOUT handle = nullptr;
-        const MMRESULT result = device > UINT_MAX
-                                    ? MMRESULT{MMSYSERR_BADDEVICEID}
-                                    : api_->Open(&handle, static_cast<UINT>(device), 0, 0, CALLBACK_NULL);
+        auto open = [&] {
+            return device > UINT_MAX ? MMRESULT{MMSYSERR_BADDEVICEID}
+                                     : api_->Open(&handle, static_cast<UINT>(device), 0, 0, CALLBACK_NULL);
+        };
+        MMRESULT result = open();
+        // Most drivers take one client per device, and a port just closed lets its device go only
+        // once its thread has delivered what it was given. Choosing the same entry again must
+        // still open, so wait a little for closed ports, never for ports still in use.
+        if (result == MMSYSERR_ALLOCATED && !WaitForClosedPorts(std::chrono::milliseconds(0))) {
+            WaitForClosedPorts(ReopenWait);
+            result = open();
+        }
         if (result != MMSYSERR_NOERROR) {
             const BackendFailure failure("WinMM", "midiOutOpen", ErrorText(*api_, result), static_cast<int>(result));
             return {failure.Code(), failure.what(), nullptr};

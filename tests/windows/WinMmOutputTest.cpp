@@ -45,6 +45,8 @@ public:
         std::string name;  // up to 32 bytes, copied into szPname without a NUL when it fills it
         MMRESULT capsResult = MMSYSERR_NOERROR;
         MMRESULT openResult = MMSYSERR_NOERROR;
+        bool oneClientOnly = false;  // like most hardware drivers: a second open gets ALLOCATED
+        int openNow = 0;
     };
 
     std::vector<Device> devices;
@@ -70,13 +72,19 @@ public:
             std::to_string(instance) + " " + std::to_string(flags));
         if (device >= devices.size()) return MMSYSERR_BADDEVICEID;
         if (devices[device].openResult != MMSYSERR_NOERROR) return devices[device].openResult;
-        *handle = Handle;
+        std::lock_guard lock(mutex_);
+        if (devices[device].oneClientOnly && devices[device].openNow > 0) return MMSYSERR_ALLOCATED;
+        ++devices[device].openNow;
+        *handle = reinterpret_cast<HMIDIOUT>(reinterpret_cast<std::uintptr_t>(Handle) + device);
         return MMSYSERR_NOERROR;
     }
     MMRESULT Close(HMIDIOUT handle) override {
         std::lock_guard lock(mutex_);
         LogLocked("midiOutClose" + HandleText(handle));
-        return pending_.empty() ? MMSYSERR_NOERROR : MIDIERR_STILLPLAYING;
+        if (!pending_.empty()) return MIDIERR_STILLPLAYING;
+        const std::uintptr_t device = reinterpret_cast<std::uintptr_t>(handle) - reinterpret_cast<std::uintptr_t>(Handle);
+        if (device < devices.size()) --devices[device].openNow;
+        return MMSYSERR_NOERROR;
     }
     MMRESULT Reset(HMIDIOUT handle) override {
         std::lock_guard lock(mutex_);
@@ -153,7 +161,12 @@ public:
     }
 
 private:
-    static std::string HandleText(HMIDIOUT handle) { return handle == Handle ? "" : " (unknown handle)"; }
+    // Device d's handle is Handle + d; device 0's is Handle itself, which the logs take as read.
+    std::string HandleText(HMIDIOUT handle) const {
+        const auto offset = reinterpret_cast<std::uintptr_t>(handle) - reinterpret_cast<std::uintptr_t>(Handle);
+        if (offset == 0) return "";
+        return offset < devices.size() ? " (device " + std::to_string(offset) + ")" : " (unknown handle)";
+    }
     void Log(const std::string& line) {
         std::lock_guard lock(mutex_);
         LogLocked(line);
@@ -230,6 +243,25 @@ TEST_F(WinMm, OpensWithoutCallbackAndPassesARefusalOn) {
     // The port's thread closes the device once it has ended.
     EXPECT_EQ(driver->WaitForLog(5), (Log{"midiOutGetNumDevs", "midiOutOpen 1 0 0 0", "midiOutOpen 7 0 0 0",
                                          "midiOutOpen 0 0 0 0", "midiOutClose"}));
+}
+
+TEST_F(WinMm, ReopeningAOneClientDeviceWaitsForItsOldPortToClose) {
+    driver->devices = {{"Hardware", MMSYSERR_NOERROR, MMSYSERR_NOERROR, true}};
+    driver->finishAtOnce = false;
+    auto service = Service();
+    auto old = OpenFirst(*service);
+    const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    old->Send(gmOn);
+    ASSERT_TRUE(driver->WaitForPending(1));
+    old.reset();  // the old port still holds the device until its message is out
+    std::thread device([&] {
+        std::this_thread::sleep_for(200ms);
+        driver->FinishOne();
+    });
+    auto reopened = service->Open(0);
+    device.join();
+    EXPECT_EQ(reopened.code, 0) << reopened.error;
+    EXPECT_NE(reopened.port, nullptr);
 }
 
 TEST_F(WinMm, SendsEachMessageAsOneLongMessageAndReleasesItWhenDone) {
