@@ -65,7 +65,7 @@ bool IsStorableName(std::string_view name);
 const RegValue* FindValue(const RegDocument& document, std::string_view keyPath, std::string_view name);
 
 // Replaces the value in place (dropping duplicates) or adds it at the end of its key's last
-// section, or adds the section at the end of the document.
+// section, or appends a new section for the key when it has none.
 void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& value);
 
 }  // namespace midi
