@@ -101,11 +101,16 @@ std::string CannotOpenText(const std::string& pathUtf8) {
 }
 
 std::string ListLine(int index) {
-    std::string number = std::to_string(index + 1);
-    if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
-    std::string line = number;
+    // Built by appending only: GCC 12 at -O3 takes "literal" + string for an overlapping copy.
+    const std::string number = std::to_string(index + 1);
+    std::string line;
+    line.reserve(24);
+    if (number.size() < 4) line.append(4 - number.size(), '0');
+    line += number;
     if (SysExData[index][1] == 0x42) line += " 42H";
-    line += " " + std::to_string(SysExLen[index]) + "Byte";
+    line += ' ';
+    line += std::to_string(SysExLen[index]);
+    line += "Byte";
     return line;
 }
 
