@@ -1,9 +1,20 @@
 #pragma once
-// Whether a person watches the error stream; progress lines are for people only.
-// One implementation per platform (Terminal_posix.cpp, Terminal_win.cpp).
+// What differs between platforms at the program's edge. One implementation per platform
+// (Terminal_posix.cpp, Terminal_win.cpp).
+
+#include <string>
+#include <vector>
 
 namespace cli {
 
+// Whether a person watches the error stream; progress lines are for people only.
 bool StderrIsTerminal();
+
+// The arguments after the program name, in UTF-8. On Windows they are read in UTF-16 from the
+// command line itself: argv holds them in the ANSI code page, which cannot carry every file name.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Makes the console show our UTF-8 output as text (Windows); nothing to do elsewhere.
+void PrepareConsole();
 
 }  // namespace cli

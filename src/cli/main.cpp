@@ -8,6 +8,6 @@
 #include "cli/Terminal.h"
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return cli::Run(args, std::cout, std::cerr, cli::StderrIsTerminal());
+    cli::PrepareConsole();
+    return cli::Run(cli::ProgramArguments(argc, argv), std::cout, std::cerr, cli::StderrIsTerminal());
 }

@@ -45,4 +45,16 @@ inline std::string Utf8FromCodePage(std::string_view text, UINT codePage) {
     return utf8;
 }
 
+// UTF-8 for a UTF-16 text from a "W" call. Unpaired surrogates come out as the replacement
+// character.
+inline std::string Utf8FromWide(std::wstring_view wide) {
+    if (wide.empty()) return std::string();
+    const int size = static_cast<int>(wide.size());
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string();
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
 }  // namespace kelvane
