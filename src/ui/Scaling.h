@@ -16,7 +16,8 @@ namespace ui {
 void InstallFontSubstitutions();
 
 // The factor every design position and font size is multiplied by, for the given logical dpi
-// and design text height (18 for the main window, 12 for the About box).
+// and the design text height of the window font (18). The About box uses the same measure:
+// its own 12-pixel font has no stand-in here that measures 12.
 double LayoutScale(double logicalDpi, int designTextHeight);
 
 // The same for the primary screen.
