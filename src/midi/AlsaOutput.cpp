@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midi/BackendFailure.h"
+#include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
 #include "midi/WirePacer.h"
 
@@ -19,10 +20,6 @@ namespace {
 
 // How long a port may refuse data (pool full) before the message counts as failed.
 constexpr auto StallLimit = std::chrono::seconds(5);
-
-std::string NoDeviceText(std::size_t device) {
-    return "ALSA の出力デバイス " + std::to_string(device) + " はありません";
-}
 
 int Check(int result, const char* operation) {
     if (result < 0) throw BackendFailure("ALSA", operation, snd_strerror(result), result);
@@ -166,46 +163,18 @@ private:
     bool paced_;
 };
 
-class AlsaOutputService final : public OutputService {
+class AlsaOutputService final : public ListedOutputService<AlsaDevice> {
 public:
-    AlsaOutputService() { SilenceAlsaLib(); }
-
-    std::size_t CountDevices() override {
-        try {
-            devices_ = ListDevices();
-        } catch (const BackendFailure&) {
-            // No sequencer on this machine: it simply offers no device.
-            devices_.clear();
-        }
-        return devices_.size();
-    }
-
-    std::string DeviceName(std::size_t device) override {
-        if (device >= devices_.size()) {
-            throw kelvane::Failure(NoDeviceText(device));
-        }
-        return devices_[device].name;
-    }
-
-    OpenResult Open(std::size_t device) override {
-        if (device >= devices_.size()) {
-            return {NoSuchDevice, NoDeviceText(device), nullptr};
-        }
-        try {
-            const AlsaDevice& chosen = devices_[device];
-            return {0, {}, std::make_unique<QueuedPort>(
-                               "alsa " + std::to_string(chosen.client) + ":" + std::to_string(chosen.port),
-                               std::make_unique<AlsaSink>(chosen))};
-        } catch (const BackendFailure& failure) {
-            return {failure.Code(), failure.what(), nullptr};
-        } catch (const std::exception& failure) {
-            // Out of memory or threads: the device is fine, this process is not.
-            return {-ENOMEM, failure.what(), nullptr};
-        }
-    }
+    AlsaOutputService() : ListedOutputService("ALSA") { SilenceAlsaLib(); }
 
 private:
-    std::vector<AlsaDevice> devices_;
+    std::vector<AlsaDevice> List() override { return ListDevices(); }
+    std::string NameOf(const AlsaDevice& device) const override { return device.name; }
+    std::unique_ptr<OutputPort> OpenPort(const AlsaDevice& device) override {
+        return std::make_unique<QueuedPort>(
+            "alsa " + std::to_string(device.client) + ":" + std::to_string(device.port),
+            std::make_unique<AlsaSink>(device));
+    }
 };
 
 }  // namespace

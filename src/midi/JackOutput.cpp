@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "midi/BackendFailure.h"
+#include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
 
 namespace midi {
@@ -53,10 +54,6 @@ jack_client_t* OpenClient(const char* name) {
                              static_cast<int>(status) ? -static_cast<int>(status) : -EIO);
     }
     return client;
-}
-
-std::string NoDeviceText(std::size_t device) {
-    return "JACK の出力デバイス " + std::to_string(device) + " はありません";
 }
 
 // libjack returns 0 on success, sometimes an errno value, and often just -1.
@@ -226,44 +223,16 @@ private:
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
 };
 
-class JackOutputService final : public OutputService {
+class JackOutputService final : public ListedOutputService<std::string> {
 public:
-    JackOutputService() { SilenceLibJack(); }
-
-    std::size_t CountDevices() override {
-        try {
-            devices_ = ListDevices();
-        } catch (const BackendFailure&) {
-            // No server running: JACK simply offers no device.
-            devices_.clear();
-        }
-        return devices_.size();
-    }
-
-    std::string DeviceName(std::size_t device) override {
-        if (device >= devices_.size()) {
-            throw kelvane::Failure(NoDeviceText(device));
-        }
-        return devices_[device];
-    }
-
-    OpenResult Open(std::size_t device) override {
-        if (device >= devices_.size()) {
-            return {NoSuchDevice, NoDeviceText(device), nullptr};
-        }
-        try {
-            return {0, {}, std::make_unique<QueuedPort>("jack " + devices_[device],
-                                                        std::make_unique<JackSink>(devices_[device]))};
-        } catch (const BackendFailure& failure) {
-            return {failure.Code(), failure.what(), nullptr};
-        } catch (const std::exception& failure) {
-            // Out of memory or threads: the device is fine, this process is not.
-            return {-ENOMEM, failure.what(), nullptr};
-        }
-    }
+    JackOutputService() : ListedOutputService("JACK") { SilenceLibJack(); }
 
 private:
-    std::vector<std::string> devices_;
+    std::vector<std::string> List() override { return ListDevices(); }
+    std::string NameOf(const std::string& device) const override { return device; }
+    std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {
+        return std::make_unique<QueuedPort>("jack " + device, std::make_unique<JackSink>(device));
+    }
 };
 
 }  // namespace

@@ -3,6 +3,7 @@ list(APPEND KELVANE_MIDI_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OutputService.h
   ${CMAKE_CURRENT_LIST_DIR}/BackendFailure.h ${CMAKE_CURRENT_LIST_DIR}/BackendFailure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QueuedPort.h ${CMAKE_CURRENT_LIST_DIR}/QueuedPort.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListedOutputService.h
   ${CMAKE_CURRENT_LIST_DIR}/CombinedOutput.h ${CMAKE_CURRENT_LIST_DIR}/CombinedOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WirePacer.h
   ${CMAKE_CURRENT_LIST_DIR}/Port.h ${CMAKE_CURRENT_LIST_DIR}/Port.cpp)
