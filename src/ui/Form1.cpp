@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "midi/Port.h"
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 #include "smf/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Inspector.h"
@@ -233,8 +233,8 @@ void TForm1::FormCreate() {
     const std::vector<std::string> entries = midi::ReadPortEntries();
     for (const std::string& entry : entries) cmbOutput->addItem(QString::fromStdString(entry));
     cmbOutput->setCurrentIndex(-1);  // Qt selects the first entry added; nothing is chosen yet
-    midi::SettingsStartupStep([this](std::uint8_t mode) { INIT(mode); });
-    const int r = midi::StartPort(midi::OutPortSetting);
+    settings::SettingsStartupStep([this](std::uint8_t mode) { INIT(mode); });
+    const int r = midi::StartPort(settings::OutPortSetting);
     cmbOutput->setCurrentIndex(midi::OutDeviceIndex < cmbOutput->count() ? midi::OutDeviceIndex : -1);
     EXC_SW->setChecked(r == 0);
     sysex::SysExCount = 0;
@@ -256,7 +256,7 @@ void TForm1::cmbOutputChange() {
     EXC_SW->setChecked(r == 0);
     EXC_SW->setEnabled(r == 0);
     ExcOut(midi::GMSystemOn.data(), static_cast<int>(midi::GMSystemOn.size()) - 1);
-    midi::PortChangeSave(midi::OutDeviceIndex, [this](std::uint8_t mode) { INIT(mode); });
+    settings::PortChangeSave(midi::OutDeviceIndex, [this](std::uint8_t mode) { INIT(mode); });
 }
 
 void TForm1::SysExClick() {
@@ -271,7 +271,7 @@ void TForm1::SysExClick() {
 
 void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
 
-void TForm1::MIDI_Reg(std::uint8_t mode) { midi::MIDI_Reg(mode, midi::DefaultRegistryStore()); }
+void TForm1::MIDI_Reg(std::uint8_t mode) { settings::MIDI_Reg(mode, settings::DefaultRegistryStore()); }
 
 void TForm1::SysexI1Click() {
     SysEx->clear();

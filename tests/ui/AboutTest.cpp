@@ -19,7 +19,7 @@
 #include "FormFixture.h"  // ScriptedDialog, Recorder
 #include "TempDir.h"
 #include "midi/Port.h"
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/Bevel.h"
 #include "ui/info/About.h"
@@ -44,7 +44,7 @@ class AboutBox : public ::testing::Test {
 protected:
     void SetUp() override {
         sysex::ResetStoreForTests();
-        midi::ResetSettingsForTests();
+        settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
         ui::SetMessageDisplay(&recorder);
         ui::FormSeams seams;

@@ -11,7 +11,7 @@
 #include "FormFixture.h"
 #include "TempDir.h"
 #include "midi/Port.h"
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/MessageList.h"
 
@@ -24,7 +24,7 @@ class Inspector : public ::testing::Test {
 protected:
     void SetUp() override {
         sysex::ResetStoreForTests();
-        midi::ResetSettingsForTests();
+        settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
         midi::InstallOutputService(std::make_unique<FakeOutputService>(FakeOutputService::Numbered(1), log));
         w = std::make_unique<uitest::FormUnderTest>();

@@ -15,7 +15,7 @@
 #include "Messages.h"
 #include "TempDir.h"
 #include "midi/Port.h"
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/MessageList.h"
 
@@ -33,7 +33,7 @@ class JackWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         sysex::ResetStoreForTests();
-        midi::ResetSettingsForTests();
+        settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
         const std::string name = std::string("rxw-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         rx = std::make_unique<kelvane::testing::JackReceiver>(name.substr(0, 24));

@@ -18,7 +18,7 @@
 #include "FormFixture.h"
 #include "TempDir.h"
 #include "midi/Port.h"
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/Bevel.h"
 #include "ui/MessageList.h"
@@ -31,7 +31,7 @@ class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         sysex::ResetStoreForTests();
-        midi::ResetSettingsForTests();
+        settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
     }
     void TearDown() override { midi::ResetPortStateForTests(); }

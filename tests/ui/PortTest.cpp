@@ -13,7 +13,7 @@
 #include "FormFixture.h"
 #include "TempDir.h"
 #include "midi/Port.h"
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/MessageList.h"
 
@@ -35,7 +35,7 @@ class PortSelection : public ::testing::Test {
 protected:
     void SetUp() override {
         sysex::ResetStoreForTests();
-        midi::ResetSettingsForTests();
+        settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
         std::filesystem::remove(RegFile());
         std::filesystem::remove("KELVANE.cfg");
@@ -59,9 +59,9 @@ protected:
         while (combo->currentIndex() > entry) QTest::keyClick(combo, Qt::Key_Up);
     }
     std::uint8_t StoredOut() {
-        midi::OutPortSetting = 0xEE;
-        midi::MIDI_Reg(midi::LoadMode, midi::DefaultRegistryStore());
-        return midi::OutPortSetting;
+        settings::OutPortSetting = 0xEE;
+        settings::MIDI_Reg(settings::LoadMode, settings::DefaultRegistryStore());
+        return settings::OutPortSetting;
     }
 
     std::shared_ptr<FakeLog> log = std::make_shared<FakeLog>();
@@ -89,7 +89,7 @@ TEST_F(PortSelection, StartWithMarkerFileOpensTheRememberedPortWithoutGmSystemOn
     EXPECT_EQ(w->form->cmbOutput->currentIndex(), 3);
     EXPECT_TRUE(w->form->EXC_SW->isChecked());
     EXPECT_EQ(*log, (FakeLog{"open 2 Device 2"}));
-    EXPECT_EQ(midi::InPortSetting, 7);
+    EXPECT_EQ(settings::InPortSetting, 7);
 }
 
 TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {

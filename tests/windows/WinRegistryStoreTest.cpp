@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "common/Failure.h"
-#include "midi/Settings.h"
-#include "midi/WinRegistryStore.h"
+#include "settings/Settings.h"
+#include "settings/WinRegistryStore.h"
 #include "reg_contract.h"
 
 namespace {
@@ -17,7 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 INSTANTIATE_TEST_SUITE_P(
     WindowsRegistry, RegistryStoreContract,
     ::testing::Values(RegistryStoreFactory{
-        "Registry", [] { return std::make_unique<midi::WinRegistryStore>(); },
+        "Registry", [] { return std::make_unique<settings::WinRegistryStore>(); },
         [](const std::string& subKey) { ::RegDeleteKeyA(HKEY_CURRENT_USER, subKey.c_str()); }}),
     RegistryStoreFactoryName);
 
@@ -32,11 +32,11 @@ protected:
         const DWORD wait = ::WaitForSingleObject(mutex_, 60000);
         ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) << wait;
         owned_ = true;
-        ::RegDeleteKeyA(HKEY_CURRENT_USER, midi::SettingsKeyName);
-        midi::ResetSettingsForTests();
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, settings::SettingsKeyName);
+        settings::ResetSettingsForTests();
     }
     void TearDown() override {
-        ::RegDeleteKeyA(HKEY_CURRENT_USER, midi::SettingsKeyName);
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, settings::SettingsKeyName);
         if (owned_) ::ReleaseMutex(mutex_);
         if (mutex_ != nullptr) ::CloseHandle(mutex_);
     }
@@ -44,7 +44,7 @@ protected:
     // Stores a value straight through the registry API, as another program (or regedit) would.
     static void Put(const char* name, DWORD type, const Bytes& bytes) {
         HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, midi::SettingsKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, settings::SettingsKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                     KEY_ALL_ACCESS, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(::RegSetValueExA(key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())), ERROR_SUCCESS);
@@ -54,7 +54,7 @@ protected:
     // What the registry itself holds: type and bytes, or nothing when the value is absent.
     static std::optional<std::pair<DWORD, Bytes>> Get(const char* name) {
         HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_CURRENT_USER, midi::SettingsKeyName, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, settings::SettingsKeyName, 0, KEY_READ, &key) != ERROR_SUCCESS) {
             return std::nullopt;
         }
         DWORD type = 0;
@@ -69,21 +69,21 @@ protected:
 
     static bool KeyExists() {
         HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_CURRENT_USER, midi::SettingsKeyName, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, settings::SettingsKeyName, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
         ::RegCloseKey(key);
         return true;
     }
 
     static std::string LoadFailure() {
         try {
-            midi::MIDI_Reg(midi::LoadMode, store_);
+            settings::MIDI_Reg(settings::LoadMode, store_);
         } catch (const kelvane::Failure& failure) {
             return failure.what();
         }
         return "(no failure)";
     }
 
-    static inline midi::WinRegistryStore store_;
+    static inline settings::WinRegistryStore store_;
 
 private:
     HANDLE mutex_ = nullptr;
@@ -92,20 +92,20 @@ private:
 
 // The platform's own store is the registry, and a save leaves two one-byte binary values.
 TEST_F(RegistrySettings, SaveThroughThePlatformStoreWritesTwoOneByteBinaryValues) {
-    midi::InPortSetting = 7;
-    midi::OutPortSetting = 3;
-    midi::MIDI_Reg(midi::SaveMode, midi::DefaultRegistryStore());
+    settings::InPortSetting = 7;
+    settings::OutPortSetting = 3;
+    settings::MIDI_Reg(settings::SaveMode, settings::DefaultRegistryStore());
     EXPECT_EQ(Get("KELV_In"), std::make_pair(DWORD{REG_BINARY}, Bytes{7}));
     EXPECT_EQ(Get("KELV_Out"), std::make_pair(DWORD{REG_BINARY}, Bytes{3}));
 }
 
 TEST_F(RegistrySettings, LoadOfAMissingKeyCreatesItAndKeepsBothBytes) {
-    midi::InPortSetting = 4;
-    midi::OutPortSetting = 5;
+    settings::InPortSetting = 4;
+    settings::OutPortSetting = 5;
     EXPECT_EQ(LoadFailure(), "(no failure)");
     EXPECT_TRUE(KeyExists());
-    EXPECT_EQ(midi::InPortSetting, 4);
-    EXPECT_EQ(midi::OutPortSetting, 5);
+    EXPECT_EQ(settings::InPortSetting, 4);
+    EXPECT_EQ(settings::OutPortSetting, 5);
 }
 
 // Values put there by other programs, read back through the two-step "A" query.
@@ -129,11 +129,11 @@ TEST_F(RegistrySettings, LoadJudgesWhatOthersStored) {
     for (const auto& c : cases) {
         Put("KELV_In", REG_BINARY, {2});
         Put("KELV_Out", c.type, c.bytes);
-        midi::InPortSetting = 0;
-        midi::OutPortSetting = 0x55;
+        settings::InPortSetting = 0;
+        settings::OutPortSetting = 0x55;
         EXPECT_EQ(LoadFailure(), c.failure) << c.what;
-        EXPECT_EQ(midi::InPortSetting, 2) << c.what;
-        EXPECT_EQ(midi::OutPortSetting, c.expectedOut) << c.what;
+        EXPECT_EQ(settings::InPortSetting, 2) << c.what;
+        EXPECT_EQ(settings::OutPortSetting, c.expectedOut) << c.what;
     }
 }
 

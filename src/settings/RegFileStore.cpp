@@ -1,4 +1,4 @@
-#include "midi/RegFileStore.h"
+#include "settings/RegFileStore.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,9 +11,9 @@
 #include <unistd.h>
 #include <utility>
 
-#include "midi/RegText.h"
+#include "settings/RegText.h"
 
-namespace midi {
+namespace settings {
 
 namespace {
 
@@ -224,4 +224,4 @@ RegResult RegFileStore::CreateKey(const std::string& subKey, std::unique_ptr<Reg
     return RegSuccess;
 }
 
-}  // namespace midi
+}  // namespace settings

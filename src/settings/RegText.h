@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "midi/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
-namespace midi {
+namespace settings {
 
 struct RegValue {
     std::string name;
@@ -68,4 +68,4 @@ const RegValue* FindValue(const RegDocument& document, std::string_view keyPath,
 // section, or appends a new section for the key when it has none.
 void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& value);
 
-}  // namespace midi
+}  // namespace settings

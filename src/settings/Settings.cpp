@@ -1,4 +1,4 @@
-#include "midi/Settings.h"
+#include "settings/Settings.h"
 
 #include <filesystem>
 #include <memory>
@@ -6,7 +6,7 @@
 
 #include "common/Failure.h"
 
-namespace midi {
+namespace settings {
 
 std::uint8_t InPortSetting = 0;
 std::uint8_t OutPortSetting = 0;
@@ -76,4 +76,4 @@ void ResetSettingsForTests() {
     OutPortSetting = 0;
 }
 
-}  // namespace midi
+}  // namespace settings

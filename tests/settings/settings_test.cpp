@@ -15,9 +15,9 @@
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "common/Failure.h"
-#include "midi/RegFileStore.h"
-#include "midi/RegText.h"
-#include "midi/Settings.h"
+#include "settings/RegFileStore.h"
+#include "settings/RegText.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ std::string FailureOf(const std::function<void()>& step) {
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
-        midi::ResetSettingsForTests();
+        settings::ResetSettingsForTests();
         fs::create_directory(cwd);
         ASSERT_EQ(::setenv("XDG_CONFIG_HOME", config.c_str(), 1), 0);
         previous = fs::current_path();
@@ -62,24 +62,24 @@ protected:
     }
     void TearDown() override { fs::current_path(previous); }
 
-    midi::ModeRunner Init(midi::RegistryStore& store) {
-        return [&store](std::uint8_t mode) { midi::MIDI_Reg(mode, store); };
+    settings::ModeRunner Init(settings::RegistryStore& store) {
+        return [&store](std::uint8_t mode) { settings::MIDI_Reg(mode, store); };
     }
-    midi::ModeRunner Init() { return Init(store); }
+    settings::ModeRunner Init() { return Init(store); }
     void Store(const std::string& text) {
         fs::create_directories(config);
         std::ofstream(regFile, std::ios::binary | std::ios::trunc) << text;
     }
-    void PutMarker() { std::ofstream(cwd / midi::MarkerFileName).put('x'); }
-    std::string Startup() { return FailureOf([&] { midi::SettingsStartupStep(Init()); }); }
-    std::string PortChange(int index) { return FailureOf([&] { midi::PortChangeSave(index, Init()); }); }
+    void PutMarker() { std::ofstream(cwd / settings::MarkerFileName).put('x'); }
+    std::string Startup() { return FailureOf([&] { settings::SettingsStartupStep(Init()); }); }
+    std::string PortChange(int index) { return FailureOf([&] { settings::PortChangeSave(index, Init()); }); }
 
     testsupport::TempDir dir;
     fs::path config = dir.Path() / "config";
     fs::path cwd = dir.Path() / "cwd";
-    fs::path regFile = config / midi::RegFileName;
+    fs::path regFile = config / settings::RegFileName;
     fs::path previous;
-    midi::RegFileStore store;
+    settings::RegFileStore store;
 };
 
 TEST_F(Settings, StartupWithMarkerLoadsWhatIsStoredAndChangesNothing) {
@@ -104,10 +104,10 @@ TEST_F(Settings, StartupWithMarkerLoadsWhatIsStoredAndChangesNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Store(Header + c.values);
-        midi::InPortSetting = midi::OutPortSetting = 0x77;
+        settings::InPortSetting = settings::OutPortSetting = 0x77;
         EXPECT_EQ(Startup(), c.failure);
-        EXPECT_EQ(midi::InPortSetting, c.in);
-        EXPECT_EQ(midi::OutPortSetting, c.out);
+        EXPECT_EQ(settings::InPortSetting, c.in);
+        EXPECT_EQ(settings::OutPortSetting, c.out);
         EXPECT_EQ(ReadText(regFile), Header + c.values);
     }
 }
@@ -115,11 +115,11 @@ TEST_F(Settings, StartupWithMarkerLoadsWhatIsStoredAndChangesNothing) {
 TEST_F(Settings, StartupWithoutMarkerFileForgetsThePortButKeepsOtherValues) {
     for (const bool markerIsFolder : {false, true}) {
         SCOPED_TRACE(markerIsFolder ? "KELVANE.cfg is a folder" : "no KELVANE.cfg");
-        if (markerIsFolder) fs::create_directory(cwd / midi::MarkerFileName);
+        if (markerIsFolder) fs::create_directory(cwd / settings::MarkerFileName);
         Store(Header + "\"KELV_In\"=hex:2a\n\"Other\"=hex:09\n\"KELV_Out\"=hex:03\n");
         EXPECT_EQ(Startup(), "");
-        EXPECT_EQ(midi::InPortSetting, 0);
-        EXPECT_EQ(midi::OutPortSetting, 0);
+        EXPECT_EQ(settings::InPortSetting, 0);
+        EXPECT_EQ(settings::OutPortSetting, 0);
         EXPECT_EQ(ReadText(regFile), Header + "\"KELV_In\"=hex:00\n\"Other\"=hex:09\n\"KELV_Out\"=hex:00\n");
         EXPECT_EQ(PortChange(2), "");
         EXPECT_EQ(ReadText(regFile), Header + "\"KELV_In\"=hex:00\n\"Other\"=hex:09\n\"KELV_Out\"=hex:02\n");
@@ -129,7 +129,7 @@ TEST_F(Settings, StartupWithoutMarkerFileForgetsThePortButKeepsOtherValues) {
 TEST_F(Settings, WithMarkerAndNothingStoredNothingIsWrittenUntilAPortChange) {
     PutMarker();
     EXPECT_EQ(Startup(), "");
-    EXPECT_EQ(midi::OutPortSetting, 0);
+    EXPECT_EQ(settings::OutPortSetting, 0);
     EXPECT_FALSE(fs::exists(config));
     EXPECT_EQ(PortChange(3), "");
     EXPECT_EQ(ReadText(regFile), Stored(0, 3));
@@ -139,21 +139,21 @@ TEST_F(Settings, HandSetInputByteIsWrittenBackByEveryPortChange) {
     PutMarker();
     Store(Stored(0x2A, 1));
     EXPECT_EQ(Startup(), "");
-    EXPECT_EQ(midi::InPortSetting, 0x2A);
+    EXPECT_EQ(settings::InPortSetting, 0x2A);
     EXPECT_EQ(PortChange(260), "");  // only the low 8 bits of the index are kept
-    EXPECT_EQ(midi::OutPortSetting, 4);
+    EXPECT_EQ(settings::OutPortSetting, 4);
     EXPECT_EQ(ReadText(regFile), Stored(0x2A, 4));
 }
 
 TEST_F(Settings, OtherModesOnlyOpenTheKey) {
-    midi::InPortSetting = 7;
-    midi::OutPortSetting = 8;
-    midi::MIDI_Reg(2, store);
+    settings::InPortSetting = 7;
+    settings::OutPortSetting = 8;
+    settings::MIDI_Reg(2, store);
     EXPECT_FALSE(fs::exists(config));
     Store(Stored(1, 2));
-    midi::MIDI_Reg(255, store);
-    EXPECT_EQ(midi::InPortSetting, 7);
-    EXPECT_EQ(midi::OutPortSetting, 8);
+    settings::MIDI_Reg(255, store);
+    EXPECT_EQ(settings::InPortSetting, 7);
+    EXPECT_EQ(settings::OutPortSetting, 8);
     EXPECT_EQ(ReadText(regFile), Stored(1, 2));
 }
 
@@ -171,7 +171,7 @@ TEST_F(Settings, ReadOnlyConfigFolderLoadsButGivesTheWriteFailureForKELV_In) {
     fs::permissions(cwd, fs::perms::all);
     fs::permissions(config, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
     const auto status = testsupport::RunUnprivileged([&] {
-        const bool loaded = Startup().empty() && midi::InPortSetting == 0x2A && midi::OutPortSetting == 3;
+        const bool loaded = Startup().empty() && settings::InPortSetting == 0x2A && settings::OutPortSetting == 3;
         return int(!loaded) | int(PortChange(5) != InWriteFailure) << 1;
     });
     ASSERT_TRUE(status.has_value());
@@ -180,22 +180,22 @@ TEST_F(Settings, ReadOnlyConfigFolderLoadsButGivesTheWriteFailureForKELV_In) {
 }
 
 // A store whose key cannot be opened, as when the registry refuses it.
-class NoKeyStore : public midi::RegistryStore {
+class NoKeyStore : public settings::RegistryStore {
 public:
-    midi::RegResult CreateKey(const std::string&, std::unique_ptr<midi::RegistryKey>& key) override {
+    settings::RegResult CreateKey(const std::string&, std::unique_ptr<settings::RegistryKey>& key) override {
         key.reset();
-        return midi::RegAccessDenied;
+        return settings::RegAccessDenied;
     }
 };
 
 TEST_F(Settings, WithoutAKeyALoadKeepsTheBytesAndASaveFailsOnKELV_In) {
     NoKeyStore noKey;
-    midi::InPortSetting = 7;
-    midi::OutPortSetting = 8;
-    EXPECT_EQ(FailureOf([&] { midi::MIDI_Reg(midi::LoadMode, noKey); }), "");
-    EXPECT_EQ(midi::InPortSetting, 7);
-    EXPECT_EQ(midi::OutPortSetting, 8);
-    EXPECT_EQ(FailureOf([&] { midi::PortChangeSave(1, Init(noKey)); }), InWriteFailure);
+    settings::InPortSetting = 7;
+    settings::OutPortSetting = 8;
+    EXPECT_EQ(FailureOf([&] { settings::MIDI_Reg(settings::LoadMode, noKey); }), "");
+    EXPECT_EQ(settings::InPortSetting, 7);
+    EXPECT_EQ(settings::OutPortSetting, 8);
+    EXPECT_EQ(FailureOf([&] { settings::PortChangeSave(1, Init(noKey)); }), InWriteFailure);
 }
 
 TEST_F(Settings, CorruptedFileLoadsAsNothingAndIsKeptAsBadOnTheNextSave) {
@@ -203,7 +203,7 @@ TEST_F(Settings, CorruptedFileLoadsAsNothingAndIsKeptAsBadOnTheNextSave) {
     const std::string garbage = "\x01\x02 not a registry file\n";
     Store(garbage);
     EXPECT_EQ(Startup(), "");
-    EXPECT_EQ(midi::OutPortSetting, 0);
+    EXPECT_EQ(settings::OutPortSetting, 0);
     EXPECT_EQ(ReadText(regFile), garbage);
     EXPECT_EQ(PortChange(2), "");
     EXPECT_EQ(ReadText(regFile), Stored(0, 2));
@@ -212,47 +212,47 @@ TEST_F(Settings, CorruptedFileLoadsAsNothingAndIsKeptAsBadOnTheNextSave) {
 
 // The real store, with another program growing "KELV_Out" to two bytes right after the settings
 // have inspected it.
-class GrowingOutStore : public midi::RegistryStore {
+class GrowingOutStore : public settings::RegistryStore {
 public:
-    midi::RegResult CreateKey(const std::string& subKey, std::unique_ptr<midi::RegistryKey>& key) override {
-        std::unique_ptr<midi::RegistryKey> inner;
+    settings::RegResult CreateKey(const std::string& subKey, std::unique_ptr<settings::RegistryKey>& key) override {
+        std::unique_ptr<settings::RegistryKey> inner;
         const auto result = real_.CreateKey(subKey, inner);
         key = inner ? std::make_unique<GrowingKey>(std::move(inner)) : nullptr;
         return result;
     }
 
 private:
-    class GrowingKey : public midi::RegistryKey {
+    class GrowingKey : public settings::RegistryKey {
     public:
-        explicit GrowingKey(std::unique_ptr<midi::RegistryKey> inner) : inner_(std::move(inner)) {}
-        midi::RegResult SetValue(const std::string& name, midi::RegType type, const std::uint8_t* data,
+        explicit GrowingKey(std::unique_ptr<settings::RegistryKey> inner) : inner_(std::move(inner)) {}
+        settings::RegResult SetValue(const std::string& name, settings::RegType type, const std::uint8_t* data,
                                  std::uint32_t size) override {
             return inner_->SetValue(name, type, data, size);
         }
-        midi::RegResult QueryValueInfo(const std::string& name, midi::RegType& type, std::uint32_t& size) override {
+        settings::RegResult QueryValueInfo(const std::string& name, settings::RegType& type, std::uint32_t& size) override {
             const auto result = inner_->QueryValueInfo(name, type, size);
             const std::uint8_t two[] = {1, 2};
-            if (name == "KELV_Out") inner_->SetValue(name, midi::RegBinary, two, 2);
+            if (name == "KELV_Out") inner_->SetValue(name, settings::RegBinary, two, 2);
             return result;
         }
-        midi::RegResult QueryValue(const std::string& name, midi::RegType& type, std::uint8_t* buffer,
+        settings::RegResult QueryValue(const std::string& name, settings::RegType& type, std::uint8_t* buffer,
                                    std::uint32_t& size) override {
             return inner_->QueryValue(name, type, buffer, size);
         }
 
     private:
-        std::unique_ptr<midi::RegistryKey> inner_;
+        std::unique_ptr<settings::RegistryKey> inner_;
     };
-    midi::RegFileStore real_;
+    settings::RegFileStore real_;
 };
 
 TEST_F(Settings, ValueChangedBetweenInspectionAndReadGivesTheReadFailure) {
     PutMarker();
     Store(Stored(0x2A, 3));
     GrowingOutStore growing;
-    EXPECT_EQ(FailureOf([&] { midi::SettingsStartupStep(Init(growing)); }), OutReadFailure);
-    EXPECT_EQ(midi::InPortSetting, 0x2A);
-    EXPECT_EQ(midi::OutPortSetting, 0);
+    EXPECT_EQ(FailureOf([&] { settings::SettingsStartupStep(Init(growing)); }), OutReadFailure);
+    EXPECT_EQ(settings::InPortSetting, 0x2A);
+    EXPECT_EQ(settings::OutPortSetting, 0);
 }
 
 // What a reader finds in the file while two processes save: anything else than a whole file with
@@ -262,16 +262,16 @@ struct SharedFileCheck {
     std::uint32_t counters[2] = {0, 0};
 
     void Look(const std::string& text) {
-        const auto document = midi::ParseRegText(text);
+        const auto document = settings::ParseRegText(text);
         if (!document) return Report("unparseable", text);
-        const auto* in = midi::FindValue(*document, "HKEY_CURRENT_USER\\ZORVIK", "KELV_In");
-        const auto* out = midi::FindValue(*document, "HKEY_CURRENT_USER\\ZORVIK", "KELV_Out");
+        const auto* in = settings::FindValue(*document, "HKEY_CURRENT_USER\\ZORVIK", "KELV_In");
+        const auto* out = settings::FindValue(*document, "HKEY_CURRENT_USER\\ZORVIK", "KELV_Out");
         if (in == nullptr || in->data != std::vector<std::uint8_t>{0}) return Report("KELV_In", text);
         // Only the very first save shows "KELV_In" without "KELV_Out", between its two writes.
         if (out != nullptr && (out->data.size() != 1 || out->data[0] < 1 || out->data[0] > 200))
             return Report("KELV_Out", text);
         for (int k = 0; k < 2; ++k) {
-            const auto* counter = midi::FindValue(*document, "HKEY_CURRENT_USER\\ZORVIK", "Saves" + std::to_string(k));
+            const auto* counter = settings::FindValue(*document, "HKEY_CURRENT_USER\\ZORVIK", "Saves" + std::to_string(k));
             const std::uint32_t seen = counter == nullptr ? 0 : counter->data.at(0) | counter->data.at(1) << 8;
             if (seen < counters[k]) return Report("a lost save", text);
             counters[k] = seen;
@@ -292,12 +292,12 @@ TEST_F(Settings, TwoProcessesSavingAtOnceAlwaysLeaveAWholeFile) {
         children[k] = ::fork();
         ASSERT_GE(children[k], 0);
         if (children[k] == 0) {
-            std::unique_ptr<midi::RegistryKey> key;
-            if (store.CreateKey(midi::SettingsKeyName, key) != midi::RegSuccess) _exit(2);
+            std::unique_ptr<settings::RegistryKey> key;
+            if (store.CreateKey(settings::SettingsKeyName, key) != settings::RegSuccess) _exit(2);
             for (std::uint32_t i = 1; i <= Saves; ++i) {
                 if (!PortChange(1 + static_cast<int>((i - 1) % 100) + 100 * k).empty()) _exit(1);
                 const std::uint8_t count[4] = {std::uint8_t(i), std::uint8_t(i >> 8), 0, 0};
-                if (i % 10 == 0 && key->SetValue("Saves" + std::to_string(k), midi::RegDword, count, 4) != 0) _exit(1);
+                if (i % 10 == 0 && key->SetValue("Saves" + std::to_string(k), settings::RegDword, count, 4) != 0) _exit(1);
             }
             _exit(0);
         }

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "midi/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
-namespace midi {
+namespace settings {
 
 // The output port index chosen last (0 = "(None)") and an input-port byte that nothing uses but
 // every save writes back. 0 at process start.
@@ -57,4 +57,4 @@ RegistryStore& DefaultRegistryStore();
 // Both bytes back to 0 as at process start. For tests only.
 void ResetSettingsForTests();
 
-}  // namespace midi
+}  // namespace settings

@@ -1,7 +1,7 @@
-#include "midi/WinRegistryStore.h"
+#include "settings/WinRegistryStore.h"
 
-namespace midi {
+namespace settings {
 
 std::unique_ptr<RegistryStore> MakePlatformRegistryStore() { return std::make_unique<WinRegistryStore>(); }
 
-}  // namespace midi
+}  // namespace settings

@@ -6,9 +6,9 @@
 // Results are the calls' own Windows error codes. A name or key holding a NUL gives
 // ERROR_INVALID_PARAMETER, since the calls would otherwise read a shorter name.
 
-#include "midi/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
-namespace midi {
+namespace settings {
 
 class WinRegistryStore : public RegistryStore {
 public:
@@ -16,4 +16,4 @@ public:
     RegResult CreateKey(const std::string& subKey, std::unique_ptr<RegistryKey>& key) override;
 };
 
-}  // namespace midi
+}  // namespace settings

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "midi/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
 struct RegistryStoreFactory {
     std::string label;  // part of the test names: letters, digits and '_' only
-    std::function<std::unique_ptr<midi::RegistryStore>()> make;
+    std::function<std::unique_ptr<settings::RegistryStore>()> make;
     // Called after each test with every key it opened; empty for stores that vanish with the test.
     std::function<void(const std::string& subKey)> removeKey;
 };
@@ -30,8 +30,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
     // Opens (creates) this test's key, or the key `suffix` below it. Fails the test when it cannot.
-    std::unique_ptr<midi::RegistryKey> OpenKey(const std::string& suffix = "");
+    std::unique_ptr<settings::RegistryKey> OpenKey(const std::string& suffix = "");
 
-    std::unique_ptr<midi::RegistryStore> store_;
+    std::unique_ptr<settings::RegistryStore> store_;
     std::vector<std::string> keysOpened_;
 };

@@ -24,9 +24,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "midi/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
-namespace midi {
+namespace settings {
 
 inline constexpr char RegFileName[] = "ZORVIK.reg";
 
@@ -49,4 +49,4 @@ private:
     std::optional<std::filesystem::path> file_;
 };
 
-}  // namespace midi
+}  // namespace settings

@@ -1,7 +1,7 @@
-#include "midi/RegFileStore.h"
+#include "settings/RegFileStore.h"
 
-namespace midi {
+namespace settings {
 
 std::unique_ptr<RegistryStore> MakePlatformRegistryStore() { return std::make_unique<RegFileStore>(); }
 
-}  // namespace midi
+}  // namespace settings

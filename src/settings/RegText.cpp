@@ -1,8 +1,8 @@
-#include "midi/RegText.h"
+#include "settings/RegText.h"
 
 #include <algorithm>
 
-namespace midi {
+namespace settings {
 
 namespace {
 
@@ -336,4 +336,4 @@ void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& v
     lines.push_back(std::move(formatted));
 }
 
-}  // namespace midi
+}  // namespace settings

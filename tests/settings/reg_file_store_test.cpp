@@ -14,7 +14,7 @@
 
 #include "TempDir.h"
 #include "Unprivileged.h"
-#include "midi/RegFileStore.h"
+#include "settings/RegFileStore.h"
 #include "reg_contract.h"
 
 namespace {
@@ -25,15 +25,15 @@ using Bytes = std::vector<std::uint8_t>;
 const std::string Header = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\ZORVIK]\n";
 
 // A file store in a folder of its own that goes with it.
-class TempFileStore : public midi::RegistryStore {
+class TempFileStore : public settings::RegistryStore {
 public:
-    midi::RegResult CreateKey(const std::string& subKey, std::unique_ptr<midi::RegistryKey>& key) override {
+    settings::RegResult CreateKey(const std::string& subKey, std::unique_ptr<settings::RegistryKey>& key) override {
         return store_.CreateKey(subKey, key);
     }
 
 private:
     testsupport::TempDir dir_;
-    midi::RegFileStore store_{dir_.File(midi::RegFileName)};
+    settings::RegFileStore store_{dir_.File(settings::RegFileName)};
 };
 
 INSTANTIATE_TEST_SUITE_P(FileStore, RegistryStoreContract,
@@ -48,30 +48,30 @@ std::string ReadText(const fs::path& file) {
 
 class RegFile : public ::testing::Test {
 protected:
-    std::unique_ptr<midi::RegistryKey> Key(const fs::path& file) {
-        std::unique_ptr<midi::RegistryKey> key;
-        midi::RegFileStore store(file);
-        EXPECT_EQ(store.CreateKey("ZORVIK", key), midi::RegSuccess);
+    std::unique_ptr<settings::RegistryKey> Key(const fs::path& file) {
+        std::unique_ptr<settings::RegistryKey> key;
+        settings::RegFileStore store(file);
+        EXPECT_EQ(store.CreateKey("ZORVIK", key), settings::RegSuccess);
         return key;
     }
-    std::unique_ptr<midi::RegistryKey> Key() { return Key(file); }
-    midi::RegResult Set(const std::string& name, midi::RegType type, const Bytes& bytes) {
+    std::unique_ptr<settings::RegistryKey> Key() { return Key(file); }
+    settings::RegResult Set(const std::string& name, settings::RegType type, const Bytes& bytes) {
         return Key()->SetValue(name, type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     }
-    void WriteFile(const std::string& text) { dir.Write(midi::RegFileName, Bytes(text.begin(), text.end())); }
+    void WriteFile(const std::string& text) { dir.Write(settings::RegFileName, Bytes(text.begin(), text.end())); }
     // Type and bytes as a two-step read sees them.
-    std::pair<midi::RegType, Bytes> Read(const std::string& name) {
+    std::pair<settings::RegType, Bytes> Read(const std::string& name) {
         auto key = Key();
-        midi::RegType type = 0;
+        settings::RegType type = 0;
         std::uint32_t size = 0;
-        EXPECT_EQ(key->QueryValueInfo(name, type, size), midi::RegSuccess) << name;
+        EXPECT_EQ(key->QueryValueInfo(name, type, size), settings::RegSuccess) << name;
         Bytes bytes(size);
-        EXPECT_EQ(key->QueryValue(name, type, bytes.data(), size), midi::RegSuccess) << name;
+        EXPECT_EQ(key->QueryValue(name, type, bytes.data(), size), settings::RegSuccess) << name;
         return {type, bytes};
     }
 
     testsupport::TempDir dir;
-    fs::path file = dir.File(midi::RegFileName);
+    fs::path file = dir.File(settings::RegFileName);
 };
 
 TEST_F(RegFile, WritesEachTypeInRegeditFormAndReadsItBackExactly) {
@@ -79,31 +79,31 @@ TEST_F(RegFile, WritesEachTypeInRegeditFormAndReadsItBackExactly) {
     for (std::size_t i = 0; i < counting.size(); ++i) counting[i] = static_cast<std::uint8_t>(i);
     const struct {
         std::string name;
-        midi::RegType type;
+        settings::RegType type;
         Bytes bytes;
         std::string line;
     } cases[] = {
-        {"Bin", midi::RegBinary, {0x03}, R"("Bin"=hex:03)"},
-        {"Empty", midi::RegBinary, {}, R"("Empty"=hex:)"},
-        {"None", midi::RegNone, {0x07}, R"("None"=hex(0):07)"},
-        {"Dword", midi::RegDword, {0x0A, 0x00, 0x00, 0x80}, R"("Dword"=dword:8000000a)"},
-        {"ShortDword", midi::RegDword, {0x03}, R"("ShortDword"=hex(4):03)"},
-        {"Text", midi::RegSz, {'C', ':', '\\', 'D', ' ', '"', 'q', '"', ' ', 0xC3, 0xBC, 0},
+        {"Bin", settings::RegBinary, {0x03}, R"("Bin"=hex:03)"},
+        {"Empty", settings::RegBinary, {}, R"("Empty"=hex:)"},
+        {"None", settings::RegNone, {0x07}, R"("None"=hex(0):07)"},
+        {"Dword", settings::RegDword, {0x0A, 0x00, 0x00, 0x80}, R"("Dword"=dword:8000000a)"},
+        {"ShortDword", settings::RegDword, {0x03}, R"("ShortDword"=hex(4):03)"},
+        {"Text", settings::RegSz, {'C', ':', '\\', 'D', ' ', '"', 'q', '"', ' ', 0xC3, 0xBC, 0},
          R"("Text"="C:\\D \"q\" ü")"},
-        {"NoNul", midi::RegSz, {'a', 'b'}, R"("NoNul"=hex(1):61,62)"},
-        {"LineBreak", midi::RegSz, {'a', '\n', 0}, R"("LineBreak"=hex(1):61,0a,00)"},
-        {"NotUtf8", midi::RegSz, {0xFC, 0}, R"("NotUtf8"=hex(1):fc,00)"},
-        {"Expand", midi::RegExpandSz, {'%', 0}, R"("Expand"=hex(2):25,00)"},
+        {"NoNul", settings::RegSz, {'a', 'b'}, R"("NoNul"=hex(1):61,62)"},
+        {"LineBreak", settings::RegSz, {'a', '\n', 0}, R"("LineBreak"=hex(1):61,0a,00)"},
+        {"NotUtf8", settings::RegSz, {0xFC, 0}, R"("NotUtf8"=hex(1):fc,00)"},
+        {"Expand", settings::RegExpandSz, {'%', 0}, R"("Expand"=hex(2):25,00)"},
         {"Qword", 11, {1, 2}, R"("Qword"=hex(b):01,02)"},
-        {"", midi::RegBinary, {0xFF}, R"(@=hex:ff)"},
-        {"Say \"hi\"\\", midi::RegBinary, {0x01}, R"("Say \"hi\"\\"=hex:01)"},
-        {"Long", midi::RegBinary, counting,
+        {"", settings::RegBinary, {0xFF}, R"(@=hex:ff)"},
+        {"Say \"hi\"\\", settings::RegBinary, {0x01}, R"("Say \"hi\"\\"=hex:01)"},
+        {"Long", settings::RegBinary, counting,
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
          "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27"},
     };
     std::string expected = Header;
     for (const auto& c : cases) {
-        ASSERT_EQ(Set(c.name, c.type, c.bytes), midi::RegSuccess) << c.name;
+        ASSERT_EQ(Set(c.name, c.type, c.bytes), settings::RegSuccess) << c.name;
         expected += c.line + "\n";
     }
     EXPECT_EQ(ReadText(file), expected);
@@ -138,15 +138,15 @@ TEST_F(RegFile, ReadsRegeditFiles) {
     WriteFile(HandWritten);
     const struct {
         std::string name;
-        midi::RegType type;
+        settings::RegType type;
         Bytes bytes;
     } cases[] = {
-        {"Wrapped", midi::RegBinary, {1, 2, 3, 4}},
-        {"short", midi::RegDword, {0x0A, 0, 0, 0}},
-        {"Upper", midi::RegBinary, {0xFF, 0x0A}},
-        {"Dup", midi::RegBinary, {0x02}},
-        {"Quote", midi::RegSz, {'a', '\\', '"', 'b', 0}},
-        {"", midi::RegSz, {'d', 'e', 'f', 'a', 'u', 'l', 't', 0}},
+        {"Wrapped", settings::RegBinary, {1, 2, 3, 4}},
+        {"short", settings::RegDword, {0x0A, 0, 0, 0}},
+        {"Upper", settings::RegBinary, {0xFF, 0x0A}},
+        {"Dup", settings::RegBinary, {0x02}},
+        {"Quote", settings::RegSz, {'a', '\\', '"', 'b', 0}},
+        {"", settings::RegSz, {'d', 'e', 'f', 'a', 'u', 'l', 't', 0}},
     };
     for (const auto& c : cases) {
         const auto [type, bytes] = Read(c.name);
@@ -157,12 +157,12 @@ TEST_F(RegFile, ReadsRegeditFiles) {
 
 TEST_F(RegFile, SavingKeepsEverythingItDoesNotChange) {
     WriteFile(HandWritten);
-    ASSERT_EQ(Set("DUP", midi::RegBinary, {0x03}), midi::RegSuccess);
-    ASSERT_EQ(Set("New", midi::RegBinary, {0x07}), midi::RegSuccess);
-    ASSERT_EQ(Key(file)->SetValue("Value", midi::RegBinary, nullptr, 0), midi::RegSuccess);
-    std::unique_ptr<midi::RegistryKey> third;
-    ASSERT_EQ(midi::RegFileStore(file).CreateKey("Third\\Sub", third), midi::RegSuccess);
-    ASSERT_EQ(third->SetValue("V", midi::RegBinary, nullptr, 0), midi::RegSuccess);
+    ASSERT_EQ(Set("DUP", settings::RegBinary, {0x03}), settings::RegSuccess);
+    ASSERT_EQ(Set("New", settings::RegBinary, {0x07}), settings::RegSuccess);
+    ASSERT_EQ(Key(file)->SetValue("Value", settings::RegBinary, nullptr, 0), settings::RegSuccess);
+    std::unique_ptr<settings::RegistryKey> third;
+    ASSERT_EQ(settings::RegFileStore(file).CreateKey("Third\\Sub", third), settings::RegSuccess);
+    ASSERT_EQ(third->SetValue("V", settings::RegBinary, nullptr, 0), settings::RegSuccess);
     EXPECT_EQ(ReadText(file),
               "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
               "\r\n"
@@ -209,13 +209,13 @@ TEST_F(RegFile, UnparseableFileCountsAsNoKeyAndIsKeptAsBadOnTheNextSave) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::TempDir own;
-        const auto path = own.File(midi::RegFileName);
-        own.Write(midi::RegFileName, Bytes(c.text.begin(), c.text.end()));
-        midi::RegType type = 0;
+        const auto path = own.File(settings::RegFileName);
+        own.Write(settings::RegFileName, Bytes(c.text.begin(), c.text.end()));
+        settings::RegType type = 0;
         std::uint32_t size = 0;
-        EXPECT_EQ(Key(path)->QueryValueInfo("KELV_In", type, size), midi::RegFileNotFound);
+        EXPECT_EQ(Key(path)->QueryValueInfo("KELV_In", type, size), settings::RegFileNotFound);
         const std::uint8_t byte = 5;
-        ASSERT_EQ(Key(path)->SetValue("KELV_In", midi::RegBinary, &byte, 1), midi::RegSuccess);
+        ASSERT_EQ(Key(path)->SetValue("KELV_In", settings::RegBinary, &byte, 1), settings::RegSuccess);
         EXPECT_EQ(ReadText(path), Header + "\"KELV_In\"=hex:05\n");
         const auto bad = own.File("ZORVIK.reg.bad");
         EXPECT_EQ(fs::exists(bad), c.keepsCopy);
@@ -234,11 +234,11 @@ TEST_F(RegFile, UnreadableFileReadsAsNothingAndIsNotOverwritten) {
     // The child's exit status has one bit per wrong answer.
     const auto status = testsupport::RunUnprivileged([&] {
         const std::uint8_t byte = 1;
-        midi::RegType type = 0;
+        settings::RegType type = 0;
         std::uint32_t size = 0;
         auto key = Key();
-        return int(key->QueryValueInfo("KELV_In", type, size) != midi::RegFileNotFound) |
-               int(key->SetValue("KELV_In", midi::RegBinary, &byte, 1) != midi::RegAccessDenied) << 1;
+        return int(key->QueryValueInfo("KELV_In", type, size) != settings::RegFileNotFound) |
+               int(key->SetValue("KELV_In", settings::RegBinary, &byte, 1) != settings::RegAccessDenied) << 1;
     });
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 0);
@@ -256,7 +256,7 @@ TEST_F(RegFile, FullDiskLeavesTheOldFileWholeAndReportsTheFailure) {
         const rlimit limit{1024, 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const Bytes big(4096, 0xAB);
-        _exit(Key()->SetValue("Big", midi::RegBinary, big.data(), 4096) == midi::RegDiskFull ? 0 : 1);
+        _exit(Key()->SetValue("Big", settings::RegBinary, big.data(), 4096) == settings::RegDiskFull ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -274,7 +274,7 @@ TEST_F(RegFile, LinkedFileIsUpdatedWhereItLivesAndStaysALink) {
     const auto real = dir.Path() / "dotfiles" / "zorvik.reg";
     std::ofstream(real, std::ios::binary) << Header << "\"KELV_In\"=hex:07\n";
     fs::create_symlink(real, file);
-    ASSERT_EQ(Set("KELV_Out", midi::RegBinary, {0x02}), midi::RegSuccess);
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
     EXPECT_TRUE(fs::is_symlink(file));
     EXPECT_EQ(ReadText(real), Header + "\"KELV_In\"=hex:07\n\"KELV_Out\"=hex:02\n");
 }
@@ -292,7 +292,7 @@ TEST(RegFileLocation, ConfigFolderFromXdgElseHome) {
     };
     for (const auto& c : cases) {
         c.xdg ? ::setenv("XDG_CONFIG_HOME", c.xdg, 1) : ::unsetenv("XDG_CONFIG_HOME");
-        EXPECT_EQ(midi::DefaultRegFilePath(), fs::path(c.expected)) << (c.xdg ? c.xdg : "(unset)");
+        EXPECT_EQ(settings::DefaultRegFilePath(), fs::path(c.expected)) << (c.xdg ? c.xdg : "(unset)");
     }
 }
 

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-namespace midi {
+namespace settings {
 
 using RegResult = std::int32_t;
 using RegType = std::uint32_t;
@@ -80,4 +80,4 @@ public:
 // (PlatformRegistryStore_posix.cpp, PlatformRegistryStore_win.cpp).
 std::unique_ptr<RegistryStore> MakePlatformRegistryStore();
 
-}  // namespace midi
+}  // namespace settings

@@ -1,8 +1,8 @@
-#include "midi/WinRegistryStore.h"
+#include "settings/WinRegistryStore.h"
 
 #include <windows.h>
 
-namespace midi {
+namespace settings {
 
 namespace {
 
@@ -65,4 +65,4 @@ RegResult WinRegistryStore::CreateKey(const std::string& subKey, std::unique_ptr
     return RegSuccess;
 }
 
-}  // namespace midi
+}  // namespace settings
