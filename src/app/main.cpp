@@ -3,16 +3,14 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QStyle>
 #include <chrono>
 #include <utility>
 
 #include "midi/OutputService.h"
 #include "midi/Port.h"
-
 #include "ui/Form1.h"
-#include "ui/MessageList.h"
 #include "ui/Notice.h"
+#include "ui/PortSelector.h"
 #include "ui/Scaling.h"
 #include "ui/info/About.h"
 #include "ui/info/ApplicationIcon.h"

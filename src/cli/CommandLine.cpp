@@ -128,7 +128,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             invocation.dumpPath = operands[0];
             if (!port) throw UsageError("send needs --port K (see the ports command)");
             invocation.portIndex = ParseNumber(*port, "port");
-            if (messages) invocation.messages = ParseMessageList(*messages);
+            if (messages) invocation.messages = ParseMessageSelection(*messages);
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
             break;
         default:

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/MessageList.h"
+#include "cli/MessageSelection.h"
 #include "cli/UsageError.h"
 
 namespace cli {

@@ -5,7 +5,7 @@
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
 #include "cli/JsonText.h"
-#include "cli/MessageList.h"
+#include "cli/MessageSelection.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
 #include "midi/Port.h"

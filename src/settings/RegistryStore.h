@@ -37,7 +37,6 @@ inline constexpr RegResult RegFileNotFound = 2;      // ERROR_FILE_NOT_FOUND: no
 inline constexpr RegResult RegPathNotFound = 3;      // ERROR_PATH_NOT_FOUND
 inline constexpr RegResult RegAccessDenied = 5;      // ERROR_ACCESS_DENIED
 inline constexpr RegResult RegWriteFault = 29;       // ERROR_WRITE_FAULT
-inline constexpr RegResult RegReadFault = 30;        // ERROR_READ_FAULT
 inline constexpr RegResult RegInvalidParameter = 87; // ERROR_INVALID_PARAMETER
 inline constexpr RegResult RegDiskFull = 112;        // ERROR_DISK_FULL
 inline constexpr RegResult RegMoreData = 234;        // ERROR_MORE_DATA: the buffer is too small

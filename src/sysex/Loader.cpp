@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 
-#include "common/Failure.h"
 #include "sysex/DumpFile.h"
 #include "sysex/Store.h"
 
@@ -94,10 +93,6 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     const ScanResult result = scanner.Finish();
     SysExCount = result.stored;
     return result;
-}
-
-std::string CannotOpenText(const std::string& pathUtf8) {
-    return kelvane::FormatText("ファイル %s は開けません", pathUtf8);
 }
 
 std::string ListLine(int index) {

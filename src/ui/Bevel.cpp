@@ -63,10 +63,6 @@ void Panel::SetColor(const QColor& color) {
     setPalette(pal);
 }
 
-int Panel::EdgeWidth() const {
-    return (outer_ == Edge::None ? 0 : 1) + gap_ + (inner_ == Edge::None ? 0 : 1);
-}
-
 void Panel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QRect r = rect();

@@ -25,8 +25,6 @@ class Panel : public QWidget {
 public:
     Panel(Edge outer, int gap, Edge inner, QWidget* parent);
     void SetColor(const QColor& color);
-    // Width of the whole edge: what the panel's contents must keep clear of.
-    int EdgeWidth() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

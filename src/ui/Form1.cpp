@@ -23,6 +23,7 @@
 #include "ui/Bevel.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageList.h"
+#include "ui/PortSelector.h"
 #include "ui/Notice.h"
 #include "ui/Scaling.h"
 

@@ -27,10 +27,4 @@ void MessageList::keyPressEvent(QKeyEvent* event) {
     if (currentRow() != before && currentRow() >= 0) emit userSelected(currentRow());
 }
 
-PortSelector::PortSelector(QWidget* parent) : QComboBox(parent) {
-    // QComboBox raises `activated` exactly for user choices (mouse, wheel, keys on the closed
-    // list, the same entry again), never for setCurrentIndex from code.
-    connect(this, &QComboBox::activated, this, &PortSelector::userChose);
-}
-
 }  // namespace ui

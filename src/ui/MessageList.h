@@ -4,7 +4,6 @@
 // every line passed while dragging, and every line reached with the arrow keys, Page Up/Down,
 // Home or End. Filling or emptying the list from code tells nothing.
 
-#include <QComboBox>
 #include <QListWidget>
 
 namespace ui {
@@ -21,18 +20,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-};
-
-// The port selector. `userChose` comes for every entry the user picks, with the mouse, the
-// wheel or the arrow keys on the closed list, also when it is the entry already chosen; setting
-// the selection from code tells nothing.
-class PortSelector : public QComboBox {
-    Q_OBJECT
-public:
-    explicit PortSelector(QWidget* parent);
-
-signals:
-    void userChose(int index);
 };
 
 }  // namespace ui

@@ -9,7 +9,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/JsonText.h"
-#include "cli/MessageList.h"
+#include "cli/MessageSelection.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
 
@@ -52,7 +52,7 @@ TEST(CliJsonString, TurnsEveryByteOfBrokenUtf8IntoAReplacementCharacter) {
     for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.json;
 }
 
-TEST(CliMessageList, ReadsSinglesAndRangesInTheOrderWritten) {
+TEST(CliMessageSelection, ReadsSinglesAndRangesInTheOrderWritten) {
     using R = MessageRange;
     const struct {
         const char* text;
@@ -64,10 +64,10 @@ TEST(CliMessageList, ReadsSinglesAndRangesInTheOrderWritten) {
         {"2-2,007", {{2, 2}, {7, 7}}},
         {"1000", {{1000, 1000}}},
     };
-    for (const auto& c : cases) EXPECT_EQ(ParseMessageList(c.text), c.ranges) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(ParseMessageSelection(c.text), c.ranges) << c.text;
 }
 
-TEST(CliMessageList, MalformedListsAreUsageErrors) {
+TEST(CliMessageSelection, MalformedListsAreUsageErrors) {
     const struct {
         const char* text;
         const char* reason;
@@ -86,7 +86,7 @@ TEST(CliMessageList, MalformedListsAreUsageErrors) {
     };
     for (const auto& c : cases) {
         try {
-            ParseMessageList(c.text);
+            ParseMessageSelection(c.text);
             ADD_FAILURE() << "accepted '" << c.text << "'";
         } catch (const UsageError& error) {
             EXPECT_EQ(std::string(error.what()), c.reason);
@@ -94,7 +94,7 @@ TEST(CliMessageList, MalformedListsAreUsageErrors) {
     }
 }
 
-TEST(CliMessageList, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
+TEST(CliMessageSelection, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
     EXPECT_EQ(MessageIndexes({}, 3), (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(MessageIndexes({{1, 1}, {3, 5}}, 5), (std::vector<int>{0, 2, 3, 4}));
     EXPECT_EQ(MessageIndexes({{2, 2}, {1, 2}}, 2), (std::vector<int>{1, 0, 1}));

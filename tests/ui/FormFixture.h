@@ -11,8 +11,8 @@
 
 #include "ui/FileDialog.h"
 #include "ui/Form1.h"
-#include "ui/MessageList.h"
 #include "ui/Notice.h"
+#include "ui/PortSelector.h"
 
 namespace uitest {
 

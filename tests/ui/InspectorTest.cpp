@@ -14,6 +14,7 @@
 #include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/MessageList.h"
+#include "ui/PortSelector.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "sysex/Store.h"
 #include "ui/Bevel.h"
 #include "ui/MessageList.h"
+#include "ui/PortSelector.h"
 
 namespace {
 

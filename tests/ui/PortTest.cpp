@@ -15,7 +15,7 @@
 #include "midi/Port.h"
 #include "settings/Settings.h"
 #include "sysex/Store.h"
-#include "ui/MessageList.h"
+#include "ui/PortSelector.h"
 
 namespace {
 

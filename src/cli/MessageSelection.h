@@ -16,7 +16,7 @@ struct MessageRange {
 
 // Reads "1,3-5" into {1,1}, {3,5}. Throws UsageError for an empty list or item, anything but
 // digits, '-' and ',', a number beyond 32 bits or a range that runs backwards.
-std::vector<MessageRange> ParseMessageList(std::string_view text);
+std::vector<MessageRange> ParseMessageSelection(std::string_view text);
 
 // The store indexes (from 0) of the listed messages in the order written; all stored messages
 // when `ranges` is empty. Throws kelvane::Failure when a number is 0 or above `storedCount`,

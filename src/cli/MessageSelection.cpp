@@ -1,4 +1,4 @@
-#include "cli/MessageList.h"
+#include "cli/MessageSelection.h"
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
@@ -6,7 +6,7 @@
 
 namespace cli {
 
-std::vector<MessageRange> ParseMessageList(std::string_view text) {
+std::vector<MessageRange> ParseMessageSelection(std::string_view text) {
     if (text.empty()) throw UsageError("--messages needs a list such as 1,3-5");
     std::vector<MessageRange> ranges;
     std::size_t start = 0;
