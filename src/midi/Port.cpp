@@ -4,6 +4,7 @@
 #include <span>
 
 #include "common/Failure.h"
+#include "common/Utf8.h"
 
 namespace midi {
 
@@ -38,11 +39,10 @@ std::uint8_t ListedDeviceCount(std::size_t reported) {
 std::string EntryText(std::string_view name) {
     name = name.substr(0, name.find('\0'));
     std::size_t chars = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        // Continuation bytes belong to the character already counted.
-        if ((static_cast<unsigned char>(name[i]) & 0xC0) == 0x80) continue;
-        if (chars == MaxEntryChars) return std::string(name.substr(0, i));
-        ++chars;
+    for (std::size_t at = 0; at < name.size(); ++chars) {
+        if (chars == MaxEntryChars) return std::string(name.substr(0, at));
+        // A byte that starts no character shows as one replacement character, so it counts as one.
+        at += std::max<std::size_t>(kelvane::DecodeUtf8(name, at).length, 1);
     }
     return std::string(name);
 }

@@ -42,7 +42,8 @@ OutputService& CurrentOutputService();
 std::uint8_t ListedDeviceCount(std::size_t reported);
 
 // A device name as its entry shows it: up to the first NUL, at most 32 characters (UTF-8 code
-// points, so a name is never cut inside a character).
+// points, so a name is never cut inside a character; a byte that starts no character counts as
+// one, as it shows as one replacement character).
 std::string EntryText(std::string_view name);
 
 // The entry of a device whose name cannot be read, so that entry k still stands for device k - 1.

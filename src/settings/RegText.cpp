@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/Utf8.h"
+
 namespace settings {
 
 namespace {
@@ -103,30 +105,6 @@ std::optional<std::vector<std::uint8_t>> ParseHexList(std::string_view text) {
     }
 }
 
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80                   ? 1
-                                   : lead >= 0xC2 && lead <= 0xDF ? 2
-                                   : lead >= 0xE0 && lead <= 0xEF ? 3
-                                   : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                                  : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        // Overlong forms, UTF-16 surrogates and code points beyond U+10FFFF.
-        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 // A REG_SZ may be written as "text" only when reading that text back gives the same bytes.
 bool FitsQuotedString(const std::vector<std::uint8_t>& data) {
     if (data.empty() || data.back() != 0) return false;
@@ -135,7 +113,7 @@ bool FitsQuotedString(const std::vector<std::uint8_t>& data) {
         const auto byte = static_cast<unsigned char>(c);
         return byte < 0x20 || byte == 0x7F;
     });
-    return !hasControl && IsValidUtf8(text);
+    return !hasControl && kelvane::IsValidUtf8(text);
 }
 
 std::optional<RegValue> ParseValue(std::string_view text) {

@@ -45,6 +45,7 @@ TEST(EntryText, StopsAtNulAndAfter32Characters) {
         {alphabet32 + "6789", alphabet32},                       // longer: first 32
         {kana33, kana33.substr(0, 32 * 3)},                      // counted in characters, not bytes
         {std::string("ab\0", 3) + alphabet32, "ab"},
+        {std::string(40, '\x80'), std::string(32, '\x80')},  // bytes that start no character: one each
     };
     for (const auto& c : cases) EXPECT_EQ(EntryText(c.name), c.entry) << c.name;
 }
