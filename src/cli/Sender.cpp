@@ -5,18 +5,14 @@
 #include "cli/CliTexts.h"
 #include "common/Failure.h"
 #include "midi/Port.h"
-#include "midi/WirePacer.h"
+#include "midi/WireTime.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
 namespace cli {
 
-std::chrono::microseconds WireTime(std::size_t bytes) {
-    return midi::WirePacer::ByteTime * static_cast<std::int64_t>(bytes);
-}
-
 std::chrono::milliseconds SendPatience(std::size_t bytes) {
-    return std::chrono::ceil<std::chrono::milliseconds>(2 * WireTime(bytes)) + std::chrono::seconds(10);
+    return std::chrono::ceil<std::chrono::milliseconds>(2 * midi::WireTime(bytes)) + std::chrono::seconds(10);
 }
 
 void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
@@ -39,7 +35,7 @@ void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std:
         const midi::PortStatus status = midi::MidiOutHandle->Status();
         if (status.failed > 0) throw kelvane::Failure(status.lastError);
 
-        std::this_thread::sleep_until(handedOver + WireTime(bytes));
+        std::this_thread::sleep_until(handedOver + midi::WireTime(bytes));
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
     }
 }

@@ -11,9 +11,6 @@
 
 namespace cli {
 
-// How long `bytes` bytes take on a 31,250-baud MIDI cable (320 µs a byte).
-std::chrono::microseconds WireTime(std::size_t bytes);
-
 // How long to wait for the port to report a message of `bytes` bytes sent before giving up:
 // twice its wire time (a paced hardware port needs that once) plus ten seconds of slack.
 std::chrono::milliseconds SendPatience(std::size_t bytes);

@@ -10,6 +10,7 @@
 #include "common/WideText.h"
 #include "midi/BackendFailure.h"
 #include "midi/QueuedPort.h"
+#include "midi/WireTime.h"
 
 namespace midi {
 
@@ -20,8 +21,6 @@ namespace {
 static_assert(sizeof(MIDIOUTCAPSA) == 52);
 constexpr std::size_t NameBytes = sizeof(MIDIOUTCAPSA::szPname);
 
-// The MIDI wire carries 3,125 bytes a second.
-constexpr auto WireTimePerByte = std::chrono::microseconds(320);
 // CALLBACK_NULL gives no signal when a block is done, so the port's thread looks at the flag.
 constexpr auto PollInterval = std::chrono::milliseconds(1);
 // How long choosing a device again waits for its previous port to let it go.
@@ -93,7 +92,7 @@ public:
             Check(*api_, sent, "midiOutLongMsg");
         }
 
-        const auto limit = 2 * WireTimePerByte * message.size() + timings_.doneMargin;
+        const auto limit = 2 * WireTime(message.size()) + timings_.doneMargin;
         const bool finished = WaitForDone(header, limit);
         if (!finished) {
             api_->Reset(handle_);

@@ -10,14 +10,14 @@
 #include <chrono>
 #include <cstddef>
 
+#include "midi/WireTime.h"
+
 namespace midi {
 
 class WirePacer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // 31,250 baud with a start and a stop bit: 3,125 bytes a second, 320 µs a byte.
-    static constexpr std::chrono::microseconds ByteTime{320};
     static constexpr std::size_t BurstBytes = 1024;
 
     explicit WirePacer(Clock::time_point start) : last_(start) {}

@@ -12,6 +12,7 @@
 #include "cli/MessageSelection.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
+#include "midi/WireTime.h"
 
 namespace cli {
 namespace {
@@ -161,9 +162,9 @@ TEST(CliCommandLine, HelpAndVersionWinOverEverythingBeforeTheEndOfOptions) {
 }
 
 TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {
-    EXPECT_EQ(WireTime(6), std::chrono::microseconds(1920));
-    EXPECT_EQ(WireTime(3125), std::chrono::seconds(1));
-    EXPECT_EQ(WireTime(65536), std::chrono::microseconds(20'971'520));
+    EXPECT_EQ(midi::WireTime(6), std::chrono::microseconds(1920));
+    EXPECT_EQ(midi::WireTime(3125), std::chrono::seconds(1));
+    EXPECT_EQ(midi::WireTime(65536), std::chrono::microseconds(20'971'520));
 }
 
 }  // namespace
