@@ -3,6 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "common/Version.h"
+
 namespace cli {
 
 namespace {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Version.h"
+
 namespace {
 
 std::vector<unsigned char> OwnVersionRecord() {
@@ -49,8 +51,8 @@ TEST(VersionResource, CarriesTheProjectsVersionAndName) {
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
     EXPECT_EQ(StringValue(record, L"ProductName"), L"Kelvane");
-    EXPECT_EQ(StringValue(record, L"ProductVersion"), KELVANE_VERSION_TEXT_W);
-    EXPECT_EQ(StringValue(record, L"FileVersion"), KELVANE_VERSION_W);
+    EXPECT_EQ(StringValue(record, L"ProductVersion"), L"" KELVANE_VERSION_TEXT);
+    EXPECT_EQ(StringValue(record, L"FileVersion"), L"" KELVANE_VERSION);
     EXPECT_EQ(StringValue(record, L"OriginalFilename"), L"kelvane.exe");
 }
 

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QShortcut>
 
+#include "common/Version.h"
 #include "ui/Bevel.h"
 #include "ui/Scaling.h"
 #include "ui/info/ApplicationIcon.h"
@@ -20,7 +21,7 @@ TAbout* About = nullptr;
 
 namespace {
 
-const char* const kVersionText = "lite version 0.94";
+const char* const kVersionText = "lite version " KELVANE_VERSION_TEXT;
 const char* const kMakerNotice = "Copyright (C) Kelvane Limited 無断転載禁止";
 // The product has no public site: addresses under a domain reserved for examples.
 const char* const kWebLine = "Homepage: https://www.kelvane.example/";
