@@ -1,7 +1,7 @@
 #pragma once
-// The common shape of the Linux backends: CountDevices lists the devices afresh, DeviceName and
-// Open refer to that list, and an open device becomes a QueuedPort. A backend says only how to
-// list its devices, what a device is called, and how to make a port for one.
+// The common shape of the backends: CountDevices lists the devices afresh, DeviceName and Open
+// refer to that list, and an open device becomes a QueuedPort. A backend says only how to list
+// its devices, what a device is called, and how to make a port for one.
 
 #include <cerrno>
 #include <exception>

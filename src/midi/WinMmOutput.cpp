@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "common/WideText.h"
 #include "midi/BackendFailure.h"
+#include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
 #include "midi/WireTime.h"
 
@@ -116,25 +116,29 @@ private:
     WinMmTimings timings_;
 };
 
-class WinMmOutputService final : public OutputService {
+class WinMmOutputService final : public ListedOutputService<UINT> {
 public:
     WinMmOutputService(std::shared_ptr<WinMmApi> api, WinMmTimings timings)
-        : api_(std::move(api)), timings_(timings) {}
+        : ListedOutputService("WinMM"), api_(std::move(api)), timings_(timings) {}
 
-    std::size_t CountDevices() override { return api_->GetNumDevs(); }
+private:
+    // WinMM numbers its devices from 0 itself, so the listing is just their count; a name is
+    // read when it is asked for.
+    std::vector<UINT> List() override {
+        std::vector<UINT> devices(api_->GetNumDevs());
+        for (std::size_t i = 0; i < devices.size(); ++i) devices[i] = static_cast<UINT>(i);
+        return devices;
+    }
 
-    std::string DeviceName(std::size_t device) override {
+    std::string NameOf(const UINT& device) const override {
         MIDIOUTCAPSA caps{};
         Check(*api_, api_->GetDevCaps(device, &caps, sizeof caps), "midiOutGetDevCapsA");
         return kelvane::Utf8FromCodePage(std::string_view(caps.szPname, strnlen(caps.szPname, NameBytes)), CP_ACP);
     }
 
-    OpenResult Open(std::size_t device) override {
+    std::unique_ptr<OutputPort> OpenPort(const UINT& device) override {
         HMIDIOUT handle = nullptr;
-        auto open = [&] {
-            return device > UINT_MAX ? MMRESULT{MMSYSERR_BADDEVICEID}
-                                     : api_->Open(&handle, static_cast<UINT>(device), 0, 0, CALLBACK_NULL);
-        };
+        auto open = [&] { return api_->Open(&handle, device, 0, 0, CALLBACK_NULL); };
         MMRESULT result = open();
         // Most drivers take one client per device, and a port just closed lets its device go only
         // once its thread has delivered what it was given. Choosing the same entry again must
@@ -143,15 +147,11 @@ public:
             WaitForClosedPorts(ReopenWait);
             result = open();
         }
-        if (result != MMSYSERR_NOERROR) {
-            const BackendFailure failure("WinMM", "midiOutOpen", ErrorText(*api_, result), static_cast<int>(result));
-            return {failure.Code(), failure.what(), nullptr};
-        }
-        return {0, {}, std::make_unique<QueuedPort>("winmm " + std::to_string(device),
-                                                    std::make_unique<WinMmSink>(api_, handle, timings_))};
+        Check(*api_, result, "midiOutOpen");
+        return std::make_unique<QueuedPort>("winmm " + std::to_string(device),
+                                            std::make_unique<WinMmSink>(api_, handle, timings_));
     }
 
-private:
     std::shared_ptr<WinMmApi> api_;
     WinMmTimings timings_;
 };

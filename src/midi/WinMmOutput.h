@@ -1,8 +1,9 @@
 #pragma once
 // Output through the Windows multimedia MIDI API (WinMM). Windows builds only.
 //
-// Devices are WinMM's MIDI output devices in its own numbering (midiOutGetNumDevs), named by
-// the szPname of midiOutGetDevCapsA, taken from the ANSI code page into UTF-8. An open port is
+// Devices are WinMM's MIDI output devices in its own numbering, as many as midiOutGetNumDevs
+// gave at the last listing, named by the szPname of midiOutGetDevCapsA, taken from the ANSI
+// code page into UTF-8; a number beyond the listing is refused without asking WinMM. An open port is
 // a device opened with CALLBACK_NULL; the port's thread sends each message as one long
 // message (midiOutPrepareHeader, midiOutLongMsg) and keeps the header and data blocks until
 // the driver has marked the header MHDR_DONE; only then does it unprepare and free them.
