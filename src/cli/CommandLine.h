@@ -45,7 +45,7 @@ std::string_view UsageLine();
 // The --help text (English), ending in a newline.
 std::string HelpText();
 
-// The --version text, "kelvane-cli 0.94", without a newline.
+// The --version text, "kelvane-cli " and the version text (common/Version.h), without a newline.
 std::string VersionText();
 
 }  // namespace cli
