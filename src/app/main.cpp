@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <chrono>
 #include <utility>
 
@@ -13,7 +14,9 @@
 #include "ui/Form1.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
+#include "ui/OpenRequest.h"
 #include "ui/Scaling.h"
+#include "ui/Translations.h"
 #include "ui/info/About.h"
 #include "ui/info/ApplicationIcon.h"
 
@@ -23,6 +26,7 @@ int main(int argc, char** argv) {
     // Only the name is set, not the display name, so Qt appends nothing to window titles.
     QApplication::setApplicationName(QString::fromUtf8(ui::ApplicationTitle));
     QApplication::setStyle(QStringLiteral("Fusion"));
+    ui::InstallQtTranslations();
     ui::InstallFontSubstitutions();
     ui::InstallApplicationIcon();
 
@@ -45,6 +49,10 @@ int main(int argc, char** argv) {
     form.show();
     form.activateWindow();
     form.cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
+    // A dump named on the command line (a file manager's "open with") is opened once the loop
+    // runs, so its notice or failure box comes up over the shown window.
+    if (const auto file = ui::FileFromArguments(QApplication::arguments()))
+        QTimer::singleShot(0, &form, ui::Guarded([&form, path = *file] { form.OpenDumpFile(path); }));
     const int code = QApplication::exec();
     // The port's thread may still be handing a message to the device. Give it a moment to finish
     // and close the device cleanly, but never keep a user who asked to quit waiting for long.

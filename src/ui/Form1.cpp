@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -11,6 +12,7 @@
 #include <QProxyStyle>
 #include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <vector>
 
 #include "midi/Port.h"
@@ -24,6 +26,7 @@
 #include "ui/FileDialog.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
+#include "ui/OpenRequest.h"
 #include "ui/Scaling.h"
 
 namespace ui {
@@ -87,6 +90,7 @@ TForm1::TForm1(FormSeams seams) : seams_(std::move(seams)) {
     CreateDialogs();
     WireHandlers();
     FixSize();
+    setAcceptDrops(true);
     RunGuarded([this] { FormCreate(); });
 }
 
@@ -152,6 +156,8 @@ void TForm1::CreateControls() {
     SysInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysInfo->document()->setDocumentMargin(1);
+    // A file dropped on the pane is a dump for the window to open, not text to paste in.
+    SysInfo->setAcceptDrops(false);
 
     pnlColumnHeading = new Panel(Edge::Raised, 0, Edge::None, client_);
     pnlColumnHeading->SetColor(buttonFace);
@@ -277,12 +283,36 @@ void TForm1::SysexI1Click() {
     SysEx->clear();
     SysInfo->clear();
     if (!OpenDialog1->Execute()) return;
-    const sysex::ScanResult result = sysex::LoadDumpFile(OpenDialog1->FileName());
+    LoadIntoList(OpenDialog1->FileName());
+}
+
+void TForm1::OpenDumpFile(const std::string& pathUtf8) {
+    SysEx->clear();
+    SysInfo->clear();
+    OpenDialog1->SetFileName(pathUtf8);
+    LoadIntoList(pathUtf8);
+}
+
+void TForm1::LoadIntoList(const std::string& pathUtf8) {
+    const sysex::ScanResult result = sysex::LoadDumpFile(pathUtf8);
     QStringList lines;
     lines.reserve(sysex::SysExCount);
     for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
     SysEx->addItems(lines);
     if (result.DroppedAnything()) ShowNotice(sysex::DroppedNotice(result));
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (DroppedFile(*event->mimeData())) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const std::optional<std::string> path = DroppedFile(*event->mimeData());
+    if (!path) return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: a notice or failure box shown inside the drop would keep the
+    // file manager waiting for the drop's answer.
+    QTimer::singleShot(0, this, Guarded([this, file = *path] { OpenDumpFile(file); }));
 }
 
 void TForm1::SMF1Click() {
