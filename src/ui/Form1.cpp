@@ -70,6 +70,15 @@ public:
     }
 };
 
+// A dropped dump is only read, so the drop is a copy even when the file manager proposes a
+// move: it deletes the original after an accepted move.
+bool AcceptAsCopy(QDropEvent& event) {
+    if (!(event.possibleActions() & Qt::CopyAction) || !DroppedFile(*event.mimeData())) return false;
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+    return true;
+}
+
 void SetTextColor(QWidget* widget, const QColor& color) {
     QPalette pal = widget->palette();
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, color);
@@ -302,14 +311,11 @@ void TForm1::LoadIntoList(const std::string& pathUtf8) {
     if (result.DroppedAnything()) ShowNotice(sysex::DroppedNotice(result));
 }
 
-void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (DroppedFile(*event->mimeData())) event->acceptProposedAction();
-}
+void TForm1::dragEnterEvent(QDragEnterEvent* event) { AcceptAsCopy(*event); }
 
 void TForm1::dropEvent(QDropEvent* event) {
+    if (!AcceptAsCopy(*event)) return;
     const std::optional<std::string> path = DroppedFile(*event->mimeData());
-    if (!path) return;
-    event->acceptProposedAction();
     // Opened once the drop is over: a notice or failure box shown inside the drop would keep the
     // file manager waiting for the drop's answer.
     QTimer::singleShot(0, this, Guarded([this, file = *path] { OpenDumpFile(file); }));
