@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <chrono>
 #include <utility>
 
@@ -10,8 +11,10 @@
 #include "midi/Port.h"
 #include "ui/Form1.h"
 #include "ui/Notice.h"
+#include "ui/OpenRequest.h"
 #include "ui/PortSelector.h"
 #include "ui/Scaling.h"
+#include "ui/Translations.h"
 #include "ui/info/About.h"
 #include "ui/info/ApplicationIcon.h"
 
@@ -21,6 +24,7 @@ int main(int argc, char** argv) {
     // Only the name is set, not the display name, so Qt appends nothing to window titles.
     QApplication::setApplicationName(QString::fromUtf8(ui::ApplicationTitle));
     QApplication::setStyle(QStringLiteral("Fusion"));
+    ui::InstallQtTranslations();
     ui::InstallFontSubstitutions();
     ui::InstallApplicationIcon();
 
@@ -43,6 +47,10 @@ int main(int argc, char** argv) {
     form.show();
     form.activateWindow();
     form.cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
+    // A dump named on the command line (a file manager's "open with") is opened once the loop
+    // runs, so its notice or failure box comes up over the shown window.
+    if (const auto file = ui::FileFromArguments(QApplication::arguments()))
+        QTimer::singleShot(0, &form, ui::Guarded([&form, path = *file] { form.OpenDumpFile(path); }));
     const int code = QApplication::exec();
     // The port's thread may still be handing a message to the device. Give it a moment to finish
     // and close the device cleanly, but never keep a user who asked to quit waiting for long.

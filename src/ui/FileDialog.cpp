@@ -34,7 +34,10 @@ public:
         dialog.setNameFilter(setup_.description + " (" + patterns + ")");
         // Dump files come from Windows machines as often as not: ".SYX" is as good as ".syx".
         dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-        if (!lastPath_.isEmpty()) dialog.selectFile(lastPath_);
+        if (lastPath_.isEmpty())
+            dialog.setDirectory(FirstFolder(QDir::currentPath(), QDir::homePath(), setup_.patterns.split(';')));
+        else
+            dialog.selectFile(lastPath_);
         QTimer::singleShot(0, &dialog, [&dialog, this] { PlaceOnOwnersMonitor(dialog); });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
         lastPath_ = dialog.selectedFiles().front();
@@ -42,6 +45,8 @@ public:
     }
 
     std::string FileName() const override { return lastPath_.toStdString(); }
+
+    void SetFileName(const std::string& pathUtf8) override { lastPath_ = QString::fromStdString(pathUtf8); }
 
 private:
     // Horizontally centred on the owner's monitor, a third of the way down the free height.
@@ -60,6 +65,15 @@ private:
 };
 
 }  // namespace
+
+QString FirstFolder(const QString& current, const QString& home, const QStringList& patterns) {
+    // Started from a shell in a folder of dumps, the user wants them; started from a menu, the
+    // current folder is the program's own and of no interest.
+    QDir dir(current);
+    dir.setNameFilters(patterns);
+    // Without QDir::CaseSensitive the patterns match ".SYX" as well as ".syx", as the dialog does.
+    return dir.isEmpty(QDir::Files) ? home : current;
+}
 
 std::unique_ptr<FileDialog> MakeQtFileDialog(const FileDialogSetup& setup, QWidget* owner) {
     return std::make_unique<QtFileDialog>(setup, owner);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -11,6 +12,7 @@
 #include <QProxyStyle>
 #include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <vector>
 
 #include "midi/Port.h"
@@ -25,6 +27,7 @@
 #include "ui/MessageList.h"
 #include "ui/PortSelector.h"
 #include "ui/Notice.h"
+#include "ui/OpenRequest.h"
 #include "ui/Scaling.h"
 
 namespace ui {
@@ -68,6 +71,15 @@ public:
     }
 };
 
+// A dropped dump is only read, so the drop is a copy even when the file manager proposes a
+// move: it deletes the original after an accepted move.
+bool AcceptAsCopy(QDropEvent& event) {
+    if (!(event.possibleActions() & Qt::CopyAction) || !DroppedFile(*event.mimeData())) return false;
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+    return true;
+}
+
 void SetTextColor(QWidget* widget, const QColor& color) {
     QPalette pal = widget->palette();
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, color);
@@ -88,6 +100,7 @@ TForm1::TForm1(FormSeams seams) : seams_(std::move(seams)) {
     CreateDialogs();
     WireHandlers();
     FixSize();
+    setAcceptDrops(true);
     RunGuarded([this] { FormCreate(); });
 }
 
@@ -153,6 +166,8 @@ void TForm1::CreateControls() {
     SysInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysInfo->document()->setDocumentMargin(1);
+    // A file dropped on the pane is a dump for the window to open, not text to paste in.
+    SysInfo->setAcceptDrops(false);
 
     pnlColumnHeading = new Panel(Edge::Raised, 0, Edge::None, client_);
     pnlColumnHeading->SetColor(buttonFace);
@@ -278,12 +293,33 @@ void TForm1::SysexI1Click() {
     SysEx->clear();
     SysInfo->clear();
     if (!OpenDialog1->Execute()) return;
-    const sysex::ScanResult result = sysex::LoadDumpFile(OpenDialog1->FileName());
+    LoadIntoList(OpenDialog1->FileName());
+}
+
+void TForm1::OpenDumpFile(const std::string& pathUtf8) {
+    SysEx->clear();
+    SysInfo->clear();
+    OpenDialog1->SetFileName(pathUtf8);
+    LoadIntoList(pathUtf8);
+}
+
+void TForm1::LoadIntoList(const std::string& pathUtf8) {
+    const sysex::ScanResult result = sysex::LoadDumpFile(pathUtf8);
     QStringList lines;
     lines.reserve(sysex::SysExCount);
     for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
     SysEx->addItems(lines);
     if (result.DroppedAnything()) ShowNotice(sysex::DroppedNotice(result));
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) { AcceptAsCopy(*event); }
+
+void TForm1::dropEvent(QDropEvent* event) {
+    if (!AcceptAsCopy(*event)) return;
+    const std::optional<std::string> path = DroppedFile(*event->mimeData());
+    // Opened once the drop is over: a notice or failure box shown inside the drop would keep the
+    // file manager waiting for the drop's answer.
+    QTimer::singleShot(0, this, Guarded([this, file = *path] { OpenDumpFile(file); }));
 }
 
 void TForm1::SMF1Click() {

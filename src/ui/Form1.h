@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class QAction;
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -72,10 +75,19 @@ public:
     void EXPORT_SMF();
     void MIDI_Reg(std::uint8_t mode);
 
+    // Opens a dump named outside the open dialog (command line, drop) exactly as the dialog's
+    // choice would be opened; the dialog offers that path next.
+    void OpenDumpFile(const std::string& pathUtf8);
+
     // The layout scale this window was built with (1 at 96 dpi).
     double LayoutScaleFactor() const { return scale_; }
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
+    void LoadIntoList(const std::string& pathUtf8);
     void CreateControls();
     void CreateMenu();
     void CreateDialogs();

@@ -1,8 +1,11 @@
 // The real Qt dialogs as the window sets them up: filters, default extension, no overwrite
-// question, and the remembered path offered again.
+// question, the first folder, the remembered path offered again, and Qt's texts in Japanese.
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 
 #include "TempDir.h"
 #include "ui/FileDialog.h"
+#include "ui/Translations.h"
 
 namespace {
 
@@ -30,6 +34,8 @@ TEST(OpenDialog, OffersTheLastAcceptedFileAgainAndCancelKeepsIt) {
     EXPECT_EQ(dialog->FileName(), "");
 
     WhenDialogShows([&](QFileDialog& d) {
+        // The tests' current folder holds no dumps.
+        EXPECT_EQ(d.directory(), QDir::home());
         EXPECT_EQ(d.nameFilters(), QStringList{"SysEx File(*.EX *.SYX) (*.ex *.syx)"});
         EXPECT_FALSE(d.filter() & QDir::CaseSensitive);
         EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
@@ -63,6 +69,52 @@ TEST(SaveDialog, AddsMidToABareNameAndAsksNothingAboutReplacing) {
     });
     ASSERT_TRUE(dialog->Execute());
     EXPECT_EQ(dialog->FileName(), dir.File("song.mid").string());
+}
+
+struct FirstFolderCase {
+    const char* what;
+    std::vector<std::string> files;  // in the current folder; a trailing '/' makes a folder
+    bool startsHere;
+};
+
+TEST(FileDialog, FirstFolderIsTheCurrentOneOnlyWhenItHoldsFilesOfTheFilter) {
+    const FirstFolderCase cases[] = {
+        {"empty", {}, false},
+        {"a dump", {"bank.syx"}, true},
+        {"upper case", {"BANK.EX"}, true},
+        {"other files only", {"song.mid", "notes.txt", "syx"}, false},
+        {"a folder named like a dump", {"old.syx/"}, false},
+        {"a dump among others", {"song.mid", "a.Syx"}, true},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir current;
+        for (const std::string& name : c.files) {
+            if (name.back() == '/')
+                std::filesystem::create_directory(current.File(name.substr(0, name.size() - 1)));
+            else
+                current.Write(name, {0xF0, 0xF7});
+        }
+        const QString here = QString::fromStdString(current.Path().string());
+        EXPECT_EQ(ui::FirstFolder(here, "/home/user", {"*.ex", "*.syx"}), c.startsHere ? here : "/home/user")
+            << c.what;
+    }
+}
+
+// The dialogs and standard buttons are Qt's own; they speak Japanese like the rest of the window.
+TEST(FileDialog, QtsOwnTextsAreJapanese) {
+    ASSERT_TRUE(ui::InstallQtTranslations());
+    auto dialog = ui::MakeQtFileDialog(
+        {ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", "*.ex;*.syx", {}}, nullptr);
+    WhenDialogShows([](QFileDialog& d) {
+        auto* lookIn = d.findChild<QLabel*>("lookInLabel");
+        ASSERT_NE(lookIn, nullptr);
+        EXPECT_EQ(lookIn->text(), QStringLiteral("アドレス:"));
+        auto* buttons = d.findChild<QDialogButtonBox*>("buttonBox");
+        ASSERT_NE(buttons, nullptr);
+        EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+        d.reject();
+    });
+    EXPECT_FALSE(dialog->Execute());
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ public:
         return true;
     }
     std::string FileName() const override { return last_; }
+    void SetFileName(const std::string& path) override { last_ = path; }
 
 private:
     std::string last_;

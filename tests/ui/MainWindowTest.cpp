@@ -1,5 +1,5 @@
-// The main window as a user meets it: loading through Ctrl+O, the failure display, the
-// keyboard, the fixed size and the layout.
+// The main window as a user meets it: loading through Ctrl+O, from the command line and by a
+// drop, the failure display, the keyboard, the fixed size and the layout.
 
 #include <QAction>
 #include <QApplication>
@@ -8,9 +8,11 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -133,6 +135,64 @@ TEST_F(MainWindow, SaveIntoAMissingFolderReportsAnInvalidName) {
     w.ShowAndActivate();
     w.form->SMF1->trigger();
     EXPECT_EQ(w.recorder.failures, QStringList{QStringLiteral("不正なファイル名です.")});
+}
+
+// A dump named on the command line goes the way of a file chosen in the dialog: the list is
+// emptied and refilled, dropped messages are told, a file that cannot be opened is reported,
+// and the dialog offers the path next time, whether or not it could be opened.
+TEST_F(MainWindow, FileNamedOutsideTheDialogOpensAsTheDialogsChoiceWould) {
+    w.open->answers = {dir.Write("old.syx", {0xF0, 0x01, 0x02, 0xF7, 0xF0, 0xF7, 0xF0, 0xF7})};
+    w.form->SysexI1Click();
+    w.form->SysEx->setCurrentRow(1);
+    w.form->SysInfo->setPlainText("typed by the user");
+
+    const std::string named = dir.Write("named.syx", {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7, 0xF0, 0x05});
+    w.form->OpenDumpFile(named);
+    EXPECT_EQ(ListLines(), QStringList{"0001 42H 5Byte"});
+    EXPECT_EQ(w.form->SysEx->currentRow(), -1);
+    EXPECT_TRUE(w.form->SysInfo->toPlainText().isEmpty());
+    ASSERT_EQ(w.recorder.notices.size(), 1);
+    EXPECT_TRUE(w.recorder.notices[0].contains(QStringLiteral("途切れた")));
+    EXPECT_EQ(w.open->FileName(), named);
+
+    const std::string missing = dir.File("gone.syx").string();
+    w.ShowAndActivate();
+    ui::RunGuarded([&] { w.form->OpenDumpFile(missing); });
+    EXPECT_EQ(w.recorder.failures, QStringList{QString::fromStdString("ファイル " + missing + " は開けません.")});
+    EXPECT_EQ(w.form->SysEx->count(), 0);
+    EXPECT_EQ(sysex::SysExCount, 1);
+    EXPECT_EQ(w.open->FileName(), missing);
+    EXPECT_EQ(w.open->executed, 1);
+}
+
+// What a file manager sends: the drag's enter, then the drop, with a list of file URLs.
+TEST_F(MainWindow, DroppingFilesOpensTheFirstOnceTheDropIsOver) {
+    w.ShowAndActivate();
+    const std::string first = dir.Write("first.syx", {0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7});
+    const std::string second = dir.Write("second.syx", {0xF0, 0xF7, 0xF0, 0xF7});
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second))});
+    const QPoint onTheList = w.form->SysEx->mapTo(w.form.get(), QPoint(20, 20));
+
+    // Offered as a move too (Shift held in the file manager), it must stay a copy: the file
+    // manager deletes the original after an accepted move.
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(onTheList, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+    enter.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(w.form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    QDropEvent drop(QPointF(onTheList), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+    drop.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(w.form.get(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(w.form->SysEx->count(), 0);  // not inside the drop itself
+    QApplication::processEvents();
+    EXPECT_EQ(ListLines(), QStringList{"0001 5Byte"});
+    EXPECT_EQ(w.open->FileName(), first);
+    EXPECT_EQ(w.open->executed, 0);
+    EXPECT_TRUE(w.recorder.failures.isEmpty());
 }
 
 struct FailureTextCase {

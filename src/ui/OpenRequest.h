@@ -1,0 +1,21 @@
+#pragma once
+// The dump file a user asks for outside the open dialog: named on the command line (as a file
+// manager does when it opens a dump with the program) or dropped onto the window.
+
+#include <QStringList>
+#include <optional>
+#include <string>
+
+class QMimeData;
+
+namespace ui {
+
+// The file named by the first argument after the program's own name (Qt has already taken its
+// own options out), made absolute against the current folder; nothing when there is none.
+// Further arguments are ignored, as further files of a drop are.
+std::optional<std::string> FileFromArguments(const QStringList& arguments);
+
+// The first local file among the dropped URLs; nothing when none is a local file.
+std::optional<std::string> DroppedFile(const QMimeData& data);
+
+}  // namespace ui

@@ -1,0 +1,19 @@
+#include "ui/Translations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace ui {
+
+bool InstallQtTranslations() {
+    // Owned by the application, so it lives as long as the texts it translates.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+}  // namespace ui
