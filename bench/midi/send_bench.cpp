@@ -3,7 +3,10 @@
 // Starts a JACK server of its own (dummy driver) and the recording receiver, then
 //   1. sends 10,000 messages of 1,000 bytes in batches of 1,000, waiting for each batch to go
 //      out, and prints the resident set size after each batch: it must stay flat;
-//   2. times Send of a 65,536-byte message on the caller's thread, 100 times (target: < 1 ms).
+//   2. times Send of a 65,536-byte message on the caller's thread, 100 times (target: < 1 ms);
+//   3. times closing a port while a 65,536-byte message is still going out, 20 times;
+//   4. kills the server and times Send of 1,000 bytes (10 times) and closing the port after it.
+// The tests check that these calls never wait for the device; how long they take is told here.
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "JackProcesses.h"
+#include "Messages.h"
 #include "midi/JackOutput.h"
 
 namespace {
@@ -33,11 +37,24 @@ long ResidentKiB() {
     return -1;
 }
 
-std::vector<std::uint8_t> Message(std::size_t size) {
-    std::vector<std::uint8_t> message(size, 0x55);
-    message.front() = 0xF0;
-    message.back() = 0xF7;
-    return message;
+std::vector<std::uint8_t> Message(std::size_t size) { return testsupport::FilledMessage(size, 0x55); }
+
+double MicrosecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// Median, 90th percentile and largest value, as the lines below print them.
+void PrintSpread(const char* what, std::vector<double> us) {
+    std::sort(us.begin(), us.end());
+    std::printf("%s (%zu calls): median %.1f us, p90 %.1f us, max %.1f us\n", what, us.size(),
+                us[us.size() / 2], us[us.size() * 9 / 10], us.back());
+}
+
+std::unique_ptr<midi::OutputPort> OpenFirst(midi::OutputService& service) {
+    service.CountDevices();
+    auto opened = service.Open(0);
+    if (opened.code != 0) std::fprintf(stderr, "open failed: %s\n", opened.error.c_str());
+    return std::move(opened.port);
 }
 
 }  // namespace
@@ -50,13 +67,9 @@ int main() {
     JackReceiver receiver("kelvane-bench-rx");
 
     auto service = midi::MakeJackOutputService();
-    service->CountDevices();
-    auto opened = service->Open(0);
-    if (opened.code != 0) {
-        std::fprintf(stderr, "open failed: %s\n", opened.error.c_str());
-        return 1;
-    }
-    auto& port = *opened.port;
+    auto opened = OpenFirst(*service);
+    if (!opened) return 1;
+    auto& port = *opened;
 
     std::printf("messages  bytes_sent  rss_kib  batch_s\n");
     const auto small = Message(1000);
@@ -81,10 +94,40 @@ int main() {
     for (int i = 0; i < 100; ++i) {
         const auto start = Clock::now();
         port.Send(big);
-        sendUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        sendUs.push_back(MicrosecondsSince(start));
     }
-    std::sort(sendUs.begin(), sendUs.end());
-    std::printf("Send of 65,536 bytes on the caller's thread (100 calls): median %.1f us, "
-                "p90 %.1f us, max %.1f us\n", sendUs[50], sendUs[90], sendUs.back());
+    PrintSpread("Send of 65,536 bytes on the caller's thread", sendUs);
+    opened.reset();
+    midi::WaitForClosedPorts(std::chrono::minutes(5));
+
+    std::vector<double> closeUs;
+    for (int i = 0; i < 20; ++i) {
+        auto sending = OpenFirst(*service);
+        if (!sending) return 1;
+        sending->Send(big);
+        const auto start = Clock::now();
+        sending.reset();
+        closeUs.push_back(MicrosecondsSince(start));
+        midi::WaitForClosedPorts(std::chrono::minutes(1));
+    }
+    PrintSpread("Closing a port with 65,536 bytes going out", closeUs);
+
+    auto orphan = OpenFirst(*service);
+    if (!orphan) return 1;
+    orphan->Send(big);
+    server.Kill();
+    const auto small1000 = Message(1000);
+    std::vector<double> deadSendUs;
+    for (int i = 0; i < 10; ++i) {
+        const auto start = Clock::now();
+        orphan->Send(small1000);
+        deadSendUs.push_back(MicrosecondsSince(start));
+    }
+    PrintSpread("Send of 1,000 bytes after the server was killed", deadSendUs);
+    orphan->WaitUntilSent(std::chrono::minutes(1));
+    const auto closing = Clock::now();
+    orphan.reset();
+    std::printf("Closing that port: %.1f us\n", MicrosecondsSince(closing));
+    midi::WaitForClosedPorts(std::chrono::minutes(1));
     return 0;
 }

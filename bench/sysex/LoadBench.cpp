@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Messages.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
@@ -23,9 +24,7 @@ namespace {
 const std::string& FullDumpPath() {
     static const std::string path = [] {
         const auto file = std::filesystem::temp_directory_path() / "kelvane-bench-full.syx";
-        std::vector<std::uint8_t> message(65536, 0x11);
-        message.front() = 0xF0;
-        message.back() = 0xF7;
+        const std::vector<std::uint8_t> message = testsupport::FilledMessage(65536, 0x11);
         std::FILE* out = std::fopen(file.c_str(), "wb");
         for (int k = 0; k < 1000; ++k) std::fwrite(message.data(), 1, message.size(), out);
         std::fclose(out);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "Files.h"
+#include "Messages.h"
 #include "TempDir.h"
 #include "midi/Port.h"
 #include "smf/SmfWriter.h"
@@ -18,31 +20,26 @@ namespace {
 
 using clitest::CliResult;
 using clitest::RunCli;
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
 
 const std::string Usage = "usage: kelvane-cli list|info|hex|export|ports|send ... (kelvane-cli --help tells more)\n";
 
 // The loader's and inspector's test messages in one dump, with bytes the scan must skip.
 Bytes MixedDump() {
-    Bytes dump{0x00, 0x41};                                  // before the first F0: skipped
     const Bytes korg{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7};   // 1: KORG Wave Station, length 5
     const Bytes yamaha{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7}; // 2: 42H only for byte 1 = 42
     const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};   // 3: universal, channel 0F
     const Bytes shortest{0xF0, 0xF7};                       // 4: stored length 1
     const Bytes nested{0xF0, 0x41, 0xF0, 0x42, 0xF7};       // 5: a second F0 is data
-    Bytes long1024(1025, 0x11);                             // 6: 1,023 data bytes
-    long1024.front() = 0xF0;
+    Bytes long1024 = testsupport::FilledMessage(1025, 0x11); // 6: 1,023 data bytes
     long1024[1] = 0x42;
     long1024[2] = 0x3A;
     long1024[3] = 0x36;
-    long1024.back() = 0xF7;
-    for (const Bytes* message : {&korg, &yamaha}) dump.insert(dump.end(), message->begin(), message->end());
-    dump.push_back(0xF7);                                    // stray F7: skipped
-    for (const Bytes* message : std::initializer_list<const Bytes*>{&gmOn, &shortest, &nested, &long1024}) {
-        dump.insert(dump.end(), message->begin(), message->end());
-    }
-    dump.push_back(0x7F);                                    // after the last F7: skipped
-    return dump;
+    return testsupport::Concat({{0x00, 0x41},                // before the first F0: skipped
+                                korg, yamaha,
+                                {0xF7},                      // stray F7: skipped
+                                gmOn, shortest, nested, long1024,
+                                {0x7F}});                    // after the last F7: skipped
 }
 
 class Cli : public ::testing::Test {
@@ -117,9 +114,7 @@ TEST_F(Cli, HexPrintsTheWholeMessageSixteenBytesALine) {
     for (std::size_t i = 0; i < thirtyTwo.size(); ++i) thirtyTwo[i] = static_cast<std::uint8_t>(i * 3);
     thirtyTwo.front() = 0xF0;
     thirtyTwo.back() = 0xF7;
-    Bytes dump = MixedDump();
-    dump.insert(dump.end(), thirtyTwo.begin(), thirtyTwo.end());
-    const std::string path = Dump(dump);
+    const std::string path = Dump(testsupport::Concat({MixedDump(), thirtyTwo}));
 
     ExpectDone(RunCli({"hex", path, "4"}), "F0 F7\n");
     ExpectDone(RunCli({"hex", path, "5"}), "F0 41 F0 42 F7\n");
@@ -180,13 +175,10 @@ TEST_F(Cli, ExportFailuresShowTheWindowsFailureText) {
 }
 
 TEST_F(Cli, WhatTheLoaderDropsIsToldOnStderrAndTheRestIsUsed) {
-    Bytes tooLong(65538, 0x01);  // 65,536 bytes before its F7: one more than a slot takes
-    tooLong.front() = 0xF0;
-    tooLong.back() = 0xF7;
-    Bytes dump{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7};
-    dump.insert(dump.end(), tooLong.begin(), tooLong.end());
-    dump.insert(dump.end(), {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0xF0, 0x43, 0x10});  // no F7
-    const std::string path = Dump(dump);
+    const std::string path = Dump(testsupport::Concat({
+        {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7},
+        testsupport::FilledMessage(65538, 0x01),  // 65,536 bytes before its F7: one more than a slot takes
+        {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0xF0, 0x43, 0x10}}));  // no F7
 
     const CliResult result = RunCli({"list", path});
     EXPECT_EQ(result.exitCode, 0);
@@ -202,8 +194,7 @@ TEST_F(Cli, WhatTheLoaderDropsIsToldOnStderrAndTheRestIsUsed) {
 }
 
 TEST_F(Cli, MoreThanAThousandMessagesKeepsTheFirstThousand) {
-    Bytes dump;
-    for (int k = 0; k < 1001; ++k) dump.insert(dump.end(), {0xF0, 0x42, 0xF7});
+    const Bytes dump = testsupport::Concat(std::vector<Bytes>(1001, Bytes{0xF0, 0x42, 0xF7}));
     const CliResult result = RunCli({"list", Dump(dump)});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "メッセージは 1000 件までしか記録できないため、1001 件目以降は読み込みませんでした\n");

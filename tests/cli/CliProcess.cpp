@@ -7,30 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "Files.h"
 
 extern char** environ;
 
 namespace clitest {
 
 namespace {
-
-std::string ReadText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::filesystem::path FreshFolder() {
-    static std::atomic<int> counter{0};
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("kelvane-cli-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::create_directories(folder);
-    return folder;
-}
 
 std::vector<std::string> MergedEnvironment(const Environment& environment) {
     std::vector<std::string> merged;
@@ -49,7 +35,7 @@ void Check(int result, const char* what) {
 }  // namespace
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& options)
-    : folder_(FreshFolder()) {
+    : outToFile_(!options.outPath.empty()) {
     std::vector<std::string> argv{KELVANE_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPointers;
@@ -63,7 +49,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& o
     posix_spawn_file_actions_t actions;
     Check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string outPath = options.outPath.empty() ? (folder_ / "out").string() : options.outPath;
+    const std::string outPath = outToFile_ ? options.outPath : folder_.File("out").string();
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::string terminalName;
     if (options.errOnTerminal) {
@@ -74,7 +60,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& o
         terminalName = ptsname(terminal_);
         posix_spawn_file_actions_addopen(&actions, 2, terminalName.c_str(), O_RDWR | O_NOCTTY, 0);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 2, (folder_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, folder_.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     const int spawned = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -87,8 +73,6 @@ CliProcess::~CliProcess() {
         waitpid(pid_, nullptr, 0);
     }
     if (terminal_ >= 0) close(terminal_);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
 }
 
 CliResult CliProcess::Wait() {
@@ -114,8 +98,8 @@ CliResult CliProcess::Wait() {
     pid_ = -1;
     CliResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadText(folder_ / "out");
-    result.err = terminal_ >= 0 ? terminalText_ : ReadText(folder_ / "err");
+    if (!outToFile_) result.out = testsupport::ReadText(folder_.File("out"));
+    result.err = terminal_ >= 0 ? terminalText_ : testsupport::ReadText(folder_.File("err"));
     return result;
 }
 

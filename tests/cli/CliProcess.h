@@ -4,11 +4,12 @@
 
 #include <sys/types.h>
 
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "TempDir.h"
 
 namespace clitest {
 
@@ -39,7 +40,8 @@ public:
     CliResult Wait();
 
 private:
-    std::filesystem::path folder_;
+    testsupport::TempDir folder_;  // the child's output files
+    bool outToFile_;
     pid_t pid_ = -1;
     int terminal_ = -1;  // the pseudo-terminal's master side, read while the child runs
     std::string terminalText_;

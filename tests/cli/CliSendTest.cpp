@@ -10,93 +10,28 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
+#include <optional>
 #include <sstream>
 
 #include "CliProcess.h"
 #include "JackProcesses.h"
+#include "Messages.h"
 #include "TempDir.h"
+#include "midi/JackOutput.h"
 #include "midi/Port.h"
 
 namespace {
 
 using clitest::CliResult;
 using clitest::RunCli;
-using kelvane::testing::ChildProcess;
 using kelvane::testing::JackReceiver;
+using kelvane::testing::JackTestServer;
 using kelvane::testing::ReceivedEvent;
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
+using testsupport::Concat;
+using testsupport::PatternMessage;
 using namespace std::chrono_literals;
-
-// jackd with the dummy driver under a name of its own; stopped with SIGTERM so that it removes
-// its sockets and semaphores, and cleaned up after when it had to be killed.
-class PrivateJackServer {
-public:
-    explicit PrivateJackServer(const std::string& name)
-        : name_(ClearedName(name)),
-          process_({"jackd", "--no-realtime", "--name", name, "-d", "dummy", "--rate", "48000",
-                    "--period", "512", "--capture", "0", "--playback", "0"}) {
-        const bool up = kelvane::testing::WaitUntil([&] { return !process_.Running() || Accepting(); }, 10s);
-        if (!up || !process_.Running()) throw std::runtime_error("jackd " + name_ + " did not start");
-    }
-    ~PrivateJackServer() {
-        process_.Stop(SIGTERM);
-        RemoveLeftovers();
-    }
-    void Kill() { process_.Stop(SIGKILL); }
-    const std::string& Name() const { return name_; }
-
-private:
-    // A run that was itself killed leaves the server's files behind, and jackd refuses to start
-    // under that name while they exist; a server still running under it is refused instead.
-    static std::string ClearedName(const std::string& name) {
-        if (Accepting(name)) throw std::runtime_error("a JACK server " + name + " is already running");
-        RemoveLeftovers(name);
-        return name;
-    }
-
-    // jack_wait prints "running" once clients can connect (and exits 0 either way).
-    bool Accepting() const { return Accepting(name_); }
-    static bool Accepting(const std::string& name) {
-        FILE* answer = popen(("jack_wait -s " + name + " -c 2>/dev/null").c_str(), "r");
-        if (!answer) return false;
-        char text[64] = {};
-        const bool running = std::fgets(text, sizeof text, answer) && std::string(text) == "running\n";
-        pclose(answer);
-        return running;
-    }
-
-    void RemoveLeftovers() const { RemoveLeftovers(name_); }
-    static void RemoveLeftovers(const std::string& name) {
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
-            const std::string file = entry.path().filename().string();
-            if (file.find("_" + name + "_") != std::string::npos) {
-                std::error_code ignored;
-                std::filesystem::remove(entry.path(), ignored);
-            }
-        }
-    }
-
-    std::string name_;
-    ChildProcess process_;
-};
-
-Bytes Message(std::size_t size, std::uint8_t seed) {
-    Bytes message(size);
-    for (std::size_t i = 1; i + 1 < size; ++i) message[i] = static_cast<std::uint8_t>((i + seed) & 0x7F);
-    message.front() = 0xF0;
-    message.back() = 0xF7;
-    return message;
-}
-
-Bytes Joined(const std::vector<Bytes>& messages) {
-    Bytes all;
-    for (const Bytes& message : messages) all.insert(all.end(), message.begin(), message.end());
-    return all;
-}
 
 // JACK stamps an event with the start of the cycle that carries it (a period is 512 frames,
 // 10.7 ms, here), so an arrival time can lie up to a period before the hand-over or after the
@@ -108,7 +43,7 @@ std::uint64_t WireUs(const Bytes& message) { return message.size() * 320; }
 
 // Everything handed over has left kelvane-cli once it exits; the receiver writes it down soon.
 Bytes Received(const JackReceiver& receiver, const std::vector<Bytes>& messages) {
-    return receiver.WaitForBytes(Joined(messages).size(), 10s);
+    return receiver.WaitForBytes(Concat(messages).size(), 10s);
 }
 
 // The arrival time (µs) of the first event of each message; a message larger than the port
@@ -129,7 +64,7 @@ std::vector<std::uint64_t> ArrivalTimes(const std::vector<ReceivedEvent>& events
 class CliSend : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = std::make_unique<PrivateJackServer>(KELVANE_CLI_JACK_SERVER);
+        server = std::make_unique<JackTestServer>(KELVANE_CLI_JACK_SERVER, 512);
         // libjack in the receiver, in kelvane-cli and in this process finds the server by this.
         setenv("JACK_DEFAULT_SERVER", server->Name().c_str(), 1);
         receiver = std::make_unique<JackReceiver>("cli-rx");
@@ -152,10 +87,27 @@ protected:
         throw std::runtime_error(name + " is not among the ports:\n" + ports.out);
     }
 
-    std::string Dump(const std::vector<Bytes>& messages) { return dir.Write("send.syx", Joined(messages)); }
+    std::string Dump(const std::vector<Bytes>& messages) { return dir.Write("send.syx", Concat(messages)); }
+
+    // Everything that reached the receiver, once nothing more is on its way: kelvane-cli has
+    // exited, and a marker sent afterwards from a port of this process arrives after its bytes.
+    std::optional<Bytes> AllReceived() {
+        auto service = midi::MakeJackOutputService();
+        const std::size_t devices = service->CountDevices();
+        std::size_t device = 0;
+        while (device < devices && service->DeviceName(device) != receiver->PortName()) ++device;
+        midi::OpenResult opened = service->Open(device);
+        EXPECT_EQ(opened.code, 0) << opened.error;
+        if (opened.code != 0) return std::nullopt;
+        const Bytes marker = testsupport::NewEndMarker();
+        opened.port->Send(marker);
+        opened.port.reset();
+        EXPECT_TRUE(midi::WaitForClosedPorts(10s));
+        return receiver->BytesBefore(marker, 10s);
+    }
 
     testsupport::TempDir dir;
-    std::unique_ptr<PrivateJackServer> server;
+    std::unique_ptr<JackTestServer> server;
     std::unique_ptr<JackReceiver> receiver;
     std::string port;
 };
@@ -184,13 +136,13 @@ TEST_F(CliSend, PortsListsNoneThenEveryPortByNumber) {
 
 TEST_F(CliSend, SendsEveryMessageInOrderByteExactWithTheDefaultGap) {
     const std::vector<Bytes> messages{
-        Message(1024, 1), {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, Message(300, 2), {0xF0, 0xF7}};
+        PatternMessage(1024, 1), {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, PatternMessage(300, 2), {0xF0, 0xF7}};
     const CliResult result = RunCli({"send", Dump(messages), "--port", port});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");  // not a terminal: no progress lines
 
-    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
     ASSERT_EQ(receiver->Stop(), 0);
     const auto times = ArrivalTimes(receiver->Events(), messages);
     ASSERT_EQ(times.size(), messages.size());
@@ -203,13 +155,14 @@ TEST_F(CliSend, SendsEveryMessageInOrderByteExactWithTheDefaultGap) {
 
 TEST_F(CliSend, ChosenMessagesGoInTheOrderWrittenAndTheGapHolds) {
     // 200 bytes take 64 ms on the cable, more than JACK's stamping can take off the gap.
-    const std::vector<Bytes> messages{Message(200, 1), Message(200, 2), Message(200, 3), Message(200, 4)};
+    const std::vector<Bytes> messages{PatternMessage(200, 1), PatternMessage(200, 2), PatternMessage(200, 3),
+                                      PatternMessage(200, 4)};
     const CliResult result =
         RunCli({"send", Dump(messages), "--port", port, "--messages", "4,1-2", "--gap", "200"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
 
     const std::vector<Bytes> chosen{messages[3], messages[0], messages[1]};
-    EXPECT_EQ(Received(*receiver, chosen), Joined(chosen));
+    EXPECT_EQ(Received(*receiver, chosen), Concat(chosen));
     ASSERT_EQ(receiver->Stop(), 0);
     const auto times = ArrivalTimes(receiver->Events(), chosen);
     ASSERT_EQ(times.size(), 3u);
@@ -219,10 +172,10 @@ TEST_F(CliSend, ChosenMessagesGoInTheOrderWrittenAndTheGapHolds) {
 
 TEST_F(CliSend, WithoutAGapAMessageStillTakesItsTimeOnTheCable) {
     // 3,125 bytes take one second at 31,250 baud.
-    const std::vector<Bytes> messages{Message(3125, 5), Message(6, 6)};
+    const std::vector<Bytes> messages{PatternMessage(3125, 5), PatternMessage(6, 6)};
     const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
     ASSERT_EQ(receiver->Stop(), 0);
     const auto times = ArrivalTimes(receiver->Events(), messages);
     ASSERT_EQ(times.size(), 2u);
@@ -236,20 +189,19 @@ TEST_F(CliSend, ShowsOneProgressLinePerMessageOnATerminal) {
     const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0"}, onTerminal);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "[1/2] 0001 42H 5Byte\r\n[2/2] 0002 1Byte\r\n");
-    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
 }
 
 TEST_F(CliSend, NeverSendsGmSystemOnOfItsOwn) {
     const std::vector<Bytes> messages{{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7}};
     ASSERT_EQ(RunCli({"send", Dump(messages), "--port", port}).exitCode, 0);
-    EXPECT_EQ(Received(*receiver, messages), Joined(messages));
+    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
     // Nothing more comes later either.
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(receiver->Bytes(), Joined(messages));
+    EXPECT_EQ(AllReceived(), Concat(messages));
 }
 
 TEST_F(CliSend, APortThatFailsMidwayEndsTheSendWithItsReason) {
-    const std::vector<Bytes> messages{Message(6, 1), Message(6, 2), Message(6, 3)};
+    const std::vector<Bytes> messages{PatternMessage(6, 1), PatternMessage(6, 2), PatternMessage(6, 3)};
     clitest::CliProcess sending({"send", Dump(messages), "--port", port, "--gap", "1500"});
     ASSERT_EQ(receiver->WaitForBytes(6, 10s), messages[0]);
     server->Kill();  // the server goes away during the gap after the first message
@@ -263,11 +215,10 @@ TEST_F(CliSend, APortThatFailsMidwayEndsTheSendWithItsReason) {
 TEST_F(CliSend, PortNumbersBeyondTheListFailBeforeAnythingIsSent) {
     const std::size_t devices = midi::ReadPortEntries().size() - 1;
     const std::string beyond = std::to_string(devices + 1);
-    const CliResult result = RunCli({"send", Dump({Message(6, 1)}), "--port", beyond});
+    const CliResult result = RunCli({"send", Dump({PatternMessage(6, 1)}), "--port", beyond});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "ポート " + beyond + " はありません (1〜" + std::to_string(devices) + ")\n");
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(receiver->Bytes(), Bytes{});
+    EXPECT_EQ(AllReceived(), Bytes{});
 }
 
 }  // namespace

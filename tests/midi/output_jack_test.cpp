@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "JackProcesses.h"
+#include "Messages.h"
 #include "midi/JackOutput.h"
 #include "midi/Port.h"
 
@@ -17,23 +18,15 @@ namespace {
 
 using kelvane::testing::JackReceiver;
 using kelvane::testing::JackTestServer;
-using Bytes = std::vector<std::uint8_t>;
-using std::chrono::milliseconds;
+using testsupport::Append;
+using testsupport::Bytes;
+using testsupport::PatternMessage;
 
 constexpr auto Patience = std::chrono::seconds(30);
 
 std::string UniqueName(const char* stem) {
     static std::atomic<int> counter{0};
     return std::string(stem) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-}
-
-// A SysEx message of exactly `size` bytes (F0, data, F7) whose data tells messages apart.
-Bytes Message(std::size_t size, std::uint8_t seed) {
-    Bytes message(size);
-    message.front() = 0xF0;
-    for (std::size_t i = 1; i + 1 < size; ++i) message[i] = static_cast<std::uint8_t>((i * 7 + seed) & 0x7F);
-    message.back() = 0xF7;
-    return message;
 }
 
 // The device number of the receiver's port in the service's list.
@@ -103,9 +96,9 @@ TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     const std::vector<std::size_t> sizes{6, 1000, 20000, 65536, 6};
     Bytes expected;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        const Bytes message = Message(sizes[i], static_cast<std::uint8_t>(i));
+        const Bytes message = PatternMessage(sizes[i], static_cast<unsigned>(i));
         port->Send(message);
-        expected.insert(expected.end(), message.begin(), message.end());
+        Append(expected, message);
     }
     ASSERT_TRUE(port->WaitUntilSent(Patience));
     EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
@@ -133,9 +126,9 @@ TEST_F(JackOutput, HundredMessagesBackToBackAllArriveInOrder) {
     Bytes expected;
     for (int i = 0; i < 100; ++i) {
         sizes.push_back(6 + static_cast<std::size_t>(i) * 53);
-        const Bytes message = Message(sizes.back(), static_cast<std::uint8_t>(i));
+        const Bytes message = PatternMessage(sizes.back(), static_cast<unsigned>(i));
         port->Send(message);
-        expected.insert(expected.end(), message.begin(), message.end());
+        Append(expected, message);
     }
     EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
     ASSERT_EQ(receiver.Stop(), 0);
@@ -146,20 +139,23 @@ TEST_F(JackOutput, ChoosingThePortThroughThePortLogicSendsGmSystemOn) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     ResetPortStateForTests();
     const auto entries = ReadPortEntries();
-    const auto entry = std::find(entries.begin(), entries.end(), receiver.PortName());
-    ASSERT_NE(entry, entries.end());
+    const auto found = std::find(entries.begin(), entries.end(), receiver.PortName());
+    ASSERT_NE(found, entries.end());
+    const auto entry = static_cast<std::int32_t>(found - entries.begin());
 
-    ASSERT_EQ(ChangePort(static_cast<std::int32_t>(entry - entries.begin())), 0);
+    ASSERT_EQ(ChangePort(entry), 0);
     SendOnOpenPort(GMSystemOn.data(), 5);
     EXPECT_EQ(receiver.WaitForBytes(6, Patience), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
 
-    // "(None)" closes the port: a message handed over now goes nowhere.
+    // "(None)" closes the port: a message handed over now goes nowhere. A port of the same
+    // device opened afterwards sends only once the old one is done, so its marker comes last.
     ASSERT_TRUE(MidiOutHandle->WaitUntilSent(Patience));
     ASSERT_EQ(ChangePort(0), 0);
     SendOnOpenPort(GMSystemOn.data(), 5);
-    std::this_thread::sleep_for(milliseconds(200));
-    ResetPortStateForTests();
-    EXPECT_EQ(receiver.Bytes().size(), 6u);
+    ASSERT_EQ(ChangePort(entry), 0);
+    const Bytes marker = testsupport::NewEndMarker();
+    SendOnOpenPort(marker.data(), static_cast<std::int32_t>(marker.size() - 1));
+    EXPECT_EQ(receiver.BytesBefore(marker, Patience), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
 }
 
 TEST_F(JackOutput, ChoosingTheSamePortAgainWaitsForTheOldPortsMessages) {
@@ -173,9 +169,9 @@ TEST_F(JackOutput, ChoosingTheSamePortAgainWaitsForTheOldPortsMessages) {
     Bytes expected;
     ASSERT_EQ(ChangePort(entry), 0);
     for (std::uint8_t i = 0; i < 4; ++i) {
-        const Bytes message = Message(65536, i);
+        const Bytes message = PatternMessage(65536, i);
         SendOnOpenPort(message.data(), static_cast<std::int32_t>(message.size() - 1));
-        expected.insert(expected.end(), message.begin(), message.end());
+        Append(expected, message);
     }
     ASSERT_EQ(ChangePort(entry), 0);
     SendOnOpenPort(GMSystemOn.data(), 5);
@@ -188,18 +184,14 @@ TEST_F(JackOutput, SendAndCloseReturnAtOnceAndClosingNeverCutsAMessage) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
-    const Bytes big = Message(65536, 3);
+    const Bytes big = PatternMessage(65536, 3);
 
-    const auto start = std::chrono::steady_clock::now();
     port->Send(big);
-    const auto handedOver = std::chrono::steady_clock::now();
     port.reset();
-    const auto closed = std::chrono::steady_clock::now();
     const std::size_t arrivedAtClose = receiver.Bytes().size();
 
-    // 64 KiB take several hundred milliseconds through the dummy driver; neither call waits.
-    EXPECT_LT(handedOver - start, milliseconds(50));
-    EXPECT_LT(closed - handedOver, milliseconds(50));
+    // 64 KiB take several hundred milliseconds through the dummy driver; neither call waits for
+    // them (kelvane_bench_midi_send times both calls).
     EXPECT_LT(arrivedAtClose, big.size());
     EXPECT_EQ(receiver.WaitForBytes(big.size(), Patience), big);
 }
@@ -228,12 +220,11 @@ TEST_F(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
-    port->Send(Message(65536, 1));
+    port->Send(PatternMessage(65536, 1));
     server.Kill();
 
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 10; ++i) port->Send(Message(1000, static_cast<std::uint8_t>(i)));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(50));
+    // Handing over never touches the server; kelvane_bench_midi_send times it after a kill.
+    for (unsigned i = 0; i < 10; ++i) port->Send(PatternMessage(1000, i));
 
     // The port's thread notices and gives up on every message instead of waiting forever.
     ASSERT_TRUE(port->WaitUntilSent(Patience));
@@ -242,10 +233,7 @@ TEST_F(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
     EXPECT_EQ(status.sent + status.failed, 11u);
     EXPECT_GE(status.failed, 10u);
     EXPECT_EQ(status.lastError, JackServerGoneText);
-
-    const auto closing = std::chrono::steady_clock::now();
     port.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - closing, milliseconds(50));
 }
 
 }  // namespace

@@ -9,9 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "Files.h"
+#include "ForkedChild.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "settings/RegFileStore.h"
@@ -20,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::ReadText;
 using Bytes = std::vector<std::uint8_t>;
 
 const std::string Header = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\ZORVIK]\n";
@@ -40,11 +42,6 @@ INSTANTIATE_TEST_SUITE_P(FileStore, RegistryStoreContract,
                          ::testing::Values(RegistryStoreFactory{
                              "RegFile", [] { return std::make_unique<TempFileStore>(); }, {}}),
                          RegistryStoreFactoryName);
-
-std::string ReadText(const fs::path& file) {
-    const auto bytes = testsupport::ReadAll(file);
-    return {bytes.begin(), bytes.end()};
-}
 
 class RegFile : public ::testing::Test {
 protected:
@@ -248,20 +245,16 @@ TEST_F(RegFile, UnreadableFileReadsAsNothingAndIsNotOverwritten) {
 TEST_F(RegFile, FullDiskLeavesTheOldFileWholeAndReportsTheFailure) {
     const std::string stored = Header + "\"KELV_In\"=hex:07\n\"KELV_Out\"=hex:03\n";
     WriteFile(stored);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    // In a child, so that the limit stays out of the test process.
+    const auto status = testsupport::RunInChild([&] {
         // A file size limit fails the write the way a full disk does (EFBIG instead of ENOSPC).
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{1024, 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const Bytes big(4096, 0xAB);
-        _exit(Key()->SetValue("Big", settings::RegBinary, big.data(), 4096) == settings::RegDiskFull ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return Key()->SetValue("Big", settings::RegBinary, big.data(), 4096) == settings::RegDiskFull ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadText(file), stored);
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename());

@@ -8,10 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "Files.h"
+#include "ForkedChild.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "common/Failure.h"
@@ -22,17 +23,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::ReadText;
 
 const std::string Header = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\ZORVIK]\n";
 const std::string InWriteFailure = "'KELV_In' の設定に失敗しました";
 const std::string InTypeFailure = "'KELV_In' のデータ型が不正です";
 const std::string OutTypeFailure = "'KELV_Out' のデータ型が不正です";
 const std::string OutReadFailure = "'KELV_Out' の取得に失敗しました";
-
-std::string ReadText(const fs::path& file) {
-    const auto bytes = testsupport::ReadAll(file);
-    return {bytes.begin(), bytes.end()};
-}
 
 std::string Stored(int in, int out) {
     char lines[64];
@@ -287,37 +284,30 @@ TEST_F(Settings, TwoProcessesSavingAtOnceAlwaysLeaveAWholeFile) {
     // Process k saves the ports 1..100 (k = 0) or 101..200 (k = 1) over and over, and every tenth
     // time counts its saves in a value of its own, "Saves<k>": a save made from a stale copy of
     // the file would take the other process's counter back.
-    pid_t children[2];
+    std::vector<std::unique_ptr<testsupport::ForkedChild>> children;
     for (int k = 0; k < 2; ++k) {
-        children[k] = ::fork();
-        ASSERT_GE(children[k], 0);
-        if (children[k] == 0) {
+        children.push_back(std::make_unique<testsupport::ForkedChild>([&, k] {
             std::unique_ptr<settings::RegistryKey> key;
-            if (store.CreateKey(settings::SettingsKeyName, key) != settings::RegSuccess) _exit(2);
+            if (store.CreateKey(settings::SettingsKeyName, key) != settings::RegSuccess) return 2;
             for (std::uint32_t i = 1; i <= Saves; ++i) {
-                if (!PortChange(1 + static_cast<int>((i - 1) % 100) + 100 * k).empty()) _exit(1);
+                if (!PortChange(1 + static_cast<int>((i - 1) % 100) + 100 * k).empty()) return 1;
                 const std::uint8_t count[4] = {std::uint8_t(i), std::uint8_t(i >> 8), 0, 0};
-                if (i % 10 == 0 && key->SetValue("Saves" + std::to_string(k), settings::RegDword, count, 4) != 0) _exit(1);
+                if (i % 10 == 0 && key->SetValue("Saves" + std::to_string(k), settings::RegDword, count, 4) != 0) return 1;
             }
-            _exit(0);
-        }
+            return 0;
+        }));
     }
+    // Reads the file as often as it can while the children save: every read must find it whole.
     SharedFileCheck check;
     int reads = 0;
-    int statuses[2] = {-1, -1};
-    while (statuses[0] == -1 || statuses[1] == -1) {
+    while (children[0]->Running() || children[1]->Running()) {
         if (fs::exists(regFile)) {
             check.Look(ReadText(regFile));
             ++reads;
         }
-        for (int k = 0; k < 2; ++k)
-            if (statuses[k] == -1 && ::waitpid(children[k], &statuses[k], WNOHANG) == 0) statuses[k] = -1;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    for (int status : statuses) {
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+    for (const auto& child : children) EXPECT_EQ(child->Wait(), 0);
     EXPECT_EQ(check.firstProblem, "") << "after " << reads << " reads";
     EXPECT_GT(reads, 10);
     const auto last = ReadText(regFile);

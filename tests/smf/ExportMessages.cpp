@@ -3,10 +3,10 @@
 //   smf_export_messages <messages file> <output file>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <stdexcept>
 #include <vector>
 
+#include "Files.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Store.h"
 
@@ -15,8 +15,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <messages file> <output file>\n", argv[0]);
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<unsigned char> bytes;
+    try {
+        bytes = testsupport::ReadAll(argv[1]);
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 2;
+    }
     std::size_t count = 0;
     for (std::size_t at = 0; at < bytes.size(); ++count) {
         if (bytes[at] != 0xF0 || count == sysex::MaxSysEx) {

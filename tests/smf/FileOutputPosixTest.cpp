@@ -8,14 +8,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <thread>
 
+#include "Files.h"
+#include "ForkedChild.h"
 #include "SmfTestMessages.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
@@ -41,16 +41,6 @@ int ExportOutcome(const std::string& path, int expectedCode, const std::string& 
         if (error.Code() != expectedCode) return OtherCode;
         return error.what() == expectedText ? Refused : OtherText;
     }
-}
-
-// Runs check in a child process, so that limits it sets stay out of the test process; returns
-// check's result, or -1 when the child did not end normally.
-int RunInChild(const std::function<int()>& check) {
-    const pid_t child = ::fork();
-    if (child == 0) _exit(check());
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
 }
 
 class FileOutputPosixTest : public ::testing::Test {
@@ -87,7 +77,7 @@ TEST_F(FileOutputPosixTest, ReadOnlyTargetOrFolderIsRefusedAndLeftAsItWas) {
 
 TEST_F(FileOutputPosixTest, FullDeviceShowsTheSystemsNumber) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "this system has no /dev/full";
-    FillStore({PatternMessage(6, 0)});
+    FillStore({StoredMessage(6, 0)});
     try {
         ExportStore("/dev/full");
         FAIL() << "no failure";
@@ -100,10 +90,11 @@ TEST_F(FileOutputPosixTest, FullDeviceShowsTheSystemsNumber) {
 // A file-size limit cuts the first large write short and refuses the next one: the file must
 // hold exactly the bytes up to the limit, and the failure shows the system's number (EFBIG).
 TEST_F(FileOutputPosixTest, FailedWriteLeavesExactlyTheBytesWrittenBefore) {
-    const std::vector<Bytes> messages = {PatternMessage(4000, 1), PatternMessage(4000, 2), PatternMessage(4000, 3)};
+    const std::vector<Bytes> messages = {StoredMessage(4000, 1), StoredMessage(4000, 2), StoredMessage(4000, 3)};
     FillStore(messages);
     const std::string path = Name("limited.mid");
-    const int status = RunInChild([&] {
+    // In a child, so that the limit stays out of the test process.
+    const auto status = testsupport::RunInChild([&] {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{5000, 5000};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 124;
@@ -123,7 +114,7 @@ TEST_F(FileOutputPosixTest, WritesCutShortBySignalsCarryOnToTheEnd) {
     const std::string fifo = Name("pipe.mid");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::vector<Bytes> messages;
-    for (unsigned k = 0; k < 40; ++k) messages.push_back(PatternMessage(65535, k));
+    for (unsigned k = 0; k < 40; ++k) messages.push_back(StoredMessage(65535, k));
     FillStore(messages);
 
     struct sigaction action {}, previous {};

@@ -1,36 +1,11 @@
 #include "SmfTestMessages.h"
 
 #include <algorithm>
-#include <fstream>
-#include <stdexcept>
 
 #include "smf/SmfWriter.h"
 #include "sysex/Store.h"
 
 namespace smf::test {
-
-Bytes PatternMessage(std::uint16_t storedLength, unsigned seed) {
-    // Copied from one ramp rather than computed byte by byte: a full store is 65 MB, and the
-    // sanitizer build runs unoptimised.
-    static const Bytes ramp = [] {
-        Bytes bytes(sysex::SlotSize + 0x80);
-        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i & 0x7F);
-        return bytes;
-    }();
-    const auto data = ramp.begin() + (seed & 0x7F) + 1;
-    Bytes message{0xF0};
-    message.insert(message.end(), data, data + (storedLength - 1));
-    message.push_back(0xF7);
-    return message;
-}
-
-Bytes ReadFileBytes(const std::filesystem::path& path) {
-    Bytes bytes(std::filesystem::file_size(path));
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    return bytes;
-}
 
 void FillStore(const std::vector<Bytes>& messages) {
     sysex::ResetStoreForTests();

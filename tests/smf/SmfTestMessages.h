@@ -3,18 +3,19 @@
 // assembled field by field.
 
 #include <cstdint>
-#include <filesystem>
 #include <vector>
+
+#include "Messages.h"
 
 namespace smf::test {
 
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
 
-// F0, storedLength - 1 data bytes counting up from seed (7-bit, so any reader accepts them), F7.
-Bytes PatternMessage(std::uint16_t storedLength, unsigned seed);
-
-// The whole file in one read (a full store's file is 65 MB).
-Bytes ReadFileBytes(const std::filesystem::path& path);
+// A pattern message of tests/support by its stored length (F0 up to the last data byte), the
+// length the store and the file's events count.
+inline Bytes StoredMessage(std::uint16_t storedLength, unsigned seed) {
+    return testsupport::PatternMessage(storedLength + 1u, seed);
+}
 
 // Empties the store, then puts message k (F0 ... F7) into slot k and sets SysExCount.
 void FillStore(const std::vector<Bytes>& messages);

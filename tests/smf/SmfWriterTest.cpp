@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Files.h"
 #include "SmfTestMessages.h"
 #include "TempDir.h"
 #include "common/Failure.h"
@@ -53,7 +54,7 @@ TEST(TrackBody, EventOfEachLengthClassCarriesTheMessageWithoutItsF0) {
     for (const auto& c : cases) {
         // Bytes beyond the F7 are leftovers of an earlier load and must stay out of the event.
         std::fill_n(slots[0], sysex::SlotSize, 0x55);
-        const Bytes message = PatternMessage(c.storedLength, c.storedLength);
+        const Bytes message = StoredMessage(c.storedLength, c.storedLength);
         std::copy(message.begin(), message.end(), slots[0]);
         Bytes expected = c.head;
         expected.insert(expected.end(), message.begin() + 1, message.end());
@@ -80,11 +81,11 @@ TEST_F(ExportStoreTest, GmSystemOnGivesThe34ByteFile) {
 }
 
 TEST_F(ExportStoreTest, SavesValidMessagesInStoreOrderAndNothingBeyondTheCount) {
-    const std::vector<Bytes> messages = {PatternMessage(1, 1), PatternMessage(127, 2), PatternMessage(128, 3),
-                                         PatternMessage(16384, 4), PatternMessage(5, 5)};
+    const std::vector<Bytes> messages = {StoredMessage(1, 1), StoredMessage(127, 2), StoredMessage(128, 3),
+                                         StoredMessage(16384, 4), StoredMessage(5, 5)};
     std::vector<Bytes> withLeftovers = messages;
-    withLeftovers.push_back(PatternMessage(300, 6));
-    withLeftovers.push_back(PatternMessage(7, 7));
+    withLeftovers.push_back(StoredMessage(300, 6));
+    withLeftovers.push_back(StoredMessage(7, 7));
     FillStore(withLeftovers);
     sysex::SysExCount = static_cast<std::int32_t>(messages.size());
 
@@ -99,10 +100,10 @@ TEST_F(ExportStoreTest, SavesValidMessagesInStoreOrderAndNothingBeyondTheCount) 
 
 TEST_F(ExportStoreTest, ReplacesALongerFileAndSavesTheSameBytesTwice) {
     dir_.Write("old.mid", Bytes(100000, 0xEE));
-    FillStore({{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, PatternMessage(200, 1)});
+    FillStore({{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, StoredMessage(200, 1)});
     ExportStore(Name("old.mid"));
     ExportStore(Name("again.mid"));
-    const Bytes expected = ExpectedFile({{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, PatternMessage(200, 1)});
+    const Bytes expected = ExpectedFile({{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, StoredMessage(200, 1)});
     EXPECT_EQ(expected.size(), 26u + 8u + 204u);
     EXPECT_EQ(ReadAll(Name("old.mid")), expected);
     EXPECT_EQ(ReadAll(Name("again.mid")), expected);
@@ -110,10 +111,10 @@ TEST_F(ExportStoreTest, ReplacesALongerFileAndSavesTheSameBytesTwice) {
 
 TEST_F(ExportStoreTest, FullStoreOfLongestMessagesIsSavedWhole) {
     std::vector<Bytes> messages;
-    for (unsigned k = 0; k < sysex::MaxSysEx; ++k) messages.push_back(PatternMessage(65535, k));
+    for (unsigned k = 0; k < sysex::MaxSysEx; ++k) messages.push_back(StoredMessage(65535, k));
     FillStore(messages);
     ExportStore(Name("full.mid"));
-    const Bytes file = ReadFileBytes(Name("full.mid"));
+    const Bytes file = ReadAll(Name("full.mid"));
     ASSERT_EQ(file.size(), 26u + 1000u * 65540u);
     // Track length 65,540,004 = 03 E8 0F A4.
     EXPECT_EQ(Bytes(file.begin() + 18, file.begin() + 22), (Bytes{0x03, 0xE8, 0x0F, 0xA4}));
@@ -146,7 +147,7 @@ TEST_F(ExportStoreTest, RefusedNamesCreateNothing) {
         {"embedded NUL", Name("cut.mid") + std::string(1, '\0') + "tail", 3, "不正なファイル名です."},
         {"folder as target", Name("folder"), 5, "ファイルへのアクセスが拒否されました."},
     };
-    FillStore({PatternMessage(6, 0)});
+    FillStore({StoredMessage(6, 0)});
     for (const auto& c : cases) {
         try {
             ExportStore(c.path);

@@ -1,6 +1,8 @@
 #include "TempDir.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -14,7 +16,7 @@
 namespace testsupport {
 
 TempDir::TempDir() {
-    static int counter = 0;
+    static std::atomic<int> counter{0};
     const auto base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 1000; ++attempt) {
         auto candidate = base / ("kelvane-test-" + std::to_string(KELVANE_GETPID()) + "-" +
@@ -40,16 +42,6 @@ std::string TempDir::Write(const std::string& name, const std::vector<std::uint8
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + file.string());
     return file.string();
-}
-
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary | std::ios::ate);
-    if (!in) throw std::runtime_error("cannot read " + file.string());
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!in) throw std::runtime_error("cannot read " + file.string());
-    return bytes;
 }
 
 }  // namespace testsupport

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,5 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& file);
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Messages.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "common/Failure.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
 
 class LoadFile : public ::testing::Test {
 protected:
@@ -42,12 +43,7 @@ protected:
 
 TEST_F(LoadFile, ReadsAWholeFileIntoTheStore) {
     Bytes big;
-    for (int k = 0; k < 40; ++k) {
-        Bytes m(50000, static_cast<std::uint8_t>(k));
-        m.front() = 0xF0;
-        m.back() = 0xF7;
-        big.insert(big.end(), m.begin(), m.end());
-    }
+    for (std::uint8_t k = 0; k < 40; ++k) testsupport::Append(big, testsupport::FilledMessage(50000, k));
     const auto result = sysex::LoadDumpFile(dir.Write("big.syx", big));
     EXPECT_FALSE(result.DroppedAnything());
     ASSERT_EQ(sysex::SysExCount, 40);

@@ -12,7 +12,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
 
 struct ScanCase {
     const char* name;
@@ -61,11 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
                  {{0xF0, 0x90, 0xF8, 0xFF, 0xF7}}, {"0001 4Byte"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A message by its stored length, as the store counts it (F0 up to the last data byte).
 Bytes Message(std::size_t storedLength, std::uint8_t fill = 0x11) {
-    Bytes m(storedLength + 1, fill);
-    m.front() = 0xF0;
-    m.back() = 0xF7;
-    return m;
+    return testsupport::FilledMessage(storedLength + 1, fill);
 }
 
 using testsupport::Concat;

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
+#include <optional>
 
 #include "FormFixture.h"
 #include "JackProcesses.h"
@@ -22,13 +22,12 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
+using testsupport::Concat;
+using testsupport::PatternMessage;
 using namespace std::chrono_literals;
 
 const Bytes kGmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
-
-using testsupport::Concat;
-Bytes Message(std::size_t total, std::uint8_t seed) { return testsupport::PatternMessage(total, seed); }
 
 class JackWindow : public ::testing::Test {
 protected:
@@ -52,22 +51,28 @@ protected:
         w->form->cmbOutput->setCurrentIndex(entry);
         emit w->form->cmbOutput->activated(entry);
     }
-    // Nothing more arrives within a generous moment.
-    Bytes Settled(std::size_t expected) {
-        Bytes got = rx->WaitForBytes(expected, 10s);
-        std::this_thread::sleep_for(300ms);
-        return rx->Bytes();
+    // What the window has sent since the last call, once it has all arrived: a marker handed to
+    // the open port after it arrives last.
+    std::optional<Bytes> Sent() {
+        const Bytes marker = testsupport::NewEndMarker();
+        midi::SendOnOpenPort(marker.data(), static_cast<std::int32_t>(marker.size() - 1));
+        const auto before = rx->BytesBefore(marker, 10s);
+        if (!before || before->size() < seen) return std::nullopt;
+        const Bytes since(before->begin() + static_cast<std::ptrdiff_t>(seen), before->end());
+        seen = before->size() + marker.size();
+        return since;
     }
 
     std::unique_ptr<kelvane::testing::JackReceiver> rx;
     std::unique_ptr<uitest::FormUnderTest> w;
     testsupport::TempDir dir;
     int entry = -1;
+    std::size_t seen = 0;  // bytes received up to the last marker
 };
 
 TEST_F(JackWindow, ChoosingTheReceiverSendsExactlyGmSystemOn) {
     ChooseReceiver();
-    EXPECT_EQ(Settled(6), kGmOn);
+    EXPECT_EQ(Sent(), kGmOn);
     EXPECT_TRUE(w->form->EXC_SW->isChecked());
 }
 
@@ -77,48 +82,47 @@ TEST_F(JackWindow, NoneAndUntickedMidiOutSendNothing) {
     ChooseReceiver();
     rx->WaitForBytes(6, 10s);
     w->form->EXC_SW->setChecked(false);
-    const Bytes m = Message(100, 1);
+    const Bytes m = PatternMessage(100, 1);
     w->form->ExcOut(m.data(), 99);
-    EXPECT_EQ(Settled(6), kGmOn);
+    EXPECT_EQ(Sent(), kGmOn);
 }
 
 TEST_F(JackWindow, ExcOutDeliversEverySizeWholeAndInOrder) {
     ChooseReceiver();
     std::vector<Bytes> sent{kGmOn};
     for (std::size_t size : {6u, 1000u, 20000u, 65536u}) {
-        sent.push_back(Message(size, static_cast<std::uint8_t>(size)));
+        sent.push_back(PatternMessage(size, static_cast<unsigned>(size)));
         w->form->ExcOut(sent.back().data(), static_cast<int>(size) - 1);
     }
     const Bytes expected = Concat(sent);
-    EXPECT_EQ(Settled(expected.size()), expected);
+    EXPECT_EQ(Sent(), expected);
 }
 
 TEST_F(JackWindow, HundredMessagesBackToBackAllArrive) {
     ChooseReceiver();
     std::vector<Bytes> sent{kGmOn};
     for (int i = 0; i < 100; ++i) {
-        sent.push_back(Message(50 + static_cast<std::size_t>(i) * 37, static_cast<std::uint8_t>(i)));
+        sent.push_back(PatternMessage(50 + static_cast<std::size_t>(i) * 37, static_cast<unsigned>(i)));
         w->form->ExcOut(sent.back().data(), static_cast<int>(sent.back().size()) - 1);
     }
     const Bytes expected = Concat(sent);
-    EXPECT_EQ(Settled(expected.size()), expected);
+    EXPECT_EQ(Sent(), expected);
 }
 
 TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
     ChooseReceiver();
     rx->WaitForBytes(6, 10s);
-    const std::vector<Bytes> messages{Message(10, 1), Message(3000, 2), Message(40000, 3), Message(7, 4)};
+    const std::vector<Bytes> messages{PatternMessage(10, 1), PatternMessage(3000, 2), PatternMessage(40000, 3),
+                                      PatternMessage(7, 4)};
     w->open->answers = {dir.Write("dump.syx", Concat(messages))};
     QTest::keyClick(w->form.get(), Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(w->form->SysEx->count(), 4);
     auto* list = w->form->SysEx;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
-    Bytes expected = Concat({kGmOn, messages[1]});
-    EXPECT_EQ(Settled(expected.size()), expected);
+    EXPECT_EQ(Sent(), Concat({kGmOn, messages[1]}));
     for (int i = 0; i < 2; ++i) QTest::keyClick(list, Qt::Key_Down);
     QTest::keyClick(list, Qt::Key_Up);
-    expected = Concat({kGmOn, messages[1], messages[2], messages[3], messages[2]});
-    EXPECT_EQ(Settled(expected.size()), expected);
+    EXPECT_EQ(Sent(), Concat({messages[2], messages[3], messages[2]}));
 }
 
 }  // namespace

@@ -17,7 +17,9 @@
 
 #include <filesystem>
 
+#include "Files.h"
 #include "FormFixture.h"
+#include "Messages.h"
 #include "TempDir.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
@@ -89,12 +91,8 @@ TEST_F(MainWindow, FileThatCannotBeOpenedIsReportedWithItsPath) {
 }
 
 TEST_F(MainWindow, DroppedMessagesAreToldAfterTheListIsFilled) {
-    Bytes file{0xF0, 0x01, 0xF7};
-    Bytes huge(70000, 0x22);
-    huge.front() = 0xF0;
-    huge.back() = 0xF7;
-    file.insert(file.end(), huge.begin(), huge.end());
-    file.insert(file.end(), {0xF0, 0x02});
+    const Bytes file =
+        testsupport::Concat({{0xF0, 0x01, 0xF7}, testsupport::FilledMessage(70000, 0x22), {0xF0, 0x02}});
     w.open->answers = {dir.Write("odd.syx", file)};
     w.form->SysexI1Click();
     EXPECT_EQ(ListLines(), QStringList{"0001 2Byte"});

@@ -6,20 +6,6 @@
 
 namespace kelvane::vm {
 
-std::vector<std::uint8_t> MakeMessage(std::size_t totalBytes, unsigned seed) {
-    std::vector<std::uint8_t> message(totalBytes);
-    message.front() = 0xF0;
-    for (std::size_t i = 1; i + 1 < totalBytes; ++i) {
-        message[i] = static_cast<std::uint8_t>((i * 31 + i / 128 + seed * 17) & 0x7F);
-    }
-    message.back() = 0xF7;
-    return message;
-}
-
-void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes) {
-    to.insert(to.end(), bytes.begin(), bytes.end());
-}
-
 namespace {
 
 std::string HexAround(const std::vector<std::uint8_t>& bytes, std::size_t offset) {

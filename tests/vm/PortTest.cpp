@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Bytes.h"
+#include "Messages.h"
 #include "RawMidiReader.h"
 #include "SeqSink.h"
 #include "midi/Port.h"
@@ -17,11 +18,12 @@
 namespace kelvane::vm {
 namespace {
 
+using testsupport::Append;
+using testsupport::PatternMessage;
 using namespace std::chrono_literals;
 
 const std::vector<std::uint8_t> kGmSystemOn(midi::GMSystemOn.begin(), midi::GMSystemOn.end());
 constexpr auto kArrival = 15s;
-constexpr auto kQuiet = 300ms;
 
 std::int32_t EntryOf(const std::vector<std::string>& entries, const std::string& text) {
     const auto found = std::find(entries.begin(), entries.end(), text);
@@ -31,6 +33,16 @@ std::int32_t EntryOf(const std::vector<std::string>& entries, const std::string&
 // What ExcOut does with a ticked "MIDI OUT" box: the whole message, last index size - 1.
 void ExcOut(const std::vector<std::uint8_t>& message) {
     midi::SendOnOpenPort(message.data(), static_cast<std::int32_t>(message.size()) - 1);
+}
+
+// Whether exactly `expected` has arrived and nothing more: an end marker handed to the open
+// port after it arrives last.
+testing::AssertionResult ArrivedExactly(const std::vector<std::uint8_t>& expected, RawMidiReader& reader) {
+    const std::vector<std::uint8_t> marker = testsupport::NewEndMarker();
+    ExcOut(marker);
+    const auto before = reader.BytesBefore(marker, kArrival);
+    if (!before) return testing::AssertionFailure() << "the end marker did not arrive";
+    return SameBytes(expected, *before);
 }
 
 class PortTest : public testing::Test {
@@ -55,8 +67,7 @@ TEST_F(PortTest, ChoosingVirmidiOpensItAndGmSystemOnArrivesExactly) {
     ASSERT_EQ(midi::ChangePort(entry), 0);
     EXPECT_EQ(midi::OutDeviceIndex, entry);
     ExcOut(kGmSystemOn);
-    reader.WaitFor(kGmSystemOn.size(), kArrival);
-    EXPECT_TRUE(SameBytes(kGmSystemOn, reader.WaitQuiet(kQuiet)));
+    EXPECT_TRUE(ArrivedExactly(kGmSystemOn, reader));
 }
 
 // Choosing the entry that is already open closes the port and opens it again, then sends GM
@@ -70,7 +81,7 @@ TEST_F(PortTest, ChoosingTheSamePortAgainNeverSplitsAMessageStillGoingOut) {
     std::vector<std::vector<std::uint8_t>> messages;
     std::vector<std::uint8_t> expected;
     for (unsigned i = 0; i < 8; ++i) {
-        messages.push_back(MakeMessage(65536, 60 + i));
+        messages.push_back(PatternMessage(65536, 60 + i));
         Append(expected, messages.back());
     }
     ASSERT_EQ(midi::ChangePort(entry), 0);
@@ -78,8 +89,7 @@ TEST_F(PortTest, ChoosingTheSamePortAgainNeverSplitsAMessageStillGoingOut) {
     ASSERT_EQ(midi::ChangePort(entry), 0);
     ExcOut(kGmSystemOn);
     Append(expected, kGmSystemOn);
-    reader.WaitFor(expected.size(), kArrival);
-    EXPECT_TRUE(SameBytes(expected, reader.WaitQuiet(kQuiet)));
+    EXPECT_TRUE(ArrivedExactly(expected, reader));
 }
 
 TEST_F(PortTest, ChoosingAPortThatHasGoneAwayFailsAndLaterEntriesStayTheirDevices) {

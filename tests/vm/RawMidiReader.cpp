@@ -5,6 +5,8 @@
 #include <array>
 #include <stdexcept>
 
+#include "Messages.h"
+
 namespace kelvane::vm {
 
 namespace {
@@ -45,7 +47,6 @@ RawMidiReader::RawMidiReader(const std::string& device) {
         snd_rawmidi_close(input_);
         throw;
     }
-    lastArrival_ = std::chrono::steady_clock::now();
     thread_ = std::thread([this] { ReadLoop(); });
 }
 
@@ -73,26 +74,18 @@ void RawMidiReader::ReadLoop() {
         more = got > 0;
         if (more) {
             received_.insert(received_.end(), chunk.begin(), chunk.begin() + got);
-            lastArrival_ = std::chrono::steady_clock::now();
             arrived_.notify_all();
         }
     }
 }
 
-std::vector<std::uint8_t> RawMidiReader::WaitFor(std::size_t byteCount,
-                                                 std::chrono::milliseconds timeout) {
+std::optional<std::vector<std::uint8_t>> RawMidiReader::BytesBefore(const std::vector<std::uint8_t>& marker,
+                                                                    std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    arrived_.wait_for(lock, timeout, [&] { return received_.size() >= byteCount; });
-    return received_;
-}
-
-std::vector<std::uint8_t> RawMidiReader::WaitQuiet(std::chrono::milliseconds quietFor) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        const auto quietUntil = lastArrival_ + quietFor;
-        if (std::chrono::steady_clock::now() >= quietUntil) return received_;
-        arrived_.wait_until(lock, quietUntil);
-    }
+    std::optional<std::vector<std::uint8_t>> before;
+    arrived_.wait_for(lock, timeout,
+                      [&] { return (before = testsupport::BeforeEndMarker(received_, marker)).has_value(); });
+    return before;
 }
 
 void RawMidiReader::AddOverrunsLocked() {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,13 +29,11 @@ public:
     RawMidiReader(const RawMidiReader&) = delete;
     RawMidiReader& operator=(const RawMidiReader&) = delete;
 
-    // Waits until at least byteCount bytes have arrived or the timeout has passed, and returns
-    // everything received so far (the bytes stay in the reader).
-    std::vector<std::uint8_t> WaitFor(std::size_t byteCount, std::chrono::milliseconds timeout);
-
-    // Waits for quiet (nothing new for quietFor) and returns everything received so far. Used
-    // to show that no stray bytes follow the expected ones.
-    std::vector<std::uint8_t> WaitQuiet(std::chrono::milliseconds quietFor);
+    // Waits until the last bytes to arrive are `marker` (testsupport::NewEndMarker) and returns
+    // everything before them; nothing when the marker has not come within the timeout. Sent
+    // after the expected bytes, the marker shows that no stray bytes follow them.
+    std::optional<std::vector<std::uint8_t>> BytesBefore(const std::vector<std::uint8_t>& marker,
+                                                         std::chrono::milliseconds timeout);
 
     // How many times the kernel's buffer overran since the reader opened, i.e. how often bytes
     // were lost before we could read them.
@@ -49,7 +48,6 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<std::uint8_t> received_;
-    std::chrono::steady_clock::time_point lastArrival_;
     bool stop_ = false;
     std::size_t overruns_ = 0;
     std::thread thread_;

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "Files.h"
 #include "TempDir.h"
 #include "WinFiles.h"
 #include "smf/FileOutput.h"

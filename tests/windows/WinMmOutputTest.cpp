@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "Messages.h"
 #include "WinFiles.h"
 #include "common/Failure.h"
 #include "midi/Port.h"
@@ -294,10 +295,7 @@ TEST_F(WinMm, SendReturnsWhileTheDriverStillHoldsTheBlock) {
     driver->finishAtOnce = false;
     auto service = Service();
     auto port = OpenFirst(*service);
-    Bytes big(65536, 0x11);
-    big.front() = 0xF0;
-    big.back() = 0xF7;
-    port->Send(big);
+    port->Send(testsupport::FilledMessage(65536, 0x11));
     port->Send(Bytes{0xF0, 0x43, 0xF7});
     ASSERT_TRUE(driver->WaitForPending(1));
     EXPECT_FALSE(port->WaitUntilSent(50ms));
@@ -367,8 +365,8 @@ TEST_F(WinMm, BlockTheDriverKeepsIsNeverReleased) {
     EXPECT_EQ(driver->WaitForLog(6), (Log{"midiOutPrepareHeader 3 flags 0 size " + headerSize,
                                          "midiOutLongMsg size " + headerSize, "midiOutReset", "midiOutClose",
                                          "midiOutReset", "midiOutClose"}));
-    // Long after the port has gone, the driver can still read the block it was given.
-    std::this_thread::sleep_for(100ms);
+    // Once the port's thread has ended, the driver can still read the block it was given.
+    ASSERT_TRUE(midi::WaitForClosedPorts(5s));
     EXPECT_EQ(driver->PendingBytes(), "F0 06 F7");
     EXPECT_EQ(driver->TakeLog(), Log{});
 }
