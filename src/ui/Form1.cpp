@@ -294,6 +294,8 @@ void TForm1::SMF1Click() {
     EXPORT_SMF();
 }
 
-void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName()); }
+// The user picks files here, not devices: an existing FIFO or device is refused rather than
+// written to (kelvane-cli writes to them on purpose).
+void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), smf::SpecialTargets::Refuse); }
 
 }  // namespace ui
