@@ -21,17 +21,16 @@ public:
         // and the filter below is honoured as given.
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        // Any name is accepted, also in the open dialog: Qt's own "file not found" box would
+        // stand in for the loader's failure, and in English.
+        dialog.setFileMode(QFileDialog::AnyFile);
         if (setup_.kind == FileDialogSetup::Kind::Open) {
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
-            dialog.setFileMode(QFileDialog::ExistingFile);
         } else {
             dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setFileMode(QFileDialog::AnyFile);
             dialog.setDefaultSuffix(setup_.defaultExtension);
         }
-        QString patterns = setup_.patterns;
-        patterns.replace(';', ' ');
-        dialog.setNameFilter(setup_.description + " (" + patterns + ")");
+        dialog.setNameFilter(setup_.filter);
         // Dump files come from Windows machines as often as not: ".SYX" is as good as ".syx".
         dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
         if (!lastPath_.isEmpty()) dialog.selectFile(lastPath_);

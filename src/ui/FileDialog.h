@@ -1,6 +1,7 @@
 #pragma once
 // The open and save dialogs as the window uses them: run, then read the chosen path. Each
 // remembers the last path accepted in it and offers it again; a cancelled run changes nothing.
+// Neither insists that the chosen file exist: opening a missing one is the loader's failure.
 // Tests script them through the same interface.
 
 #include <QString>
@@ -22,8 +23,9 @@ public:
 
 struct FileDialogSetup {
     enum class Kind { Open, Save } kind;
-    QString description;  // shown in the file-type box
-    QString patterns;     // separated by ';', matched without regard to case
+    // The file-type box's one entry, shown as it is; its last parentheses hold the patterns,
+    // separated by spaces and matched without regard to case: "Standard MIDI File (*.mid)".
+    QString filter;
     QString defaultExtension;  // added to a name typed without one (save only)
 };
 
