@@ -255,6 +255,16 @@ std::optional<std::string> ValueLineName(std::string_view text) {
     return TakeQuoted(text);
 }
 
+// A value line cut short by the end of the file ends in "\" and so would swallow whatever is
+// written after it. A comment line ends it and leaves it what it was: unreadable, of its name.
+void EndOpenContinuation(std::vector<RegLine>& lines) {
+    if (lines.empty() || lines.back().kind == RegLine::Kind::Section) return;
+    auto& physical = lines.back().physical;
+    const auto first = TrimLeft(physical.front());
+    if (first.empty() || first.front() == ';' || !TrimRight(physical.back()).ends_with('\\')) return;
+    physical.emplace_back(";");
+}
+
 bool IsBlank(const RegLine& line) {
     return line.kind == RegLine::Kind::Other && line.physical.size() == 1 && TrimLeft(line.physical[0]).empty();
 }
@@ -275,10 +285,10 @@ std::optional<RegDocument> ParseUtf8RegText(std::string_view text) {
     while (!text.empty()) {
         const auto end = text.find('\n');
         auto line = text.substr(0, end);
-        if (line.ends_with('\r')) {
-            line.remove_suffix(1);
-            if (physical.empty()) document.newline = "\r\n";
-        }
+        // Every CR before the LF: one left behind would be read as part of the line now, and
+        // dropped once the line is written back with its line end.
+        if (line.ends_with('\r') && physical.empty()) document.newline = "\r\n";
+        while (line.ends_with('\r')) line.remove_suffix(1);
         physical.push_back(line);
         if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);
@@ -415,6 +425,7 @@ void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& v
         }
     }
     if (placed) return;
+    if (!insertAt || *insertAt == lines.size()) EndOpenContinuation(lines);
     if (insertAt) {
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(formatted));
         return;
