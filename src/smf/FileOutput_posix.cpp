@@ -202,10 +202,11 @@ OutputFile::OutputFile(const std::string& pathUtf8, SpecialTargets special) : ha
         if (inPlace < 0) throw EInOutError::FromErrno(errno);
     }
 
-    const std::string prefix = FolderOf(target) + "." + NameOf(target) + ".";
-    RemoveAbandonedTemps(FolderOf(target), "." + NameOf(target) + ".");
+    const std::string folder = FolderOf(target);
+    const std::string namePrefix = "." + NameOf(target) + ".";
+    RemoveAbandonedTemps(folder, namePrefix);
     std::string tempPath;
-    const int temp = CreateTemp(prefix, 0666, tempPath);
+    const int temp = CreateTemp(folder + namePrefix, 0666, tempPath);
     if (temp < 0) {
         const int error = errno;
         if (inPlace < 0) throw EInOutError::FromErrno(error);
