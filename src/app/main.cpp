@@ -1,8 +1,6 @@
 // Kelvane: the application object, its two windows, and the message loop.
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
 #include <chrono>
 #include <utility>
@@ -10,6 +8,7 @@
 #include "midi/OutputService.h"
 #include "midi/Port.h"
 #include "ui/Form1.h"
+#include "ui/Placement.h"
 #include "ui/Notice.h"
 #include "ui/OpenRequest.h"
 #include "ui/PortSelector.h"
@@ -40,10 +39,7 @@ int main(int argc, char** argv) {
 
     // Centred on the desktop at its first showing; afterwards it stays where the user puts it.
     form.adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect frame = form.frameGeometry();
-        form.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-    }
+    ui::CentreOnDesktop(&form);
     form.show();
     form.activateWindow();
     form.cmbOutput->setFocus(Qt::ActiveWindowFocusReason);

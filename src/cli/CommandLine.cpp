@@ -160,6 +160,7 @@ usage: kelvane-cli list FILE [--json]
   info    the four header lines of message N (numbered from 1, as in the list)
   hex     message N from its F0 to its F7, 16 bytes per line
   export  every message as a Standard MIDI File (format 0), replacing OUT.mid
+          only once it is complete; OUT.mid "-" writes to standard output
   ports   the output ports: 0 (None), then one line "K name" per port
   send    sends the listed messages in order on port K; LIST like 1,3-5
           (default: all). After each message it waits until the message can

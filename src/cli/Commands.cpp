@@ -92,9 +92,16 @@ void Hex(std::ostream& out, std::uint32_t messageNumber) {
     }
 }
 
-void Export(const std::string& outputPath) {
+// "-" names standard output, as for most tools that write a file.
+void Export(const std::string& outputPath, std::ostream& out) {
     RequireMessages();
-    smf::ExportStore(outputPath);
+    if (outputPath != "-") {
+        smf::ExportStore(outputPath);
+        return;
+    }
+    out.flush();
+    smf::OutputFile file(smf::StandardOutput);
+    smf::ExportStore(file);
 }
 
 void Ports(std::ostream& out, bool json) {
@@ -134,7 +141,7 @@ void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err,
         case CommandKind::List: List(out, invocation.json); break;
         case CommandKind::Info: Info(out, invocation.messageNumber, invocation.json); break;
         case CommandKind::Hex: Hex(out, invocation.messageNumber); break;
-        case CommandKind::Export: Export(invocation.outputPath); break;
+        case CommandKind::Export: Export(invocation.outputPath, out); break;
         case CommandKind::Send: Send(invocation, errIsTerminal ? &err : nullptr); break;
         default: break;
     }

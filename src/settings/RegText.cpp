@@ -9,6 +9,7 @@ namespace settings {
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view Utf16LeBom = "\xFF\xFE";
 constexpr std::string_view Spaces = " \t";
 // regedit keeps wrapped hex lines within 80 characters, the "\" included.
 constexpr std::size_t WrapColumn = 77;
@@ -105,6 +106,63 @@ std::optional<std::vector<std::uint8_t>> ParseHexList(std::string_view text) {
     }
 }
 
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+        return;
+    }
+    static constexpr std::uint32_t LeadMarks[] = {0, 0xC0, 0xE0, 0xF0};
+    const int tail = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    out.push_back(static_cast<char>(LeadMarks[tail] | (code >> (6 * tail))));
+    for (int k = tail - 1; k >= 0; --k) out.push_back(static_cast<char>(0x80 | ((code >> (6 * k)) & 0x3F)));
+}
+
+void AppendUtf16Le(std::string& out, std::uint32_t code) {
+    const auto unit = [&out](std::uint32_t u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    };
+    if (code < 0x10000) return unit(code);
+    unit(0xD800 + ((code - 0x10000) >> 10));
+    unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+}
+
+// Nothing for an odd number of bytes or an unpaired surrogate: such text cannot be written back
+// as it was read.
+std::optional<std::string> Utf8FromUtf16Le(std::string_view bytes) {
+    if (bytes.size() % 2 != 0) return std::nullopt;
+    const auto unitAt = [bytes](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]) |
+                                          static_cast<unsigned char>(bytes[i + 1]) << 8);
+    };
+    std::string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        std::uint32_t code = unitAt(i);
+        if (code >= 0xDC00 && code <= 0xDFFF) return std::nullopt;
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            if (i + 4 > bytes.size()) return std::nullopt;
+            const std::uint32_t low = unitAt(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        AppendUtf8(text, code);
+    }
+    return text;
+}
+
+std::string Utf16LeFromUtf8(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        const kelvane::Utf8Char c = kelvane::DecodeUtf8(text, i);
+        length = c.length == 0 ? 1 : c.length;
+        AppendUtf16Le(bytes, c.length == 0 ? 0xFFFD : static_cast<std::uint32_t>(c.code));
+    }
+    return bytes;
+}
+
 // A REG_SZ may be written as "text" only when reading that text back gives the same bytes.
 bool FitsQuotedString(const std::vector<std::uint8_t>& data) {
     if (data.empty() || data.back() != 0) return false;
@@ -164,6 +222,22 @@ std::optional<RegValue> ParseValue(std::string_view text) {
     return value;
 }
 
+// The name of a value line whose data cannot be read; nothing when even the name cannot.
+std::optional<std::string> ValueLineName(std::string_view text) {
+    if (text.front() == '@') return std::string();
+    return TakeQuoted(text);
+}
+
+// A value line cut short by the end of the file ends in "\" and so would swallow whatever is
+// written after it. A comment line ends it and leaves it what it was: unreadable, of its name.
+void EndOpenContinuation(std::vector<RegLine>& lines) {
+    if (lines.empty() || lines.back().kind == RegLine::Kind::Section) return;
+    auto& physical = lines.back().physical;
+    const auto first = TrimLeft(physical.front());
+    if (first.empty() || first.front() == ';' || !TrimRight(physical.back()).ends_with('\\')) return;
+    physical.emplace_back(";");
+}
+
 bool IsBlank(const RegLine& line) {
     return line.kind == RegLine::Kind::Other && line.physical.size() == 1 && TrimLeft(line.physical[0]).empty();
 }
@@ -172,7 +246,9 @@ bool IsBlank(const RegLine& line) {
 
 bool IsStorableName(std::string_view name) { return name.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos; }
 
-std::optional<RegDocument> ParseRegText(std::string_view text) {
+namespace {
+
+std::optional<RegDocument> ParseUtf8RegText(std::string_view text) {
     RegDocument document;
     if (text.starts_with(Utf8Bom)) {
         document.byteOrderMark = true;
@@ -182,10 +258,10 @@ std::optional<RegDocument> ParseRegText(std::string_view text) {
     while (!text.empty()) {
         const auto end = text.find('\n');
         auto line = text.substr(0, end);
-        if (line.ends_with('\r')) {
-            line.remove_suffix(1);
-            if (physical.empty()) document.newline = "\r\n";
-        }
+        // Every CR before the LF: one left behind would be read as part of the line now, and
+        // dropped once the line is written back with its line end.
+        if (line.ends_with('\r') && physical.empty()) document.newline = "\r\n";
+        while (line.ends_with('\r')) line.remove_suffix(1);
         physical.push_back(line);
         if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);
@@ -210,17 +286,22 @@ std::optional<RegDocument> ParseRegText(std::string_view text) {
         } else if (content.front() == '"' || content.front() == '@') {
             if (!inSection) return std::nullopt;
             std::string joined(content);
+            bool cutShort = false;
             // Only hex data wraps: quoted text always ends in '"' and dword data in a digit.
             while (joined.ends_with('\\')) {
-                if (++i == physical.size()) return std::nullopt;
+                cutShort = i + 1 == physical.size();
+                if (cutShort) break;
                 joined.pop_back();
-                joined += TrimRight(TrimLeft(physical[i]));
+                joined += TrimRight(TrimLeft(physical[++i]));
                 line.physical.emplace_back(physical[i]);
             }
-            auto value = ParseValue(joined);
-            if (!value) return std::nullopt;
-            line.kind = RegLine::Kind::Value;
-            line.value = std::move(*value);
+            if (auto value = cutShort ? std::nullopt : ParseValue(joined)) {
+                line.kind = RegLine::Kind::Value;
+                line.value = std::move(*value);
+            } else if (auto name = ValueLineName(joined)) {
+                line.kind = RegLine::Kind::Unreadable;
+                line.value.name = std::move(*name);
+            }
         } else {
             return std::nullopt;
         }
@@ -229,13 +310,29 @@ std::optional<RegDocument> ParseRegText(std::string_view text) {
     return document;
 }
 
+}  // namespace
+
+std::optional<RegDocument> ParseRegText(std::string_view text) {
+    if (!text.starts_with(Utf16LeBom)) return ParseUtf8RegText(text);
+    const auto decoded = Utf8FromUtf16Le(text.substr(Utf16LeBom.size()));
+    if (!decoded) return std::nullopt;
+    auto document = ParseUtf8RegText(*decoded);
+    if (document) {
+        document->encoding = RegEncoding::Utf16Le;
+        document->byteOrderMark = true;
+    }
+    return document;
+}
+
 std::string FormatRegText(const RegDocument& document) {
+    const bool utf16 = document.encoding == RegEncoding::Utf16Le;
     std::string text;
-    if (document.byteOrderMark) text += Utf8Bom;
+    if (document.byteOrderMark && !utf16) text += Utf8Bom;
     text += document.header + document.newline;
     for (const auto& line : document.lines)
         for (const auto& physical : line.physical) text += physical + document.newline;
-    return text;
+    if (!utf16) return text;
+    return std::string(Utf16LeBom) + Utf16LeFromUtf8(text);
 }
 
 std::vector<std::string> FormatValueLines(const RegValue& value) {
@@ -270,6 +367,7 @@ const RegValue* FindValue(const RegDocument& document, std::string_view keyPath,
     for (const auto& line : document.lines) {
         if (line.kind == RegLine::Kind::Section) inKey = SameName(line.keyPath, keyPath);
         if (line.kind == RegLine::Kind::Value && inKey && SameName(line.value.name, name)) found = &line.value;
+        if (line.kind == RegLine::Kind::Unreadable && inKey && SameName(line.value.name, name)) found = nullptr;
     }
     return found;
 }
@@ -288,7 +386,7 @@ void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& v
         if (lines[i].kind == RegLine::Kind::Section) {
             inKey = SameName(lines[i].keyPath, keyPath);
             if (inKey) insertAt = i + 1;
-        } else if (lines[i].kind == RegLine::Kind::Value && inKey) {
+        } else if ((lines[i].kind == RegLine::Kind::Value || lines[i].kind == RegLine::Kind::Unreadable) && inKey) {
             if (!SameName(lines[i].value.name, value.name)) {
                 insertAt = i + 1;
             } else if (!placed) {
@@ -300,6 +398,7 @@ void PutValue(RegDocument& document, std::string_view keyPath, const RegValue& v
         }
     }
     if (placed) return;
+    if (!insertAt || *insertAt == lines.size()) EndOpenContinuation(lines);
     if (insertAt) {
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(formatted));
         return;

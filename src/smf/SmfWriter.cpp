@@ -76,10 +76,14 @@ void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const S
     file.Write(EndOfTrack.data(), EndOfTrack.size());
 }
 
-void ExportStore(const std::string& pathUtf8) {
-    // A count outside the store is refused before the create would empty an existing file.
+void ExportStore(const std::string& pathUtf8, SpecialTargets special) {
+    // A count outside the store is refused before anything is prepared.
     TrackBodySize(sysex::SysExCount, sysex::SysExLen);
-    OutputFile file(pathUtf8);
+    OutputFile file(pathUtf8, special);
+    ExportStore(file);
+}
+
+void ExportStore(OutputFile& file) {
     WriteSmf(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
     file.Close();
 }

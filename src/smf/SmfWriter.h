@@ -57,15 +57,17 @@ std::vector<std::uint8_t> BuildTrackBody(int count, const std::uint16_t* lengths
 // second copy of itself in memory.
 inline constexpr std::size_t WriteChunkBytes = std::size_t{1} << 20;
 
-// Writes the whole file for messages 0 .. count - 1 into a newly created file, in this order:
+// Writes the whole file for messages 0 .. count - 1 into a prepared file, in this order:
 // SMFHeader, the track chunk length (n + 4, big-endian), the events, End of Track. Throws what
-// the file throws; the file then holds exactly the bytes written before the failing write.
+// the file throws.
 void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots);
 
-// The writing of EXPORT_SMF: creates or replaces the file (no question asked) and saves every
-// message of the global store, 0 .. sysex::SysExCount - 1, in store order, then closes it.
-// Throws EInOutError; a file already created is left as far as it got, neither removed nor
-// completed.
-void ExportStore(const std::string& pathUtf8);
+// The writing of EXPORT_SMF: saves every message of the global store, 0 .. sysex::SysExCount - 1,
+// in store order, in place of the file (no question asked), then closes it. Throws EInOutError;
+// the earlier file then stays as it was (OutputFile).
+void ExportStore(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
+
+// The same into a file already prepared (standard output, say), closing it at the end.
+void ExportStore(OutputFile& file);
 
 }  // namespace smf

@@ -21,11 +21,6 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
         if (!inMessage_) {
             const void* found = std::memchr(data + pos, kF0, size - pos);
             if (found == nullptr) return true;
-            if (next_ == MaxSysEx) {
-                stopped_ = true;
-                result_.stoppedAtLimit = true;
-                return false;
-            }
             pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data);
             inMessage_ = true;
             overflowing_ = false;
@@ -38,7 +33,10 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
         const std::size_t chunk = end - pos;
         if (!overflowing_) {
             if (chunk <= MaxStoredLength - length_) {
-                std::memcpy(&SysExData[next_][length_], data + pos, chunk);
+                // With the store full the message is only measured: only once its F7 comes is it
+                // known to be left out for the limit, rather than for its length or for the end
+                // of the file.
+                if (next_ < MaxSysEx) std::memcpy(&SysExData[next_][length_], data + pos, chunk);
                 length_ += chunk;
             } else {
                 overflowing_ = true;
@@ -47,6 +45,11 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
         if (found == nullptr) return true;
         if (overflowing_) {
             ++result_.droppedTooLong;
+        } else if (next_ == MaxSysEx) {
+            inMessage_ = false;
+            stopped_ = true;
+            result_.stoppedAtLimit = true;
+            return false;
         } else {
             SysExData[next_][length_] = kF7;
             SysExLen[next_] = static_cast<std::uint16_t>(length_);
@@ -123,8 +126,11 @@ std::string DroppedNotice(const ScanResult& result) {
         add("ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした");
     }
     if (result.stoppedAtLimit) {
+        // The scan stops at the first message left out for the limit: the file's messages before
+        // it are the stored ones and those too long.
+        const std::int64_t firstLeftOut = std::int64_t{result.stored} + result.droppedTooLong + 1;
         add("メッセージは " + std::to_string(MaxSysEx) + " 件までしか記録できないため、" +
-            std::to_string(MaxSysEx + 1) + " 件目以降は読み込みませんでした");
+            std::to_string(firstLeftOut) + " 件目以降は読み込みませんでした");
     }
     return text;
 }

@@ -4,8 +4,8 @@
 // A dump is a raw byte stream: every F0 ... F7 run is one message; bytes outside a message are
 // skipped. The scan never writes outside the store, whatever the file holds: a message longer
 // than a slot is dropped whole, an F0 that the end of the file reaches before any F7 is
-// dropped, and the scan stops once the store is full. What was dropped is counted so the user
-// can be told. GUI thread only (the store is not shared with any other thread).
+// dropped, and with the store full the scan stops at the next message that would have been
+// stored. What was dropped is counted so the user can be told. GUI thread only (the store is not shared with any other thread).
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,7 @@ struct ScanResult {
     std::int32_t stored = 0;           // messages now in slots 0 .. stored - 1
     std::int32_t droppedTooLong = 0;   // messages with more than 65,535 bytes before their F7
     bool droppedUnterminated = false;  // an F0 at the end of the file had no F7
-    bool stoppedAtLimit = false;       // the store was full and another message began
+    bool stoppedAtLimit = false;       // the store was full and another whole message followed
 
     bool DroppedAnything() const { return droppedTooLong > 0 || droppedUnterminated || stoppedAtLimit; }
 };
@@ -27,8 +27,8 @@ struct ScanResult {
 class DumpScanner {
 public:
     DumpScanner() = default;
-    // Returns false once the scan has ended early (store full and another message began);
-    // further blocks are then ignored.
+    // Returns false once the scan has ended early (store full and another whole message
+    // followed); further blocks are then ignored.
     bool Feed(const std::uint8_t* data, std::size_t size);
     // Ends the scan and tells what was stored and dropped.
     ScanResult Finish();

@@ -11,6 +11,14 @@ namespace ui {
 
 namespace {
 
+// The patterns of a filter entry: what its last parentheses hold, separated by spaces.
+QStringList FilterPatterns(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf(u'(');
+    const qsizetype close = filter.lastIndexOf(u')');
+    if (open < 0 || close < open) return {};
+    return filter.mid(open + 1, close - open - 1).split(u' ', Qt::SkipEmptyParts);
+}
+
 class QtFileDialog : public FileDialog {
 public:
     QtFileDialog(FileDialogSetup setup, QWidget* owner) : setup_(std::move(setup)), owner_(owner) {}
@@ -21,21 +29,20 @@ public:
         // and the filter below is honoured as given.
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        // Any name is accepted, also in the open dialog: Qt's own "file not found" box would
+        // stand in for the loader's failure, and in English.
+        dialog.setFileMode(QFileDialog::AnyFile);
         if (setup_.kind == FileDialogSetup::Kind::Open) {
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
-            dialog.setFileMode(QFileDialog::ExistingFile);
         } else {
             dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setFileMode(QFileDialog::AnyFile);
             dialog.setDefaultSuffix(setup_.defaultExtension);
         }
-        QString patterns = setup_.patterns;
-        patterns.replace(';', ' ');
-        dialog.setNameFilter(setup_.description + " (" + patterns + ")");
+        dialog.setNameFilter(setup_.filter);
         // Dump files come from Windows machines as often as not: ".SYX" is as good as ".syx".
         dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
         if (lastPath_.isEmpty())
-            dialog.setDirectory(FirstFolder(QDir::currentPath(), QDir::homePath(), setup_.patterns.split(';')));
+            dialog.setDirectory(FirstFolder(QDir::currentPath(), QDir::homePath(), FilterPatterns(setup_.filter)));
         else
             dialog.selectFile(lastPath_);
         QTimer::singleShot(0, &dialog, [&dialog, this] { PlaceOnOwnersMonitor(dialog); });

@@ -2,7 +2,8 @@
 // The open and save dialogs as the window uses them: run, then read the chosen path. Each
 // remembers the last path accepted in it and offers it again; a cancelled run changes nothing.
 // Before the first path, a dialog starts in the current folder when that holds files of its
-// filter, otherwise in the home folder. Tests script them through the same interface.
+// filter, otherwise in the home folder. Neither insists that the chosen file exist: opening a
+// missing one is the loader's failure. Tests script them through the same interface.
 
 #include <QString>
 #include <QStringList>
@@ -27,8 +28,9 @@ public:
 
 struct FileDialogSetup {
     enum class Kind { Open, Save } kind;
-    QString description;  // shown in the file-type box
-    QString patterns;     // separated by ';', matched without regard to case
+    // The file-type box's one entry, shown as it is; its last parentheses hold the patterns,
+    // separated by spaces and matched without regard to case: "Standard MIDI File (*.mid)".
+    QString filter;
     QString defaultExtension;  // added to a name typed without one (save only)
 };
 

@@ -28,6 +28,7 @@
 #include "ui/PortSelector.h"
 #include "ui/Notice.h"
 #include "ui/OpenRequest.h"
+#include "ui/Placement.h"
 #include "ui/Scaling.h"
 
 namespace ui {
@@ -36,7 +37,8 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// List lines are 13 design pixels high whatever the font would ask for.
+// List lines (13 design pixels) and port selector entries (12) are as high as the layout says,
+// whatever the font would ask for.
 class FixedHeightDelegate : public QStyledItemDelegate {
 public:
     FixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
@@ -80,9 +82,12 @@ bool AcceptAsCopy(QDropEvent& event) {
     return true;
 }
 
+// For the enabled states only: a disabled control (and "MIDI OUT" inherits this from its panel)
+// keeps the platform's disabled text colour.
 void SetTextColor(QWidget* widget, const QColor& color) {
     QPalette pal = widget->palette();
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, color);
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(group, role, color);
     widget->setPalette(pal);
 }
 
@@ -180,6 +185,7 @@ void TForm1::CreateControls() {
     place(cmbOutput, 96, 3, 223, 20);
     cmbOutput->setEditable(false);
     cmbOutput->setFont(LayoutFont(QStringLiteral("Arial"), 12, s, true));
+    cmbOutput->setItemDelegate(new FixedHeightDelegate(Scaled(12, s), cmbOutput));
     SetTextColor(cmbOutput, Qt::black);
 
     EXC_SW = new QCheckBox(QStringLiteral("MIDI OUT"), pnlColumnHeading);
@@ -217,12 +223,9 @@ void TForm1::CreateMenu() {
 }
 
 void TForm1::CreateDialogs() {
-    OpenDialog1 = seams_.makeFileDialog(
-        {FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), QStringLiteral("*.ex;*.syx"), {}}, this);
+    OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {}}, this);
     SaveDialog1 = seams_.makeFileDialog(
-        {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("*.mid"),
-         QStringLiteral("mid")},
-        this);
+        {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
 }
 
 void TForm1::WireHandlers() {
@@ -241,6 +244,7 @@ void TForm1::FixSize() {
     client_->setFixedSize(Scaled(328, scale_), Scaled(178, scale_));
     // Every size change is replaced by the fitted size.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    KeepFittedSize(this);
 }
 
 void TForm1::FormCreate() {
@@ -331,6 +335,8 @@ void TForm1::SMF1Click() {
     EXPORT_SMF();
 }
 
-void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName()); }
+// The user picks files here, not devices: an existing FIFO or device is refused rather than
+// written to (kelvane-cli writes to them on purpose).
+void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), smf::SpecialTargets::Refuse); }
 
 }  // namespace ui

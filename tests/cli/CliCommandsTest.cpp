@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -172,6 +175,33 @@ TEST_F(Cli, ExportFailuresShowTheWindowsFailureText) {
                  "ファイルへのアクセスが拒否されました.\n");
     // A full disk: the numbered text keeps its ")" and gets no full stop; never exit 0.
     ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "I/O エラー (28)\n");
+}
+
+// Targets that are not files: nothing may wait for a reader that never comes, and bytes that
+// cannot be delivered are a failure, never a success.
+TEST_F(Cli, ExportToStandardOutputFifoAndBrokenPipeEndsWithTheRightStatus) {
+    const std::string dump = Dump({0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    const CliResult toStdout = RunCli({"export", dump, "-"});
+    EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out.size(), 34u);
+    EXPECT_EQ(toStdout.out.substr(0, 4), "MThd");
+    EXPECT_EQ(toStdout.out.substr(30), std::string("\x30\xFF\x2F\x00", 4));
+
+    const std::string fifo = dir.File("fifo.mid").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ExpectFailed(RunCli({"export", dump, fifo}), 1, "I/O エラー (6)\n");  // ENXIO: no reader
+
+    // A reader that has already quit: the first write breaks the pipe.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    clitest::CliOptions toPipe;
+    toPipe.outDescriptor = ends[1];
+    clitest::CliProcess writer({"export", dump, "-"}, toPipe);
+    ::close(ends[1]);
+    const CliResult broken = writer.Wait();
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_EQ(broken.err, "I/O エラー (32)\n");  // EPIPE
 }
 
 TEST_F(Cli, WhatTheLoaderDropsIsToldOnStderrAndTheRestIsUsed) {

@@ -35,7 +35,7 @@ void Check(int result, const char* what) {
 }  // namespace
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& options)
-    : outToFile_(!options.outPath.empty()) {
+    : outToFile_(!options.outPath.empty() || options.outDescriptor >= 0) {
     std::vector<std::string> argv{KELVANE_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPointers;
@@ -50,7 +50,11 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& o
     Check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     const std::string outPath = outToFile_ ? options.outPath : folder_.File("out").string();
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (options.outDescriptor >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, options.outDescriptor, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     std::string terminalName;
     if (options.errOnTerminal) {
         terminal_ = posix_openpt(O_RDWR | O_NOCTTY);

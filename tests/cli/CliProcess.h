@@ -26,6 +26,7 @@ struct CliOptions {
     Environment environment;
     bool errOnTerminal = false;  // stderr is a pseudo-terminal (its text then has "\r\n")
     std::string outPath;         // stdout goes to this file instead (then out stays empty)
+    int outDescriptor = -1;      // stdout is a copy of this descriptor instead (a pipe's end, say)
 };
 
 class CliProcess {

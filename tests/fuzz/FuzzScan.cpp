@@ -1,10 +1,19 @@
-// libFuzzer target for the dump scanner: any bytes, fed whole and in pieces of a size the input
-// chooses, must give the same store, and every stored slot must keep the store's invariants.
+// libFuzzer target for the dump loader, differential: a plain byte-by-byte model of the loader's
+// rules runs beside the real scanner (fed in blocks of 1 byte to 1 MiB, as the input chooses)
+// and the real file loader, and all three must agree on the count, every stored length and
+// byte, and what was dropped and why.
+//
+// Input: byte 0 picks the block size, byte 1 whether the rest is stretched; the rest is the dump.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "sysex/Loader.h"
@@ -12,61 +21,132 @@
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition) std::abort();
+using Bytes = std::vector<std::uint8_t>;
+
+// Names the failed comparison: the crash file alone does not say which one it was.
+#define Check(condition) CheckAt(condition, #condition, __LINE__)
+
+void CheckAt(bool condition, const char* text, int line) {
+    if (condition) return;
+    std::fprintf(stderr, "check failed at line %d: %s\n", line, text);
+    std::abort();
 }
 
-void CheckInvariants(const sysex::ScanResult& result) {
-    Check(sysex::SysExCount >= 0 && sysex::SysExCount <= sysex::MaxSysEx);
+// The rules, one byte at a time: F0 opens a message (outside one), F7 closes it, everything
+// between is data, a further F0 included. A message with more than 65,535 bytes before its F7
+// is dropped; one the end of the file cuts off is dropped; with 1000 stored the next whole
+// message stops the load.
+struct Model {
+    std::vector<Bytes> messages;  // F0 ... F7
+    std::int32_t tooLong = 0;
+    bool unterminated = false;
+    bool stoppedAtLimit = false;
+};
+
+Model ModelLoad(const Bytes& dump) {
+    Model model;
+    bool inMessage = false;
+    bool overflowing = false;
+    Bytes current;
+    for (const std::uint8_t byte : dump) {
+        if (!inMessage) {
+            if (byte == 0xF0) {
+                inMessage = true;
+                overflowing = false;
+                current.assign(1, 0xF0);
+            }
+            continue;
+        }
+        if (byte != 0xF7) {
+            if (current.size() == sysex::MaxStoredLength) {
+                overflowing = true;
+            } else if (!overflowing) {
+                current.push_back(byte);
+            }
+            continue;
+        }
+        inMessage = false;
+        if (overflowing) {
+            ++model.tooLong;
+        } else if (model.messages.size() == static_cast<std::size_t>(sysex::MaxSysEx)) {
+            model.stoppedAtLimit = true;
+            return model;
+        } else {
+            current.push_back(0xF7);
+            model.messages.push_back(current);
+        }
+    }
+    model.unterminated = inMessage;
+    return model;
+}
+
+void CheckAgainstModel(const Model& model, const sysex::ScanResult& result) {
     Check(result.stored == sysex::SysExCount);
-    for (int k = 0; k < sysex::SysExCount; ++k) {
-        const std::uint8_t* slot = sysex::SysExData[k];
-        const std::size_t length = sysex::SysExLen[k];
-        Check(length >= 1);
-        Check(slot[0] == 0xF0);
-        Check(slot[length] == 0xF7);
-        Check(std::memchr(slot + 1, 0xF7, length - 1) == nullptr);
+    Check(result.stored == static_cast<std::int32_t>(model.messages.size()));
+    Check(result.droppedTooLong == model.tooLong);
+    Check(result.droppedUnterminated == model.unterminated);
+    Check(result.stoppedAtLimit == model.stoppedAtLimit);
+    for (std::size_t k = 0; k < model.messages.size(); ++k) {
+        const Bytes& message = model.messages[k];
+        Check(sysex::SysExLen[k] == message.size() - 1);
+        Check(std::memcmp(sysex::SysExData[k], message.data(), message.size()) == 0);
     }
 }
 
-void ScanBothWays(const std::uint8_t* data, std::size_t size);
+// Every byte a load must write gets the complement of its expected value first, so a byte the
+// loader leaves alone is as visible as a wrong one; cheaper than clearing the whole store.
+void Poison(const Model& model) {
+    for (std::size_t k = 0; k < model.messages.size(); ++k) {
+        const Bytes& message = model.messages[k];
+        for (std::size_t i = 0; i < message.size(); ++i) sysex::SysExData[k][i] = static_cast<std::uint8_t>(~message[i]);
+        sysex::SysExLen[k] = 0xFFFF;
+    }
+    sysex::SysExCount = -1;
+}
+
+// From 1 byte to 1 MiB, spread over the powers of two so that small and large blocks are both
+// tried often.
+std::size_t BlockSize(std::uint8_t selector, std::uint8_t extra) {
+    const unsigned shift = selector % 21;
+    return (std::size_t{1} << shift) + (shift == 0 ? 0 : (std::size_t{extra} * 2654435761u) % (std::size_t{1} << shift));
+}
+
+std::string DumpPath() {
+    const char* folder = std::getenv("TMPDIR");
+    return std::string(folder && *folder ? folder : "/tmp") + "/kelvane-fuzz-" + std::to_string(::getpid()) + ".syx";
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Inputs starting with FF are stretched: the rest repeated past 70,000 bytes, so that
-    // messages longer than a slot and a full store are reached without huge corpus files.
-    if (size >= 2 && data[0] == 0xFF) {
-        std::vector<std::uint8_t> stretched;
-        while (stretched.size() < 70000 + size) stretched.insert(stretched.end(), data + 1, data + size);
-        ScanBothWays(stretched.data(), stretched.size());
-    } else {
-        ScanBothWays(data, size);
+    if (size < 2) return 0;
+    const std::size_t block = std::min<std::size_t>(BlockSize(data[0], data[1]), std::size_t{1} << 20);
+    Bytes dump(data + 2, data + size);
+    // Odd byte 1: the rest repeated past 70,000 bytes, so that messages longer than a slot and a
+    // full store are reached without huge corpus files.
+    if ((data[1] & 1) != 0 && !dump.empty()) {
+        const Bytes once = dump;
+        while (dump.size() < 70000) dump.insert(dump.end(), once.begin(), once.end());
     }
-    return 0;
-}
+    const Model model = ModelLoad(dump);
 
-namespace {
-
-void ScanBothWays(const std::uint8_t* data, std::size_t size) {
-    const sysex::ScanResult whole = sysex::ScanDump(data, size);
-    CheckInvariants(whole);
-    std::vector<std::uint16_t> lengths(sysex::SysExLen, sysex::SysExLen + sysex::SysExCount);
-
-    // The same bytes in pieces must store exactly the same messages.
-    const std::size_t piece = size == 0 ? 1 : 1 + data[0] % 61;
+    Poison(model);
     sysex::DumpScanner scanner;
-    for (std::size_t pos = 0; pos < size; pos += piece) {
-        if (!scanner.Feed(data + pos, std::min(piece, size - pos))) break;
+    for (std::size_t pos = 0; pos < dump.size(); pos += block) {
+        if (!scanner.Feed(dump.data() + pos, std::min(block, dump.size() - pos))) break;
     }
     const sysex::ScanResult pieces = scanner.Finish();
     sysex::SysExCount = pieces.stored;
-    CheckInvariants(pieces);
-    Check(pieces.stored == whole.stored);
-    Check(pieces.droppedTooLong == whole.droppedTooLong);
-    Check(pieces.droppedUnterminated == whole.droppedUnterminated);
-    Check(pieces.stoppedAtLimit == whole.stoppedAtLimit);
-    Check(std::equal(lengths.begin(), lengths.end(), sysex::SysExLen));
-}
+    CheckAgainstModel(model, pieces);
 
-}  // namespace
+    // The file loader on a real file: its own reads, its own block size.
+    static const std::string path = DumpPath();
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(dump.data()), static_cast<std::streamsize>(dump.size()));
+        Check(static_cast<bool>(file));
+    }
+    Poison(model);
+    CheckAgainstModel(model, sysex::LoadDumpFile(path));
+    return 0;
+}

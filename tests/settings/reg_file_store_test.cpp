@@ -192,15 +192,11 @@ TEST_F(RegFile, UnparseableFileCountsAsNoKeyAndIsKeptAsBadOnTheNextSave) {
     } cases[] = {
         {"empty file", "", false},
         {"no header", "just some text\n", true},
-        {"UTF-16 export", std::string("\xFF\xFEW\0i\0n\0", 8), true},
+        {"UTF-16 without a header", std::string("\xFF\xFEW\0i\0n\0", 8), true},
+        {"UTF-16 cut short", std::string("\xFF\xFEW\0i", 5), true},
+        {"UTF-16 unpaired surrogate", std::string("\xFF\xFE\x00\xD8W\0", 6), true},
         {"value before any key", "Windows Registry Editor Version 5.00\n\"KELV_In\"=hex:01\n", true},
         {"key deletion", "Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\ZORVIK]\n", true},
-        {"value deletion", section + "\"KELV_In\"=-\n", true},
-        {"bad hex digit", section + "\"KELV_In\"=hex:1g\n", true},
-        {"continuation at the end", section + "\"KELV_In\"=hex:01,\\\n", true},
-        {"nine dword digits", section + "\"KELV_In\"=dword:000000001\n", true},
-        {"unterminated text", section + "\"KELV_In\"=\"open\n", true},
-        {"unknown escape", section + "\"KELV_In\"=\"a\\n\"\n", true},
         {"stray line", section + "KELV_In=01\n", true},
     };
     for (const auto& c : cases) {
@@ -220,6 +216,77 @@ TEST_F(RegFile, UnparseableFileCountsAsNoKeyAndIsKeptAsBadOnTheNextSave) {
             EXPECT_EQ(ReadText(bad), c.text);
         }
     }
+}
+
+// A value line that cannot be read costs only that value: the others are read, and the next save
+// of the value replaces the line without keeping a ".bad" copy.
+TEST_F(RegFile, UnreadableValueLineMakesOnlyThatValueAbsent) {
+    const std::string kept = "\"KELV_Out\"=hex:03\n";
+    const struct {
+        const char* what;
+        std::string line;
+    } cases[] = {
+        {"value deletion", "\"KELV_In\"=-\n"},
+        {"bad hex digit", "\"KELV_In\"=hex:1g\n"},
+        {"continuation at the end", "\"KELV_In\"=hex:01,\\\n"},
+        {"nine dword digits", "\"KELV_In\"=dword:000000001\n"},
+        {"unterminated text", "\"KELV_In\"=\"open\n"},
+        {"unknown escape", "\"KELV_In\"=\"a\\n\"\n"},
+        {"hides an earlier good line", "\"KELV_In\"=hex:01\n\"kelv_in\"=hex:zz\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir own;
+        const auto path = own.File(settings::RegFileName);
+        // The line last, so that a continuation at the end really is at the file's end.
+        const std::string text = Header + kept + c.line;
+        own.Write(settings::RegFileName, Bytes(text.begin(), text.end()));
+        settings::RegType type = 0;
+        std::uint32_t size = 0;
+        EXPECT_EQ(Key(path)->QueryValueInfo("KELV_In", type, size), settings::RegFileNotFound);
+        ASSERT_EQ(Key(path)->QueryValueInfo("KELV_Out", type, size), settings::RegSuccess);
+        EXPECT_EQ(size, 1u);
+        const std::uint8_t byte = 5;
+        ASSERT_EQ(Key(path)->SetValue("KELV_In", settings::RegBinary, &byte, 1), settings::RegSuccess);
+        EXPECT_EQ(ReadText(path), Header + kept + "\"KELV_In\"=hex:05\n");
+        EXPECT_FALSE(fs::exists(own.File("ZORVIK.reg.bad")));
+    }
+}
+
+// A value cut short by the end of the file ends in "\\": what a save adds after it must not
+// become part of it.
+TEST_F(RegFile, ValueCutShortAtTheEndSwallowsNothingSavedAfterIt) {
+    WriteFile(Header + "\"Other\"=hex:01,\\\\\n");
+    ASSERT_EQ(Set("KELV_In", settings::RegBinary, {0x05}), settings::RegSuccess);
+    ASSERT_EQ(Key()->SetValue("Fresh", settings::RegBinary, nullptr, 0), settings::RegSuccess);
+    EXPECT_EQ(Read("KELV_In"), std::make_pair(settings::RegBinary, Bytes{0x05}));
+    EXPECT_EQ(Read("Fresh"), std::make_pair(settings::RegBinary, Bytes{}));
+    settings::RegType type = 0;
+    std::uint32_t size = 0;
+    EXPECT_EQ(Key()->QueryValueInfo("Other", type, size), settings::RegFileNotFound);
+}
+
+// regedit writes UTF-16LE with a byte-order mark and CRLF lines; a save keeps all three.
+TEST_F(RegFile, RegeditsUtf16FileIsReadAndWrittenBackInItsEncoding) {
+    const auto utf16 = [](std::u16string_view text) {
+        Bytes bytes{0xFF, 0xFE};
+        for (const char16_t unit : text) {
+            bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+            bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+        }
+        return bytes;
+    };
+    const std::u16string head =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\ZORVIK]\r\n\"KELV_In\"=hex:00\r\n";
+    const std::u16string tail = u"\"Name\"=\"\u65E5\u672C \U0001F3B9\"\r\n\r\n";
+    dir.Write(settings::RegFileName, utf16(head + u"\"KELV_Out\"=hex:02\r\n" + tail));
+
+    EXPECT_EQ(Read("KELV_Out"), std::make_pair(settings::RegBinary, Bytes{0x02}));
+    EXPECT_EQ(Read("Name"), std::make_pair(settings::RegSz, Bytes{0xE6, 0x97, 0xA5, 0xE6, 0x9C, 0xAC, ' ', 0xF0, 0x9F,
+                                                                  0x8E, 0xB9, 0}));
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x05}), settings::RegSuccess);
+    EXPECT_EQ(testsupport::ReadAll(file), utf16(head + u"\"KELV_Out\"=hex:05\r\n" + tail));
+    EXPECT_FALSE(fs::exists(dir.File("ZORVIK.reg.bad")));
 }
 
 // Saving over a file it could not read would lose whatever the file held.

@@ -6,12 +6,16 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "Files.h"
@@ -87,23 +91,181 @@ TEST_F(FileOutputPosixTest, FullDeviceShowsTheSystemsNumber) {
     }
 }
 
-// A file-size limit cuts the first large write short and refuses the next one: the file must
-// hold exactly the bytes up to the limit, and the failure shows the system's number (EFBIG).
-TEST_F(FileOutputPosixTest, FailedWriteLeavesExactlyTheBytesWrittenBefore) {
+// Every name in the folder, sorted: after a save only the target may have changed.
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A file-size limit cuts the first large write short and refuses the next one: the failure shows
+// the system's number (EFBIG), the earlier file is exactly as it was and the temporary file is
+// gone; a new name is not created at all.
+TEST_F(FileOutputPosixTest, FailedWriteKeepsTheEarlierFileAndLeavesNothingBehind) {
     const std::vector<Bytes> messages = {StoredMessage(4000, 1), StoredMessage(4000, 2), StoredMessage(4000, 3)};
     FillStore(messages);
-    const std::string path = Name("limited.mid");
-    // In a child, so that the limit stays out of the test process.
-    const auto status = testsupport::RunInChild([&] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{5000, 5000};
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 124;
-        return ExportOutcome(path, 27, "I/O エラー (27)");
+    const Bytes earlier(7000, 0xEE);
+    const std::string path = dir_.Write("limited.mid", earlier);
+    for (const std::string& target : {path, Name("new.mid")}) {
+        const std::optional<int> status = testsupport::RunInChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{5000, 5000};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 124;
+            return ExportOutcome(target, 27, "I/O エラー (27)");
+        });
+        ASSERT_TRUE(status.has_value()) << "the export did not end normally";
+        ASSERT_NE(*status, 124) << "cannot limit the file size";
+        EXPECT_EQ(*status, Refused) << target;
+    }
+    EXPECT_EQ(ReadAll(path), earlier);
+    EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"limited.mid"});
+}
+
+// A disk that fills up during the save: the earlier file survives byte for byte.
+TEST_F(FileOutputPosixTest, FullDiskKeepsTheEarlierFileWhole) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a 64 KiB tmpfs to fill up needs root";
+    const fs::path disk = dir_.Path() / "disk";
+    fs::create_directory(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        const fs::path& at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const std::string song = (disk / "song.mid").string();
+    const std::vector<Bytes> good = {StoredMessage(30000, 1)};
+    FillStore(good);
+    ExportStore(song);
+    FillStore({StoredMessage(30000, 2), StoredMessage(30000, 3), StoredMessage(30000, 4)});
+    try {
+        ExportStore(song);
+        FAIL() << "a 90 KB file fitted on a 64 KiB disk";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "I/O エラー (28)");
+    }
+    EXPECT_EQ(ReadAll(song), ExpectedFile(good));
+    EXPECT_EQ(Names(disk), std::vector<std::string>{"song.mid"});
+}
+
+// A save killed with SIGKILL halfway through a full store's 65 MB leaves the earlier file alone;
+// the temporary file it could not remove goes with the next save of the same file.
+TEST_F(FileOutputPosixTest, KilledSaveKeepsTheEarlierFileAndTheNextSaveClearsItsLeftover) {
+    const Bytes earlier(1000, 0xEE);
+    const std::string path = dir_.Write("song.mid", earlier);
+    std::vector<Bytes> messages;
+    for (unsigned k = 0; k < sysex::MaxSysEx; ++k) messages.push_back(StoredMessage(65535, k));
+    FillStore(messages);
+    testsupport::ForkedChild child([&] {
+        // Crossing 32 MB raises SIGXFSZ, which turns into the SIGKILL no program can clean up after.
+        ::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+        const rlimit limit{32u << 20, 32u << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            ExportStore(path);
+        } catch (...) {
+        }
+        return 0;
     });
-    ASSERT_NE(status, 124) << "cannot limit the file size";
-    EXPECT_EQ(status, Refused);
-    const Bytes expected = ExpectedFile(messages);
-    EXPECT_EQ(ReadAll(path), Bytes(expected.begin(), expected.begin() + 5000));
+    ASSERT_FALSE(child.Wait().has_value()) << "the save was not killed";
+    EXPECT_EQ(ReadAll(path), earlier);
+    EXPECT_EQ(Names(dir_.Path()).size(), 2u);  // the file and the killed save's temporary file
+
+    const std::vector<Bytes> next = {StoredMessage(6, 0)};
+    FillStore(next);
+    ExportStore(path);
+    EXPECT_EQ(ReadAll(path), ExpectedFile(next));
+    EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"song.mid"});
+}
+
+// Two saves of one file at once: neither takes the other's temporary file for abandoned, and the
+// last to finish wins.
+TEST_F(FileOutputPosixTest, SavesRunningAtOnceKeepTheirOwnTemporaryFiles) {
+    const std::string path = Name("song.mid");
+    const Bytes first{0x01, 0x02}, second{0x03};
+    {
+        OutputFile earlier(path);
+        OutputFile later(path);
+        later.Write(second.data(), second.size());
+        later.Close();
+        EXPECT_EQ(ReadAll(path), second);
+        earlier.Write(first.data(), first.size());
+        earlier.Close();
+    }
+    EXPECT_EQ(ReadAll(path), first);
+    EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"song.mid"});
+}
+
+// What stays of the target: its permission bits, and a symbolic link (even one whose file does
+// not exist yet) stays a link while the file it names receives the bytes.
+TEST_F(FileOutputPosixTest, ReplacedFileKeepsItsModeAndLinksStayLinks) {
+    const Bytes gm{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    FillStore({gm});
+    const Bytes expected = ExpectedFile({gm});
+    const std::string kept = dir_.Write("kept.mid", {0x01});
+    fs::permissions(kept, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_directory(dir_.Path() / "real");
+    dir_.Write("real/target.mid", {0x02});
+    fs::create_symlink("real/target.mid", dir_.Path() / "link.mid");
+    fs::create_symlink("real/later.mid", dir_.Path() / "dangling.mid");
+
+    for (const char* name : {"kept.mid", "link.mid", "dangling.mid"}) {
+        EXPECT_NO_THROW(ExportStore(Name(name))) << name;
+    }
+    EXPECT_EQ(ReadAll(kept), expected);
+    EXPECT_EQ(fs::status(kept).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    for (const char* link : {"link.mid", "dangling.mid"}) EXPECT_TRUE(fs::is_symlink(dir_.Path() / link)) << link;
+    EXPECT_EQ(ReadAll(dir_.Path() / "real" / "target.mid"), expected);
+    EXPECT_EQ(ReadAll(dir_.Path() / "real" / "later.mid"), expected);
+    EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{"dangling.mid", "kept.mid", "link.mid", "real"}));
+    EXPECT_EQ(Names(dir_.Path() / "real"), (std::vector<std::string>{"later.mid", "target.mid"}));
+}
+
+// A folder that takes no temporary file: a writable file in it is still saved, in place.
+TEST_F(FileOutputPosixTest, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
+    const fs::path folder = dir_.Path() / "shut";
+    fs::create_directory(folder);
+    const std::string path = dir_.Write("shut/song.mid", Bytes(500, 0xEE));
+    fs::permissions(path, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    fs::permissions(dir_.Path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const Bytes gm{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    FillStore({gm});
+    const auto status = testsupport::RunUnprivileged([&] { return ExportOutcome(path, 0, ""); });
+    if (status == 125) GTEST_SKIP() << "cannot switch to user 65534 to test permissions as root";
+    EXPECT_EQ(status, Saved);
+    EXPECT_EQ(ReadAll(path), ExpectedFile({gm}));
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"song.mid"});
+}
+
+// A FIFO or a device is opened for writing only: no reader means an immediate failure (ENXIO),
+// never a wait; the window refuses them all as access denied.
+TEST_F(FileOutputPosixTest, TargetsThatAreNotFilesAreWrittenDirectlyOrRefused) {
+    const std::string fifo = Name("fifo.mid");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    FillStore({StoredMessage(6, 0)});
+    const struct {
+        const char* target;
+        SpecialTargets special;
+        int code;  // 0: saved
+    } cases[] = {
+        {"/dev/null", SpecialTargets::WriteThrough, 0},
+        {"/dev/null", SpecialTargets::Refuse, AccessDeniedCode},
+        {fifo.c_str(), SpecialTargets::WriteThrough, ENXIO},
+        {fifo.c_str(), SpecialTargets::Refuse, AccessDeniedCode},
+    };
+    for (const auto& c : cases) {
+        const bool refusing = c.special == SpecialTargets::Refuse;
+        try {
+            ExportStore(c.target, c.special);
+            EXPECT_EQ(c.code, 0) << c.target << refusing;
+        } catch (const EInOutError& error) {
+            EXPECT_EQ(error.Code(), c.code) << c.target << refusing;
+        }
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"fifo.mid"});
 }
 
 std::atomic<int> interruptions{0};

@@ -129,6 +129,35 @@ TEST_F(Scan, StopsAfterThousandMessagesAndSaysSo) {
               "メッセージは 1000 件までしか記録できないため、1001 件目以降は読み込みませんでした");
 }
 
+// At the limit the notice names what really kept a message out, and the limit sentence counts the
+// file's messages, the ones too long among them.
+TEST_F(Scan, NoticeAtTheLimitNamesTheRightCauseAndMessage) {
+    const std::string cut = "ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした";
+    const struct {
+        const char* what;
+        std::vector<Bytes> parts;  // after 1000 stored messages of 2 bytes
+        std::vector<Bytes> before; // ahead of them
+        std::string notice;
+    } cases[] = {
+        {"a message cut off by the end", {Bytes{0xF0, 0x41, 0x10}}, {}, cut},
+        {"two too long before the limit", {Message(2), Message(2)}, {Message(65536), Message(70000)},
+         "65535 バイトを超えるメッセージ 2 件は長すぎるため読み込みませんでした\n"
+         "メッセージは 1000 件までしか記録できないため、1003 件目以降は読み込みませんでした"},
+        {"too long after the limit, then a whole one", {Message(65536), Message(2)}, {},
+         "65535 バイトを超えるメッセージ 1 件は長すぎるため読み込みませんでした\n"
+         "メッセージは 1000 件までしか記録できないため、1002 件目以降は読み込みませんでした"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Bytes> parts = c.before;
+        parts.insert(parts.end(), 1000, Message(2));
+        parts.insert(parts.end(), c.parts.begin(), c.parts.end());
+        const Bytes file = Concat(parts);
+        const auto result = sysex::ScanDump(file.data(), file.size());
+        EXPECT_EQ(sysex::SysExCount, 1000) << c.what;
+        EXPECT_EQ(sysex::DroppedNotice(result), c.notice) << c.what;
+    }
+}
+
 TEST_F(Scan, ExactlyThousandMessagesWithTrailingJunkDropsNothing) {
     std::vector<Bytes> parts(1000, Message(2));
     parts.push_back({0x00, 0xF7, 0x12});

@@ -29,16 +29,14 @@ void WhenDialogShows(std::function<void(QFileDialog&)> answer) {
 TEST(OpenDialog, OffersTheLastAcceptedFileAgainAndCancelKeepsIt) {
     testsupport::TempDir dir;
     const std::string first = dir.Write("First.SYX", {0xF0, 0xF7});
-    auto dialog = ui::MakeQtFileDialog(
-        {ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", "*.ex;*.syx", {}}, nullptr);
+    auto dialog = ui::MakeQtFileDialog({ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", {}}, nullptr);
     EXPECT_EQ(dialog->FileName(), "");
 
     WhenDialogShows([&](QFileDialog& d) {
         // The tests' current folder holds no dumps.
         EXPECT_EQ(d.directory(), QDir::home());
-        EXPECT_EQ(d.nameFilters(), QStringList{"SysEx File(*.EX *.SYX) (*.ex *.syx)"});
+        EXPECT_EQ(d.nameFilters(), QStringList{"SysEx File(*.EX *.SYX)"});
         EXPECT_FALSE(d.filter() & QDir::CaseSensitive);
-        EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
         d.selectFile(QString::fromStdString(first));
         static_cast<QDialog&>(d).accept();  // QFileDialog checks the chosen name as the OK button does
     });
@@ -51,15 +49,23 @@ TEST(OpenDialog, OffersTheLastAcceptedFileAgainAndCancelKeepsIt) {
     });
     EXPECT_FALSE(dialog->Execute());
     EXPECT_EQ(dialog->FileName(), first);
+
+    // A name that does not exist is taken as it is; the loader then reports it.
+    const std::string missing = dir.File("missing.syx").string();
+    WhenDialogShows([&](QFileDialog& d) {
+        d.selectFile(QString::fromStdString(missing));
+        static_cast<QDialog&>(d).accept();
+    });
+    ASSERT_TRUE(dialog->Execute());
+    EXPECT_EQ(dialog->FileName(), missing);
 }
 
 TEST(SaveDialog, AddsMidToABareNameAndAsksNothingAboutReplacing) {
     testsupport::TempDir dir;
     dir.Write("song.mid", {0x00});
-    auto dialog = ui::MakeQtFileDialog(
-        {ui::FileDialogSetup::Kind::Save, "Standard MIDI File (*.mid)", "*.mid", "mid"}, nullptr);
+    auto dialog = ui::MakeQtFileDialog({ui::FileDialogSetup::Kind::Save, "Standard MIDI File (*.mid)", "mid"}, nullptr);
     WhenDialogShows([&](QFileDialog& d) {
-        EXPECT_EQ(d.nameFilters(), QStringList{"Standard MIDI File (*.mid) (*.mid)"});
+        EXPECT_EQ(d.nameFilters(), QStringList{"Standard MIDI File (*.mid)"});
         EXPECT_EQ(d.defaultSuffix(), "mid");
         EXPECT_TRUE(d.testOption(QFileDialog::DontConfirmOverwrite));
         EXPECT_EQ(d.acceptMode(), QFileDialog::AcceptSave);
@@ -104,7 +110,7 @@ TEST(FileDialog, FirstFolderIsTheCurrentOneOnlyWhenItHoldsFilesOfTheFilter) {
 TEST(FileDialog, QtsOwnTextsAreJapanese) {
     ASSERT_TRUE(ui::InstallQtTranslations());
     auto dialog = ui::MakeQtFileDialog(
-        {ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", "*.ex;*.syx", {}}, nullptr);
+        {ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", {}}, nullptr);
     WhenDialogShows([](QFileDialog& d) {
         auto* lookIn = d.findChild<QLabel*>("lookInLabel");
         ASSERT_NE(lookIn, nullptr);

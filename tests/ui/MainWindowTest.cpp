@@ -1,6 +1,7 @@
 // The main window as a user meets it: loading through Ctrl+O, from the command line and by a
 // drop, the failure display, the keyboard, the fixed size and the layout.
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -10,9 +11,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -224,6 +227,13 @@ TEST_F(MainWindow, TitleAndFixedSize) {
     w.form->resize(fitted + QSize(120, 80));
     QApplication::processEvents();
     EXPECT_EQ(w.form->size(), fitted);
+    // From outside, as another program may resize it where no window manager keeps the size.
+    bool resized = false;
+    w.form->windowHandle()->resize(fitted + QSize(60, 40));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        resized = resized || w.form->size() != fitted;
+        return resized && w.form->size() == fitted;
+    }, 10000)) << w.form->width() << " x " << w.form->height();
     EXPECT_EQ(w.form->centralWidget()->geometry().top(), w.form->menuBar()->height());
 }
 
@@ -242,6 +252,15 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(w.form->EXC_SW->text(), QStringLiteral("MIDI OUT"));
     EXPECT_EQ(w.form->Label3->text(), QStringLiteral("No. Information"));
     EXPECT_EQ(w.form->Label4->text(), QStringLiteral("詳細情報"));
+    EXPECT_EQ(w.form->cmbOutput->view()->sizeHintForRow(0), 12);
+}
+
+TEST_F(MainWindow, DisabledMidiOutShowsItsCaptionInTheDisabledTextColour) {
+    const QPalette palette = w.form->EXC_SW->palette();
+    const QColor disabled = QApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+    EXPECT_EQ(palette.color(QPalette::Active, QPalette::WindowText), QColor(Qt::black));
+    EXPECT_NE(disabled, QColor(Qt::black));
+    EXPECT_EQ(palette.color(QPalette::Disabled, QPalette::WindowText), disabled);
 }
 
 TEST_F(MainWindow, MenuCaptionsAndShortcuts) {

@@ -92,6 +92,21 @@ TEST_F(PortSelection, StartWithMarkerFileOpensTheRememberedPortWithoutGmSystemOn
     EXPECT_EQ(settings::InPortSetting, 7);
 }
 
+// A Windows user's file as regedit exports it: UTF-16LE with a byte-order mark and CRLF lines.
+TEST_F(PortSelection, RegeditsUtf16ExportSelectsTheRememberedPort) {
+    MarkerFile();
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\ZORVIK]\r\n"
+                                u"\"KELV_In\"=hex:00\r\n\"KELV_Out\"=hex:02\r\n\r\n";
+    {
+        std::ofstream file(RegFile(), std::ios::binary);
+        file << '\xFF' << '\xFE';
+        for (const char16_t unit : text) file << static_cast<char>(unit & 0xFF) << static_cast<char>(unit >> 8);
+    }
+    Start(FakeOutputService::Numbered(3));
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), 2);
+    EXPECT_EQ(*log, (FakeLog{"open 1 Device 1"}));
+}
+
 TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {
     MarkerFile();
     WriteRegFile("\"KELV_Out\"=hex:05\r\n");

@@ -1,5 +1,5 @@
-// The Win32 SMF file output: wide names, replacing without asking, nothing buffered, and
-// Windows error codes taken straight as the file-error codes.
+// The Win32 SMF file output: wide names, replacing without asking and only once the new file is
+// complete, and Windows error codes taken straight as the file-error codes.
 
 #include <gtest/gtest.h>
 
@@ -34,15 +34,6 @@ Outcome CreateFailure(const std::string& pathUtf8) {
         return {error.Code(), error.what()};
     }
     return {0, "(no failure)"};
-}
-
-Bytes ReadThrough(HANDLE handle) {
-    Bytes bytes(4096);
-    DWORD got = 0;
-    ::SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
-    if (!::ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) return {};
-    bytes.resize(got);
-    return bytes;
 }
 
 class WinFileOutput : public ::testing::Test {
@@ -83,20 +74,29 @@ TEST_F(WinFileOutput, ExportsALoadedDumpAsTheExactFile) {
     EXPECT_EQ(testsupport::ReadAll(dir.Path() / songName), expected);
 }
 
-TEST_F(WinFileOutput, ReplacesALongerFileAndLetsOthersReadEveryByteAsWritten) {
+// The earlier file stays whole, readable by others, until the new one is complete; then the new
+// one takes its place and nothing else is left in the folder.
+TEST_F(WinFileOutput, ReplacesALongerFileOnlyOnceTheNewOneIsComplete) {
     const auto path = dir.File("song.mid");
-    wintest::WriteWholeFile(path, Bytes(1000, 0xAA));
+    const Bytes earlier(1000, 0xAA);
+    wintest::WriteWholeFile(path, earlier);
+    {
+        smf::OutputFile file(Utf8(path));
+        const Bytes first{0x4D, 0x54};
+        file.Write(first.data(), first.size());
+        EXPECT_EQ(testsupport::ReadAll(path), earlier);
+    }  // abandoned: the earlier file stays
+    EXPECT_EQ(testsupport::ReadAll(path), earlier);
+
     smf::OutputFile file(Utf8(path));
-    const wintest::HeldFile reader(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    ASSERT_TRUE(reader.IsOpen()) << reader.Error();
-    EXPECT_EQ(ReadThrough(reader.Handle()), Bytes{});
-    const Bytes first{0x4D, 0x54};
-    const Bytes second{0x72, 0x6B, 0x00};
-    file.Write(first.data(), first.size());
-    EXPECT_EQ(ReadThrough(reader.Handle()), first);
-    file.Write(second.data(), second.size());
-    EXPECT_EQ(ReadThrough(reader.Handle()), (Bytes{0x4D, 0x54, 0x72, 0x6B, 0x00}));
+    const Bytes bytes{0x4D, 0x54, 0x72, 0x6B, 0x00};
+    file.Write(bytes.data(), bytes.size());
+    EXPECT_EQ(testsupport::ReadAll(path), earlier);
     file.Close();
+    EXPECT_EQ(testsupport::ReadAll(path), bytes);
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::filesystem::path>{"song.mid"});
 }
 
 TEST_F(WinFileOutput, CreationFailuresCarryTheSystemsCode) {

@@ -1,17 +1,16 @@
 #include "ui/info/About.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
 
 #include "common/Version.h"
 #include "ui/Bevel.h"
+#include "ui/Placement.h"
 #include "ui/Scaling.h"
 #include "ui/info/ApplicationIcon.h"
 
@@ -55,6 +54,7 @@ TAbout::TAbout(QWidget* owner, std::optional<double> scale) : QDialog(owner), sc
     CreateControls();
     WireHandlers();
     setFixedSize(Scaled(291, scale_), Scaled(140, scale_));
+    KeepFittedSize(this);
     FormCreate();
 }
 
@@ -127,10 +127,7 @@ void TAbout::FormCreate() {
 int TAbout::ShowModal() {
     if (!shownBefore_) {
         create();  // so that the frame, where the platform knows it already, counts in the centring
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect frame = frameGeometry();
-            move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-        }
+        CentreOnDesktop(this);
         shownBefore_ = true;
     }
     // The window that was active gets the keyboard back once the box has gone, also where no
