@@ -127,6 +127,10 @@ struct QueuedPort::State {
         try {
             sink->Deliver(message);
             ++undrained;
+        } catch (const DeviceGone& gone) {
+            std::lock_guard lock(mutex);
+            Fail(1, gone.what());
+            FailQueued(gone.what());
         } catch (const kelvane::Failure& failure) {
             std::lock_guard lock(mutex);
             Fail(1, failure.what());
@@ -140,8 +144,12 @@ struct QueuedPort::State {
         if (queue.empty()) {
             lock.unlock();
             std::string error;
+            bool gone = false;
             try {
                 sink->Drain();
+            } catch (const DeviceGone& failure) {
+                error = failure.what();
+                gone = true;
             } catch (const kelvane::Failure& failure) {
                 error = failure.what();
             }
@@ -150,6 +158,7 @@ struct QueuedPort::State {
                 status.sent += undrained;
             } else {
                 Fail(undrained, error);
+                if (gone) FailQueued(error);
             }
             undrained = 0;
         }
@@ -170,6 +179,13 @@ struct QueuedPort::State {
     void Fail(std::uint64_t messages, const std::string& error) {
         status.failed += messages;
         status.lastError = error;
+    }
+
+    // The device has gone: everything still queued fails with it. Called with the mutex held.
+    void FailQueued(const std::string& error) {
+        if (queue.empty()) return;
+        Fail(queue.size(), error);
+        queue.clear();
     }
 };
 

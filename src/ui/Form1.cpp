@@ -11,6 +11,7 @@
 #include <QProxyStyle>
 #include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QThread>
 #include <vector>
 
 #include "midi/Port.h"
@@ -67,6 +68,13 @@ public:
     }
 };
 
+// While a port change waits for a sound server that does not answer, the window still repaints;
+// user input waits, so no handler runs twice.
+void RepaintWhileWaiting() {
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void SetTextColor(QWidget* widget, const QColor& color) {
     QPalette pal = widget->palette();
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, color);
@@ -87,6 +95,7 @@ TForm1::TForm1(FormSeams seams) : seams_(std::move(seams)) {
     CreateDialogs();
     WireHandlers();
     FixSize();
+    midi::SetWhileWaiting(RepaintWhileWaiting);
     RunGuarded([this] { FormCreate(); });
 }
 
