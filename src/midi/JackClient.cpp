@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "midi/QueuedPort.h"
 
 namespace midi {
 
@@ -45,6 +49,20 @@ void CloseJackClient(jack_client_t* client, bool serverGone) {
     std::lock_guard turn(LifecycleTurn());
     jack_deactivate(client);
     jack_client_close(client);
+}
+
+void CloseJackClientInBackground(jack_client_t* client) {
+    if (!client) return;
+    BackgroundCloseStarted();
+    try {
+        std::thread([client] {
+            CloseJackClient(client);
+            BackgroundCloseEnded();
+        }).detach();
+    } catch (const std::system_error&) {
+        BackgroundCloseEnded();
+        CloseJackClient(client);
+    }
 }
 
 }  // namespace midi

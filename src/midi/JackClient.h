@@ -47,6 +47,9 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
 // dead server, libjack crashes in jack_deactivate of such a client. It holds a few bytes of
 // memory, which are not worth that risk.
 void CloseJackClient(jack_client_t* client, bool serverGone = false);
+// The same on a thread of its own, for a caller that must not wait: closing takes the server a
+// process cycle or more. WaitForClosedPorts waits for it.
+void CloseJackClientInBackground(jack_client_t* client);
 
 // Runs `work` on a thread of its own and waits at most `limit` for its result. Past the limit it
 // throws BackendFailure (-ETIMEDOUT) naming `operation`; the thread then goes on alone, and

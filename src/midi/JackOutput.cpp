@@ -71,7 +71,9 @@ std::vector<std::string> ListDevices() {
         for (const char** port = ports; *port; ++port) devices.emplace_back(*port);
         jack_free(ports);
     }
-    CloseJackClient(client);
+    // The list is complete now; the caller (at start-up, the window) need not wait for the
+    // server to take the client down.
+    CloseJackClientInBackground(client);
     return devices;
 }
 

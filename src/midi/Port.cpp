@@ -124,8 +124,8 @@ std::string UnreadableEntryText(std::size_t device) {
 void StartReadingPortEntries() {
     auto& pending = PendingListing();
     if (pending.valid()) return;
-    OutputService& service = CurrentOutputService();
-    pending = std::async(std::launch::async, [&service] { return ListEntries(service); });
+    // Even making the platform's service (loading its libraries' state) happens over there.
+    pending = std::async(std::launch::async, [] { return ListEntries(CurrentOutputService()); });
 }
 
 std::vector<std::string> ReadPortEntries() {

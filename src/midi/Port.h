@@ -59,7 +59,8 @@ std::string PortListingGap();
 
 // Start-up: begins listing the devices of the current service on a thread of its own, so that
 // the window can be built meanwhile; the next ReadPortEntries waits for it and returns its
-// entries. Until then nothing else may use the service. Does nothing when a listing is under way.
+// entries. That thread makes the platform's service when none is installed, so until then
+// nothing else may use or install one. Does nothing when a listing is under way.
 void StartReadingPortEntries();
 
 // Closes the open port, then opens device p - 1 when p >= 1. Returns 0 when the port is open or

@@ -81,6 +81,9 @@ bool WaitForClosedPorts(std::chrono::milliseconds timeout) {
     return PortThreadRegistry::Instance().WaitUntilNoneRuns(timeout);
 }
 
+void BackgroundCloseStarted() { PortThreadRegistry::Instance().ThreadStarting(); }
+void BackgroundCloseEnded() { PortThreadRegistry::Instance().ThreadEnded(); }
+
 struct QueuedPort::State {
     std::mutex mutex;
     std::condition_variable changed;

@@ -44,6 +44,12 @@ public:
     virtual void Drain() {}
 };
 
+// For a backend that closes a device (or a client) on a thread of its own, so that
+// WaitForClosedPorts waits for that as well: BackgroundCloseStarted before the thread starts,
+// BackgroundCloseEnded when it is done (or could not start).
+void BackgroundCloseStarted();
+void BackgroundCloseEnded();
+
 class QueuedPort final : public OutputPort {
 public:
     // `device` names the device for taking turns, e.g. "alsa 20:0"; the same text means the same

@@ -251,8 +251,11 @@ private:
             document = RegDocument{};
         }
         PutValue(*document, keyPath_, value);
-        if (const int failed = ReplaceFile(target, FormatRegText(*document), mode); failed != 0)
-            return FromErrno(failed, RegWriteFault);
+        const std::string text = FormatRegText(*document);
+        // Every start saves the same two bytes again; a file that already says exactly this is
+        // left alone, which spares start-up two flushes to disk.
+        if (old.error == 0 && old.text == text) return RegSuccess;
+        if (const int failed = ReplaceFile(target, text, mode); failed != 0) return FromErrno(failed, RegWriteFault);
         return RegSuccess;
     }
 

@@ -298,6 +298,22 @@ TEST_F(RegFile, LinkedFileIsUpdatedWhereItLivesAndStaysALink) {
     }
 }
 
+// Every start saves the same bytes again; only a real change replaces the file (a new inode).
+TEST_F(RegFile, SavingWhatTheFileAlreadyHoldsWritesNothing) {
+    auto inode = [&] {
+        struct stat status {};
+        EXPECT_EQ(::stat(file.c_str(), &status), 0);
+        return status.st_ino;
+    };
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
+    const auto first = inode();
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
+    EXPECT_EQ(inode(), first);
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x03}), settings::RegSuccess);
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(ReadText(file), Header + "\"KELV_Out\"=hex:03\n");
+}
+
 // Opening a FIFO for reading would wait for a writer forever; it counts as an unreadable file.
 TEST_F(RegFile, NonRegularFileReadsAsNothingAndIsNotReplaced) {
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
