@@ -30,8 +30,9 @@ namespace midi {
 // failed: a suspended server never answers.
 inline constexpr std::chrono::milliseconds JackAnswerLimit{2000};
 
-// The longest server name libjack handles; a longer JACK_DEFAULT_SERVER overflows a buffer inside
-// libjack, which aborts the process.
+// A longer JACK_DEFAULT_SERVER is refused before libjack sees it: libjack overflows a buffer (and
+// aborts the process) for names a little longer than this, and no server can be reached under
+// such a name anyway (its socket path would not fit).
 inline constexpr std::size_t MaxJackServerNameBytes = 255;
 
 // Whether the server that JACK_DEFAULT_SERVER names (or "default") can be asked at all.
