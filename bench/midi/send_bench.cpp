@@ -61,7 +61,8 @@ std::unique_ptr<midi::OutputPort> OpenFirst(midi::OutputService& service) {
 
 int main() {
     using namespace kelvane::testing;
-    const std::string name = "kelvane-bench";
+    // Unique, so that a bench run never meets a test's or another run's server.
+    const std::string name = "kelvane-bench-" + std::to_string(getpid());
     JackTestServer server(name);
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
     JackReceiver receiver("kelvane-bench-rx");

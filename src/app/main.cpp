@@ -18,6 +18,9 @@
 #include "ui/info/ApplicationIcon.h"
 
 int main(int argc, char** argv) {
+    // Listing the ports may take a sound server's time; it runs while the window is built, and
+    // FormCreate collects it.
+    midi::StartReadingPortEntries();
     QApplication app(argc, argv);
     // The title of the application (message boxes, task bar); the main window has its own.
     // Only the name is set, not the display name, so Qt appends nothing to window titles.

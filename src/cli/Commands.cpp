@@ -104,17 +104,21 @@ void Export(const std::string& outputPath, std::ostream& out) {
     smf::ExportStore(file);
 }
 
+// Lists what the window would list. A sound server that did not answer is left out, as the
+// window leaves it out, but here the command also fails with the reason, since a script reading
+// the list cannot tell otherwise.
 void Ports(std::ostream& out, bool json) {
     const std::vector<std::string> entries = midi::ReadPortEntries();
     if (!json) {
         for (std::size_t k = 0; k < entries.size(); ++k) out << k << ' ' << entries[k] << '\n';
-        return;
+    } else {
+        out << "{\"ports\":[";
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            out << (k ? "," : "") << "{\"index\":" << k << ",\"name\":" << JsonString(entries[k]) << '}';
+        }
+        out << "]}\n";
     }
-    out << "{\"ports\":[";
-    for (std::size_t k = 0; k < entries.size(); ++k) {
-        out << (k ? "," : "") << "{\"index\":" << k << ",\"name\":" << JsonString(entries[k]) << '}';
-    }
-    out << "]}\n";
+    if (const std::string gap = midi::PortListingGap(); !gap.empty()) throw kelvane::Failure(gap);
 }
 
 void Send(const Invocation& invocation, std::ostream* progress) {
@@ -123,7 +127,11 @@ void Send(const Invocation& invocation, std::ostream* progress) {
     const std::uint32_t port = invocation.portIndex;
     if (port == 0) throw kelvane::Failure(NoPortText());
     const std::vector<std::string> entries = midi::ReadPortEntries();
-    if (port >= entries.size()) throw kelvane::Failure(PortOutOfRangeText(port, entries.size() - 1));
+    if (port >= entries.size()) {
+        // The port may be missing only because its server did not answer: say that instead.
+        if (const std::string gap = midi::PortListingGap(); !gap.empty()) throw kelvane::Failure(gap);
+        throw kelvane::Failure(PortOutOfRangeText(port, entries.size() - 1));
+    }
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
     SendMessages(indexes, port, invocation.gapMs, progress);

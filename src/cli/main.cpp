@@ -1,13 +1,21 @@
 // kelvane-cli: list, inspect, export and send SysEx dumps from scripts (see --help).
 
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
+#include "midi/OutputService.h"
+#include "midi/Port.h"
 
 int main(int argc, char** argv) {
     cli::PrepareConsole();
-    return cli::Run(cli::ProgramArguments(argc, argv), std::cout, std::cerr, cli::StderrIsTerminal());
+    const int code = cli::Run(cli::ProgramArguments(argc, argv), std::cout, std::cerr, cli::StderrIsTerminal());
+    // Ports and sound-server clients close on threads of their own; let them finish before the
+    // process goes, but never keep a script waiting long for a server that does not answer.
+    midi::MidiOutHandle.reset();
+    midi::WaitForClosedPorts(std::chrono::seconds(2));
+    return code;
 }

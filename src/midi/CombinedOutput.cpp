@@ -40,4 +40,14 @@ OpenResult CombinedOutputService::Open(std::size_t device) {
     return route.service->Open(route.device);
 }
 
+std::string CombinedOutputService::UnansweredText() const {
+    std::string text;
+    for (const auto& part : parts_) {
+        const std::string unanswered = part->UnansweredText();
+        if (unanswered.empty()) continue;
+        text += (text.empty() ? "" : "\n") + unanswered;
+    }
+    return text;
+}
+
 }  // namespace midi

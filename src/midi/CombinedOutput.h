@@ -16,6 +16,7 @@ public:
     std::size_t CountDevices() override;
     std::string DeviceName(std::size_t device) override;
     OpenResult Open(std::size_t device) override;
+    std::string UnansweredText() const override;
 
 private:
     struct Route {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "midi/BackendFailure.h"
+#include "midi/JackClient.h"
 #include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
 
@@ -48,7 +49,7 @@ std::string StatusText(jack_status_t status) {
 
 jack_client_t* OpenClient(const char* name) {
     jack_status_t status{};
-    jack_client_t* client = jack_client_open(name, JackNoStartServer, &status);
+    jack_client_t* client = OpenJackClient(name, status);
     if (!client) {
         throw BackendFailure("JACK", "jack_client_open", StatusText(status),
                              static_cast<int>(status) ? -static_cast<int>(status) : -EIO);
@@ -70,13 +71,15 @@ std::vector<std::string> ListDevices() {
         for (const char** port = ports; *port; ++port) devices.emplace_back(*port);
         jack_free(ports);
     }
-    jack_client_close(client);
+    // The list is complete now; the caller (at start-up, the window) need not wait for the
+    // server to take the client down.
+    CloseJackClientInBackground(client);
     return devices;
 }
 
 class JackSink final : public MessageSink {
 public:
-    explicit JackSink(const std::string& device) {
+    explicit JackSink(const std::string& device) : device_(device) {
         try {
             client_ = OpenClient("Kelvane");
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -86,8 +89,8 @@ public:
             Check(jack_set_process_callback(client_, &JackSink::Process, this),
                   "jack_set_process_callback");
             jack_on_info_shutdown(client_, &JackSink::Shutdown, this);
-            Check(jack_activate(client_), "jack_activate");
-            const int connected = jack_connect(client_, jack_port_name(port_), device.c_str());
+            Check(ActivateJackClient(client_), "jack_activate");
+            const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) Check(connected, "jack_connect");
         } catch (...) {
             Close();
@@ -100,7 +103,7 @@ public:
     void Deliver(std::span<const std::uint8_t> message) override {
         const LengthHeader length = static_cast<LengthHeader>(message.size());
         const std::size_t needed = sizeof length + message.size();
-        if (gone_.load(std::memory_order_acquire)) throw kelvane::Failure(JackServerGoneText);
+        ThrowIfGone();
         if (needed >= RingBytes) {
             throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
         }
@@ -138,16 +141,25 @@ public:
     }
 
 private:
-    // Polls, because the process callback may not signal anyone. Fails when the server has
-    // gone, or has taken nothing for StallLimit.
+    // Once the server or the receiving port has gone, nothing queued can ever arrive: the port
+    // gives all of it up at once instead of waiting StallLimit for each message. A receiver that
+    // comes back is a new port, reached only through a new open.
+    void ThrowIfGone() const {
+        if (gone_.load(std::memory_order_acquire)) throw DeviceGone(JackServerGoneText);
+        if (disconnected_.load(std::memory_order_acquire) ||
+            !jack_port_by_name(client_, device_.c_str())) {
+            throw DeviceGone(JackReceiverGoneText);
+        }
+    }
+
+    // Polls, because the process callback may not signal anyone. Fails when the server or the
+    // receiver has gone, or the server has taken nothing for StallLimit.
     template <typename Ready>
     void WaitFor(Ready ready) {
         auto progress = consumed_.load(std::memory_order_acquire);
         auto deadline = std::chrono::steady_clock::now() + StallLimit;
         while (!ready()) {
-            if (gone_.load(std::memory_order_acquire)) {
-                throw kelvane::Failure(JackServerGoneText);
-            }
+            ThrowIfGone();
             const auto now = consumed_.load(std::memory_order_acquire);
             if (now != progress) {
                 progress = now;
@@ -166,7 +178,11 @@ private:
         jack_midi_clear_buffer(buffer);
         // jack_connect returns before the new connection reaches the process graph; bytes
         // written until then would go nowhere, so they wait in the ring. (A lock-free read.)
-        if (jack_port_connected(self->port_) == 0) return 0;
+        if (jack_port_connected(self->port_) == 0) {
+            if (self->connectedOnce_) self->disconnected_.store(true, std::memory_order_release);
+            return 0;
+        }
+        self->connectedOnce_ = true;
         std::uint64_t taken = 0;
         jack_nframes_t event = 0;
         for (;;) {
@@ -203,21 +219,21 @@ private:
     }
 
     void Close() {
-        if (client_) {
-            jack_deactivate(client_);
-            jack_client_close(client_);
-            client_ = nullptr;
-        }
+        CloseJackClient(client_, gone_.load(std::memory_order_acquire));
+        client_ = nullptr;
         if (ring_) {
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
         }
     }
 
+    std::string device_;
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     std::size_t remaining_ = 0;                 // process callback only
+    bool connectedOnce_ = false;                // process callback only
+    std::atomic<bool> disconnected_{false};    // written by the callback
     std::uint64_t produced_ = 0;                // port thread only
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
@@ -228,10 +244,15 @@ public:
     JackOutputService() : ListedOutputService("JACK") { SilenceLibJack(); }
 
 private:
-    std::vector<std::string> List() override { return ListDevices(); }
+    // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
+    std::vector<std::string> List() override {
+        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open", ListDevices);
+    }
     std::string NameOf(const std::string& device) const override { return device; }
     std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {
-        return std::make_unique<QueuedPort>("jack " + device, std::make_unique<JackSink>(device));
+        return RunWithinJackLimit<std::unique_ptr<OutputPort>>("接続", [device] {
+            return std::make_unique<QueuedPort>("jack " + device, std::make_unique<JackSink>(device));
+        });
     }
 };
 

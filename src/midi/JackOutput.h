@@ -2,7 +2,8 @@
 // Output through JACK (libjack): the MIDI input ports of other JACK clients.
 //
 // Only a server that is already running is used, never started; which server follows libjack's
-// usual rule (the JACK_DEFAULT_SERVER environment variable, else "default"). Without a server
+// usual rule (the JACK_DEFAULT_SERVER environment variable, else "default"). Listing and opening
+// give up after JackAnswerLimit (JackClient.h) on a server that does not answer. Without a server
 // the service lists no device and prints nothing: libjack's error and info printing are
 // switched off for the whole process, and every failing call is reported through
 // BackendFailure instead.
@@ -21,6 +22,8 @@ namespace midi {
 
 // Status().lastError of a port whose server has gone away.
 inline constexpr const char* JackServerGoneText = "JACK サーバーが停止したため送信できません";
+// Status().lastError of a port whose receiving port has gone away (or was disconnected).
+inline constexpr const char* JackReceiverGoneText = "JACK の受け手のポートがなくなったため送信できません";
 
 std::unique_ptr<OutputService> MakeJackOutputService();
 

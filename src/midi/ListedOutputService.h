@@ -22,11 +22,14 @@ public:
     explicit ListedOutputService(std::string library) : library_(std::move(library)) {}
 
     std::size_t CountDevices() final {
+        unanswered_.clear();
         try {
             devices_ = List();
-        } catch (const BackendFailure&) {
-            // No sequencer or server on this machine: the backend simply offers no device.
+        } catch (const BackendFailure& failure) {
+            // No sequencer or server on this machine: the backend simply offers no device. One
+            // that did not answer is told as well, for front ends that can say so.
             devices_.clear();
+            if (failure.Code() == -ETIMEDOUT) unanswered_ = failure.what();
         }
         return devices_.size();
     }
@@ -48,8 +51,11 @@ public:
         }
     }
 
+    std::string UnansweredText() const final { return unanswered_; }
+
 protected:
-    // Throws BackendFailure when the library cannot be reached at all.
+    // Throws BackendFailure when the library cannot be reached at all, with -ETIMEDOUT when it
+    // did not answer.
     virtual std::vector<Device> List() = 0;
     virtual std::string NameOf(const Device& device) const = 0;
     // Throws BackendFailure when the device refuses.
@@ -62,6 +68,7 @@ private:
 
     std::string library_;
     std::vector<Device> devices_;
+    std::string unanswered_;
 };
 
 }  // namespace midi

@@ -5,13 +5,14 @@
 // OutputPort. Device numbers run from 0 to CountDevices() - 1 in the order of the last
 // CountDevices() call; DeviceName and Open refer to that list.
 //
-// Threading: a service and its ports are used from one thread (the caller's, usually the
+// Threading: a service and its ports are used from one thread at a time (the caller's, usually the
 // window's). Each open port owns a thread of its own that does the actual sending, so no call
-// here waits for a device.
+// here waits for a device; listing and opening wait for the platform at most a bounded time.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -71,12 +72,23 @@ public:
     // Opens the device for output. Never throws: a device out of range, gone or busy gives a
     // non-zero code.
     virtual OpenResult Open(std::size_t device) = 0;
+
+    // Why the last CountDevices may have missed devices: the failure of a sound server that did
+    // not answer in time (UTF-8). Empty when the list is complete as far as anyone can tell.
+    virtual std::string UnansweredText() const { return {}; }
 };
 
 // Waits until the thread of every destroyed port has delivered what it was given, closed its
 // device and ended, or the timeout has passed; true when none is left. For a front end about to
 // exit, so that devices are closed properly, and for tests. Ports still alive are not waited for.
 bool WaitForClosedPorts(std::chrono::milliseconds timeout);
+
+// A backend that waits for a platform call that may not answer (a suspended sound server) waits
+// within a bound, and meanwhile calls the callback set here every few milliseconds on the waiting
+// thread, so that a window can repaint. The callback must not use the MIDI output, and must
+// itself check which thread it runs on. May be set and called from any thread; empty by default.
+void SetWhileWaiting(std::function<void()> callback);
+void WhileWaiting();
 
 // The platform's own service: on Linux the ALSA sequencer's devices, then JACK's.
 std::unique_ptr<OutputService> MakePlatformOutputService();

@@ -1,6 +1,8 @@
 #include "midi/Port.h"
 
 #include <algorithm>
+#include <future>
+#include <mutex>
 #include <span>
 
 #include "common/Failure.h"
@@ -19,9 +21,77 @@ std::unique_ptr<OutputService>& InstalledService() {
     return service;
 }
 
+struct Listing {
+    std::uint8_t deviceCount = 0;
+    std::vector<std::string> entries;
+    std::string gap;
+};
+
+std::string& ListingGap() {
+    static std::string gap;
+    return gap;
+}
+
+Listing ListEntries(OutputService& service) {
+    Listing listing;
+    listing.deviceCount = ListedDeviceCount(service.CountDevices());
+    listing.entries.reserve(listing.deviceCount + 1u);
+    listing.entries.emplace_back(NoPortEntry);
+    for (std::size_t device = 0; device < listing.deviceCount; ++device) {
+        try {
+            listing.entries.push_back(EntryText(service.DeviceName(device)));
+        } catch (const kelvane::Failure&) {
+            listing.entries.push_back(UnreadableEntryText(device));
+        }
+    }
+    listing.gap = service.UnansweredText();
+    return listing;
+}
+
+// The listing StartReadingPortEntries began; not valid when none is under way.
+std::future<Listing>& PendingListing() {
+    static std::future<Listing> pending;
+    return pending;
+}
+
+// A listing under way uses the service; it must end before the service goes.
+void DropPendingListing() {
+    auto& pending = PendingListing();
+    if (pending.valid()) pending.wait();
+    pending = {};
+}
+
+struct WaitingCallback {
+    std::mutex mutex;
+    std::function<void()> callback;
+};
+
+// Never destroyed: a backend's helper thread may still wait while the process exits.
+WaitingCallback& Waiting() {
+    static auto* waiting = new WaitingCallback;
+    return *waiting;
+}
+
 }  // namespace
 
+void SetWhileWaiting(std::function<void()> callback) {
+    WaitingCallback& waiting = Waiting();
+    std::lock_guard lock(waiting.mutex);
+    waiting.callback = std::move(callback);
+}
+
+void WhileWaiting() {
+    std::function<void()> callback;
+    {
+        WaitingCallback& waiting = Waiting();
+        std::lock_guard lock(waiting.mutex);
+        callback = waiting.callback;
+    }
+    if (callback) callback();
+}
+
 void InstallOutputService(std::unique_ptr<OutputService> service) {
+    DropPendingListing();
     MidiOutHandle.reset();
     InstalledService() = std::move(service);
 }
@@ -51,21 +121,28 @@ std::string UnreadableEntryText(std::size_t device) {
     return "(名前を読めないデバイス " + std::to_string(device) + ")";
 }
 
-std::vector<std::string> ReadPortEntries() {
-    OutputService& service = CurrentOutputService();
-    DeviceCount = ListedDeviceCount(service.CountDevices());
-    std::vector<std::string> entries;
-    entries.reserve(DeviceCount + 1u);
-    entries.emplace_back(NoPortEntry);
-    for (std::size_t device = 0; device < DeviceCount; ++device) {
-        try {
-            entries.push_back(EntryText(service.DeviceName(device)));
-        } catch (const kelvane::Failure&) {
-            entries.push_back(UnreadableEntryText(device));
-        }
-    }
-    return entries;
+void StartReadingPortEntries() {
+    auto& pending = PendingListing();
+    if (pending.valid()) return;
+    // Even making the platform's service (loading its libraries' state) happens over there.
+    pending = std::async(std::launch::async, [] { return ListEntries(CurrentOutputService()); });
 }
+
+std::vector<std::string> ReadPortEntries() {
+    auto& pending = PendingListing();
+    Listing listing;
+    if (pending.valid()) {
+        // get() leaves the future empty, so a later call lists afresh.
+        listing = pending.get();
+    } else {
+        listing = ListEntries(CurrentOutputService());
+    }
+    DeviceCount = listing.deviceCount;
+    ListingGap() = std::move(listing.gap);
+    return std::move(listing.entries);
+}
+
+std::string PortListingGap() { return ListingGap(); }
 
 int OpenPortIndex(std::int32_t p) {
     MidiOutHandle.reset();
@@ -93,10 +170,12 @@ void SendOnOpenPort(const std::uint8_t* bytes, std::int32_t lastIndex) {
 }
 
 void ResetPortStateForTests() {
+    DropPendingListing();
     MidiOutHandle.reset();
     InstalledService().reset();
     DeviceCount = 0;
     OutDeviceIndex = 0;
+    ListingGap().clear();
 }
 
 }  // namespace midi

@@ -50,8 +50,19 @@ std::string EntryText(std::string_view name);
 std::string UnreadableEntryText(std::size_t device);
 
 // The selector's entries: "(None)", then one per listed device in device order. Sets
-// DeviceCount. Never throws for a device's name.
+// DeviceCount. Never throws for a device's name. Collects the listing StartReadingPortEntries
+// began, when there is one; lists afresh otherwise.
 std::vector<std::string> ReadPortEntries();
+
+// After ReadPortEntries: why the list may lack devices (a sound server that did not answer), as
+// OutputService::UnansweredText gives it; empty when it is complete.
+std::string PortListingGap();
+
+// Start-up: begins listing the devices of the current service on a thread of its own, so that
+// the window can be built meanwhile; the next ReadPortEntries waits for it and returns its
+// entries. That thread makes the platform's service when none is installed, so until then
+// nothing else may use or install one. Does nothing when a listing is under way.
+void StartReadingPortEntries();
 
 // Closes the open port, then opens device p - 1 when p >= 1. Returns 0 when the port is open or
 // p is 0, otherwise the service's non-zero code (also for p beyond the list or below 0).

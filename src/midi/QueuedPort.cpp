@@ -5,6 +5,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,41 +15,74 @@ namespace midi {
 
 namespace {
 
-// Port threads that have not ended yet. Never destroyed: a port's thread may still be running
-// while the process exits and static objects go away.
-struct PortThreads {
-    std::mutex mutex;
-    std::condition_variable ended;
-    std::size_t running = 0;
-};
+// What every port thread of the process shares: how many of them still run (so a front end can
+// wait for them before it exits), and for each device when the thread of its newest port ends
+// (so the next port of that device can take its turn). Never destroyed: a port's thread may
+// still be running while the process exits and static objects go away.
+class PortThreadRegistry {
+public:
+    static PortThreadRegistry& Instance() {
+        static auto* registry = new PortThreadRegistry;
+        return *registry;
+    }
 
-PortThreads& Threads() {
-    static auto* threads = new PortThreads;
-    return *threads;
-}
+    // Makes `port` the device's newest port, whose thread ends with `ended`. Returns when the
+    // thread of the device's previous port ends; not valid when there was none.
+    std::shared_future<void> TakeTurn(const std::string& device, std::shared_future<void> ended,
+                                      const void* port) {
+        std::lock_guard lock(turnsMutex_);
+        Turn& newest = turns_[device];
+        std::shared_future<void> previous = newest.ended;
+        newest = {std::move(ended), port};
+        return previous;
+    }
 
-// For each device, when the thread of its newest port ends. Never destroyed, like PortThreads.
-struct DeviceTurns {
+    // The thread of `port` is about to end: a later port of the device no longer waits for it.
+    void EndTurn(const std::string& device, const void* port) {
+        std::lock_guard lock(turnsMutex_);
+        const auto newest = turns_.find(device);
+        if (newest != turns_.end() && newest->second.port == port) turns_.erase(newest);
+    }
+
+    void ThreadStarting() {
+        std::lock_guard lock(threadsMutex_);
+        ++running_;
+    }
+
+    // Also for a thread that could not be started after ThreadStarting.
+    void ThreadEnded() {
+        std::lock_guard lock(threadsMutex_);
+        --running_;
+        threadsEnded_.notify_all();
+    }
+
+    bool WaitUntilNoneRuns(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(threadsMutex_);
+        return threadsEnded_.wait_for(lock, timeout, [&] { return running_ == 0; });
+    }
+
+private:
     struct Turn {
         std::shared_future<void> ended;
         const void* port;
     };
-    std::mutex mutex;
-    std::map<std::string, Turn> newest;
-};
 
-DeviceTurns& Turns() {
-    static auto* turns = new DeviceTurns;
-    return *turns;
-}
+    std::mutex threadsMutex_;
+    std::condition_variable threadsEnded_;
+    std::size_t running_ = 0;  // guarded by threadsMutex_
+
+    std::mutex turnsMutex_;
+    std::map<std::string, Turn> turns_;  // guarded by turnsMutex_
+};
 
 }  // namespace
 
 bool WaitForClosedPorts(std::chrono::milliseconds timeout) {
-    PortThreads& threads = Threads();
-    std::unique_lock lock(threads.mutex);
-    return threads.ended.wait_for(lock, timeout, [&] { return threads.running == 0; });
+    return PortThreadRegistry::Instance().WaitUntilNoneRuns(timeout);
 }
+
+void BackgroundCloseStarted() { PortThreadRegistry::Instance().ThreadStarting(); }
+void BackgroundCloseEnded() { PortThreadRegistry::Instance().ThreadEnded(); }
 
 struct QueuedPort::State {
     std::mutex mutex;
@@ -61,70 +95,87 @@ struct QueuedPort::State {
     std::string device;
     std::shared_future<void> previousEnded;  // the device's previous port, if any
     std::promise<void> ended;
+    // Port thread only: messages the sink has taken but not yet confirmed through Drain. They
+    // count as sent or failed only once the device has really taken them, or can no longer.
+    std::uint64_t undrained = 0;
 
     // The port's thread. Holds its own reference to the state, so it may outlive the port.
     static void Run(std::shared_ptr<State> self) {
-        // Messages the sink has taken but not yet confirmed through Drain: they count as sent
-        // or failed only once the device has really taken them, or can no longer.
-        std::uint64_t undrained = 0;
-        if (self->previousEnded.valid()) self->previousEnded.wait();
-        std::unique_lock lock(self->mutex);
-        for (;;) {
-            self->changed.wait(lock, [&] { return !self->queue.empty() || self->closing; });
-            if (self->queue.empty()) break;  // closing, and everything handed over is out
-            std::vector<std::uint8_t> message = std::move(self->queue.front());
-            self->queue.pop_front();
-            self->busy = true;
-            lock.unlock();
+        self->WaitForTurn();
+        while (std::optional<std::vector<std::uint8_t>> message = self->TakeNext()) {
+            self->Deliver(std::move(*message));
+            self->DrainWhenIdle();
+        }
+        self->Finish();
+    }
 
+    void WaitForTurn() {
+        if (previousEnded.valid()) previousEnded.wait();
+    }
+
+    // Waits for the next message; none once the port is closing and everything handed over is out.
+    std::optional<std::vector<std::uint8_t>> TakeNext() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return !queue.empty() || closing; });
+        if (queue.empty()) return std::nullopt;
+        std::vector<std::uint8_t> message = std::move(queue.front());
+        queue.pop_front();
+        busy = true;
+        return message;
+    }
+
+    // Takes the message by value: the copy is released as soon as the device has it, so memory
+    // stays flat.
+    void Deliver(std::vector<std::uint8_t> message) {
+        try {
+            sink->Deliver(message);
+            ++undrained;
+        } catch (const DeviceGone& gone) {
+            std::lock_guard lock(mutex);
+            Fail(1, gone.what());
+            FailQueued(gone.what());
+        } catch (const kelvane::Failure& failure) {
+            std::lock_guard lock(mutex);
+            Fail(1, failure.what());
+        }
+    }
+
+    // Once nothing more is queued, waits until the device holds everything delivered, and only
+    // then counts it as sent.
+    void DrainWhenIdle() {
+        std::unique_lock lock(mutex);
+        if (queue.empty()) {
+            lock.unlock();
             std::string error;
+            bool gone = false;
             try {
-                self->sink->Deliver(message);
-                ++undrained;
+                sink->Drain();
+            } catch (const DeviceGone& failure) {
+                error = failure.what();
+                gone = true;
             } catch (const kelvane::Failure& failure) {
                 error = failure.what();
             }
-            // The copy is released as soon as the device has it, so memory stays flat.
-            message = {};
-
             lock.lock();
-            if (!error.empty()) self->Fail(1, error);
-            if (self->queue.empty()) {
-                lock.unlock();
-                error.clear();
-                try {
-                    self->sink->Drain();
-                } catch (const kelvane::Failure& failure) {
-                    error = failure.what();
-                }
-                lock.lock();
-                if (error.empty()) {
-                    self->status.sent += undrained;
-                } else {
-                    self->Fail(undrained, error);
-                }
-                undrained = 0;
+            if (error.empty()) {
+                status.sent += undrained;
+            } else {
+                Fail(undrained, error);
+                if (gone) FailQueued(error);
             }
-            if (self->queue.empty()) self->busy = false;
-            self->changed.notify_all();
+            undrained = 0;
         }
-        lock.unlock();
-        self->sink.reset();
+        if (queue.empty()) busy = false;
+        changed.notify_all();
+    }
 
-        {
-            DeviceTurns& turns = Turns();
-            std::lock_guard turn(turns.mutex);
-            const auto newest = turns.newest.find(self->device);
-            if (newest != turns.newest.end() && newest->second.port == self.get()) {
-                turns.newest.erase(newest);
-            }
-        }
-        self->ended.set_value();
-
-        PortThreads& threads = Threads();
-        std::lock_guard done(threads.mutex);
-        --threads.running;
-        threads.ended.notify_all();
+    // Closes the device, then lets the device's next port and any waiting front end go on.
+    void Finish() {
+        sink.reset();
+        PortThreadRegistry& registry = PortThreadRegistry::Instance();
+        registry.EndTurn(device, this);
+        ended.set_value();
+        registry.ThreadEnded();
     }
 
     // Called with the mutex held.
@@ -132,29 +183,27 @@ struct QueuedPort::State {
         status.failed += messages;
         status.lastError = error;
     }
+
+    // The device has gone: everything still queued fails with it. Called with the mutex held.
+    void FailQueued(const std::string& error) {
+        if (queue.empty()) return;
+        Fail(queue.size(), error);
+        queue.clear();
+    }
 };
 
 QueuedPort::QueuedPort(std::string device, std::unique_ptr<MessageSink> sink)
     : state_(std::make_shared<State>()) {
     state_->sink = std::move(sink);
     state_->device = std::move(device);
-    {
-        DeviceTurns& turns = Turns();
-        std::lock_guard turn(turns.mutex);
-        auto& newest = turns.newest[state_->device];
-        state_->previousEnded = newest.ended;
-        newest = {state_->ended.get_future().share(), state_.get()};
-    }
-    PortThreads& threads = Threads();
-    {
-        std::lock_guard lock(threads.mutex);
-        ++threads.running;
-    }
+    PortThreadRegistry& registry = PortThreadRegistry::Instance();
+    state_->previousEnded =
+        registry.TakeTurn(state_->device, state_->ended.get_future().share(), state_.get());
+    registry.ThreadStarting();
     try {
         std::thread(State::Run, state_).detach();
     } catch (...) {
-        std::lock_guard lock(threads.mutex);
-        --threads.running;
+        registry.ThreadEnded();
         throw;
     }
 }

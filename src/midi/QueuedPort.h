@@ -16,9 +16,18 @@
 #include <span>
 #include <string>
 
+#include "common/Failure.h"
 #include "midi/OutputService.h"
 
 namespace midi {
+
+// What a sink throws when its device has gone for good (a receiver or a server that went away):
+// no message queued behind can ever arrive either, so the port fails all of them at once rather
+// than keep a closed port's successor waiting while each one times out.
+class DeviceGone : public kelvane::Failure {
+public:
+    using kelvane::Failure::Failure;
+};
 
 // The device-facing half of a port. Every call comes from the port's own thread.
 class MessageSink {
@@ -26,13 +35,20 @@ public:
     virtual ~MessageSink() = default;
 
     // Passes one whole message on to the device. Throws kelvane::Failure when the device
-    // refuses it or has gone; the port then counts the message as failed and goes on.
+    // refuses it; the port then counts the message as failed and goes on. Throws DeviceGone
+    // when the device has gone.
     virtual void Deliver(std::span<const std::uint8_t> message) = 0;
 
     // Returns once the device holds every byte delivered so far (for sinks that buffer).
-    // Throws kelvane::Failure when buffered bytes can no longer reach the device.
+    // Throws kelvane::Failure (or DeviceGone) when buffered bytes can no longer reach the device.
     virtual void Drain() {}
 };
+
+// For a backend that closes a device (or a client) on a thread of its own, so that
+// WaitForClosedPorts waits for that as well: BackgroundCloseStarted before the thread starts,
+// BackgroundCloseEnded when it is done (or could not start).
+void BackgroundCloseStarted();
+void BackgroundCloseEnded();
 
 class QueuedPort final : public OutputPort {
 public:

@@ -1,6 +1,7 @@
 #include "settings/RegFileStore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -58,10 +59,15 @@ struct FileText {
     std::string text;
 };
 
+// Only a regular file is read. O_NONBLOCK because opening a FIFO for reading waits for a writer,
+// which would hang start-up; a FIFO, a device or a folder counts as a file that cannot be read.
 FileText ReadFileText(const fs::path& file) {
     FileText result;
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.Get() < 0) return {errno, {}};
+    struct stat status {};
+    if (::fstat(fd.Get(), &status) != 0) return {errno, {}};
+    if (!S_ISREG(status.st_mode)) return {EINVAL, {}};
     char buffer[16384];
     while (true) {
         const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
@@ -97,12 +103,51 @@ int WriteAll(int fd, const std::string& text) {
     return 0;
 }
 
+// Temporary files are named after their target plus this and six characters of mkostemp's, so
+// that a save can tell them from anything else beside the target (a user's "ZORVIK.reg.backup").
+constexpr char TemporaryMark[] = ".tmp-";
+constexpr std::size_t TemporaryRandomChars = 6;
+
+bool IsTemporaryOf(const std::string& name, const std::string& target) {
+    const std::string prefix = target + TemporaryMark;
+    if (name.size() != prefix.size() + TemporaryRandomChars || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// A save that is killed leaves its temporary file behind. Every living save holds an flock on its
+// own, so one that can be locked belongs to no living save and goes. Also the ".bad" copy's.
+void RemoveStaleTemporaries(const fs::path& target) {
+    const std::string names[] = {target.filename().string(), target.filename().string() + ".bad"};
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(target.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (!IsTemporaryOf(name, names[0]) && !IsTemporaryOf(name, names[1])) continue;
+        Descriptor fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        if (fd.Get() < 0) continue;
+        struct stat status {};
+        if (::fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::getuid()) continue;
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) ::unlink(entry.path().c_str());
+    }
+}
+
 // Writes `text` to a temporary file beside `target`, flushes it and renames it over `target`.
 // Returns 0 or the errno of the step that failed; on failure `target` is untouched.
 int ReplaceFile(const fs::path& target, const std::string& text, mode_t mode) {
-    std::string temporary = target.string() + ".XXXXXX";
+    std::string temporary = target.string() + TemporaryMark + std::string(TemporaryRandomChars, 'X');
     Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.Get() < 0) return errno;
+    // Held until the rename is done (the duplicate keeps it past the close below), so that no
+    // other save takes this file for a dead one's.
+    while (::flock(fd.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const int failed = errno;
+            ::unlink(temporary.c_str());
+            return failed;
+        }
+    }
+    const Descriptor holder(::dup(fd.Get()));
     int error = WriteAll(fd.Get(), text);
     if (error == 0 && ::fchmod(fd.Get(), mode) != 0) error = errno;
     if (error == 0 && ::fsync(fd.Get()) != 0) error = errno;
@@ -117,6 +162,23 @@ int ReplaceFile(const fs::path& target, const std::string& text, mode_t mode) {
     Descriptor folder(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.Get() >= 0) ::fsync(folder.Get());
     return 0;
+}
+
+// What a save replaces: the file itself, or what its symbolic links lead to, which need not exist
+// yet (a dangling link is saved through: its target is created and the link stays).
+fs::path SaveTarget(const fs::path& file, std::error_code& error) {
+    constexpr int MaxLinks = 40;  // as the kernel's own limit, against loops
+    fs::path target = file;
+    for (int links = 0; links < MaxLinks; ++links) {
+        const fs::file_status status = fs::symlink_status(target, error);
+        if (status.type() == fs::file_type::not_found) error.clear();
+        if (error || status.type() != fs::file_type::symlink) return target;
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) return {};
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return {};
 }
 
 class RegFileKey : public RegistryKey {
@@ -172,13 +234,10 @@ private:
             if (errno != EINTR) return FromErrno(errno, RegWriteFault);
         }
 
-        // Replace what the link points at, not the link.
-        fs::path target = file_;
         std::error_code error;
-        if (fs::is_symlink(file_, error)) {
-            target = fs::canonical(file_, error);
-            if (error) return FromErrno(error.value(), RegWriteFault);
-        }
+        const fs::path target = SaveTarget(file_, error);
+        if (error) return FromErrno(error.value(), RegWriteFault);
+        RemoveStaleTemporaries(target);
         mode_t mode = 0600;
         struct stat status {};
         if (::stat(target.c_str(), &status) == 0) mode = status.st_mode & 07777;
@@ -192,8 +251,11 @@ private:
             document = RegDocument{};
         }
         PutValue(*document, keyPath_, value);
-        if (const int failed = ReplaceFile(target, FormatRegText(*document), mode); failed != 0)
-            return FromErrno(failed, RegWriteFault);
+        const std::string text = FormatRegText(*document);
+        // Every start saves the same two bytes again; a file that already says exactly this is
+        // left alone, which spares start-up two flushes to disk.
+        if (old.error == 0 && old.text == text) return RegSuccess;
+        if (const int failed = ReplaceFile(target, text, mode); failed != 0) return FromErrno(failed, RegWriteFault);
         return RegSuccess;
     }
 

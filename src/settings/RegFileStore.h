@@ -9,7 +9,10 @@
 //   SetValue.
 // - SetValue replaces the file atomically: a temporary file in the same folder is written,
 //   flushed to disk and renamed over the old one, so a crash or a full disk leaves the old file
-//   whole. A symbolic link at the file's place is followed and stays a link.
+//   whole. A symbolic link at the file's place is followed and stays a link, also when its target
+//   does not exist yet (the target is created). The temporary file is "ZORVIK.reg.tmp-" plus six
+//   characters; a save removes those that no living save holds (left by a killed one). A save
+//   that would write exactly the bytes the file already holds writes nothing.
 // - Saves of several processes are serialised by flock on "ZORVIK.reg.lock" beside the file, held
 //   from reading the old file to the rename, so no save is lost in a torn read-modify-write.
 // - A file that cannot be parsed counts as holding no keys. The next SetValue keeps a copy of it
@@ -17,7 +20,8 @@
 //   cannot be written, the save fails and the file is left as it is. An empty file is simply
 //   replaced.
 // - A file that exists but cannot be read counts as holding no keys, and SetValue fails rather
-//   than overwrite what it could not read.
+//   than overwrite what it could not read. Only a regular file is read: a FIFO, a device or a
+//   folder at the file's place counts as unreadable (and never blocks).
 // Queries read the file afresh every time without taking the lock: the rename makes every read
 // see one whole file.
 

@@ -13,6 +13,7 @@
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QThread>
 #include <vector>
 
 #include "midi/Port.h"
@@ -73,6 +74,13 @@ public:
     }
 };
 
+// While a port change waits for a sound server that does not answer, the window still repaints;
+// user input waits, so no handler runs twice.
+void RepaintWhileWaiting() {
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 // A dropped dump is only read, so the drop is a copy even when the file manager proposes a
 // move: it deletes the original after an accepted move.
 bool AcceptAsCopy(QDropEvent& event) {
@@ -106,6 +114,7 @@ TForm1::TForm1(FormSeams seams) : seams_(std::move(seams)) {
     WireHandlers();
     FixSize();
     setAcceptDrops(true);
+    midi::SetWhileWaiting(RepaintWhileWaiting);
     RunGuarded([this] { FormCreate(); });
 }
 

@@ -212,6 +212,23 @@ TEST_F(CliSend, APortThatFailsMidwayEndsTheSendWithItsReason) {
     EXPECT_EQ(result.out, "");
 }
 
+// Without a bound both commands would wait for the suspended server forever; they give it up as
+// the window does (its ports are not listed) and end with status 1 and the reason.
+TEST_F(CliSend, ASuspendedServerEndsPortsAndSendWithTheReason) {
+    const std::string dump = Dump({PatternMessage(6, 1)});
+    server->Suspend();
+    const CliResult ports = RunCli({"ports"});
+    const CliResult send = RunCli({"send", dump, "--port", port});
+    server->Resume();
+    const std::string reason = "JACK の jack_client_open が失敗しました (サーバーが応答しません)\n";
+    EXPECT_EQ(ports.exitCode, 1);
+    EXPECT_EQ(ports.err, reason);
+    EXPECT_EQ(ports.out.rfind("0 (None)\n", 0), 0u) << ports.out;
+    EXPECT_EQ(ports.out.find(receiver->PortName()), std::string::npos) << ports.out;
+    EXPECT_EQ(send.exitCode, 1);
+    EXPECT_EQ(send.err, reason);
+}
+
 TEST_F(CliSend, PortNumbersBeyondTheListFailBeforeAnythingIsSent) {
     const std::size_t devices = midi::ReadPortEntries().size() - 1;
     const std::string beyond = std::to_string(devices + 1);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <numeric>
 
 #include "JackProcesses.h"
@@ -17,7 +18,7 @@ namespace midi {
 namespace {
 
 using kelvane::testing::JackReceiver;
-using kelvane::testing::JackTestServer;
+using kelvane::testing::OwnJackServer;
 using testsupport::Append;
 using testsupport::Bytes;
 using testsupport::PatternMessage;
@@ -63,6 +64,22 @@ std::vector<std::size_t> EventsPerMessage(const std::vector<kelvane::testing::Re
     EXPECT_EQ(event, events.size());
     return counts;
 }
+
+// The selector entry of the receiver's port, from a listing of the platform service. A server
+// just started on a busy machine may miss a listing, so it is repeated for a while.
+std::int32_t EntryOf(const JackReceiver& receiver) {
+    std::int32_t found = -1;
+    kelvane::testing::WaitUntil([&] {
+        const auto entries = ReadPortEntries();
+        const auto entry = std::find(entries.begin(), entries.end(), receiver.PortName());
+        if (entry != entries.end()) found = static_cast<std::int32_t>(entry - entries.begin());
+        return found > 0;
+    }, Patience);
+    if (found < 0) throw std::runtime_error("the receiver " + receiver.PortName() + " is not listed");
+    return found;
+}
+
+const Bytes GmOnBytes(GMSystemOn.begin(), GMSystemOn.end());
 
 class JackOutput : public ::testing::Test {
 protected:
@@ -209,19 +226,12 @@ TEST_F(JackOutput, OpeningAPortThatHasGoneFails) {
 }
 
 TEST_F(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
-    const std::string fixtureServer = kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
-    JackTestServer server(fixtureServer + "-dying");
-    setenv("JACK_DEFAULT_SERVER", server.Name().c_str(), 1);
-    struct Restore {
-        std::string name;
-        ~Restore() { setenv("JACK_DEFAULT_SERVER", name.c_str(), 1); }
-    } restore{fixtureServer};
-
+    OwnJackServer own("-dying");
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
     port->Send(PatternMessage(65536, 1));
-    server.Kill();
+    own.Server().Kill();
 
     // Handing over never touches the server; kelvane_bench_midi_send times it after a kill.
     for (unsigned i = 0; i < 10; ++i) port->Send(PatternMessage(1000, i));
@@ -234,6 +244,92 @@ TEST_F(JackOutput, AServerThatGoesAwayHangsNeitherSendNorClose) {
     EXPECT_GE(status.failed, 10u);
     EXPECT_EQ(status.lastError, JackServerGoneText);
     port.reset();
+}
+
+// libjack crashes when a client is opened while another one of the same process is closed on a
+// dead server: choosing ports again and again after the server died must only fail, and once a
+// server of that name runs again the same entry opens and gets GM System On.
+TEST_F(JackOutput, ChoosingPortsAfterTheServerDiedFailsQuietlyAndWorksOnceItRunsAgain) {
+    OwnJackServer own("-restarted");
+    const std::string name = UniqueName("kelvane-rx");
+    auto receiver = std::make_unique<JackReceiver>(name);
+    const std::int32_t entry = EntryOf(*receiver);
+    ASSERT_EQ(ChangePort(entry), 0);
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    ASSERT_EQ(receiver->WaitForBytes(6, Patience), GmOnBytes);
+
+    own.Server().Kill();
+    receiver->Stop();
+    for (int i = 0; i < 5; ++i) EXPECT_NE(ChangePort(entry), 0) << "choice " << i;
+
+    own.Server().Restart();
+    receiver = std::make_unique<JackReceiver>(name);
+    ASSERT_EQ(ChangePort(entry), 0);
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    EXPECT_EQ(receiver->WaitForBytes(6, Patience), GmOnBytes);
+    ResetPortStateForTests();
+    EXPECT_TRUE(WaitForClosedPorts(Patience));
+}
+
+// A suspended server (SIGSTOP) never answers: without a bound the choice would never return.
+TEST_F(JackOutput, ASuspendedServerFailsAChoiceAndCountsAsAbsentUntilItRunsAgain) {
+    OwnJackServer own("-suspended");
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    const std::int32_t entry = EntryOf(receiver);
+
+    own.Server().Suspend();
+    const int code = ChangePort(entry);
+    EXPECT_EQ(code, -ETIMEDOUT);
+    EXPECT_EQ(MidiOutHandle, nullptr);
+
+    // The calls given up on finish once the server answers again; then a choice works.
+    own.Server().Resume();
+    ASSERT_TRUE(kelvane::testing::WaitUntil([&] { return ChangePort(entry) == 0; }, Patience));
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    EXPECT_EQ(receiver.WaitForBytes(6, Patience), GmOnBytes);
+
+    own.Server().Suspend();
+    const auto entries = ReadPortEntries();
+    EXPECT_EQ(std::find(entries.begin(), entries.end(), receiver.PortName()), entries.end());
+    own.Server().Resume();
+    ResetPortStateForTests();
+    EXPECT_TRUE(WaitForClosedPorts(Patience));
+}
+
+// Each queued message would otherwise wait 5 s for a receiver that has gone, and the port chosen
+// next waits for all of them: 20 messages, 100 s.
+TEST_F(JackOutput, AClosedPortWhoseReceiverWentAwayDropsItsQueueAtOnce) {
+    const std::string name = UniqueName("kelvane-rx");
+    auto receiver = std::make_unique<JackReceiver>(name);
+    const std::int32_t entry = EntryOf(*receiver);
+    ASSERT_EQ(ChangePort(entry), 0);
+    for (std::uint8_t i = 0; i < 20; ++i) {
+        const Bytes message = PatternMessage(65536, i);
+        SendOnOpenPort(message.data(), static_cast<std::int32_t>(message.size() - 1));
+    }
+    ASSERT_FALSE(receiver->WaitForBytes(1, Patience).empty());
+    receiver.reset();
+    receiver = std::make_unique<JackReceiver>(name);
+
+    ASSERT_EQ(ChangePort(entry), 0);
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    EXPECT_EQ(receiver->WaitForBytes(6, std::chrono::seconds(30)), GmOnBytes);
+}
+
+// libjack overflows a buffer (and aborts the process) for a server name this long.
+TEST_F(JackOutput, AServerNameLongerThanLibjackTakesCountsAsNoServer) {
+    const std::string fixtureServer = kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
+    JackReceiver receiver(UniqueName("kelvane-rx"));
+    auto service = MakeJackOutputService();
+    const std::size_t device = DeviceOf(*service, receiver);
+
+    setenv("JACK_DEFAULT_SERVER", std::string(300, 'k').c_str(), 1);
+    const OpenResult opened = service->Open(device);
+    const std::size_t count = service->CountDevices();
+    setenv("JACK_DEFAULT_SERVER", fixtureServer.c_str(), 1);
+    EXPECT_NE(opened.code, 0);
+    EXPECT_EQ(opened.port, nullptr);
+    EXPECT_EQ(count, 0u);
 }
 
 }  // namespace

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+
 #include "FakeOutputService.h"
 #include "midi/Port.h"
+#include "midi/QueuedPort.h"
 
 namespace midi {
 namespace {
@@ -18,10 +23,12 @@ protected:
     void SetUp() override { ResetPortStateForTests(); }
     void TearDown() override { ResetPortStateForTests(); }
 
-    // Installs a fake with these devices and reads the entries, as start-up does.
-    std::vector<std::string> StartWith(std::vector<FakeDevice> devices) {
+    // Installs a fake with these devices and reads the entries, as start-up does; `ahead`: with
+    // the listing begun on its own thread first, as the program's start does.
+    std::vector<std::string> StartWith(std::vector<FakeDevice> devices, bool ahead = false) {
         auto service = std::make_unique<FakeOutputService>(std::move(devices), log);
         InstallOutputService(std::move(service));
+        if (ahead) StartReadingPortEntries();
         return ReadPortEntries();
     }
 
@@ -58,8 +65,10 @@ TEST(ListedDeviceCount, KeepsAtMost255) {
 
 TEST_F(PortTest, EntriesListNoneThenTheFirst255Devices) {
     const std::pair<std::size_t, std::size_t> cases[] = {{0, 0}, {1, 1}, {255, 255}, {256, 255}, {300, 255}};
-    for (const auto& [reported, listed] : cases) {
-        const auto entries = StartWith(FakeOutputService::Numbered(reported));
+    for (const auto& [reported, listed] : cases) for (const bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead ? "listed ahead" : "listed when read");
+        DeviceCount = 0;
+        const auto entries = StartWith(FakeOutputService::Numbered(reported), ahead);
         ASSERT_EQ(entries.size(), listed + 1) << reported;
         EXPECT_EQ(DeviceCount, listed);
         EXPECT_EQ(entries.front(), "(None)");
@@ -161,6 +170,38 @@ TEST_F(PortTest, InstallingAnotherServiceClosesThePortOfTheOldOne) {
     InstallOutputService(std::make_unique<FakeOutputService>(FakeOutputService::Numbered(1)));
     EXPECT_EQ(MidiOutHandle, nullptr);
     EXPECT_EQ(*log, (FakeLog{"open 0 Synth", "close 0"}));
+}
+
+// A sink whose device goes away while it holds the first message.
+class VanishingSink final : public MessageSink {
+public:
+    VanishingSink(std::shared_future<void> gone, std::shared_ptr<std::atomic<int>> delivered)
+        : gone_(std::move(gone)), delivered_(std::move(delivered)) {}
+    void Deliver(std::span<const std::uint8_t>) override {
+        ++*delivered_;
+        gone_.wait();
+        throw DeviceGone("gone");
+    }
+
+private:
+    std::shared_future<void> gone_;
+    std::shared_ptr<std::atomic<int>> delivered_;
+};
+
+// Once the device has gone nothing queued can arrive: the rest fail with it, none is tried.
+TEST(QueuedPortTest, ADeviceThatGoesFailsEverythingQueuedAtOnce) {
+    std::promise<void> gone;
+    auto delivered = std::make_shared<std::atomic<int>>(0);
+    QueuedPort port("vanishing", std::make_unique<VanishingSink>(gone.get_future().share(), delivered));
+    for (int i = 0; i < 5; ++i) port.Send(GMSystemOn);
+    gone.set_value();
+    ASSERT_TRUE(port.WaitUntilSent(std::chrono::seconds(30)));
+    const PortStatus status = port.Status();
+    EXPECT_EQ(status.handedOver, 5u);
+    EXPECT_EQ(status.sent, 0u);
+    EXPECT_EQ(status.failed, 5u);
+    EXPECT_EQ(status.lastError, "gone");
+    EXPECT_EQ(*delivered, 1);
 }
 
 }  // namespace

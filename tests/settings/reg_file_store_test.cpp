@@ -8,7 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Files.h"
@@ -329,14 +333,82 @@ TEST_F(RegFile, FullDiskLeavesTheOldFileWholeAndReportsTheFailure) {
     EXPECT_EQ(names, (std::vector<std::string>{"ZORVIK.reg", "ZORVIK.reg.lock"}));
 }
 
+// A link whose target does not exist yet is saved through just like one whose target does.
 TEST_F(RegFile, LinkedFileIsUpdatedWhereItLivesAndStaysALink) {
     fs::create_directory(dir.Path() / "dotfiles");
     const auto real = dir.Path() / "dotfiles" / "zorvik.reg";
-    std::ofstream(real, std::ios::binary) << Header << "\"KELV_In\"=hex:07\n";
-    fs::create_symlink(real, file);
+    const struct {
+        const char* name;
+        bool targetExists;
+        fs::path link;
+        std::string before;
+    } cases[] = {
+        {"existing target", true, real, "\"KELV_In\"=hex:07\n"},
+        {"dangling, absolute", false, real, ""},
+        {"dangling, relative", false, fs::path("dotfiles") / "zorvik.reg", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(real);
+        fs::remove(file);
+        if (c.targetExists) std::ofstream(real, std::ios::binary) << Header << c.before;
+        fs::create_symlink(c.link, file);
+        ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
+        EXPECT_TRUE(fs::is_symlink(file));
+        EXPECT_EQ(ReadText(real), Header + c.before + "\"KELV_Out\"=hex:02\n");
+    }
+}
+
+// Every start saves the same bytes again; only a real change replaces the file (a new inode).
+TEST_F(RegFile, SavingWhatTheFileAlreadyHoldsWritesNothing) {
+    auto inode = [&] {
+        struct stat status {};
+        EXPECT_EQ(::stat(file.c_str(), &status), 0);
+        return status.st_ino;
+    };
     ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
-    EXPECT_TRUE(fs::is_symlink(file));
-    EXPECT_EQ(ReadText(real), Header + "\"KELV_In\"=hex:07\n\"KELV_Out\"=hex:02\n");
+    const auto first = inode();
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
+    EXPECT_EQ(inode(), first);
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x03}), settings::RegSuccess);
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(ReadText(file), Header + "\"KELV_Out\"=hex:03\n");
+}
+
+// Opening a FIFO for reading would wait for a writer forever; it counts as an unreadable file.
+TEST_F(RegFile, NonRegularFileReadsAsNothingAndIsNotReplaced) {
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    auto key = Key();
+    settings::RegType type = 0;
+    std::uint32_t size = 0;
+    EXPECT_EQ(key->QueryValueInfo("KELV_In", type, size), settings::RegFileNotFound);
+    const std::uint8_t byte = 1;
+    EXPECT_EQ(key->SetValue("KELV_In", settings::RegBinary, &byte, 1), settings::RegWriteFault);
+    EXPECT_TRUE(fs::is_fifo(file));
+}
+
+// Killed saves leave their temporary files; the next save removes those no living save holds
+// (a held one is locked), and nothing else that merely looks alike.
+TEST_F(RegFile, SavingRemovesTheTemporaryFilesOfDeadSavesOnly) {
+    const std::vector<std::string> dead{"ZORVIK.reg.tmp-AbC123", "ZORVIK.reg.tmp-000000",
+                                        "ZORVIK.reg.bad.tmp-Q1w2E3"};
+    const std::vector<std::string> kept{"ZORVIK.reg.backup", "ZORVIK.reg.tmp-held01", "ZORVIK.reg.tmp-1234567",
+                                        "other.reg.tmp-AbC123"};
+    for (const auto& name : dead) dir.Write(name, {});
+    for (const auto& name : kept) dir.Write(name, {0x41});
+    const int living = ::open(dir.File("ZORVIK.reg.tmp-held01").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(living, 0);
+    ASSERT_EQ(::flock(living, LOCK_EX), 0);
+
+    ASSERT_EQ(Set("KELV_Out", settings::RegBinary, {0x02}), settings::RegSuccess);
+    ::close(living);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = kept;
+    expected.insert(expected.end(), {"ZORVIK.reg", "ZORVIK.reg.lock"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
 }
 
 TEST(RegFileLocation, ConfigFolderFromXdgElseHome) {

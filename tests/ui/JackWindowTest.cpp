@@ -126,3 +126,67 @@ TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
 }
 
 }  // namespace
+
+// Counts the paint events of one window's widgets.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(object);
+        if (event->type() == QEvent::Paint && widget && widget->window() == window_) ++paints;
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+// A suspended server (SIGSTOP) answers nothing. A port change gives up within the bound, unticks
+// and disables "MIDI OUT" and lets the window repaint meanwhile; once the server runs again a
+// change opens the port; a start while it is suspended shows the window without JACK's ports.
+TEST(JackWindowSuspendedServer, NeitherAPortChangeNorStartUpWaitsForIt) {
+    sysex::ResetStoreForTests();
+    settings::ResetSettingsForTests();
+    midi::ResetPortStateForTests();
+    kelvane::testing::OwnJackServer own("-window");
+    kelvane::testing::JackReceiver rx("rxw-suspended");
+    auto w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    const int entry = w->form->cmbOutput->findText(QString::fromStdString(rx.PortName()));
+    ASSERT_GT(entry, 0) << "the receiver is not listed";
+    auto choose = [&] {
+        w->form->cmbOutput->setCurrentIndex(entry);
+        emit w->form->cmbOutput->activated(entry);
+    };
+
+    own.Server().Suspend();
+    {
+        PaintCounter counter(w->form.get());
+        w->form->update();
+        choose();
+        EXPECT_GT(counter.paints, 0);
+    }
+    EXPECT_FALSE(w->form->EXC_SW->isChecked());
+    EXPECT_FALSE(w->form->EXC_SW->isEnabled());
+
+    own.Server().Resume();
+    ASSERT_TRUE(kelvane::testing::WaitUntil([&] {
+        choose();
+        return w->form->EXC_SW->isChecked();
+    }, 30s));
+    EXPECT_EQ(rx.WaitForBytes(6, 10s), kGmOn);
+
+    own.Server().Suspend();
+    w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    EXPECT_TRUE(w->form->isVisible());
+    EXPECT_EQ(w->form->cmbOutput->findText(QString::fromStdString(rx.PortName())), -1);
+    own.Server().Resume();
+    w.reset();
+    midi::ResetPortStateForTests();
+    EXPECT_TRUE(midi::WaitForClosedPorts(30s));
+}
