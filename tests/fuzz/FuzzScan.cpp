@@ -67,6 +67,19 @@ void ScanBothWays(const std::uint8_t* data, std::size_t size) {
     Check(pieces.droppedUnterminated == whole.droppedUnterminated);
     Check(pieces.stoppedAtLimit == whole.stoppedAtLimit);
     Check(std::equal(lengths.begin(), lengths.end(), sysex::SysExLen));
+
+    // Received under the wire rules, a stored message holds no status byte but its F0 and F7.
+    sysex::DumpScanner wire(sysex::ScanRules::Wire);
+    for (std::size_t pos = 0; pos < size; pos += piece) {
+        if (!wire.Feed(data + pos, std::min(piece, size - pos))) break;
+    }
+    const sysex::ScanResult received = wire.Finish();
+    sysex::SysExCount = received.stored;
+    CheckInvariants(received);
+    Check(!received.droppedUnterminated);
+    for (int k = 0; k < sysex::SysExCount; ++k) {
+        for (std::size_t i = 1; i < sysex::SysExLen[k]; ++i) Check(sysex::SysExData[k][i] < 0x80);
+    }
 }
 
 }  // namespace
