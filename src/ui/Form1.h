@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -58,6 +59,10 @@ public:
     Bevel* Bevel2 = nullptr;
     Bevel* Bevel3 = nullptr;
     Bevel* Bevel4 = nullptr;
+    // Receiving and saving as a dump file.
+    QAction* Receive1 = nullptr;
+    QAction* Syx1 = nullptr;
+    std::unique_ptr<FileDialog> SaveDialog2;
 
     // Handlers and operations.
     void FormCreate();
@@ -71,6 +76,9 @@ public:
     void SMF1Click();
     void EXPORT_SMF();
     void MIDI_Reg(std::uint8_t mode);
+    void Receive1Click();
+    void Syx1Click();
+    void EXPORT_SYX();
 
     // The layout scale this window was built with (1 at 96 dpi).
     double LayoutScaleFactor() const { return scale_; }
@@ -81,6 +89,8 @@ private:
     void CreateDialogs();
     void WireHandlers();
     void FixSize();
+    // Fills the list from the store after a load or a reception, and tells what was left out.
+    void ShowStoredMessages(const std::string& droppedNotice);
 
     FormSeams seams_;
     double scale_ = 1.0;

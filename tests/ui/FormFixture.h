@@ -48,7 +48,8 @@ public:
 struct FormUnderTest {
     Recorder recorder;
     ScriptedDialog* open = nullptr;
-    ScriptedDialog* save = nullptr;
+    ScriptedDialog* save = nullptr;     // the SMF file's
+    ScriptedDialog* saveSyx = nullptr;  // the dump file's
     int aboutShown = 0;
     std::unique_ptr<ui::TForm1> form;
 
@@ -57,7 +58,11 @@ struct FormUnderTest {
         ui::FormSeams seams;
         seams.makeFileDialog = [this](const ui::FileDialogSetup& setup, QWidget*) {
             auto dialog = std::make_unique<ScriptedDialog>();
-            (setup.kind == ui::FileDialogSetup::Kind::Open ? open : save) = dialog.get();
+            if (setup.kind == ui::FileDialogSetup::Kind::Open) {
+                open = dialog.get();
+            } else {
+                (setup.defaultExtension == QStringLiteral("syx") ? saveSyx : save) = dialog.get();
+            }
             return std::unique_ptr<ui::FileDialog>(std::move(dialog));
         };
         seams.showAbout = [this] { ++aboutShown; };
