@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -80,5 +81,19 @@ struct FormUnderTest {
         QApplication::processEvents();
     }
 };
+
+// Runs `open` (which shows a modal dialog of type Dialog and returns when it closes) while
+// `step(dialog)` is called every 20 ms from the dialog's own event loop, for as long as it is
+// open: a test drives the dialog from there, one step per call.
+template <typename Dialog, typename Open, typename Step>
+void DriveModal(Open open, Step step) {
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) step(dialog);
+    });
+    driver.start(20);
+    open();
+    driver.stop();
+}
 
 }  // namespace uitest

@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -86,16 +85,13 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
         wire.insert(wire.end(), m.begin() + static_cast<long>(m.size() / 2), m.end());
     }
 
-    // Drives the modal dialog from the event loop it runs.
-    ui::TReceive* dialog = nullptr;
     int inputEntry = -1;
-    bool sent = false;
+    bool started = false;
     const auto deadline = std::chrono::steady_clock::now() + 60s;
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        if (!dialog) {
-            dialog = dynamic_cast<ui::TReceive*>(QApplication::activeModalWidget());
-            if (!dialog) return;
+    const QString done = QString::number(messages.size()) + QStringLiteral(" メッセージ  ") +
+                         QString::number(wire.size()) + QStringLiteral(" バイト");
+    uitest::DriveModal<ui::TReceive>([&] { w.form->Receive1->trigger(); }, [&](ui::TReceive* dialog) {
+        if (!started) {
             EXPECT_EQ(dialog->cmbInput->itemText(0), QStringLiteral("(None)"));
             inputEntry = EntryNamed(dialog->cmbInput, sender.PortName());
             if (inputEntry < 0) return dialog->reject();
@@ -105,24 +101,15 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
             dialog->chkRequest->setChecked(true);
             dialog->cmbRequest->setCurrentIndex(0);
             QTest::mouseClick(dialog->btnStart, Qt::LeftButton);
-            return;
-        }
-        if (!sent) {
             sender.Send(wire);
-            sent = true;
-        }
-        const QString done = QString::number(messages.size()) + QStringLiteral(" メッセージ  ") +
-                             QString::number(wire.size()) + QStringLiteral(" バイト");
-        if (dialog->lblCount->text() == done) {
+            started = true;
+        } else if (dialog->lblCount->text() == done) {
             QTest::mouseClick(dialog->btnStop, Qt::LeftButton);
         } else if (std::chrono::steady_clock::now() > deadline) {
             ADD_FAILURE() << "still " << dialog->lblCount->text().toStdString();
             QTest::mouseClick(dialog->btnStop, Qt::LeftButton);
         }
     });
-    driver.start(20);
-    w.form->Receive1->trigger();
-    driver.stop();
 
     ASSERT_GT(inputEntry, 0) << "the sender is not listed";
     EXPECT_EQ(settings::InPortSetting, inputEntry);
