@@ -258,9 +258,10 @@ usage: kelvane-cli list FILE [--json]
           milliseconds more (default 150; 0 for no pause).
   receive records the SysEx messages arriving on input port K and saves them
           as a dump file, printing their list lines. It stops SECONDS after
-          the last byte (--idle, default 1; 0 = never), after N messages
-          (--count), after SECONDS in all (--timeout), or on Ctrl+C, keeping
-          every complete message. --request (all messages of FILE) or
+          the last byte that is not a real-time byte such as clock or active
+          sensing (--idle, default 1; 0 = never), after N messages (--count),
+          after SECONDS in all (--timeout), or on Ctrl+C, keeping every
+          complete message. --request (all messages of FILE) or
           --request-hex is sent on output port K first, once the input is open.
   --json  one JSON document instead of lines (list, info, ports, receive)
 

@@ -1,5 +1,6 @@
 #include "sysex/Reception.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sysex {
@@ -18,7 +19,10 @@ Reception::~Reception() = default;
 
 void Reception::Feed(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
-    lastByteAt_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    if (std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0xF8; })) {
+        lastByteAt_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        heard_.store(true, std::memory_order_relaxed);
+    }
     if (!scanner_.Feed(bytes.data(), bytes.size())) full_.store(true, std::memory_order_relaxed);
     messages_.store(scanner_.Stored(), std::memory_order_relaxed);
     bytes_.fetch_add(bytes.size(), std::memory_order_release);
@@ -29,6 +33,7 @@ Reception::Progress Reception::Now() const {
     progress.bytes = bytes_.load(std::memory_order_acquire);
     progress.messages = messages_.load(std::memory_order_relaxed);
     progress.full = full_.load(std::memory_order_relaxed);
+    progress.heard = heard_.load(std::memory_order_relaxed);
     progress.lastByteAt = Clock::time_point(Clock::duration(lastByteAt_.load(std::memory_order_relaxed)));
     return progress;
 }
@@ -48,7 +53,7 @@ bool ReceptionDone(const Reception::Progress& progress, Reception::Clock::time_p
                    std::chrono::milliseconds idle, std::int32_t count) {
     if (count > 0 && progress.messages >= count) return true;
     if (progress.full) return true;
-    return idle.count() > 0 && progress.bytes > 0 && now - progress.lastByteAt >= idle;
+    return idle.count() > 0 && progress.heard && now - progress.lastByteAt >= idle;
 }
 
 }  // namespace sysex

@@ -34,7 +34,10 @@ public:
         std::int32_t messages = 0;   // complete messages kept so far
         std::uint64_t bytes = 0;     // every byte received, whatever it was
         bool full = false;           // the slots are full; further messages are dropped
-        Clock::time_point lastByteAt{};  // meaningful only when bytes > 0
+        // When the last byte other than a real-time byte came; real-time bytes (clock, active
+        // sensing) keep coming from an idle device and say nothing about a dump.
+        bool heard = false;          // such a byte has come at all
+        Clock::time_point lastByteAt{};  // meaningful only when heard
     };
     Progress Now() const;
 
@@ -50,12 +53,14 @@ private:
     std::atomic<std::int32_t> messages_{0};
     std::atomic<std::uint64_t> bytes_{0};
     std::atomic<bool> full_{false};
+    std::atomic<bool> heard_{false};
     std::atomic<Clock::rep> lastByteAt_{0};
 };
 
 // Whether a reception with this progress should stop by itself at `now`: once `idle` has
-// passed since the last byte (never before the first byte; an idle time of zero means only by
-// hand), or once `count` messages are complete (0 = no such limit).
+// passed since the last byte that was not a real-time byte (never before the first such byte;
+// an idle time of zero means only by hand), once `count` messages are complete (0 = no such
+// limit), or once the slots are full.
 bool ReceptionDone(const Reception::Progress& progress, Reception::Clock::time_point now,
                    std::chrono::milliseconds idle, std::int32_t count);
 
