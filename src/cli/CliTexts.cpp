@@ -24,6 +24,18 @@ std::string SendUnfinishedText(std::uint32_t port) {
     return "ポート " + std::to_string(port) + " への送信が終わりません";
 }
 
+std::string NoInputPortText() { return "入力ポート 0 は (None) のため受信できません"; }
+
+std::string InputPortOutOfRangeText(std::uint32_t port, std::size_t deviceCount) {
+    if (deviceCount == 0) return "入力ポート " + std::to_string(port) + " はありません (入力ポートがありません)";
+    return "入力ポート " + std::to_string(port) + " はありません (1〜" + std::to_string(deviceCount) + ")";
+}
+
+std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name, int code) {
+    return "入力ポート " + std::to_string(port) + " (" + name + ") を開けません (エラー " +
+           std::to_string(code) + ")";
+}
+
 std::string StdoutFailedText() { return "標準出力に書き込めません"; }
 
 }  // namespace cli

@@ -23,6 +23,15 @@ std::string PortOpenFailedText(std::uint32_t port, const std::string& name, int 
 // The port still held unsent messages when the wait for them ended.
 std::string SendUnfinishedText(std::uint32_t port);
 
+// receive with input port 0, the "(None)" entry.
+std::string NoInputPortText();
+
+// An input port number beyond the input entries; deviceCount may be 0.
+std::string InputPortOutOfRangeText(std::uint32_t port, std::size_t deviceCount);
+
+// The input port exists but refused to open.
+std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name, int code);
+
 // Standard output could not take the result (a full disk, a closed pipe).
 std::string StdoutFailedText();
 

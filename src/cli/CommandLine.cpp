@@ -1,6 +1,8 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <optional>
 
 #include "common/Version.h"
@@ -20,6 +22,7 @@ constexpr CommandShape Commands[] = {
     {"list", CommandKind::List, 1, true},    {"info", CommandKind::Info, 2, true},
     {"hex", CommandKind::Hex, 2, false},     {"export", CommandKind::Export, 2, false},
     {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, false},
+    {"receive", CommandKind::Receive, 1, true},
 };
 
 const CommandShape& FindCommand(std::string_view name) {
@@ -53,6 +56,47 @@ std::uint32_t ParseNumber(std::string_view text, std::string_view what) {
     return value;
 }
 
+std::uint32_t ParseSeconds(std::string_view text, std::string_view what) {
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if (point != std::string_view::npos && (fraction.empty() || fraction.size() > 3)) {
+        throw UsageError(std::string(what) + " '" + std::string(text) + "' is not a number of seconds");
+    }
+    const std::uint64_t seconds = ParseNumber(whole, what);
+    std::uint64_t milliseconds = 0;
+    if (!fraction.empty()) {
+        std::string digits(fraction);
+        digits.resize(3, '0');
+        milliseconds = ParseNumber(digits, what);
+    }
+    const std::uint64_t total = seconds * 1000 + milliseconds;
+    if (total > UINT32_MAX) throw UsageError(std::string(what) + " '" + std::string(text) + "' is too large");
+    return static_cast<std::uint32_t>(total);
+}
+
+std::vector<std::uint8_t> ParseHexBytes(std::string_view text, std::string_view what) {
+    std::vector<std::uint8_t> bytes;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (text[at] == ' ') {
+            ++at;
+            continue;
+        }
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        const std::string_view token = text.substr(at, end - at);
+        unsigned value = 0;
+        const auto [stop, error] = std::from_chars(token.data(), token.data() + token.size(), value, 16);
+        if (token.size() > 2 || stop != token.data() + token.size() || error != std::errc()) {
+            throw UsageError(std::string(what) + ": '" + std::string(token) + "' is not a hexadecimal byte");
+        }
+        bytes.push_back(static_cast<std::uint8_t>(value));
+        at = end;
+    }
+    if (bytes.empty()) throw UsageError(std::string(what) + " holds no bytes");
+    return bytes;
+}
+
 Invocation ParseCommandLine(const std::vector<std::string>& args) {
     Invocation invocation;
     for (const std::string& arg : args) {
@@ -65,9 +109,11 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 
     std::vector<std::string> operands;
     bool json = false;
+    bool input = false;
     std::optional<std::string> port;
     std::optional<std::string> messages;
     std::optional<std::string> gap;
+    std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
     bool optionsEnded = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
         const std::string& arg = args[at];
@@ -91,6 +137,20 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             messages = TakeValue(args, at, name, inlineValue);
         } else if (name == "--gap") {
             gap = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--input" && !inlineValue) {
+            input = true;
+        } else if (name == "--idle") {
+            idle = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--count") {
+            count = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--timeout") {
+            timeout = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--request") {
+            request = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--request-hex") {
+            requestHex = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--out-port") {
+            outPort = TakeValue(args, at, name, inlineValue);
         } else {
             throw UsageError("unknown option '" + arg + "'");
         }
@@ -105,11 +165,21 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
                          std::to_string(operands.size()));
     }
     if (json && !shape.takesJson) throw UsageError(std::string(shape.name) + " has no --json");
-    if (shape.kind != CommandKind::Send) {
-        for (const auto* option : {&port, &messages, &gap}) {
-            if (*option) throw UsageError("--port, --messages and --gap belong to send only");
+    if (port && shape.kind != CommandKind::Send && shape.kind != CommandKind::Receive) {
+        throw UsageError("--port belongs to send and receive only");
+    }
+    if ((messages || gap) && shape.kind != CommandKind::Send) {
+        throw UsageError("--messages and --gap belong to send only");
+    }
+    if (shape.kind != CommandKind::Receive) {
+        for (const auto* option : {&idle, &count, &timeout, &request, &requestHex, &outPort}) {
+            if (*option) {
+                throw UsageError("--idle, --count, --timeout, --request, --request-hex and --out-port belong to "
+                                 "receive only");
+            }
         }
     }
+    if (input && shape.kind != CommandKind::Ports) throw UsageError("--input belongs to ports only");
 
     invocation.kind = shape.kind;
     invocation.json = json;
@@ -133,6 +203,24 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             if (messages) invocation.messages = ParseMessageSelection(*messages);
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
             break;
+        case CommandKind::Receive:
+            invocation.outputPath = operands[0];
+            if (!port) throw UsageError("receive needs --port K (see ports --input)");
+            invocation.portIndex = ParseNumber(*port, "port");
+            if (idle) invocation.idleMs = ParseSeconds(*idle, "idle");
+            if (count) invocation.count = ParseNumber(*count, "count");
+            if (timeout) invocation.timeoutMs = ParseSeconds(*timeout, "timeout");
+            if (request && requestHex) throw UsageError("--request and --request-hex exclude each other");
+            if (request) invocation.requestPath = *request;
+            if (requestHex) invocation.requestBytes = ParseHexBytes(*requestHex, "--request-hex");
+            if ((request || requestHex) != outPort.has_value()) {
+                throw UsageError("--request and --request-hex go with --out-port K (see ports)");
+            }
+            if (outPort) invocation.outPortIndex = ParseNumber(*outPort, "out-port");
+            break;
+        case CommandKind::Ports:
+            invocation.input = input;
+            break;
         default:
             break;
     }
@@ -140,7 +228,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string_view UsageLine() {
-    return "usage: kelvane-cli list|info|hex|export|ports|send ... (kelvane-cli --help tells more)";
+    return "usage: kelvane-cli list|info|hex|export|ports|send|receive ... (kelvane-cli --help tells more)";
 }
 
 std::string VersionText() { return std::string("kelvane-cli ") + KELVANE_VERSION_TEXT; }
@@ -153,7 +241,11 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli hex FILE N
        kelvane-cli export FILE OUT.mid
        kelvane-cli ports [--json]
+       kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port K [--messages LIST] [--gap MS]
+       kelvane-cli receive OUT.syx --port K [--idle SECONDS] [--count N]
+                   [--timeout SECONDS] [--request FILE | --request-hex "F0 .. F7"
+                   --out-port K] [--json]
        kelvane-cli --help | --version
 
   list    one line per message of the dump: number, 42H for KORG, stored length
@@ -161,12 +253,20 @@ usage: kelvane-cli list FILE [--json]
   hex     message N from its F0 to its F7, 16 bytes per line
   export  every message as a Standard MIDI File (format 0), replacing OUT.mid
           only once it is complete; OUT.mid "-" writes to standard output
-  ports   the output ports: 0 (None), then one line "K name" per port
+  ports   the output ports: 0 (None), then one line "K name" per port;
+          with --input the input ports the same way
   send    sends the listed messages in order on port K; LIST like 1,3-5
           (default: all). After each message it waits until the message can
           have left a 31,250-baud MIDI cable (320 us per byte), then MS
           milliseconds more (default 150; 0 for no pause).
-  --json  one JSON document instead of lines (list, info, ports)
+  receive records the SysEx messages arriving on input port K and saves them
+          as a dump file, printing their list lines. It stops SECONDS after
+          the last byte that is not a real-time byte such as clock or active
+          sensing (--idle, default 1; 0 = never), after N messages (--count),
+          after SECONDS in all (--timeout), or on Ctrl+C, keeping every
+          complete message. --request (all messages of FILE) or
+          --request-hex is sent on output port K first, once the input is open.
+  --json  one JSON document instead of lines (list, info, ports, receive)
 
 Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments.
 )";

@@ -13,21 +13,30 @@
 
 namespace cli {
 
-enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send };
+enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive };
 
 // Pause after each sent message unless --gap says otherwise; older devices drop data sent
 // back to back.
 inline constexpr std::uint32_t DefaultGapMs = 150;
+// A reception ends this long after the last byte unless --idle says otherwise.
+inline constexpr std::uint32_t DefaultIdleMs = 1000;
 
 struct Invocation {
     CommandKind kind = CommandKind::Help;
     std::string dumpPath;               // list, info, hex, export, send
-    std::string outputPath;             // export
+    std::string outputPath;             // export, receive
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
-    bool json = false;                  // list, info, ports
-    std::uint32_t portIndex = 0;        // send: port selector entry
+    bool json = false;                  // list, info, ports, receive
+    bool input = false;                 // ports: the input ports instead
+    std::uint32_t portIndex = 0;        // send: port selector entry; receive: input entry
     std::vector<MessageRange> messages; // send: empty means all, in store order
     std::uint32_t gapMs = DefaultGapMs; // send
+    std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
+    std::uint32_t count = 0;            // receive: stop after this many messages; 0 = no limit
+    std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit
+    std::string requestPath;            // receive: a dump whose messages are sent first
+    std::vector<std::uint8_t> requestBytes;  // receive: --request-hex, sent first
+    std::uint32_t outPortIndex = 0;     // receive: output entry the request goes to
 };
 
 // Reads the arguments after the program name. "--help" or "--version" anywhere (before "--")
@@ -38,6 +47,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& args);
 
 // Decimal digits only, no sign, within 32 bits. Throws UsageError naming `what`.
 std::uint32_t ParseNumber(std::string_view text, std::string_view what);
+
+// Seconds with up to three decimals ("1", "0.5", "2.125") as milliseconds, within 32 bits.
+// Throws UsageError naming `what`.
+std::uint32_t ParseSeconds(std::string_view text, std::string_view what);
+
+// Hexadecimal bytes separated by spaces ("F0 41 10 F7"), one or two digits each. Throws
+// UsageError naming `what`.
+std::vector<std::uint8_t> ParseHexBytes(std::string_view text, std::string_view what);
 
 // The one-line synopsis printed after every usage error.
 std::string_view UsageLine();

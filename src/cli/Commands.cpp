@@ -6,9 +6,12 @@
 #include "cli/CommandLine.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
+#include "cli/Receiver.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
+#include "midi/Input.h"
 #include "midi/Port.h"
+#include "smf/DumpWriter.h"
 #include "smf/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Inspector.h"
@@ -107,8 +110,8 @@ void Export(const std::string& outputPath, std::ostream& out) {
 // Lists what the window would list. A sound server that did not answer is left out, as the
 // window leaves it out, but here the command also fails with the reason, since a script reading
 // the list cannot tell otherwise.
-void Ports(std::ostream& out, bool json) {
-    const std::vector<std::string> entries = midi::ReadPortEntries();
+void Ports(std::ostream& out, bool json, bool input) {
+    const std::vector<std::string> entries = input ? midi::ReadInputEntries() : midi::ReadPortEntries();
     if (!json) {
         for (std::size_t k = 0; k < entries.size(); ++k) out << k << ' ' << entries[k] << '\n';
     } else {
@@ -137,11 +140,52 @@ void Send(const Invocation& invocation, std::ostream* progress) {
     SendMessages(indexes, port, invocation.gapMs, progress);
 }
 
+// The request goes into the store first: the received messages replace it in the end anyway.
+void LoadRequest(const Invocation& invocation, std::ostream& err) {
+    if (!invocation.requestPath.empty()) {
+        LoadDump(invocation.requestPath, err);
+    } else if (!invocation.requestBytes.empty()) {
+        const sysex::ScanResult result = sysex::ScanDump(invocation.requestBytes.data(), invocation.requestBytes.size());
+        if (result.DroppedAnything()) err << sysex::DroppedNotice(result) << '\n';
+    } else {
+        return;
+    }
+    RequireMessages();
+}
+
+void Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+    LoadRequest(invocation, err);
+    ReceiveRequest request;
+    request.inputEntry = invocation.portIndex;
+    request.idleMs = invocation.idleMs;
+    request.count = invocation.count;
+    request.timeoutMs = invocation.timeoutMs;
+    request.sendStore = !invocation.requestPath.empty() || !invocation.requestBytes.empty();
+    request.outputEntry = invocation.outPortIndex;
+    const ReceiveOutcome outcome = ReceiveIntoStore(request, errIsTerminal ? &err : nullptr);
+    if (outcome.scan.DroppedAnything()) err << sysex::DroppedNotice(outcome.scan) << '\n';
+    if (!outcome.inputError.empty()) err << outcome.inputError << '\n';
+    RequireMessages();
+    smf::ExportStoreAsDump(invocation.outputPath);
+    if (!invocation.json) {
+        List(out, false);
+        return;
+    }
+    out << "{\"file\":" << JsonString(invocation.outputPath) << ",\"stoppedBy\":\"" << outcome.stoppedBy
+        << "\",\"receivedBytes\":" << outcome.bytes << ",\"messages\":[";
+    for (int k = 0; k < sysex::SysExCount; ++k) {
+        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
+            << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
+    }
+    out << "]}\n";
+}
+
 void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     switch (invocation.kind) {
         case CommandKind::Help: out << HelpText(); return;
         case CommandKind::Version: out << VersionText() << '\n'; return;
-        case CommandKind::Ports: Ports(out, invocation.json); return;
+        case CommandKind::Ports: Ports(out, invocation.json, invocation.input); return;
+        case CommandKind::Receive: Receive(invocation, out, err, errIsTerminal); return;
         default: break;
     }
     LoadDump(invocation.dumpPath, err);

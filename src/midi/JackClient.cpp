@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -18,7 +19,41 @@ std::mutex& LifecycleTurn() {
     return *turn;
 }
 
+void SilentPrinter(const char*) {}
+
+std::string StatusText(jack_status_t status) {
+    if (status & JackServerFailed) return "サーバーに接続できません";
+    if (status & JackServerError) return "サーバーとの通信に失敗しました";
+    if (status & JackNameNotUnique) return "クライアント名が使われています";
+    if (status & JackVersionError) return "サーバーのバージョンが合いません";
+    return "状態 " + std::to_string(static_cast<int>(status));
+}
+
 }  // namespace
+
+void SilenceLibJack() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function(SilentPrinter);
+        jack_set_info_function(SilentPrinter);
+    });
+}
+
+jack_client_t* OpenJackClientOrThrow(const char* name) {
+    jack_status_t status{};
+    jack_client_t* client = OpenJackClient(name, status);
+    if (!client) {
+        throw BackendFailure("JACK", "jack_client_open", StatusText(status),
+                             static_cast<int>(status) ? -static_cast<int>(status) : -EIO);
+    }
+    return client;
+}
+
+void CheckJack(int result, const char* operation) {
+    if (result == 0) return;
+    const int code = result < 0 ? -result : result;
+    throw BackendFailure("JACK", operation, code == 1 ? "" : std::strerror(code), -code);
+}
 
 bool JackServerNameUsable() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");

@@ -35,6 +35,16 @@ inline constexpr std::chrono::milliseconds JackAnswerLimit{2000};
 // such a name anyway (its socket path would not fit).
 inline constexpr std::size_t MaxJackServerNameBytes = 255;
 
+// libjack prints its complaints to stderr; the program reports failures itself. Once per process.
+void SilenceLibJack();
+
+// OpenJackClient, throwing BackendFailure with the status in words when it fails.
+jack_client_t* OpenJackClientOrThrow(const char* name);
+
+// libjack returns 0 on success, sometimes an errno value, and often just -1: anything else
+// throws BackendFailure naming `operation`.
+void CheckJack(int result, const char* operation);
+
 // Whether the server that JACK_DEFAULT_SERVER names (or "default") can be asked at all.
 bool JackServerNameUsable();
 

@@ -29,43 +29,8 @@ constexpr auto PollInterval = std::chrono::milliseconds(1);
 
 using LengthHeader = std::uint32_t;
 
-void SilentPrinter(const char*) {}
-
-void SilenceLibJack() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        jack_set_error_function(SilentPrinter);
-        jack_set_info_function(SilentPrinter);
-    });
-}
-
-std::string StatusText(jack_status_t status) {
-    if (status & JackServerFailed) return "サーバーに接続できません";
-    if (status & JackServerError) return "サーバーとの通信に失敗しました";
-    if (status & JackNameNotUnique) return "クライアント名が使われています";
-    if (status & JackVersionError) return "サーバーのバージョンが合いません";
-    return "状態 " + std::to_string(static_cast<int>(status));
-}
-
-jack_client_t* OpenClient(const char* name) {
-    jack_status_t status{};
-    jack_client_t* client = OpenJackClient(name, status);
-    if (!client) {
-        throw BackendFailure("JACK", "jack_client_open", StatusText(status),
-                             static_cast<int>(status) ? -static_cast<int>(status) : -EIO);
-    }
-    return client;
-}
-
-// libjack returns 0 on success, sometimes an errno value, and often just -1.
-void Check(int result, const char* operation) {
-    if (result == 0) return;
-    const int code = result < 0 ? -result : result;
-    throw BackendFailure("JACK", operation, code == 1 ? "" : std::strerror(code), -code);
-}
-
 std::vector<std::string> ListDevices() {
-    jack_client_t* client = OpenClient("Kelvane list");
+    jack_client_t* client = OpenJackClientOrThrow("Kelvane list");
     std::vector<std::string> devices;
     if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
         for (const char** port = ports; *port; ++port) devices.emplace_back(*port);
@@ -81,17 +46,17 @@ class JackSink final : public MessageSink {
 public:
     explicit JackSink(const std::string& device) : device_(device) {
         try {
-            client_ = OpenClient("Kelvane");
+            client_ = OpenJackClientOrThrow("Kelvane");
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             ring_ = jack_ringbuffer_create(RingBytes);
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
-            Check(jack_set_process_callback(client_, &JackSink::Process, this),
+            CheckJack(jack_set_process_callback(client_, &JackSink::Process, this),
                   "jack_set_process_callback");
             jack_on_info_shutdown(client_, &JackSink::Shutdown, this);
-            Check(ActivateJackClient(client_), "jack_activate");
+            CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
-            if (connected != EEXIST) Check(connected, "jack_connect");
+            if (connected != EEXIST) CheckJack(connected, "jack_connect");
         } catch (...) {
             Close();
             throw;

@@ -61,6 +61,11 @@ void PortChangeSave(int portIndex, const ModeRunner& init) {
     init(SaveMode);
 }
 
+void InputChoiceSave(int inputIndex, const ModeRunner& init) {
+    InPortSetting = static_cast<std::uint8_t>(inputIndex);
+    init(SaveMode);
+}
+
 bool MarkerFilePresent() {
     std::error_code ignored;
     return std::filesystem::is_regular_file(MarkerFileName, ignored);

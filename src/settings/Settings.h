@@ -13,8 +13,9 @@
 
 namespace settings {
 
-// The output port index chosen last (0 = "(None)") and an input-port byte that nothing uses but
-// every save writes back. 0 at process start.
+// The output port index chosen last (0 = "(None)") and the input port index chosen last in the
+// receive dialog; a byte nobody has chosen is written back by every save as it was loaded.
+// 0 at process start.
 extern std::uint8_t InPortSetting;
 extern std::uint8_t OutPortSetting;
 
@@ -47,6 +48,10 @@ void SettingsStartupStep(const ModeRunner& init);
 
 // After a port change: OutPortSetting := low 8 bits of the port index, then a save.
 void PortChangeSave(int portIndex, const ModeRunner& init);
+
+// After a choice in the receive dialog's input selector: InPortSetting := low 8 bits of the
+// input index, then a save (which writes OutPortSetting back unchanged).
+void InputChoiceSave(int inputIndex, const ModeRunner& init);
 
 // True when "KELVANE.cfg" in the current folder is a regular file (or a link to one).
 bool MarkerFilePresent();

@@ -15,6 +15,44 @@ constexpr std::uint8_t kF7 = 0xF7;
 constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
 }  // namespace
 
+SlotTarget StoreSlots() { return {SysExData, SysExLen}; }
+
+std::size_t DumpScanner::MessageEnd(const std::uint8_t* data, std::size_t pos, std::size_t size) const {
+    if (rules_ == ScanRules::File) {
+        const void* found = std::memchr(data + pos, kF7, size - pos);
+        return found ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data) : size;
+    }
+    while (pos < size && data[pos] < 0x80) ++pos;
+    return pos;
+}
+
+void DumpScanner::Append(const std::uint8_t* bytes, std::size_t count) {
+    if (overflowing_) return;
+    if (count <= MaxStoredLength - length_) {
+        // With the slots full the message is only measured: only once its F7 comes is it known
+        // to be left out for the limit, rather than for its length or for being cut off.
+        if (next_ < MaxSysEx) std::memcpy(&target_.data[next_][length_], bytes, count);
+        length_ += count;
+    } else {
+        overflowing_ = true;
+    }
+}
+
+bool DumpScanner::EndMessage() {
+    if (overflowing_) {
+        ++result_.droppedTooLong;
+    } else if (next_ == MaxSysEx) {
+        stopped_ = true;
+        result_.stoppedAtLimit = true;
+    } else {
+        target_.data[next_][length_] = kF7;
+        target_.lengths[next_] = static_cast<std::uint16_t>(length_);
+        ++next_;
+    }
+    inMessage_ = false;
+    return !stopped_;
+}
+
 bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
     std::size_t pos = 0;
     while (pos < size && !stopped_) {
@@ -25,45 +63,36 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
             inMessage_ = true;
             overflowing_ = false;
             length_ = 0;
+            Append(data + pos, 1);
+            ++pos;
         }
-        // Inside a message: everything up to the next F7 belongs to it, a further F0 included.
-        const void* found = std::memchr(data + pos, kF7, size - pos);
-        const std::size_t end =
-            found ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data) : size;
-        const std::size_t chunk = end - pos;
-        if (!overflowing_) {
-            if (chunk <= MaxStoredLength - length_) {
-                // With the store full the message is only measured: only once its F7 comes is it
-                // known to be left out for the limit, rather than for its length or for the end
-                // of the file.
-                if (next_ < MaxSysEx) std::memcpy(&SysExData[next_][length_], data + pos, chunk);
-                length_ += chunk;
-            } else {
-                overflowing_ = true;
-            }
-        }
-        if (found == nullptr) return true;
-        if (overflowing_) {
-            ++result_.droppedTooLong;
-        } else if (next_ == MaxSysEx) {
-            inMessage_ = false;
-            stopped_ = true;
-            result_.stoppedAtLimit = true;
-            return false;
+        const std::size_t end = MessageEnd(data, pos, size);
+        Append(data + pos, end - pos);
+        if (end == size) return true;
+        const std::uint8_t status = data[end];
+        if (status == kF7) {
+            if (!EndMessage()) return false;
+            pos = end + 1;
+        } else if (status >= 0xF8) {
+            // Real-time bytes may come between any two bytes on a wire; they are not the message's.
+            pos = end + 1;
         } else {
-            SysExData[next_][length_] = kF7;
-            SysExLen[next_] = static_cast<std::uint16_t>(length_);
-            ++next_;
+            // The sender gave up on the message; the status byte begins whatever comes next.
+            ++result_.droppedCutOff;
+            inMessage_ = false;
+            pos = end;
         }
-        inMessage_ = false;
-        pos = end + 1;
     }
     return !stopped_;
 }
 
 ScanResult DumpScanner::Finish() {
     if (inMessage_) {
-        result_.droppedUnterminated = true;
+        if (rules_ == ScanRules::File) {
+            result_.droppedUnterminated = true;
+        } else {
+            ++result_.droppedCutOff;
+        }
         inMessage_ = false;
     }
     result_.stored = next_;
@@ -125,10 +154,14 @@ std::string DroppedNotice(const ScanResult& result) {
     if (result.droppedUnterminated) {
         add("ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした");
     }
+    if (result.droppedCutOff > 0) {
+        add("途中で途切れたメッセージ (F7 がないもの) " + std::to_string(result.droppedCutOff) +
+            " 件は記録しませんでした");
+    }
     if (result.stoppedAtLimit) {
         // The scan stops at the first message left out for the limit: the file's messages before
         // it are the stored ones and those too long.
-        const std::int64_t firstLeftOut = std::int64_t{result.stored} + result.droppedTooLong + 1;
+        const std::int64_t firstLeftOut = std::int64_t{result.stored} + result.droppedTooLong + result.droppedCutOff + 1;
         add("メッセージは " + std::to_string(MaxSysEx) + " 件までしか記録できないため、" +
             std::to_string(firstLeftOut) + " 件目以降は読み込みませんでした");
     }

@@ -4,12 +4,19 @@
 // A dump is a raw byte stream: every F0 ... F7 run is one message; bytes outside a message are
 // skipped. The scan never writes outside the store, whatever the file holds: a message longer
 // than a slot is dropped whole, an F0 that the end of the file reaches before any F7 is
-// dropped, and with the store full the scan stops at the next message that would have been
-// stored. What was dropped is counted so the user can be told. GUI thread only (the store is not shared with any other thread).
+// dropped, and with the slots full the scan stops at the next message that would have been
+// stored. What was dropped is counted so the user can be told. GUI thread only (the store is not
+// shared with any other thread).
+//
+// Received bytes take the same road with the rules of a live MIDI stream (ScanRules::Wire):
+// real-time bytes (F8-FF) may sit inside a message and are dropped there, and any other status
+// byte ends a message that has no F7 yet, which is then dropped as cut off.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "sysex/Store.h"
 
 namespace sysex {
 
@@ -18,16 +25,34 @@ struct ScanResult {
     std::int32_t droppedTooLong = 0;   // messages with more than 65,535 bytes before their F7
     bool droppedUnterminated = false;  // an F0 at the end of the file had no F7
     bool stoppedAtLimit = false;       // the store was full and another whole message followed
+    std::int32_t droppedCutOff = 0;    // received messages that another status byte or the
+                                       // end of receiving cut off before their F7
 
-    bool DroppedAnything() const { return droppedTooLong > 0 || droppedUnterminated || stoppedAtLimit; }
+    bool DroppedAnything() const {
+        return droppedTooLong > 0 || droppedUnterminated || stoppedAtLimit || droppedCutOff > 0;
+    }
 };
 
-// Scans a dump fed in blocks of any size straight into the store's slots (no copy, nothing
-// allocated). Writes SysExLen for each complete message; SysExCount is the caller's business.
+enum class ScanRules {
+    File,  // everything between F0 and F7 is the message's, status bytes included
+    Wire,  // a MIDI stream: real-time bytes inside a message are dropped, other status bytes cut it
+};
+
+// Where a scan puts complete messages: MaxSysEx slots and their stored lengths. The store by
+// default; a reception keeps slots of its own until the user stops it.
+struct SlotTarget {
+    std::uint8_t (*data)[SlotSize];
+    std::uint16_t* lengths;
+};
+SlotTarget StoreSlots();
+
+// Scans a dump fed in blocks of any size straight into slots (no copy, nothing allocated).
+// Writes the stored length of each complete message; SysExCount is the caller's business.
 class DumpScanner {
 public:
-    DumpScanner() = default;
-    // Returns false once the scan has ended early (store full and another whole message
+    explicit DumpScanner(ScanRules rules = ScanRules::File, SlotTarget target = StoreSlots())
+        : rules_(rules), target_(target) {}
+    // Returns false once the scan has ended early (slots full and another whole message
     // followed); further blocks are then ignored.
     bool Feed(const std::uint8_t* data, std::size_t size);
     // Ends the scan and tells what was stored and dropped.
@@ -36,6 +61,13 @@ public:
     std::int32_t Stored() const { return next_; }
 
 private:
+    void Append(const std::uint8_t* bytes, std::size_t count);
+    // False once the slots were full and this message was one more: the scan stops.
+    bool EndMessage();
+    std::size_t MessageEnd(const std::uint8_t* data, std::size_t pos, std::size_t size) const;
+
+    ScanRules rules_;
+    SlotTarget target_;
     std::int32_t next_ = 0;        // next free slot
     bool inMessage_ = false;
     bool overflowing_ = false;     // the current message has outgrown its slot

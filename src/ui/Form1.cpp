@@ -16,12 +16,15 @@
 #include <QThread>
 #include <vector>
 
+#include "midi/Input.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
+#include "smf/DumpWriter.h"
 #include "smf/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Inspector.h"
 #include "sysex/Loader.h"
+#include "sysex/Reception.h"
 #include "sysex/Store.h"
 #include "ui/Bevel.h"
 #include "ui/FileDialog.h"
@@ -30,6 +33,7 @@
 #include "ui/Notice.h"
 #include "ui/OpenRequest.h"
 #include "ui/Placement.h"
+#include "ui/Receive.h"
 #include "ui/Scaling.h"
 
 namespace ui {
@@ -219,8 +223,10 @@ void TForm1::CreateMenu() {
     File1 = MainMenu1->addMenu(QStringLiteral("ファイル(&F)"));
     SysexI1 = File1->addAction(QStringLiteral("データを開く(&O)"));
     SysexI1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    Receive1 = File1->addAction(QStringLiteral("受信(&R)..."));
     SMF1 = File1->addAction(QStringLiteral("SMF形式で保存"));
     SMF1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    Syx1 = File1->addAction(QStringLiteral("SysEx形式で保存"));
     N1 = File1->addSeparator();
     mnuExit = File1->addAction(QStringLiteral("終了(&X)"));
     mnuExit->setShortcut(QKeySequence(Qt::Key_F10));
@@ -235,11 +241,15 @@ void TForm1::CreateDialogs() {
     OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {}}, this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
+    SaveDialog2 = seams_.makeFileDialog(
+        {FileDialogSetup::Kind::Save, QStringLiteral("SysEx File(*.SYX)"), QStringLiteral("syx")}, this);
 }
 
 void TForm1::WireHandlers() {
     connect(SysexI1, &QAction::triggered, this, Guarded([this](bool) { SysexI1Click(); }));
     connect(SMF1, &QAction::triggered, this, Guarded([this](bool) { SMF1Click(); }));
+    connect(Receive1, &QAction::triggered, this, Guarded([this](bool) { Receive1Click(); }));
+    connect(Syx1, &QAction::triggered, this, Guarded([this](bool) { Syx1Click(); }));
     connect(mnuExit, &QAction::triggered, this, Guarded([this](bool) { mnuExitClick(); }));
     connect(About1, &QAction::triggered, this, Guarded([this](bool) { About1Click(); }));
     connect(SysEx, &MessageList::userSelected, this, Guarded([this](int) { SysExClick(); }));
@@ -318,11 +328,15 @@ void TForm1::OpenDumpFile(const std::string& pathUtf8) {
 
 void TForm1::LoadIntoList(const std::string& pathUtf8) {
     const sysex::ScanResult result = sysex::LoadDumpFile(pathUtf8);
+    ShowStoredMessages(sysex::DroppedNotice(result));
+}
+
+void TForm1::ShowStoredMessages(const std::string& droppedNotice) {
     QStringList lines;
     lines.reserve(sysex::SysExCount);
     for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
     SysEx->addItems(lines);
-    if (result.DroppedAnything()) ShowNotice(sysex::DroppedNotice(result));
+    if (!droppedNotice.empty()) ShowNotice(droppedNotice);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) { AcceptAsCopy(*event); }
@@ -334,6 +348,36 @@ void TForm1::dropEvent(QDropEvent* event) {
     // file manager waiting for the drop's answer.
     QTimer::singleShot(0, this, Guarded([this, file = *path] { OpenDumpFile(file); }));
 }
+
+void TForm1::Receive1Click() {
+    ReceiveSetup setup;
+    setup.inputEntries = midi::ReadInputEntries();
+    setup.rememberedEntry = settings::InPortSetting;
+    for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
+    setup.inputChosen = [this](int entry) { settings::InputChoiceSave(entry, [this](std::uint8_t mode) { INIT(mode); }); };
+    setup.sendRequest = [this](int k) { ExcOut(sysex::SysExData[k], sysex::SysExLen[k]); };
+    TReceive dialog(this, scale_, std::move(setup));
+    if (dialog.exec() != QDialog::Accepted) return;
+    const std::unique_ptr<sysex::Reception> reception = dialog.TakeReception();
+    if (!reception) return;
+    SysEx->clear();
+    SysInfo->clear();
+    const sysex::ScanResult result = reception->MoveIntoStore();
+    std::string notice = sysex::DroppedNotice(result);
+    if (!dialog.InputError().empty()) notice += (notice.empty() ? "" : "\n") + dialog.InputError();
+    ShowStoredMessages(notice);
+}
+
+void TForm1::Syx1Click() {
+    if (sysex::SysExCount == 0) {
+        ShowNotice(smf::NoDataText);
+        return;
+    }
+    if (!SaveDialog2->Execute()) return;
+    EXPORT_SYX();
+}
+
+void TForm1::EXPORT_SYX() { smf::ExportStoreAsDump(SaveDialog2->FileName()); }
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {

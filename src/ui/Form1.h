@@ -61,6 +61,10 @@ public:
     Bevel* Bevel2 = nullptr;
     Bevel* Bevel3 = nullptr;
     Bevel* Bevel4 = nullptr;
+    // Receiving and saving as a dump file.
+    QAction* Receive1 = nullptr;
+    QAction* Syx1 = nullptr;
+    std::unique_ptr<FileDialog> SaveDialog2;
 
     // Handlers and operations.
     void FormCreate();
@@ -74,6 +78,9 @@ public:
     void SMF1Click();
     void EXPORT_SMF();
     void MIDI_Reg(std::uint8_t mode);
+    void Receive1Click();
+    void Syx1Click();
+    void EXPORT_SYX();
 
     // Opens a dump named outside the open dialog (command line, drop) exactly as the dialog's
     // choice would be opened; the dialog offers that path next.
@@ -93,6 +100,8 @@ private:
     void CreateDialogs();
     void WireHandlers();
     void FixSize();
+    // Fills the list from the store after a load or a reception, and tells what was left out.
+    void ShowStoredMessages(const std::string& droppedNotice);
 
     FormSeams seams_;
     double scale_ = 1.0;

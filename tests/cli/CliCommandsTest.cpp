@@ -14,6 +14,7 @@
 #include "Files.h"
 #include "Messages.h"
 #include "TempDir.h"
+#include "midi/Input.h"
 #include "midi/Port.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Loader.h"
@@ -25,7 +26,7 @@ using clitest::CliResult;
 using clitest::RunCli;
 using testsupport::Bytes;
 
-const std::string Usage = "usage: kelvane-cli list|info|hex|export|ports|send ... (kelvane-cli --help tells more)\n";
+const std::string Usage = "usage: kelvane-cli list|info|hex|export|ports|send|receive ... (kelvane-cli --help tells more)\n";
 
 // The loader's and inspector's test messages in one dump, with bytes the scan must skip.
 Bytes MixedDump() {
@@ -258,7 +259,7 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
         {{"hex", dump, "-1"}, "unknown option '-1'"},
         {{"hex", dump, "99999999999"}, "message number '99999999999' is too large"},
         {{"hex", dump, "1", "--json"}, "hex has no --json"},
-        {{"list", dump, "--port", "1"}, "--port, --messages and --gap belong to send only"},
+        {{"list", dump, "--port", "1"}, "--port belongs to send and receive only"},
         {{"list", dump, "--verbose"}, "unknown option '--verbose'"},
         {{"send", dump}, "send needs --port K (see the ports command)"},
         {{"send", dump, "--port"}, "--port needs a value"},
@@ -266,6 +267,17 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
         {{"send", dump, "--port", "1", "--gap", "-5"}, "gap '-5' is not a number"},
         {{"send", dump, "--port", "1", "--messages", "1,,2"}, "empty item in message list '1,,2'"},
         {{"send", dump, "--port", "1", "--messages", "4-2"}, "message range '4-2' runs backwards"},
+        {{"receive", "o.syx"}, "receive needs --port K (see ports --input)"},
+        {{"receive", "o.syx", "--port", "1", "--gap", "5"}, "--messages and --gap belong to send only"},
+        {{"send", dump, "--port", "1", "--idle", "1"},
+         "--idle, --count, --timeout, --request, --request-hex and --out-port belong to receive only"},
+        {{"list", dump, "--input"}, "--input belongs to ports only"},
+        {{"receive", "o.syx", "--port", "1", "--idle", "0.0001"}, "idle '0.0001' is not a number of seconds"},
+        {{"receive", "o.syx", "--port", "1", "--request-hex", "F0 7"}, "--request and --request-hex go with --out-port K (see ports)"},
+        {{"receive", "o.syx", "--port", "1", "--request-hex", "F0 XY", "--out-port", "1"},
+         "--request-hex: 'XY' is not a hexadecimal byte"},
+        {{"receive", "o.syx", "--port", "1", "--request", dump, "--request-hex", "F0", "--out-port", "1"},
+         "--request and --request-hex exclude each other"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -289,6 +301,11 @@ TEST_F(Cli, PortNumbersBeyondTheListFail) {
     const std::string range = devices == 0 ? "(出力ポートがありません)" : "(1〜" + std::to_string(devices) + ")";
     ExpectFailed(RunCli({"send", Mixed(), "--port", "256"}), 1,
                  "ポート 256 はありません " + range + "\n");
+    const std::size_t sources = midi::ReadInputEntries().size() - 1;
+    const std::string inputs = sources == 0 ? "(入力ポートがありません)" : "(1〜" + std::to_string(sources) + ")";
+    ExpectFailed(RunCli({"receive", "o.syx", "--port", "256"}), 1, "入力ポート 256 はありません " + inputs + "\n");
+    ExpectFailed(RunCli({"receive", "o.syx", "--port", "0"}), 1, "入力ポート 0 は (None) のため受信できません.\n");
+    EXPECT_FALSE(std::filesystem::exists("o.syx"));
 }
 
 TEST_F(Cli, ResultsThatCannotBeWrittenAreNotReportedAsDone) {

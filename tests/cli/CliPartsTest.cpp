@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
 #include "cli/Sender.h"
@@ -147,6 +149,26 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     EXPECT_EQ(defaults.gapMs, 150u);
     EXPECT_TRUE(defaults.messages.empty());
 
+    const Invocation receive = ParseCommandLine(
+        {"receive", "out.syx", "--port", "2", "--idle=0.25", "--count", "3", "--timeout", "10",
+         "--request-hex", "F0 41 10 f7", "--out-port", "4", "--json"});
+    EXPECT_EQ(receive.kind, CommandKind::Receive);
+    EXPECT_EQ(receive.outputPath, "out.syx");
+    EXPECT_EQ(receive.portIndex, 2u);
+    EXPECT_EQ(receive.idleMs, 250u);
+    EXPECT_EQ(receive.count, 3u);
+    EXPECT_EQ(receive.timeoutMs, 10000u);
+    EXPECT_EQ(receive.requestBytes, (std::vector<std::uint8_t>{0xF0, 0x41, 0x10, 0xF7}));
+    EXPECT_EQ(receive.outPortIndex, 4u);
+    EXPECT_TRUE(receive.json);
+
+    const Invocation receiveDefaults = ParseCommandLine({"receive", "out.syx", "--port", "1"});
+    EXPECT_EQ(receiveDefaults.idleMs, 1000u);
+    EXPECT_EQ(receiveDefaults.count, 0u);
+    EXPECT_EQ(receiveDefaults.timeoutMs, 0u);
+    EXPECT_TRUE(receiveDefaults.requestBytes.empty());
+    EXPECT_TRUE(ParseCommandLine({"ports", "--input"}).input);
+
     // After "--" everything is an operand, even what looks like an option.
     const Invocation dashed = ParseCommandLine({"hex", "--", "--json", "7"});
     EXPECT_EQ(dashed.kind, CommandKind::Hex);
@@ -159,6 +181,33 @@ TEST(CliCommandLine, HelpAndVersionWinOverEverythingBeforeTheEndOfOptions) {
     EXPECT_EQ(ParseCommandLine({"nonsense", "--version"}).kind, CommandKind::Version);
     EXPECT_EQ(ParseCommandLine({"-h"}).kind, CommandKind::Help);
     EXPECT_THROW(ParseCommandLine({"list", "--", "--help", "x"}), UsageError);
+}
+
+TEST(CliCommandLine, SecondsAndHexBytes) {
+    const struct {
+        const char* text;
+        std::uint32_t ms;
+    } seconds[] = {{"0", 0}, {"1", 1000}, {"0.5", 500}, {"2.125", 2125}, {"4294967", 4294967000u}};
+    for (const auto& c : seconds) EXPECT_EQ(ParseSeconds(c.text, "idle"), c.ms) << c.text;
+    for (const char* bad : {"", ".5", "1.", "1.2345", "-1", "1,5", "4294968", "1e3"}) {
+        EXPECT_THROW(ParseSeconds(bad, "idle"), UsageError) << bad;
+    }
+    EXPECT_EQ(ParseHexBytes(" F0  7e 7F 9 01 F7 ", "x"),
+              (std::vector<std::uint8_t>{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+    for (const char* bad : {"", "   ", "F0 G1", "F00", "F0,F7", "-1"}) {
+        EXPECT_THROW(ParseHexBytes(bad, "x"), UsageError) << bad;
+    }
+}
+
+TEST(CliInterrupt, CtrlCIsNotedWhileCaughtAndEndsNothing) {
+    {
+        InterruptCatcher catcher;
+        EXPECT_FALSE(catcher.Requested());
+        std::raise(SIGINT);
+        EXPECT_TRUE(catcher.Requested());
+    }
+    InterruptCatcher again;
+    EXPECT_FALSE(again.Requested());
 }
 
 TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {

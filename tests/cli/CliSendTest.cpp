@@ -17,6 +17,7 @@
 #include "CliProcess.h"
 #include "JackProcesses.h"
 #include "Messages.h"
+#include "JackSender.h"
 #include "TempDir.h"
 #include "midi/JackOutput.h"
 #include "midi/Port.h"
@@ -76,8 +77,8 @@ protected:
     }
 
     // The receiver's number in the port list, as a user would read it off `ports`.
-    std::string PortOf(const std::string& name) {
-        const CliResult ports = RunCli({"ports"});
+    std::string PortOf(const std::string& name, const char* list = nullptr) {
+        const CliResult ports = list ? RunCli({"ports", list}) : RunCli({"ports"});
         EXPECT_EQ(ports.exitCode, 0) << ports.err;
         std::istringstream lines(ports.out);
         for (std::string line; std::getline(lines, line);) {
@@ -236,6 +237,82 @@ TEST_F(CliSend, PortNumbersBeyondTheListFailBeforeAnythingIsSent) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "ポート " + beyond + " はありません (1〜" + std::to_string(devices) + ")\n");
     EXPECT_EQ(AllReceived(), Bytes{});
+}
+
+// Receiving: a JACK client of the test's sends into the input that `ports --input` lists.
+class CliReceive : public CliSend {
+protected:
+    void SetUp() override {
+        CliSend::SetUp();
+        sender = std::make_unique<kelvane::testing::JackSender>("cli-tx");
+        input = PortOf(sender->PortName(), "--input");
+    }
+    void TearDown() override {
+        sender.reset();
+        CliSend::TearDown();
+    }
+    std::string Out() const { return dir.File("received.syx").string(); }
+
+    std::unique_ptr<kelvane::testing::JackSender> sender;
+    std::string input;
+};
+
+TEST_F(CliReceive, SendsTheRequestOnceListeningAndSavesEveryMessageByteExact) {
+    const Bytes request{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+    const std::vector<Bytes> messages{PatternMessage(65536, 1), {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, PatternMessage(300, 2)};
+    Bytes wire{0xFE};
+    for (const Bytes& m : messages) {
+        wire.insert(wire.end(), m.begin(), m.end() - 1);
+        wire.insert(wire.end(), {0xF8, 0xF7});  // a clock byte just before each F7
+    }
+    clitest::CliProcess receiving({"receive", Out(), "--port", input, "--count", "3", "--request-hex",
+                                   "F0 7E 7F 06 01 F7", "--out-port", port, "--json"});
+    // The reply goes out only once the request has, as a device would answer.
+    ASSERT_EQ(receiver->WaitForBytes(request.size(), 10s), request);
+    sender->Send(wire);
+
+    const CliResult result = receiving.Wait();
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(messages));
+    EXPECT_EQ(result.out, "{\"file\":\"" + Out() + "\",\"stoppedBy\":\"count\",\"receivedBytes\":" +
+                              std::to_string(wire.size()) +
+                              ",\"messages\":[{\"number\":1,\"storedLength\":65535,\"line\":\"0001 65535Byte\"},"
+                              "{\"number\":2,\"storedLength\":5,\"line\":\"0002 42H 5Byte\"},"
+                              "{\"number\":3,\"storedLength\":299,\"line\":\"0003 299Byte\"}]}\n");
+}
+
+TEST_F(CliReceive, StopsWhenIdleAndShowsALiveCountOnATerminal) {
+    const std::vector<Bytes> messages{{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, PatternMessage(100, 3)};
+    clitest::CliOptions onTerminal;
+    onTerminal.errOnTerminal = true;
+    clitest::CliProcess receiving({"receive", Out(), "--port", input}, onTerminal);
+    sender->Send(Concat(messages));
+    const CliResult result = receiving.Wait();
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "0001 42H 5Byte\n0002 99Byte\n");
+    const std::string last = "\r受信中: 2 メッセージ 106 バイト\r\n";
+    ASSERT_GE(result.err.size(), last.size()) << result.err;
+    EXPECT_EQ(result.err.substr(result.err.size() - last.size()), last);
+    EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(messages));
+}
+
+TEST_F(CliReceive, TimeoutKeepsWhatWasCompleteAndTellsOfTheCutOffRest) {
+    const Bytes complete{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7};
+    clitest::CliProcess receiving({"receive", Out(), "--port", input, "--idle", "0", "--timeout", "2"});
+    sender->Send(Concat({complete, Bytes{0xF0, 0x43, 0x10}}));
+    const CliResult result = receiving.Wait();
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "0001 5Byte\n");
+    EXPECT_EQ(result.err, "途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした\n");
+    EXPECT_EQ(testsupport::ReadAll(Out()), complete);
+}
+
+TEST_F(CliReceive, NothingReceivedSavesNothing) {
+    const CliResult result = RunCli({"receive", Out(), "--port", input, "--timeout", "0.5"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "データが記録されておりません\n");
+    EXPECT_FALSE(std::filesystem::exists(Out()));
 }
 
 }  // namespace

@@ -148,5 +148,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Poison(model);
     CheckAgainstModel(model, sysex::LoadDumpFile(path));
+
+    // Received under the wire rules, a stored message holds no status byte but its F0 and F7,
+    // and nothing is ever reported as the end of a file.
+    sysex::DumpScanner wire(sysex::ScanRules::Wire);
+    for (std::size_t pos = 0; pos < dump.size(); pos += block) {
+        if (!wire.Feed(dump.data() + pos, std::min(block, dump.size() - pos))) break;
+    }
+    const sysex::ScanResult received = wire.Finish();
+    Check(!received.droppedUnterminated);
+    Check(received.stored >= 0 && received.stored <= static_cast<std::int32_t>(sysex::MaxSysEx));
+    for (std::int32_t k = 0; k < received.stored; ++k) {
+        Check(sysex::SysExData[k][0] == 0xF0 && sysex::SysExData[k][sysex::SysExLen[k]] == 0xF7);
+        for (std::size_t i = 1; i < sysex::SysExLen[k]; ++i) Check(sysex::SysExData[k][i] < 0x80);
+    }
     return 0;
 }

@@ -197,6 +197,88 @@ TEST_F(Scan, ShorterLoadLeavesLaterSlotsAsTheyWere) {
     EXPECT_EQ(sysex::SysExLen[4], 3);
 }
 
+// Received bytes: the rules of a live MIDI stream, where real-time bytes may interrupt a message
+// and any other status byte means the sender abandoned it.
+struct WireCase {
+    const char* name;
+    Bytes received;
+    std::vector<Bytes> messages;
+    std::int32_t cutOff;
+};
+
+class WireScanTable : public ::testing::TestWithParam<WireCase> {
+protected:
+    void SetUp() override { sysex::ResetStoreForTests(); }
+};
+
+TEST_P(WireScanTable, KeepsCompleteMessagesWithoutRealTimeBytes) {
+    const WireCase& c = GetParam();
+    // Whole and byte by byte: a backend hands bytes over in pieces of any size.
+    for (std::size_t block : {c.received.size() + 1, std::size_t{1}}) {
+        sysex::ResetStoreForTests();
+        sysex::DumpScanner scanner(sysex::ScanRules::Wire);
+        for (std::size_t pos = 0; pos < c.received.size(); pos += block)
+            scanner.Feed(c.received.data() + pos, std::min(block, c.received.size() - pos));
+        const auto result = scanner.Finish();
+        ASSERT_EQ(result.stored, static_cast<int>(c.messages.size())) << "block " << block;
+        EXPECT_EQ(result.droppedCutOff, c.cutOff) << "block " << block;
+        EXPECT_FALSE(result.droppedUnterminated);
+        for (std::size_t k = 0; k < c.messages.size(); ++k) {
+            const Bytes& m = c.messages[k];
+            EXPECT_EQ(sysex::SysExLen[k], m.size() - 1) << "message " << k;
+            EXPECT_EQ(Bytes(sysex::SysExData[k], sysex::SysExData[k] + m.size()), m) << "message " << k;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Received, WireScanTable,
+    ::testing::Values(
+        WireCase{"Plain", {0xF0, 0x42, 0x30, 0xF7}, {{0xF0, 0x42, 0x30, 0xF7}}, 0},
+        WireCase{"RealTimeInsideDropped", {0xF0, 0x41, 0xF8, 0x10, 0xFE, 0xFF, 0xFA, 0xF7},
+                 {{0xF0, 0x41, 0x10, 0xF7}}, 0},
+        WireCase{"RealTimeRightAfterF0", {0xF0, 0xF8, 0xF7}, {{0xF0, 0xF7}}, 0},
+        WireCase{"RealTimeAndJunkOutside", {0xF8, 0x90, 0x3C, 0x40, 0xF7, 0xF0, 0x01, 0xF7, 0xFE},
+                 {{0xF0, 0x01, 0xF7}}, 0},
+        // Unlike a file, a second F0 abandons the first message and begins its own.
+        WireCase{"F0CutsAndBegins", {0xF0, 0x41, 0xF0, 0x42, 0xF7}, {{0xF0, 0x42, 0xF7}}, 1},
+        // The bytes after the cutting status byte are its data, not the message's.
+        WireCase{"ChannelStatusCuts", {0xF0, 0x41, 0xB0, 0x07, 0x10, 0xF7, 0xF0, 0x43, 0xF7},
+                 {{0xF0, 0x43, 0xF7}}, 1},
+        WireCase{"SystemCommonCuts", {0xF0, 0x41, 0xF1, 0x10, 0xF0, 0x44, 0xF7}, {{0xF0, 0x44, 0xF7}}, 1},
+        WireCase{"EndOfReceivingCuts", {0xF0, 0x7E, 0xF7, 0xF0, 0x41, 0x10}, {{0xF0, 0x7E, 0xF7}}, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Scan, ReceivedLongestMessageFitsDespiteRealTimeBytesInside) {
+    Bytes received = Message(65535, 0x11);
+    // A clock byte every 1000 bytes makes the stream longer than a slot but not the message.
+    for (std::size_t at = 1000; at < received.size(); at += 1001) received.insert(received.begin() + at, 0xF8);
+    sysex::DumpScanner scanner(sysex::ScanRules::Wire);
+    scanner.Feed(received.data(), received.size());
+    const auto result = scanner.Finish();
+    EXPECT_FALSE(result.DroppedAnything());
+    ASSERT_EQ(result.stored, 1);
+    EXPECT_EQ(Bytes(sysex::SysExData[0], sysex::SysExData[0] + 65536), Message(65535, 0x11));
+}
+
+TEST_F(Scan, ReceivesIntoSlotsOtherThanTheStore) {
+    static std::uint8_t slots[sysex::MaxSysEx][sysex::SlotSize];
+    static std::uint16_t lengths[sysex::MaxSysEx];
+    const Bytes received{0xF0, 0x12, 0xF7};
+    sysex::DumpScanner scanner(sysex::ScanRules::Wire, {slots, lengths});
+    scanner.Feed(received.data(), received.size());
+    EXPECT_EQ(scanner.Finish().stored, 1);
+    EXPECT_EQ(Bytes(slots[0], slots[0] + 3), received);
+    EXPECT_EQ(lengths[0], 2);
+    EXPECT_EQ(sysex::SysExData[0][0], 0);
+}
+
+TEST(DroppedNotice, CountsCutOffMessages) {
+    sysex::ScanResult result;
+    result.droppedCutOff = 3;
+    EXPECT_EQ(sysex::DroppedNotice(result), "途中で途切れたメッセージ (F7 がないもの) 3 件は記録しませんでした");
+}
+
 TEST(DroppedNotice, SaysNothingWhenNothingWasDropped) {
     EXPECT_EQ(sysex::DroppedNotice({}), "");
 }

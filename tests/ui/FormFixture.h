@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -49,7 +50,8 @@ public:
 struct FormUnderTest {
     Recorder recorder;
     ScriptedDialog* open = nullptr;
-    ScriptedDialog* save = nullptr;
+    ScriptedDialog* save = nullptr;     // the SMF file's
+    ScriptedDialog* saveSyx = nullptr;  // the dump file's
     int aboutShown = 0;
     std::unique_ptr<ui::TForm1> form;
 
@@ -58,7 +60,11 @@ struct FormUnderTest {
         ui::FormSeams seams;
         seams.makeFileDialog = [this](const ui::FileDialogSetup& setup, QWidget*) {
             auto dialog = std::make_unique<ScriptedDialog>();
-            (setup.kind == ui::FileDialogSetup::Kind::Open ? open : save) = dialog.get();
+            if (setup.kind == ui::FileDialogSetup::Kind::Open) {
+                open = dialog.get();
+            } else {
+                (setup.defaultExtension == QStringLiteral("syx") ? saveSyx : save) = dialog.get();
+            }
             return std::unique_ptr<ui::FileDialog>(std::move(dialog));
         };
         seams.showAbout = [this] { ++aboutShown; };
@@ -76,5 +82,19 @@ struct FormUnderTest {
         QApplication::processEvents();
     }
 };
+
+// Runs `open` (which shows a modal dialog of type Dialog and returns when it closes) while
+// `step(dialog)` is called every 20 ms from the dialog's own event loop, for as long as it is
+// open: a test drives the dialog from there, one step per call.
+template <typename Dialog, typename Open, typename Step>
+void DriveModal(Open open, Step step) {
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) step(dialog);
+    });
+    driver.start(20);
+    open();
+    driver.stop();
+}
 
 }  // namespace uitest

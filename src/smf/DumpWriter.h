@@ -1,0 +1,23 @@
+#pragma once
+// Saving the message store back as a dump file (.syx): the stored messages, each from its F0
+// through its F7, one after another in store order, with nothing before, between or after
+// them, so that loading the file gives the same store. It goes through the same file output as
+// the Standard MIDI File and fails the same way. No Qt; one thread at a time.
+
+#include <cstdint>
+#include <string>
+
+#include "smf/FileOutput.h"
+#include "smf/SmfWriter.h"
+
+namespace smf {
+
+// Writes messages 0 .. count - 1 into a newly created file. count must lie between 0 and
+// sysex::MaxSysEx (std::invalid_argument otherwise). Throws what the file throws.
+void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots);
+
+// Creates or replaces the file (no question asked) and saves every message of the global store,
+// then closes it. Throws EInOutError as ExportStore does.
+void ExportStoreAsDump(const std::string& pathUtf8);
+
+}  // namespace smf

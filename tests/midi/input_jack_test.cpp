@@ -1,0 +1,118 @@
+// Real receiving through a JACK server (the `jack` fixture): a test client sends into Kelvane's
+// input, and what lands in the store must be exactly what was sent.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+
+#include "JackProcesses.h"
+#include "JackSender.h"
+#include "Messages.h"
+#include "midi/JackInput.h"
+#include "sysex/Reception.h"
+#include "sysex/Store.h"
+
+namespace midi {
+namespace {
+
+using kelvane::testing::JackSender;
+using kelvane::testing::WaitUntil;
+using testsupport::Bytes;
+using testsupport::PatternMessage;
+
+constexpr auto Patience = std::chrono::seconds(60);
+
+std::string UniqueName(const char* stem) {
+    static std::atomic<int> counter{0};
+    return std::string(stem) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+std::size_t SourceOf(InputService& service, const JackSender& sender) {
+    const std::size_t count = service.CountDevices();
+    for (std::size_t device = 0; device < count; ++device) {
+        if (service.DeviceName(device) == sender.PortName()) return device;
+    }
+    throw std::runtime_error("the sender " + sender.PortName() + " is not listed");
+}
+
+// The messages as a wire carries them: a timing clock every 97 bytes, active sensing between
+// messages, a channel message now and then outside them.
+Bytes OnTheWire(const std::vector<Bytes>& messages) {
+    Bytes wire;
+    for (std::size_t k = 0; k < messages.size(); ++k) {
+        for (std::size_t i = 0; i < messages[k].size(); ++i) {
+            if (i % 97 == 96) wire.push_back(0xF8);
+            wire.push_back(messages[k][i]);
+        }
+        wire.push_back(0xFE);
+        if (k % 10 == 3) wire.insert(wire.end(), {0x90, 0x3C, 0x40});
+    }
+    return wire;
+}
+
+class JackInputTest : public ::testing::Test {
+protected:
+    void SetUp() override { sysex::ResetStoreForTests(); }
+
+    // Sends the messages through JACK into an open input and stops once all are complete.
+    sysex::ScanResult Receive(const std::vector<Bytes>& messages) {
+        JackSender sender(UniqueName("kelvane-in-test"));
+        auto service = MakeJackInputService();
+        sysex::Reception reception;
+        InputOpenResult opened = service->Open(SourceOf(*service, sender),
+                                               [&](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); });
+        EXPECT_EQ(opened.code, 0) << opened.error;
+        if (!opened.port) return {};
+        sender.Send(OnTheWire(messages));
+        const auto expected = static_cast<std::int32_t>(messages.size());
+        EXPECT_TRUE(WaitUntil([&] { return reception.Now().messages >= expected; }, Patience))
+            << reception.Now().messages << " of " << expected << " messages";
+        EXPECT_EQ(opened.port->LastError(), "");
+        opened.port.reset();
+        return reception.MoveIntoStore();
+    }
+
+    static void ExpectStored(const std::vector<Bytes>& messages) {
+        ASSERT_EQ(sysex::SysExCount, static_cast<int>(messages.size()));
+        for (std::size_t k = 0; k < messages.size(); ++k) {
+            const Bytes stored(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+            EXPECT_EQ(stored, messages[k]) << "message " << k << " of " << messages[k].size() << " bytes";
+        }
+    }
+};
+
+TEST_F(JackInputTest, LongestMessageArrivesByteExact) {
+    const std::vector<Bytes> messages{PatternMessage(6, 1), PatternMessage(65536, 2), PatternMessage(7, 3)};
+    const auto result = Receive(messages);
+    EXPECT_FALSE(result.DroppedAnything());
+    ExpectStored(messages);
+}
+
+TEST_F(JackInputTest, HundredMessagesBackToBackArriveByteExact) {
+    std::vector<Bytes> messages;
+    for (std::size_t k = 0; k < 100; ++k) {
+        messages.push_back(PatternMessage(6 + (k * k * 131) % 9000, static_cast<std::uint8_t>(k)));
+    }
+    messages[50] = PatternMessage(65536, 50);
+    const auto result = Receive(messages);
+    EXPECT_FALSE(result.DroppedAnything());
+    ExpectStored(messages);
+}
+
+TEST_F(JackInputTest, SourceGoneBeforeOpenGivesCodeNotThrow) {
+    auto service = MakeJackInputService();
+    std::size_t device = 0;
+    {
+        JackSender sender(UniqueName("kelvane-in-gone"));
+        device = SourceOf(*service, sender);
+    }
+    const InputOpenResult opened = service->Open(device, [](std::span<const std::uint8_t>) {});
+    EXPECT_NE(opened.code, 0);
+    EXPECT_FALSE(opened.port);
+    EXPECT_NE(opened.error.find("JACK"), std::string::npos) << opened.error;
+}
+
+}  // namespace
+}  // namespace midi

@@ -1,0 +1,143 @@
+// The receive dialog through the real window over a stand-in input service: what it offers,
+// what it remembers, and what stopping and cancelling do to the store.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FakeInputService.h"
+#include "FakeOutputService.h"
+#include "FormFixture.h"
+#include "Messages.h"
+#include "TempDir.h"
+#include "midi/Input.h"
+#include "midi/Port.h"
+#include "settings/Settings.h"
+#include "sysex/Store.h"
+#include "ui/MessageList.h"
+#include "ui/Receive.h"
+
+namespace {
+
+using midi::testing::FakeDevice;
+using midi::testing::FakeInputService;
+using midi::testing::FakeInputState;
+using testsupport::Bytes;
+
+class ReceiveDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sysex::ResetStoreForTests();
+        settings::ResetSettingsForTests();
+        midi::ResetPortStateForTests();
+        midi::ResetInputStateForTests();
+        std::filesystem::remove(std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "ZORVIK.reg");
+        std::ofstream("KELVANE.cfg") << "";
+        midi::InstallOutputService(
+            std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{}, log));
+        midi::InstallInputService(std::make_unique<FakeInputService>(
+            std::vector<FakeDevice>{{"Keys"}, {"Busy", false, 4}}, input));
+        w = std::make_unique<uitest::FormUnderTest>();
+        w->ShowAndActivate();
+    }
+    void TearDown() override {
+        w.reset();
+        midi::ResetPortStateForTests();
+        midi::ResetInputStateForTests();
+        std::filesystem::remove("KELVANE.cfg");
+    }
+    void Feed(const Bytes& bytes) { input->receiver(bytes); }
+
+    std::shared_ptr<midi::testing::FakeLog> log = std::make_shared<midi::testing::FakeLog>();
+    std::shared_ptr<FakeInputState> input = std::make_shared<FakeInputState>();
+    std::unique_ptr<uitest::FormUnderTest> w;
+    testsupport::TempDir dir;
+};
+
+TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDoes) {
+    settings::InPortSetting = 2;  // remembered from an earlier run
+    w->open->answers = {dir.Write("old.syx", {0xF0, 0x01, 0xF7, 0xF0, 0x02, 0xF7})};
+    w->form->SysexI1->trigger();
+    w->form->SysEx->setCurrentRow(1);
+    int step = 0;
+    uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+        switch (step++) {
+        case 0:
+            EXPECT_EQ(d->cmbInput->count(), 3);
+            EXPECT_EQ(d->cmbInput->currentText(), QStringLiteral("Busy"));
+            EXPECT_EQ(d->cmbRequest->count(), 2);
+            EXPECT_EQ(d->edtIdle->value(), 1.0);
+            d->cmbInput->setCurrentIndex(1);
+            emit d->cmbInput->activated(1);
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            ASSERT_TRUE(input->receiver);
+            Feed({0xF0, 0x42, 0x10, 0xF8, 0x20, 0xF7, 0xF0, 0x43});
+            Feed({0x30, 0xF7, 0xF0, 0x7E});  // the last message is still open at the stop
+            break;
+        default:
+            // The dialog's own timer shows the count; a generous bound keeps a fault from hanging.
+            const bool shown = d->lblCount->text() == QStringLiteral("2 メッセージ  12 バイト");
+            if (shown || step > 1500) {
+                EXPECT_TRUE(shown) << d->lblCount->text().toStdString();
+                QTest::mouseClick(d->btnStop, Qt::LeftButton);
+            }
+        }
+    });
+    EXPECT_FALSE(input->receiver) << "the input is still open";
+    // Remembered at once, and written with the output byte left as it was.
+    settings::InPortSetting = 0xEE;
+    settings::MIDI_Reg(settings::LoadMode, settings::DefaultRegistryStore());
+    EXPECT_EQ(settings::InPortSetting, 1);
+    EXPECT_EQ(settings::OutPortSetting, 0);
+
+    ASSERT_EQ(sysex::SysExCount, 2);
+    EXPECT_EQ(Bytes(sysex::SysExData[0], sysex::SysExData[0] + 5), (Bytes{0xF0, 0x42, 0x10, 0x20, 0xF7}));
+    EXPECT_EQ(w->form->SysEx->count(), 2);
+    EXPECT_EQ(w->form->SysEx->item(0)->text(), QStringLiteral("0001 42H 4Byte"));
+    EXPECT_EQ(w->form->SysEx->currentRow(), -1);
+    EXPECT_TRUE(w->form->SysInfo->toPlainText().isEmpty());
+    EXPECT_EQ(w->recorder.notices,
+              QStringList{QStringLiteral("途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした")});
+}
+
+TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
+    w->open->answers = {dir.Write("old.syx", {0xF0, 0x01, 0xF7})};
+    w->form->SysexI1->trigger();
+    int step = 0;
+    uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+        switch (step++) {
+        case 0:
+            EXPECT_EQ(d->cmbInput->currentIndex(), 0);
+            EXPECT_FALSE(d->btnStart->isEnabled());  // nothing to receive from "(None)"
+            d->cmbInput->setCurrentIndex(2);
+            emit d->cmbInput->activated(2);
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            break;
+        case 1:
+            d->cmbInput->setCurrentIndex(1);
+            emit d->cmbInput->activated(1);
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            Feed({0xF0, 0x55, 0xF7});
+            break;
+        default:
+            QTest::mouseClick(d->btnCancel, Qt::LeftButton);
+        }
+    });
+    EXPECT_EQ(w->recorder.failures, QStringList{QStringLiteral("入力ポート Busy を開けません: busy.")});
+    EXPECT_EQ(input->opened, 1);
+    EXPECT_FALSE(input->receiver);
+    ASSERT_EQ(sysex::SysExCount, 1);
+    EXPECT_EQ(sysex::SysExData[0][1], 0x01);
+    EXPECT_EQ(w->form->SysEx->count(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+// A USB MIDI interface inside the guest, made of the kernel's own parts: dummy_hcd (a software
+// USB host and device controller) and a configfs gadget with one midi function. snd-usb-audio
+// sees it as a real USB MIDI device, whose sequencer port carries the HARDWARE bit as with a
+// cable plugged in; the gadget side is an ALSA card of its own ("f_midi") whose raw MIDI device
+// plays the far end of the cable. The guest's init sets it up and says so in KELVANE_VM_USB.
+
+#include <gtest/gtest.h>
+
+#include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Bytes.h"
+#include "Messages.h"
+#include "RawMidiReader.h"
+#include "midi/AlsaInput.h"
+#include "midi/OutputService.h"
+#include "midi/WirePacer.h"
+#include "sysex/Reception.h"
+#include "sysex/Store.h"
+
+namespace kelvane::vm {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using ByteVector = std::vector<std::uint8_t>;
+
+constexpr auto kArrival = 60s;
+
+struct UsbCards {
+    int gadget = -1;  // the f_midi card: the device's end of the cable
+    int host = -1;    // snd-usb-audio's card for the device, on dummy_hcd
+};
+
+// Card and client numbers move with the modules loaded, so everything is found by name.
+UsbCards FindCards() {
+    UsbCards cards;
+    int card = -1;
+    while (snd_card_next(&card) == 0 && card >= 0) {
+        char* name = nullptr;
+        char* longName = nullptr;
+        snd_card_get_name(card, &name);
+        snd_card_get_longname(card, &longName);
+        const std::string both = std::string(name ? name : "") + " | " + (longName ? longName : "");
+        std::free(name);
+        std::free(longName);
+        if (both.find("f_midi") != std::string::npos) cards.gadget = card;
+        if (both.find("dummy_hcd") != std::string::npos) cards.host = card;
+    }
+    return cards;
+}
+
+struct SeqPort {
+    std::string name;
+    bool hardware = false;
+};
+
+// The first sequencer port of the USB card with the given capabilities.
+SeqPort FindUsbPort(int card, unsigned caps) {
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) throw std::runtime_error("snd_seq_open");
+    snd_seq_client_info_t* client;
+    snd_seq_port_info_t* port;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&port);
+    SeqPort found;
+    snd_seq_client_info_set_client(client, -1);
+    while (found.name.empty() && snd_seq_query_next_client(seq, client) >= 0) {
+        if (snd_seq_client_info_get_card(client) != card) continue;
+        snd_seq_port_info_set_client(port, snd_seq_client_info_get_client(client));
+        snd_seq_port_info_set_port(port, -1);
+        while (snd_seq_query_next_port(seq, port) >= 0) {
+            if ((snd_seq_port_info_get_capability(port) & caps) != caps) continue;
+            found = {snd_seq_port_info_get_name(port),
+                     (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0};
+            break;
+        }
+    }
+    snd_seq_close(seq);
+    return found;
+}
+
+template <typename Service>
+std::size_t DeviceNamed(Service& service, const std::string& name) {
+    const std::size_t count = service.CountDevices();
+    for (std::size_t d = 0; d < count; ++d) {
+        if (service.DeviceName(d) == name) return d;
+    }
+    throw std::runtime_error("no device named " + name);
+}
+
+// Every line the kernel has logged so far.
+std::string KernelLog() {
+    std::string text;
+    const int fd = open("/dev/kmsg", O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return text;
+    char record[8192];
+    for (;;) {
+        const ssize_t got = read(fd, record, sizeof record);
+        if (got < 0 && errno == EPIPE) continue;  // a record was overwritten meanwhile
+        if (got <= 0) break;
+        text.append(record, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return text;
+}
+
+class UsbMidiTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const char* ready = std::getenv("KELVANE_VM_USB");
+        ASSERT_TRUE(ready && std::string(ready) == "1") << "the USB MIDI gadget did not come up";
+        cards_ = FindCards();
+        ASSERT_GE(cards_.gadget, 0) << "no f_midi card";
+        ASSERT_GE(cards_.host, 0) << "no USB MIDI card on dummy_hcd";
+        gadgetDevice_ = "hw:" + std::to_string(cards_.gadget) + ",0";
+        sysex::ResetStoreForTests();
+    }
+
+    UsbCards cards_;
+    std::string gadgetDevice_;
+};
+
+TEST_F(UsbMidiTest, ReceivesTheLongestMessageAndHundredBackToBackByteExact) {
+    const SeqPort source = FindUsbPort(cards_.host, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+    ASSERT_FALSE(source.name.empty());
+    EXPECT_TRUE(source.hardware);
+
+    std::vector<ByteVector> messages{testsupport::PatternMessage(65536, 1)};
+    for (unsigned k = 0; k < 100; ++k) messages.push_back(testsupport::PatternMessage(6 + (k * 613) % 3000, k));
+    ByteVector wire;
+    for (const ByteVector& m : messages) testsupport::Append(wire, m);
+
+    auto service = midi::MakeAlsaInputService();
+    sysex::Reception reception;
+    midi::InputOpenResult opened = service->Open(DeviceNamed(*service, source.name),
+                                                 [&](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); });
+    ASSERT_EQ(opened.code, 0) << opened.error;
+
+    snd_rawmidi_t* cable = nullptr;
+    ASSERT_GE(snd_rawmidi_open(nullptr, &cable, gadgetDevice_.c_str(), 0), 0);
+    for (std::size_t at = 0; at < wire.size(); at += 4096) {
+        const std::size_t count = std::min<std::size_t>(4096, wire.size() - at);
+        ASSERT_EQ(snd_rawmidi_write(cable, wire.data() + at, count), static_cast<ssize_t>(count));
+    }
+    snd_rawmidi_drain(cable);
+    const auto expected = static_cast<std::int32_t>(messages.size());
+    const auto deadline = Clock::now() + kArrival;
+    while (reception.Now().messages < expected && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    snd_rawmidi_close(cable);
+    EXPECT_EQ(opened.port->LastError(), "");
+    opened.port.reset();
+    const sysex::ScanResult result = reception.MoveIntoStore();
+    EXPECT_FALSE(result.DroppedAnything());
+    ASSERT_EQ(sysex::SysExCount, expected) << "kernel log:\n" << KernelLog();
+    for (std::size_t k = 0; k < messages.size(); ++k) {
+        const ByteVector stored(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        EXPECT_TRUE(SameBytes(messages[k], stored)) << "message " << k;
+    }
+}
+
+TEST_F(UsbMidiTest, SendsTheLongestMessageAtCableSpeedByteExact) {
+    const SeqPort sink = FindUsbPort(cards_.host, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+    ASSERT_FALSE(sink.name.empty());
+    ASSERT_TRUE(sink.hardware) << "without the HARDWARE bit nothing here tests the pacing";
+    // The far end reads from before the first byte: the cable has no flow control toward it.
+    RawMidiReader far(gadgetDevice_);
+    auto service = midi::MakePlatformOutputService();
+    midi::OpenResult opened = service->Open(DeviceNamed(*service, sink.name));
+    ASSERT_EQ(opened.code, 0) << opened.error;
+
+    const ByteVector message = testsupport::PatternMessage(65536, 7);
+    const ByteVector marker = testsupport::NewEndMarker();
+    const Clock::time_point start = Clock::now();
+    opened.port->Send(message);
+    opened.port->Send(marker);
+    const auto arrived = far.BytesBefore(marker, kArrival);
+    const Clock::duration took = Clock::now() - start;
+    ASSERT_TRUE(arrived.has_value()) << "the end marker did not arrive";
+    ASSERT_TRUE(opened.port->WaitUntilSent(kArrival));
+    EXPECT_EQ(opened.port->Status().failed, 0u) << opened.port->Status().lastError;
+    EXPECT_TRUE(SameBytes(message, *arrived));
+    // The emulated cable drains at about 1 MB/s: only the pacer makes this take the wire time,
+    // less the one burst a fresh port may send at once.
+    EXPECT_GE(took, midi::WireTime(message.size() - midi::WirePacer::BurstBytes));
+    EXPECT_EQ(KernelLog().find("MIDI output buffer overrun"), std::string::npos);
+    std::printf("USB MIDI: 65,536 bytes sent in %.1f s\n", std::chrono::duration<double>(took).count());
+}
+
+}  // namespace
+}  // namespace kelvane::vm
