@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/AlsaSeq.h"
 #include "midi/BackendFailure.h"
 #include "midi/ListedInputService.h"
 
@@ -24,18 +25,6 @@ constexpr std::size_t InputBufferBytes = std::size_t{1} << 18;
 // How often the collecting thread looks whether it should stop.
 constexpr int PollTimeoutMs = 50;
 
-int Check(int result, const char* operation) {
-    if (result < 0) throw BackendFailure("ALSA", operation, snd_strerror(result), result);
-    return result;
-}
-
-void SilentErrorHandler(const char*, int, const char*, int, const char*, ...) {}
-
-void SilenceAlsaLib() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(SilentErrorHandler); });
-}
-
 struct AlsaSource {
     int client = 0;
     int port = 0;
@@ -44,7 +33,7 @@ struct AlsaSource {
 
 std::vector<AlsaSource> ListSources() {
     snd_seq_t* seq = nullptr;
-    Check(snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, 0), "snd_seq_open");
+    CheckAlsa(snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, 0), "snd_seq_open");
     std::vector<AlsaSource> sources;
     const int self = snd_seq_client_id(seq);
     snd_seq_client_info_t* client;
@@ -72,22 +61,22 @@ class AlsaInputPort final : public InputPort {
 public:
     AlsaInputPort(const AlsaSource& source, ByteReceiver receiver) : receiver_(std::move(receiver)) {
         try {
-            Check(snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), "snd_seq_open");
-            Check(snd_seq_set_client_name(seq_, "Kelvane"), "snd_seq_set_client_name");
-            Check(snd_seq_set_client_pool_input(seq_, InputPoolCells), "snd_seq_set_client_pool_input");
-            Check(snd_seq_set_input_buffer_size(seq_, InputBufferBytes), "snd_seq_set_input_buffer_size");
-            if (source.client == Check(snd_seq_client_id(seq_), "snd_seq_client_id")) {
+            CheckAlsa(snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), "snd_seq_open");
+            CheckAlsa(snd_seq_set_client_name(seq_, "Kelvane"), "snd_seq_set_client_name");
+            CheckAlsa(snd_seq_set_client_pool_input(seq_, InputPoolCells), "snd_seq_set_client_pool_input");
+            CheckAlsa(snd_seq_set_input_buffer_size(seq_, InputBufferBytes), "snd_seq_set_input_buffer_size");
+            if (source.client == CheckAlsa(snd_seq_client_id(seq_), "snd_seq_client_id")) {
                 throw BackendFailure("ALSA", "接続", "デバイス " + source.name + " がありません", -ENODEV);
             }
-            port_ = Check(snd_seq_create_simple_port(seq_, "Kelvane in",
+            port_ = CheckAlsa(snd_seq_create_simple_port(seq_, "Kelvane in",
                                                      SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC |
                                                          SND_SEQ_PORT_TYPE_APPLICATION),
                           "snd_seq_create_simple_port");
-            Check(snd_midi_event_new(256, &decoder_), "snd_midi_event_new");
+            CheckAlsa(snd_midi_event_new(256, &decoder_), "snd_midi_event_new");
             // Every status byte written out, so each one is seen where it falls.
             snd_midi_event_no_status(decoder_, 1);
-            Check(snd_seq_connect_from(seq_, port_, source.client, source.port), "snd_seq_connect_from");
+            CheckAlsa(snd_seq_connect_from(seq_, port_, source.client, source.port), "snd_seq_connect_from");
             collector_ = std::thread([this] { Collect(); });
         } catch (...) {
             Close();

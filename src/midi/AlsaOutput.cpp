@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/AlsaSeq.h"
 #include "midi/BackendFailure.h"
 #include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
@@ -21,18 +22,6 @@ namespace {
 // How long a port may refuse data (pool full) before the message counts as failed.
 constexpr auto StallLimit = std::chrono::seconds(5);
 
-int Check(int result, const char* operation) {
-    if (result < 0) throw BackendFailure("ALSA", operation, snd_strerror(result), result);
-    return result;
-}
-
-void SilentErrorHandler(const char*, int, const char*, int, const char*, ...) {}
-
-void SilenceAlsaLib() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(SilentErrorHandler); });
-}
-
 struct AlsaDevice {
     int client = 0;
     int port = 0;
@@ -43,7 +32,7 @@ struct AlsaDevice {
 class SeqHandle {
 public:
     explicit SeqHandle(int streams) {
-        Check(snd_seq_open(&seq_, "default", streams, 0), "snd_seq_open");
+        CheckAlsa(snd_seq_open(&seq_, "default", streams, 0), "snd_seq_open");
     }
     ~SeqHandle() {
         if (seq_) snd_seq_close(seq_);
@@ -58,7 +47,7 @@ private:
 
 std::vector<AlsaDevice> ListDevices() {
     SeqHandle seq(SND_SEQ_OPEN_OUTPUT);
-    const int self = Check(snd_seq_client_id(seq.get()), "snd_seq_client_id");
+    const int self = CheckAlsa(snd_seq_client_id(seq.get()), "snd_seq_client_id");
 
     snd_seq_client_info_t* client;
     snd_seq_port_info_t* port;
@@ -89,19 +78,19 @@ class AlsaSink final : public MessageSink {
 public:
     explicit AlsaSink(const AlsaDevice& device)
         : device_(device), seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.hardware) {
-        Check(snd_seq_set_client_name(seq_.get(), "Kelvane"), "snd_seq_set_client_name");
+        CheckAlsa(snd_seq_set_client_name(seq_.get(), "Kelvane"), "snd_seq_set_client_name");
         // A device listed earlier may have gone, and its client number may since have been
         // given to this very client: connecting would then subscribe our own port.
-        if (device.client == Check(snd_seq_client_id(seq_.get()), "snd_seq_client_id")) {
+        if (device.client == CheckAlsa(snd_seq_client_id(seq_.get()), "snd_seq_client_id")) {
             throw Gone("接続");
         }
         CheckStillThere("接続");
-        port_ = Check(snd_seq_create_simple_port(seq_.get(), "Kelvane out",
+        port_ = CheckAlsa(snd_seq_create_simple_port(seq_.get(), "Kelvane out",
                                                  SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
                                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC |
                                                      SND_SEQ_PORT_TYPE_APPLICATION),
                       "snd_seq_create_simple_port");
-        Check(snd_seq_connect_to(seq_.get(), port_, device.client, device.port),
+        CheckAlsa(snd_seq_connect_to(seq_.get(), port_, device.client, device.port),
               "snd_seq_connect_to");
     }
 
@@ -150,7 +139,7 @@ private:
             // A full kernel pool clears as the device takes bytes; anything else is final.
             if ((result != -EAGAIN && result != -ENOMEM) ||
                 std::chrono::steady_clock::now() >= deadline) {
-                Check(result, "snd_seq_event_output_direct");
+                CheckAlsa(result, "snd_seq_event_output_direct");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }

@@ -55,6 +55,19 @@ void CheckJack(int result, const char* operation) {
     throw BackendFailure("JACK", operation, code == 1 ? "" : std::strerror(code), -code);
 }
 
+std::vector<std::string> ListJackMidiPorts(unsigned long flags) {
+    jack_client_t* client = OpenJackClientOrThrow("Kelvane list");
+    std::vector<std::string> names;
+    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags)) {
+        for (const char** port = ports; *port; ++port) names.emplace_back(*port);
+        jack_free(ports);
+    }
+    // The list is complete now; the caller (at start-up, the window) need not wait for the
+    // server to take the client down.
+    CloseJackClientInBackground(client);
+    return names;
+}
+
 bool JackServerNameUsable() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");
     return name == nullptr || std::strlen(name) <= MaxJackServerNameBytes;

@@ -19,7 +19,9 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "midi/BackendFailure.h"
 #include "midi/OutputService.h"
@@ -44,6 +46,11 @@ jack_client_t* OpenJackClientOrThrow(const char* name);
 // libjack returns 0 on success, sometimes an errno value, and often just -1: anything else
 // throws BackendFailure naming `operation`.
 void CheckJack(int result, const char* operation);
+
+// The names of the server's MIDI ports with `flags` (JackPortIsInput: what we can send to;
+// JackPortIsOutput: what we can receive from), through a client of its own that closes in the
+// background once the list is read. Throws like OpenJackClientOrThrow.
+std::vector<std::string> ListJackMidiPorts(unsigned long flags);
 
 // Whether the server that JACK_DEFAULT_SERVER names (or "default") can be asked at all.
 bool JackServerNameUsable();

@@ -26,18 +26,6 @@ namespace {
 constexpr std::size_t RingBytes = std::size_t{1} << 23;
 constexpr auto CollectInterval = std::chrono::milliseconds(2);
 
-std::vector<std::string> ListSources() {
-    jack_client_t* client = OpenJackClientOrThrow("Kelvane list");
-    std::vector<std::string> sources;
-    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
-        for (const char** port = ports; *port; ++port) sources.emplace_back(*port);
-        jack_free(ports);
-    }
-    // The list is complete; the window need not wait for the server to take the client down.
-    CloseJackClientInBackground(client);
-    return sources;
-}
-
 class JackInputPort final : public InputPort {
 public:
     JackInputPort(const std::string& source, ByteReceiver receiver) : receiver_(std::move(receiver)) {
@@ -143,7 +131,8 @@ public:
 private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
-        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open", ListSources);
+        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
+                                                            [] { return ListJackMidiPorts(JackPortIsOutput); });
     }
     std::string NameOf(const std::string& source) const override { return source; }
     std::unique_ptr<InputPort> OpenPort(const std::string& source, ByteReceiver receiver) override {

@@ -29,19 +29,6 @@ constexpr auto PollInterval = std::chrono::milliseconds(1);
 
 using LengthHeader = std::uint32_t;
 
-std::vector<std::string> ListDevices() {
-    jack_client_t* client = OpenJackClientOrThrow("Kelvane list");
-    std::vector<std::string> devices;
-    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
-        for (const char** port = ports; *port; ++port) devices.emplace_back(*port);
-        jack_free(ports);
-    }
-    // The list is complete now; the caller (at start-up, the window) need not wait for the
-    // server to take the client down.
-    CloseJackClientInBackground(client);
-    return devices;
-}
-
 class JackSink final : public MessageSink {
 public:
     explicit JackSink(const std::string& device) : device_(device) {
@@ -211,7 +198,8 @@ public:
 private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
-        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open", ListDevices);
+        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
+                                                            [] { return ListJackMidiPorts(JackPortIsInput); });
     }
     std::string NameOf(const std::string& device) const override { return device; }
     std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {

@@ -60,7 +60,7 @@ struct RegDocument {
 // deletion ("[-key]"), or UTF-16 that is cut short or holds an unpaired surrogate.
 std::optional<RegDocument> ParseRegText(std::string_view text);
 
-// The file's bytes in the document's encoding. In UTF-16LE, bytes of a name that are not UTF-8
+// The file's bytes in the file's own encoding. In UTF-16LE, bytes of a name that are not UTF-8
 // become U+FFFD (this store only writes names of its own, which are ASCII).
 std::string FormatRegText(const RegDocument& document);
 
