@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
-#include "cli/MessageList.h"
+#include "cli/MessageSelection.h"
 #include "common/Failure.h"
 
 namespace {
@@ -41,7 +41,7 @@ std::optional<std::uint32_t> PlainNumber(std::string_view text) {
 }
 
 // Items separated by ',', each "N" or "N-M" with N <= M.
-std::optional<std::vector<cli::MessageRange>> PlainMessageList(std::string_view text) {
+std::optional<std::vector<cli::MessageRange>> PlainMessageSelection(std::string_view text) {
     std::vector<cli::MessageRange> ranges;
     for (;;) {
         const std::size_t comma = text.find(',');
@@ -56,13 +56,13 @@ std::optional<std::vector<cli::MessageRange>> PlainMessageList(std::string_view 
     }
 }
 
-void CheckMessageList(std::string_view text, int storedCount) {
+void CheckMessageSelection(std::string_view text, int storedCount) {
     std::optional<std::vector<cli::MessageRange>> parsed;
     try {
-        parsed = cli::ParseMessageList(text);
+        parsed = cli::ParseMessageSelection(text);
     } catch (const cli::UsageError&) {
     }
-    const auto plain = PlainMessageList(text);
+    const auto plain = PlainMessageSelection(text);
     Check(parsed.has_value() == plain.has_value());
     if (!parsed) return;
     Check(*parsed == *plain);
@@ -111,6 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               invocation.portIndex == again.portIndex && invocation.gapMs == again.gapMs);
     } catch (const cli::UsageError&) {
     }
-    for (const std::string& arg : args) CheckMessageList(arg, storedCount);
+    for (const std::string& arg : args) CheckMessageSelection(arg, storedCount);
     return 0;
 }
