@@ -1,5 +1,7 @@
 #include "ui/Scaling.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
@@ -14,14 +16,19 @@ constexpr int kWindowFontPixels = 13;
 }  // namespace
 
 void InstallFontSubstitutions() {
-    // Chosen among the fonts the set-up installs. "System" stands in for a raster font whose
-    // 13-pixel size measures 18 pixels high: Noto Sans Mono does, at 96 dpi (13 px -> 18) and at
-    // 144 dpi (20 px -> 27), so the layout scale comes out at exactly 1 and 1.5.
+    // A named font that is installed is used as it is; these stand in only where it is missing.
+    // The Japanese fonts come with Japanese Windows (and under their English names with Windows'
+    // Japanese support elsewhere); the others are chosen among the fonts the set-up installs.
+    // "System" stands in for a raster font whose 13-pixel size measures 18 pixels high: Noto Sans
+    // Mono does, at 96 dpi (13 px -> 18) and at 144 dpi (20 px -> 27), so the layout scale comes
+    // out at exactly 1 and 1.5.
     // IPAPGothic's Latin letters are much wider than the layout's proportional Gothic: the pane's
     // longest line, "Machine:Unknown(42H)", would wrap in its 147 pixels. IPAGothic's half-width
     // Latin letters keep every line of the pane and the list on one line, as designed.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
+                               {QStringLiteral("MS PGothic"), QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"),
+                               {QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
     QFont::insertSubstitutions(QStringLiteral("Courier"), {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
     QFont::insertSubstitutions(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Comic Sans MS"), {QStringLiteral("Comic Neue"), QStringLiteral("DejaVu Sans")});
@@ -38,8 +45,20 @@ QRect Scaled(const QRect& design, double scale) {
 }
 
 double LayoutScale(double logicalDpi, int designTextHeight) {
-    QFont windowFont(QString::fromLatin1(kWindowFontFamily));
+    const QString family = QString::fromLatin1(kWindowFontFamily);
+    QFont windowFont(family);
     windowFont.setPixelSize(Scaled(kWindowFontPixels, logicalDpi / 96.0));
+    // The layout's window font is the Japanese system font (Shift-JIS). A "System" without
+    // Japanese, the Western raster font of Windows and Wine, measures 16 where the Japanese one
+    // measures 18: it is a different font, not a different screen, so it counts as missing.
+    if (QFontInfo(windowFont).family() == family &&
+        !QFontDatabase::writingSystems(family).contains(QFontDatabase::Japanese)) {
+        windowFont.setFamilies(QFont::substitutes(family));
+    }
+    // Neither the font nor a stand-in installed: nothing on the machine measures as designed, so
+    // the layout follows the screen's dpi alone.
+    const QString found = QFontInfo(windowFont).family();
+    if (found != family && !QFont::substitutes(family).contains(found)) return logicalDpi / 96.0;
     const int measured = QFontMetrics(windowFont).height();
     return measured == designTextHeight ? 1.0 : static_cast<double>(measured) / designTextHeight;
 }
