@@ -1,9 +1,9 @@
 #include "ui/Scaling.h"
 
-#include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QRawFont>
 #include <QScreen>
 #include <cmath>
 
@@ -48,11 +48,11 @@ double LayoutScale(double logicalDpi, int designTextHeight) {
     const QString family = QString::fromLatin1(kWindowFontFamily);
     QFont windowFont(family);
     windowFont.setPixelSize(Scaled(kWindowFontPixels, logicalDpi / 96.0));
-    // The layout's window font is the Japanese system font (Shift-JIS). A "System" without
-    // Japanese, the Western raster font of Windows and Wine, measures 16 where the Japanese one
-    // measures 18: it is a different font, not a different screen, so it counts as missing.
-    if (QFontInfo(windowFont).family() == family &&
-        !QFontDatabase::writingSystems(family).contains(QFontDatabase::Japanese)) {
+    // The layout's window font is the Japanese system font (Shift-JIS). Where the platform
+    // answers "System" with a font without Japanese, Windows' and Wine's Western raster font, that
+    // measures 16 where the Japanese one measures 18: a different font, not a different screen,
+    // so it counts as missing. Only the font that answers counts, not others of its name.
+    if (QFontInfo(windowFont).family() == family && !QRawFont::fromFont(windowFont).supportsCharacter(QChar(0x3042))) {
         windowFont.setFamilies(QFont::substitutes(family));
     }
     // Neither the font nor a stand-in installed: nothing on the machine measures as designed, so
