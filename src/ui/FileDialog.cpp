@@ -41,7 +41,8 @@ public:
         return true;
     }
 
-    std::string FileName() const override { return lastPath_.toStdString(); }
+    // In the platform's own spelling: messages show a Windows user backslashes, not slashes.
+    std::string FileName() const override { return QDir::toNativeSeparators(lastPath_).toStdString(); }
 
 private:
     // Horizontally centred on the owner's monitor, a third of the way down the free height.
