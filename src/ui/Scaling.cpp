@@ -1,10 +1,12 @@
 #include "ui/Scaling.h"
 
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QRawFont>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 namespace ui {
@@ -13,6 +15,38 @@ namespace {
 // The window font of both windows; it draws no text, it only measures the screen.
 const char* const kWindowFontFamily = "System";
 constexpr int kWindowFontPixels = 13;
+
+// The English names under which Windows outside Japan knows the layout's Japanese fonts.
+QString EnglishName(const QString& layoutName) {
+    if (layoutName == QStringLiteral("ＭＳ Ｐゴシック")) return QStringLiteral("MS PGothic");
+    if (layoutName == QStringLiteral("ＭＳ ゴシック")) return QStringLiteral("MS Gothic");
+    return layoutName;
+}
+
+bool IsStandIn(const QString& layoutName, const QString& found) {
+    return found != layoutName && found != EnglishName(layoutName);
+}
+
+bool HasBoldFace(const QString& family) {
+    const QStringList styles = QFontDatabase::styles(family);
+    return std::any_of(styles.begin(), styles.end(),
+                       [&family](const QString& style) { return QFontDatabase::bold(family, style); });
+}
+
+// Windows draws a bold that a font lacks by widening every glyph a pixel. The named Japanese
+// fonts lack one too, and the layout was drawn with that pixel; but a stand-in's letters are
+// wider to begin with (IPAGothic's half-width Latin against MS PGothic's proportional one), and
+// with the pixel on top the pane's longest line, "Machine:Unknown(42H)", wraps and the About
+// box's notice reaches the panel's edge. A stand-in gets that pixel back.
+void GiveBackSyntheticBoldWidth(QFont& font) {
+    const QString found = QFontInfo(font).family();
+    if (HasBoldFace(found)) return;
+    QFont regular = font;
+    regular.setBold(false);
+    const int widened = QFontMetrics(font).horizontalAdvance(QChar('M')) - QFontMetrics(regular).horizontalAdvance(QChar('M'));
+    if (widened > 0) font.setLetterSpacing(QFont::AbsoluteSpacing, -widened);
+}
+
 }  // namespace
 
 void InstallFontSubstitutions() {
@@ -25,10 +59,8 @@ void InstallFontSubstitutions() {
     // IPAPGothic's Latin letters are much wider than the layout's proportional Gothic: the pane's
     // longest line, "Machine:Unknown(42H)", would wrap in its 147 pixels. IPAGothic's half-width
     // Latin letters keep every line of the pane and the list on one line, as designed.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
-                               {QStringLiteral("MS PGothic"), QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"),
-                               {QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
+    for (const QString& gothic : {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("ＭＳ ゴシック")})
+        QFont::insertSubstitutions(gothic, {EnglishName(gothic), QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
     QFont::insertSubstitutions(QStringLiteral("Courier"), {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
     QFont::insertSubstitutions(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Comic Sans MS"), {QStringLiteral("Comic Neue"), QStringLiteral("DejaVu Sans")});
@@ -72,6 +104,7 @@ QFont LayoutFont(const QString& family, int designPixelSize, double scale, bool 
     QFont font(family);
     font.setPixelSize(Scaled(designPixelSize, scale));
     font.setBold(bold);
+    if (bold && IsStandIn(family, QFontInfo(font).family())) GiveBackSyntheticBoldWidth(font);
     return font;
 }
 
