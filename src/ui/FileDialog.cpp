@@ -51,7 +51,8 @@ public:
         return true;
     }
 
-    std::string FileName() const override { return lastPath_.toStdString(); }
+    // In the platform's own spelling: messages show a Windows user backslashes, not slashes.
+    std::string FileName() const override { return QDir::toNativeSeparators(lastPath_).toStdString(); }
 
     void SetFileName(const std::string& pathUtf8) override { lastPath_ = QString::fromStdString(pathUtf8); }
 

@@ -17,7 +17,9 @@ void InstallFontSubstitutions();
 
 // The factor every design position and font size is multiplied by, for the given logical dpi
 // and the design text height of the window font (18). The About box uses the same measure:
-// its own 12-pixel font has no stand-in here that measures 12.
+// its own 12-pixel font has no stand-in here that measures 12. A "System" font without
+// Japanese (Windows' Western one) counts as missing and its stand-in measures instead; with
+// neither installed the factor is the dpi's alone.
 double LayoutScale(double logicalDpi, int designTextHeight);
 
 // The same for the primary screen.

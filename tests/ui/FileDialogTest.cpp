@@ -44,7 +44,7 @@ TEST(OpenDialog, OffersTheLastAcceptedFileAgainAndCancelKeepsIt) {
     EXPECT_EQ(dialog->FileName(), first);
 
     WhenDialogShows([&](QFileDialog& d) {
-        EXPECT_EQ(d.selectedFiles(), QStringList{QString::fromStdString(first)});
+        EXPECT_EQ(d.selectedFiles(), QStringList{QDir::fromNativeSeparators(QString::fromStdString(first))});
         d.reject();
     });
     EXPECT_FALSE(dialog->Execute());

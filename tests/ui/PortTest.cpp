@@ -6,11 +6,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "FakeOutputService.h"
 #include "FormFixture.h"
+#include "StoredSettings.h"
 #include "TempDir.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
@@ -25,11 +27,7 @@ using midi::testing::FakeOutputService;
 
 const char* const kGmOn = "F0 7E 7F 09 01 F7";
 
-std::filesystem::path RegFile() { return std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "ZORVIK.reg"; }
-
-void WriteRegFile(const std::string& values) {
-    std::ofstream(RegFile()) << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\ZORVIK]\r\n" << values;
-}
+uitest::StoredValue Byte(const char* name, std::uint8_t value) { return {name, settings::RegBinary, {value}}; }
 
 class PortSelection : public ::testing::Test {
 protected:
@@ -37,7 +35,7 @@ protected:
         sysex::ResetStoreForTests();
         settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
-        std::filesystem::remove(RegFile());
+        uitest::ForgetStoredSettings();
         std::filesystem::remove("KELVANE.cfg");
     }
     void TearDown() override {
@@ -69,7 +67,7 @@ protected:
 };
 
 TEST_F(PortSelection, StartWithoutMarkerFileForgetsThePortAndTicksMidiOut) {
-    WriteRegFile("\"KELV_Out\"=hex:02\r\n");
+    uitest::StoreSettings({Byte("KELV_Out", 2)});
     Start(FakeOutputService::Numbered(3));
     QStringList entries;
     for (int i = 0; i < w->form->cmbOutput->count(); ++i) entries << w->form->cmbOutput->itemText(i);
@@ -84,7 +82,7 @@ TEST_F(PortSelection, StartWithoutMarkerFileForgetsThePortAndTicksMidiOut) {
 
 TEST_F(PortSelection, StartWithMarkerFileOpensTheRememberedPortWithoutGmSystemOn) {
     MarkerFile();
-    WriteRegFile("\"KELV_In\"=hex:07\r\n\"KELV_Out\"=hex:03\r\n");
+    uitest::StoreSettings({Byte("KELV_In", 7), Byte("KELV_Out", 3)});
     Start(FakeOutputService::Numbered(3));
     EXPECT_EQ(w->form->cmbOutput->currentIndex(), 3);
     EXPECT_TRUE(w->form->EXC_SW->isChecked());
@@ -93,12 +91,14 @@ TEST_F(PortSelection, StartWithMarkerFileOpensTheRememberedPortWithoutGmSystemOn
 }
 
 // A Windows user's file as regedit exports it: UTF-16LE with a byte-order mark and CRLF lines.
+// Only where the settings live in such a file; Windows keeps them in the registry itself.
+#ifndef _WIN32
 TEST_F(PortSelection, RegeditsUtf16ExportSelectsTheRememberedPort) {
     MarkerFile();
     const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\ZORVIK]\r\n"
                                 u"\"KELV_In\"=hex:00\r\n\"KELV_Out\"=hex:02\r\n\r\n";
     {
-        std::ofstream file(RegFile(), std::ios::binary);
+        std::ofstream file(std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "ZORVIK.reg", std::ios::binary);
         file << '\xFF' << '\xFE';
         for (const char16_t unit : text) file << static_cast<char>(unit & 0xFF) << static_cast<char>(unit >> 8);
     }
@@ -106,10 +106,11 @@ TEST_F(PortSelection, RegeditsUtf16ExportSelectsTheRememberedPort) {
     EXPECT_EQ(w->form->cmbOutput->currentIndex(), 2);
     EXPECT_EQ(*log, (FakeLog{"open 1 Device 1"}));
 }
+#endif
 
 TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {
     MarkerFile();
-    WriteRegFile("\"KELV_Out\"=hex:05\r\n");
+    uitest::StoreSettings({Byte("KELV_Out", 5)});
     Start(FakeOutputService::Numbered(2));
     EXPECT_EQ(w->form->cmbOutput->currentIndex(), -1);
     EXPECT_TRUE(w->form->cmbOutput->currentText().isEmpty());
@@ -121,7 +122,7 @@ TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {
 
 TEST_F(PortSelection, FailedOpenAtStartUnticksButLeavesTheBoxEnabled) {
     MarkerFile();
-    WriteRegFile("\"KELV_Out\"=hex:01\r\n");
+    uitest::StoreSettings({Byte("KELV_Out", 1)});
     Start({FakeDevice{"Busy", false, 4}});
     EXPECT_EQ(w->form->cmbOutput->currentIndex(), 1);
     EXPECT_FALSE(w->form->EXC_SW->isChecked());
@@ -130,7 +131,7 @@ TEST_F(PortSelection, FailedOpenAtStartUnticksButLeavesTheBoxEnabled) {
 
 TEST_F(PortSelection, BadStoredTypeIsReportedAndTheWindowStillComesUp) {
     MarkerFile();
-    WriteRegFile("\"KELV_Out\"=dword:00000003\r\n");
+    uitest::StoreSettings({{"KELV_Out", settings::RegDword, {3, 0, 0, 0}}});
     Start(FakeOutputService::Numbered(3));
     EXPECT_EQ(w->recorder.failures, QStringList{QStringLiteral("'KELV_Out' のデータ型が不正です.")});
     EXPECT_EQ(w->form->cmbOutput->count(), 4);
