@@ -229,13 +229,16 @@ TEST_F(MainWindow, TitleAndFixedSize) {
     w.form->resize(fitted + QSize(120, 80));
     QApplication::processEvents();
     EXPECT_EQ(w.form->size(), fitted);
+#ifndef _WIN32
     // From outside, as another program may resize it where no window manager keeps the size.
+    // (Windows itself keeps a fixed-size window at its size: there the resize never happens.)
     bool resized = false;
     w.form->windowHandle()->resize(fitted + QSize(60, 40));
     EXPECT_TRUE(QTest::qWaitFor([&] {
         resized = resized || w.form->size() != fitted;
         return resized && w.form->size() == fitted;
     }, 10000)) << w.form->width() << " x " << w.form->height();
+#endif
     EXPECT_EQ(w.form->centralWidget()->geometry().top(), w.form->menuBar()->height());
 }
 
