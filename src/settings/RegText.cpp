@@ -228,14 +228,22 @@ std::optional<std::string> ValueLineName(std::string_view text) {
     return TakeQuoted(text);
 }
 
-// A value line cut short by the end of the file ends in "\" and so would swallow whatever is
-// written after it. A comment line ends it and leaves it what it was: unreadable, of its name.
+// A "\" at the end of a value line joins the next physical line to it, in place of the "\".
+void JoinContinuation(std::string& joined, std::string_view next) {
+    joined.pop_back();
+    joined += TrimRight(TrimLeft(next));
+}
+
+// A value line cut short by the end of the file still ends in "\" once joined, and so would
+// swallow whatever is written after it; with several "\" it is still open after a blank line.
+// A comment line ends it and leaves it what it was: unreadable, of its name.
 void EndOpenContinuation(std::vector<RegLine>& lines) {
     if (lines.empty() || lines.back().kind == RegLine::Kind::Section) return;
     auto& physical = lines.back().physical;
-    const auto first = TrimLeft(physical.front());
-    if (first.empty() || first.front() == ';' || !TrimRight(physical.back()).ends_with('\\')) return;
-    physical.emplace_back(";");
+    std::string joined(TrimRight(TrimLeft(physical.front())));
+    if (joined.empty() || joined.front() == ';') return;
+    for (std::size_t i = 1; i < physical.size() && joined.ends_with('\\'); ++i) JoinContinuation(joined, physical[i]);
+    if (joined.ends_with('\\')) physical.emplace_back(";");
 }
 
 bool IsBlank(const RegLine& line) {
@@ -291,8 +299,7 @@ std::optional<RegDocument> ParseUtf8RegText(std::string_view text) {
             while (joined.ends_with('\\')) {
                 cutShort = i + 1 == physical.size();
                 if (cutShort) break;
-                joined.pop_back();
-                joined += TrimRight(TrimLeft(physical[++i]));
+                JoinContinuation(joined, physical[++i]);
                 line.physical.emplace_back(physical[i]);
             }
             if (auto value = cutShort ? std::nullopt : ParseValue(joined)) {

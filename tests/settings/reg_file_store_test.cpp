@@ -258,16 +258,19 @@ TEST_F(RegFile, UnreadableValueLineMakesOnlyThatValueAbsent) {
 }
 
 // A value cut short by the end of the file ends in "\\": what a save adds after it must not
-// become part of it.
+// become part of it, however many lines the "\\"s still join.
 TEST_F(RegFile, ValueCutShortAtTheEndSwallowsNothingSavedAfterIt) {
-    WriteFile(Header + "\"Other\"=hex:01,\\\\\n");
-    ASSERT_EQ(Set("KELV_In", settings::RegBinary, {0x05}), settings::RegSuccess);
-    ASSERT_EQ(Key()->SetValue("Fresh", settings::RegBinary, nullptr, 0), settings::RegSuccess);
-    EXPECT_EQ(Read("KELV_In"), std::make_pair(settings::RegBinary, Bytes{0x05}));
-    EXPECT_EQ(Read("Fresh"), std::make_pair(settings::RegBinary, Bytes{}));
-    settings::RegType type = 0;
-    std::uint32_t size = 0;
-    EXPECT_EQ(Key()->QueryValueInfo("Other", type, size), settings::RegFileNotFound);
+    for (const std::string tail : {"\"Other\"=hex:01,\\\n", "\"Other\"=hex:01,\\\\\\\n  \n"}) {
+        SCOPED_TRACE(tail);
+        WriteFile(Header + tail);
+        ASSERT_EQ(Set("KELV_In", settings::RegBinary, {0x05}), settings::RegSuccess);
+        ASSERT_EQ(Key()->SetValue("Fresh", settings::RegBinary, nullptr, 0), settings::RegSuccess);
+        EXPECT_EQ(Read("KELV_In"), std::make_pair(settings::RegBinary, Bytes{0x05}));
+        EXPECT_EQ(Read("Fresh"), std::make_pair(settings::RegBinary, Bytes{}));
+        settings::RegType type = 0;
+        std::uint32_t size = 0;
+        EXPECT_EQ(Key()->QueryValueInfo("Other", type, size), settings::RegFileNotFound);
+    }
 }
 
 // regedit writes UTF-16LE with a byte-order mark and CRLF lines; a save keeps all three.
