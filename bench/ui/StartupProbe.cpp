@@ -1,6 +1,6 @@
-// Start-up to the first paint, for the real program (main window and About box, as src/app
-// builds them) or for a bare QMainWindow with a menu bar (KELVANE_BARE=1), both in the
-// program's style. The probe ends without tidying up as soon as the window's first paint has
+// Start-up to the first paint, for the real program (the main window as src/app builds it; the
+// About box is made only when first asked for) or for a bare QMainWindow with a menu bar
+// (KELVANE_BARE=1), both in the program's style. The probe ends without tidying up as soon as the window's first paint has
 // been flushed, so a run's wall time is start-up to first paint (plus the process's own start);
 // startup.sh times runs of both side by side:
 //
@@ -17,10 +17,14 @@
 #include <unistd.h>
 
 #include "midi/Port.h"
+#include "ui/FontSetup.h"
 #include "ui/Form1.h"
 #include "ui/Notice.h"
+#include "ui/Placement.h"
+#include "ui/PortSelector.h"
 #include "ui/Scaling.h"
-#include "ui/info/About.h"
+#include "ui/Translations.h"
+#include "ui/info/ApplicationIcon.h"
 
 namespace {
 
@@ -60,20 +64,30 @@ QMainWindow* BareWindow() {
 
 int main(int argc, char** argv) {
     const bool bare = std::getenv("KELVANE_BARE") != nullptr;
-    if (!bare) midi::StartReadingPortEntries();
+    if (!bare) {
+        ui::StartReadingFontConfiguration();
+        midi::StartReadingPortEntries();
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(ui::ApplicationTitle));
     QApplication::setStyle(QStringLiteral("Fusion"));
-    QMainWindow* shown = nullptr;
     if (bare) {
-        shown = BareWindow();
-    } else {
-        ui::InstallFontSubstitutions();
-        auto* form = new ui::TForm1;
-        new ui::TAbout(form);
-        shown = form;
+        QMainWindow* shown = BareWindow();
+        FirstPaint firstPaint(shown);
+        shown->show();
+        return QApplication::exec();
     }
-    FirstPaint firstPaint(shown);
-    shown->show();
+    // What src/app does before its loop.
+    ui::InstallQtTranslations();
+    ui::InstallFontSubstitutions();
+    ui::InstallApplicationIcon();
+    ui::WaitForFontConfiguration();
+    auto* form = new ui::TForm1;
+    FirstPaint firstPaint(form);
+    form->adjustSize();
+    ui::CentreOnDesktop(form);
+    form->show();
+    form->activateWindow();
+    form->cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
     return QApplication::exec();
 }

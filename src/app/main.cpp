@@ -7,6 +7,7 @@
 
 #include "midi/OutputService.h"
 #include "midi/Port.h"
+#include "ui/FontSetup.h"
 #include "ui/Form1.h"
 #include "ui/Placement.h"
 #include "ui/Notice.h"
@@ -18,8 +19,10 @@
 #include "ui/info/ApplicationIcon.h"
 
 int main(int argc, char** argv) {
-    // Listing the ports may take a sound server's time; it runs while the window is built, and
-    // FormCreate collects it.
+    // Reading the font configuration and listing the ports (which may take a sound server's
+    // time) run while the application object and the window are built; the window's first font
+    // waits for the one and FormCreate collects the other.
+    ui::StartReadingFontConfiguration();
     midi::StartReadingPortEntries();
     QApplication app(argc, argv);
     // The title of the application (message boxes, task bar); the main window has its own.
@@ -30,15 +33,17 @@ int main(int argc, char** argv) {
     ui::InstallFontSubstitutions();
     ui::InstallApplicationIcon();
 
+    // The About box, second of the two windows, stays in front of the main window, which owns
+    // it. It is made when the Help menu first asks for it: made at start-up, its fonts and text
+    // layout would cost the main window's first paint a sixth of its time, for a box few open.
     ui::FormSeams seams;
     seams.showAbout = [] {
-        if (ui::About) ui::About->ShowModal();
+        if (!ui::About) ui::About = new ui::TAbout(ui::Form1);
+        ui::About->ShowModal();
     };
+    ui::WaitForFontConfiguration();
     ui::TForm1 form(std::move(seams));
     ui::Form1 = &form;
-    // Second, hidden until the Help menu asks for it; it stays in front of the main window.
-    ui::TAbout about(&form);
-    ui::About = &about;
 
     // Centred on the desktop at its first showing; afterwards it stays where the user puts it.
     form.adjustSize();
