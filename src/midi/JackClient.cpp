@@ -1,5 +1,9 @@
 #include "midi/JackClient.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -29,6 +33,34 @@ std::string StatusText(jack_status_t status) {
     return "状態 " + std::to_string(static_cast<int>(status));
 }
 
+// libjack locks the server's whole port graph (some 100 MB) into memory for every client it
+// opens. A listing client processes no audio and lives for milliseconds, yet where the process
+// may lock memory (root, or CAP_IPC_LOCK) that lock costs more than the rest of the open, and it
+// is what the window waits for at start-up. So the calling thread, and only it, sets the
+// capability aside while such a client opens; without it the lock is refused at once and libjack
+// goes on unlocked. The raw calls act on this thread alone, which is the point; libcap's
+// cap_set_proc may act on every thread of the process.
+class WithoutMemoryLocking {
+public:
+    WithoutMemoryLocking() {
+        if (syscall(SYS_capget, &header_, saved_) != 0) return;
+        if ((saved_[0].effective & CAP_TO_MASK(CAP_IPC_LOCK)) == 0) return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~CAP_TO_MASK(CAP_IPC_LOCK);
+        lowered_ = syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~WithoutMemoryLocking() {
+        if (lowered_) syscall(SYS_capset, &header_, saved_);
+    }
+    WithoutMemoryLocking(const WithoutMemoryLocking&) = delete;
+    WithoutMemoryLocking& operator=(const WithoutMemoryLocking&) = delete;
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool lowered_ = false;
+};
+
 }  // namespace
 
 void SilenceLibJack() {
@@ -56,7 +88,11 @@ void CheckJack(int result, const char* operation) {
 }
 
 std::vector<std::string> ListJackMidiPorts(unsigned long flags) {
-    jack_client_t* client = OpenJackClientOrThrow("Kelvane list");
+    jack_client_t* client = nullptr;
+    {
+        const WithoutMemoryLocking unlocked;
+        client = OpenJackClientOrThrow("Kelvane list");
+    }
     std::vector<std::string> names;
     if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags)) {
         for (const char** port = ports; *port; ++port) names.emplace_back(*port);

@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <numeric>
+#include <string>
 
 #include "JackProcesses.h"
 #include "Messages.h"
+#include "midi/JackClient.h"
 #include "midi/JackOutput.h"
 #include "midi/Port.h"
 
@@ -103,6 +106,20 @@ TEST_F(JackOutput, ListsTheMidiInputsOfOtherClients) {
     for (std::size_t device = 0; device < count; ++device) {
         EXPECT_NE(service->DeviceName(device).rfind("Kelvane", 0), 0u) << service->DeviceName(device);
     }
+
+    // The listing client opens without memory locking; the listing thread gets its own
+    // capabilities back afterwards.
+    const auto effective = [] {
+        std::ifstream status("/proc/thread-self/status");
+        std::string line;
+        while (std::getline(status, line) && line.rfind("CapEff:", 0) != 0) {
+        }
+        return line;
+    };
+    const std::string before = effective();
+    ASSERT_FALSE(before.empty());
+    EXPECT_FALSE(ListJackMidiPorts(JackPortIsInput).empty());
+    EXPECT_EQ(effective(), before);
 }
 
 TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 
 #include <unistd.h>
 
 #include "FakeOutputService.h"
+#include "Wait.h"
 #include "common/Failure.h"
 #include "midi/AlsaOutput.h"
 #include "midi/CombinedOutput.h"
@@ -49,6 +51,30 @@ TEST(CombinedOutput, ListsEachPartInTurnAndRoutesToIt) {
     EXPECT_EQ(beyond.port, nullptr);
     // Device 1 of the whole list is device 1 of the first part, device 3 is device 1 of the third.
     EXPECT_EQ(*log, (FakeLog{"open 1 A1", "close 1", "open 1 B1 -> 7"}));
+}
+
+// A part that answers only once every part has been asked: listed one after the other, the
+// first would wait for the second in vain.
+class MeetingPart final : public OutputService {
+public:
+    explicit MeetingPart(std::atomic<int>& asked) : asked_(asked) {}
+    std::size_t CountDevices() override {
+        ++asked_;
+        return testsupport::WaitUntil([this] { return asked_ == 2; }, std::chrono::seconds(10)) ? 1 : 0;
+    }
+    std::string DeviceName(std::size_t) override { return "met"; }
+    OpenResult Open(std::size_t) override { return {NoSuchDevice, "closed", nullptr}; }
+
+private:
+    std::atomic<int>& asked_;
+};
+
+TEST(CombinedOutput, AsksItsPartsAtOnce) {
+    std::atomic<int> asked{0};
+    std::vector<std::unique_ptr<OutputService>> parts;
+    parts.push_back(std::make_unique<MeetingPart>(asked));
+    parts.push_back(std::make_unique<MeetingPart>(asked));
+    EXPECT_EQ(CombinedOutputService(std::move(parts)).CountDevices(), 2u);
 }
 
 TEST(WirePacer, LetsOneBurstThroughThenKeepsToTheWireRate) {
