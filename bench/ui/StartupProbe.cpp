@@ -1,7 +1,7 @@
 // Start-up to the first paint, for the real program (the main window as src/app builds it; the
 // About box is made only when first asked for) or for a bare QMainWindow with a menu bar
-// (KELVANE_BARE=1), both in the program's style. The probe ends without tidying up as soon as the window's first paint has
-// been flushed, so a run's wall time is start-up to first paint (plus the process's own start);
+// (KELVANE_BARE=1), both in the program's style. The probe ends without tidying up as soon as
+// the window's first paint has been flushed, and prints the time from its launch to then;
 // startup.sh times runs of both side by side:
 //
 //   bench/ui/startup.sh build/bench/ui/startup_probe
@@ -13,7 +13,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 #include "midi/Port.h"
@@ -28,8 +30,19 @@
 
 namespace {
 
-// Ends the process once the first paint of `window` is out: the timer runs after the paint
-// pass that the paint event belongs to, flush included.
+// Milliseconds since KELVANE_PROBE_LAUNCHED (the launcher's wall clock in seconds, as bash's
+// EPOCHREALTIME gives it, taken as it starts the probe); -1 without it.
+double SinceLaunch() {
+    const char* launched = std::getenv("KELVANE_PROBE_LAUNCHED");
+    if (!launched) return -1;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 - std::strtod(launched, nullptr)) * 1000.0;
+}
+
+// Ends the process once the first paint of `window` is out (the timer runs after the paint pass
+// that the paint event belongs to, flush included), printing the time from launch to then: the
+// end of a process (unmapping, closing) is no part of start-up.
 class FirstPaint : public QObject {
 public:
     explicit FirstPaint(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
@@ -39,7 +52,11 @@ protected:
         auto* widget = qobject_cast<QWidget*>(object);
         if (event->type() == QEvent::Paint && widget && widget->window() == window_ && !seen_) {
             seen_ = true;
-            QTimer::singleShot(0, [] { _exit(0); });
+            QTimer::singleShot(0, [] {
+                std::printf("%.1f\n", SinceLaunch());
+                std::fflush(stdout);
+                _exit(0);
+            });
         }
         return false;
     }
