@@ -13,11 +13,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
+#include "midi/OutputService.h"
 #include "midi/Port.h"
 #include "ui/FontSetup.h"
 #include "ui/Form1.h"
@@ -55,6 +57,10 @@ protected:
             QTimer::singleShot(0, [] {
                 std::printf("%.1f\n", SinceLaunch());
                 std::fflush(stdout);
+                // The port listing's JACK client may still be closing. Cut off, it would leave
+                // its mutexes in libjack's shared metadata store, which runs out of them after
+                // some thousand such starts (and then no JACK client of this user opens).
+                midi::WaitForClosedPorts(std::chrono::seconds(5));
                 _exit(0);
             });
         }
