@@ -88,8 +88,8 @@ QMainWindow* BareWindow() {
 int main(int argc, char** argv) {
     const bool bare = std::getenv("KELVANE_BARE") != nullptr;
     if (!bare) {
-        ui::StartReadingFontConfiguration();
         midi::StartReadingPortEntries();
+        ui::StartReadingFontConfiguration();
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(ui::ApplicationTitle));

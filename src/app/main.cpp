@@ -19,11 +19,12 @@
 #include "ui/info/ApplicationIcon.h"
 
 int main(int argc, char** argv) {
-    // Reading the font configuration and listing the ports (which may take a sound server's
-    // time) run while the application object and the window are built; the window's first font
-    // waits for the one and FormCreate collects the other.
-    ui::StartReadingFontConfiguration();
+    // Listing the ports (which may take a sound server's time) and reading the font
+    // configuration run while the application object and the window are built; FormCreate
+    // collects the one and the window's first font waits for the other. The listing starts
+    // first: it has the longer way to go.
     midi::StartReadingPortEntries();
+    ui::StartReadingFontConfiguration();
     QApplication app(argc, argv);
     // The title of the application (message boxes, task bar); the main window has its own.
     // Only the name is set, not the display name, so Qt appends nothing to window titles.

@@ -14,23 +14,23 @@ CombinedOutputService::CombinedOutputService(std::vector<std::unique_ptr<OutputS
 
 std::size_t CombinedOutputService::CountDevices() {
     // The parts are asked at once: a sound server may take tens of milliseconds to answer, and
-    // at start-up the window waits for the whole list. The first part is asked on this thread.
-    std::vector<std::future<std::size_t>> later;
-    for (std::size_t i = 1; i < parts_.size(); ++i) {
+    // at start-up the window waits for the whole list. The last part (the sound server, on
+    // Linux) is asked on this thread, so that its answer is not a thread start later.
+    std::vector<std::future<std::size_t>> earlier;
+    for (std::size_t i = 0; i + 1 < parts_.size(); ++i) {
         OutputService* part = parts_[i].get();
         try {
-            later.push_back(std::async(std::launch::async, [part] { return part->CountDevices(); }));
+            earlier.push_back(std::async(std::launch::async, [part] { return part->CountDevices(); }));
         } catch (const std::system_error&) {
-            later.push_back(std::async(std::launch::deferred, [part] { return part->CountDevices(); }));
+            earlier.push_back(std::async(std::launch::deferred, [part] { return part->CountDevices(); }));
         }
     }
     if (parts_.empty()) return 0;
-    std::size_t total = counts_[0] = parts_[0]->CountDevices();
-    for (std::size_t i = 1; i < parts_.size(); ++i) {
-        auto& count = later[i - 1];
+    std::size_t total = counts_.back() = parts_.back()->CountDevices();
+    for (std::size_t i = 0; i < earlier.size(); ++i) {
         // A window that waits here still repaints, as it does while a part waits on its own.
-        while (count.wait_for(std::chrono::milliseconds(10)) == std::future_status::timeout) WhileWaiting();
-        counts_[i] = count.get();
+        while (earlier[i].wait_for(std::chrono::milliseconds(10)) == std::future_status::timeout) WhileWaiting();
+        counts_[i] = earlier[i].get();
         total += counts_[i];
     }
     return total;
