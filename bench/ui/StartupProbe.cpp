@@ -8,11 +8,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +19,7 @@
 
 #include "midi/OutputService.h"
 #include "midi/Port.h"
+#include "ui/FirstPaint.h"
 #include "ui/FontSetup.h"
 #include "ui/Form1.h"
 #include "ui/Notice.h"
@@ -42,36 +41,6 @@ double SinceLaunch() {
     return (static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 - std::strtod(launched, nullptr)) * 1000.0;
 }
 
-// Ends the process once the first paint of `window` is out (the timer runs after the paint pass
-// that the paint event belongs to, flush included), printing the time from launch to then: the
-// end of a process (unmapping, closing) is no part of start-up.
-class FirstPaint : public QObject {
-public:
-    explicit FirstPaint(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        auto* widget = qobject_cast<QWidget*>(object);
-        if (event->type() == QEvent::Paint && widget && widget->window() == window_ && !seen_) {
-            seen_ = true;
-            QTimer::singleShot(0, [] {
-                std::printf("%.1f\n", SinceLaunch());
-                std::fflush(stdout);
-                // The port listing's JACK client may still be closing. Cut off, it would leave
-                // its mutexes in libjack's shared metadata store, which runs out of them after
-                // some thousand such starts (and then no JACK client of this user opens).
-                midi::WaitForClosedPorts(std::chrono::seconds(5));
-                _exit(0);
-            });
-        }
-        return false;
-    }
-
-private:
-    QWidget* window_;
-    bool seen_ = false;
-};
-
 QMainWindow* BareWindow() {
     auto* window = new QMainWindow;
     QMenu* file = window->menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
@@ -83,11 +52,26 @@ QMainWindow* BareWindow() {
     return window;
 }
 
+// Once the window's first paint is out: prints the time from launch to then and ends the process
+// without tidying up, as the end of a process (unmapping, closing) is no part of start-up. The
+// port listing's JACK client is let go and waited for first: cut off, it would leave its
+// mutexes in libjack's shared metadata store, which runs out of them after some thousand such
+// starts (and then no JACK client of this user opens).
+void ReportAndEnd() {
+    const double ms = SinceLaunch();
+    midi::ReleaseListingCloses();
+    midi::WaitForClosedPorts(std::chrono::seconds(5));
+    std::printf("%.1f\n", ms);
+    std::fflush(stdout);
+    _exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool bare = std::getenv("KELVANE_BARE") != nullptr;
     if (!bare) {
+        midi::HoldListingCloses();
         midi::StartReadingPortEntries();
         ui::StartReadingFontConfiguration();
     }
@@ -96,7 +80,7 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     if (bare) {
         QMainWindow* shown = BareWindow();
-        FirstPaint firstPaint(shown);
+        ui::AfterFirstPaint(shown, ReportAndEnd);
         shown->show();
         return QApplication::exec();
     }
@@ -106,11 +90,11 @@ int main(int argc, char** argv) {
     ui::InstallApplicationIcon();
     ui::WaitForFontConfiguration();
     auto* form = new ui::TForm1;
-    FirstPaint firstPaint(form);
     form->adjustSize();
     ui::CentreOnDesktop(form);
     form->show();
     form->activateWindow();
     form->cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
+    ui::AfterFirstPaint(form, ReportAndEnd);
     return QApplication::exec();
 }

@@ -7,6 +7,7 @@
 
 #include "midi/OutputService.h"
 #include "midi/Port.h"
+#include "ui/FirstPaint.h"
 #include "ui/FontSetup.h"
 #include "ui/Form1.h"
 #include "ui/Placement.h"
@@ -22,7 +23,9 @@ int main(int argc, char** argv) {
     // Listing the ports (which may take a sound server's time) and reading the font
     // configuration run while the application object and the window are built; FormCreate
     // collects the one and the window's first font waits for the other. The listing starts
-    // first: it has the longer way to go.
+    // first: it has the longer way to go. Its sound-server client is closed only once the window
+    // has been painted.
+    midi::HoldListingCloses();
     midi::StartReadingPortEntries();
     ui::StartReadingFontConfiguration();
     QApplication app(argc, argv);
@@ -52,6 +55,7 @@ int main(int argc, char** argv) {
     form.show();
     form.activateWindow();
     form.cmbOutput->setFocus(Qt::ActiveWindowFocusReason);
+    ui::AfterFirstPaint(&form, [] { midi::ReleaseListingCloses(); });
     // A dump named on the command line (a file manager's "open with") is opened once the loop
     // runs, so its notice or failure box comes up over the shown window.
     if (const auto file = ui::FileFromArguments(QApplication::arguments()))
@@ -59,6 +63,7 @@ int main(int argc, char** argv) {
     const int code = QApplication::exec();
     // The port's thread may still be handing a message to the device. Give it a moment to finish
     // and close the device cleanly, but never keep a user who asked to quit waiting for long.
+    midi::ReleaseListingCloses();
     midi::MidiOutHandle.reset();
     midi::WaitForClosedPorts(std::chrono::milliseconds(500));
     return code;

@@ -140,6 +140,7 @@ void CloseJackClientInBackground(jack_client_t* client) {
     BackgroundCloseStarted();
     try {
         std::thread([client] {
+            WaitWhileListingClosesHeld();
             CloseJackClient(client);
             BackgroundCloseEnded();
         }).detach();

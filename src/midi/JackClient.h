@@ -66,7 +66,8 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
 // memory, which are not worth that risk.
 void CloseJackClient(jack_client_t* client, bool serverGone = false);
 // The same on a thread of its own, for a caller that must not wait: closing takes the server a
-// process cycle or more. WaitForClosedPorts waits for it.
+// process cycle or more. For listing clients: it waits while listing closes are held
+// (HoldListingCloses). WaitForClosedPorts waits for it.
 void CloseJackClientInBackground(jack_client_t* client);
 
 // Runs `work` on a thread of its own and waits at most `limit` for its result. Past the limit it

@@ -90,6 +90,16 @@ bool WaitForClosedPorts(std::chrono::milliseconds timeout);
 void SetWhileWaiting(std::function<void()> callback);
 void WhileWaiting();
 
+// Closing a sound server's listing client takes the server's time and ours. A window that wants
+// its first paint sooner holds such closes from before StartReadingPortEntries until it has
+// painted, and releases them before it waits for closing ports at exit. A held close waits at
+// most ListingCloseHoldLimit. Nothing holds them by default (the command line never does).
+inline constexpr std::chrono::milliseconds ListingCloseHoldLimit{2000};
+void HoldListingCloses();
+void ReleaseListingCloses();
+// For a backend's closing thread: returns once no hold is on, or after ListingCloseHoldLimit.
+void WaitWhileListingClosesHeld();
+
 // The platform's own service: on Linux the ALSA sequencer's devices, then JACK's.
 std::unique_ptr<OutputService> MakePlatformOutputService();
 

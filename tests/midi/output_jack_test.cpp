@@ -122,6 +122,18 @@ TEST_F(JackOutput, ListsTheMidiInputsOfOtherClients) {
     EXPECT_EQ(effective(), before);
 }
 
+// At start-up the window holds the listing client's close until it has painted; released, the
+// client closes, and the exit wait sees it.
+TEST_F(JackOutput, AHeldListingCloseWaitsForItsRelease) {
+    kelvane::testing::RequireEnv("JACK_DEFAULT_SERVER");
+    ASSERT_TRUE(WaitForClosedPorts(Patience));
+    HoldListingCloses();
+    ListJackMidiPorts(JackPortIsInput);
+    EXPECT_FALSE(WaitForClosedPorts(std::chrono::milliseconds(300)));
+    ReleaseListingCloses();
+    EXPECT_TRUE(WaitForClosedPorts(Patience));
+}
+
 TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     JackReceiver receiver(UniqueName("kelvane-rx"));
     auto service = MakeJackOutputService();
