@@ -14,7 +14,10 @@ namespace {
 // the event belongs to, flush included.
 class FirstPaintWatch final : public QObject {
 public:
-    FirstPaintWatch(QWidget* window, std::function<void()> then) : window_(window), then_(std::move(then)) {
+    // A child of the window, so that a window closed before it was ever painted takes its
+    // watch along.
+    FirstPaintWatch(QWidget* window, std::function<void()> then)
+        : QObject(window), window_(window), then_(std::move(then)) {
         qApp->installEventFilter(this);
     }
 
