@@ -1,10 +1,8 @@
 #include "settings/RegFileStore.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -12,6 +10,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "common/FileReplacement.h"
 #include "settings/RegText.h"
 
 namespace settings {
@@ -48,7 +47,6 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -90,78 +88,20 @@ int MakeFolders(const fs::path& folder) {
     return 0;
 }
 
-int WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        done += static_cast<std::size_t>(wrote);
+// Writes `text` in place of `target` through the one safe file replacement. Returns 0 or the
+// errno of the step that failed. The earlier file stays whole on failure, but for a folder that
+// refuses new files (the file is then written in place) and for a flush of the folder that
+// failed after the rename: both still count as failures, since the value may not have been kept.
+int ReplaceFile(const fs::path& target, const std::string& text) {
+    try {
+        kelvane::FileReplacement file(target.string(), kelvane::SpecialTargets::Refuse,
+                                      kelvane::NewFileAccess::OwnerOnly);
+        file.Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        file.Close();
+        return 0;
+    } catch (const kelvane::FileReplaceError& failure) {
+        return failure.SystemCode() == kelvane::FileReplaceError::NoProgress ? ENOSPC : failure.SystemCode();
     }
-    return 0;
-}
-
-// Temporary files are named after their target plus this and six characters of mkostemp's, so
-// that a save can tell them from anything else beside the target (a user's "ZORVIK.reg.backup").
-constexpr char TemporaryMark[] = ".tmp-";
-constexpr std::size_t TemporaryRandomChars = 6;
-
-bool IsTemporaryOf(const std::string& name, const std::string& target) {
-    const std::string prefix = target + TemporaryMark;
-    if (name.size() != prefix.size() + TemporaryRandomChars || name.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-}
-
-// A save that is killed leaves its temporary file behind. Every living save holds an flock on its
-// own, so one that can be locked belongs to no living save and goes. Also the ".bad" copy's.
-void RemoveStaleTemporaries(const fs::path& target) {
-    const std::string names[] = {target.filename().string(), target.filename().string() + ".bad"};
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(target.parent_path(), error)) {
-        const std::string name = entry.path().filename().string();
-        if (!IsTemporaryOf(name, names[0]) && !IsTemporaryOf(name, names[1])) continue;
-        Descriptor fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-        if (fd.Get() < 0) continue;
-        struct stat status {};
-        if (::fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::getuid()) continue;
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) ::unlink(entry.path().c_str());
-    }
-}
-
-// Writes `text` to a temporary file beside `target`, flushes it and renames it over `target`.
-// Returns 0 or the errno of the step that failed; on failure `target` is untouched.
-int ReplaceFile(const fs::path& target, const std::string& text, mode_t mode) {
-    std::string temporary = target.string() + TemporaryMark + std::string(TemporaryRandomChars, 'X');
-    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.Get() < 0) return errno;
-    // Held until the rename is done (the duplicate keeps it past the close below), so that no
-    // other save takes this file for a dead one's.
-    while (::flock(fd.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            const int failed = errno;
-            ::unlink(temporary.c_str());
-            return failed;
-        }
-    }
-    const Descriptor holder(::dup(fd.Get()));
-    int error = WriteAll(fd.Get(), text);
-    if (error == 0 && ::fchmod(fd.Get(), mode) != 0) error = errno;
-    if (error == 0 && ::fsync(fd.Get()) != 0) error = errno;
-    // close() is where some file systems (NFS) report a failed write.
-    if (error == 0 && ::close(fd.Release()) != 0) error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    // The new file is complete either way; flushing the folder only makes the rename durable.
-    Descriptor folder(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() >= 0) ::fsync(folder.Get());
-    return 0;
 }
 
 // What a save replaces: the file itself, or what its symbolic links lead to, which need not exist
@@ -237,17 +177,13 @@ private:
         std::error_code error;
         const fs::path target = SaveTarget(file_, error);
         if (error) return FromErrno(error.value(), RegWriteFault);
-        RemoveStaleTemporaries(target);
-        mode_t mode = 0600;
-        struct stat status {};
-        if (::stat(target.c_str(), &status) == 0) mode = status.st_mode & 07777;
 
         auto old = ReadFileText(target);
         if (old.error != 0 && old.error != ENOENT) return FromErrno(old.error, RegWriteFault);
         auto document = old.text.empty() ? std::optional<RegDocument>(RegDocument{}) : ParseRegText(old.text);
         if (!document) {
             const auto bad = fs::path(target) += ".bad";
-            if (const int failed = ReplaceFile(bad, old.text, mode); failed != 0) return FromErrno(failed, RegWriteFault);
+            if (const int failed = ReplaceFile(bad, old.text); failed != 0) return FromErrno(failed, RegWriteFault);
             document = RegDocument{};
         }
         PutValue(*document, keyPath_, value);
@@ -255,7 +191,7 @@ private:
         // Every start saves the same two bytes again; a file that already says exactly this is
         // left alone, which spares start-up two flushes to disk.
         if (old.error == 0 && old.text == text) return RegSuccess;
-        if (const int failed = ReplaceFile(target, text, mode); failed != 0) return FromErrno(failed, RegWriteFault);
+        if (const int failed = ReplaceFile(target, text); failed != 0) return FromErrno(failed, RegWriteFault);
         return RegSuccess;
     }
 

@@ -21,11 +21,11 @@ void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const 
     if (!piece.empty()) file.Write(piece.data(), piece.size());
 }
 
-void ExportStoreAsDump(const std::string& pathUtf8) {
+void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special) {
     if (sysex::SysExCount < 0 || sysex::SysExCount > sysex::MaxSysEx) {
         throw std::invalid_argument("message count outside the store");
     }
-    OutputFile file(pathUtf8);
+    OutputFile file(pathUtf8, special);
     WriteDump(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
     file.Close();
 }

@@ -17,7 +17,7 @@ namespace smf {
 void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots);
 
 // Creates or replaces the file (no question asked) and saves every message of the global store,
-// then closes it. Throws EInOutError as ExportStore does.
-void ExportStoreAsDump(const std::string& pathUtf8);
+// then closes it. Throws EInOutError as ExportStore does, and treats FIFOs and devices as it does.
+void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
 
 }  // namespace smf

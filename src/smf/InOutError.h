@@ -24,6 +24,8 @@ class EInOutError : public kelvane::Failure {
 public:
     // A failure with the code's own text (InOutErrorText).
     explicit EInOutError(int code);
+    // A failure with a text of its own: the code's text with what became of the file, say.
+    EInOutError(int code, const std::string& message);
 
     // Maps a POSIX errno onto the rows above: a missing folder (ENOENT), ENOTDIR and
     // ENAMETOOLONG are 3; EACCES, EPERM, EROFS and EISDIR are 5; EMFILE and ENFILE are 4. Every
@@ -35,8 +37,6 @@ public:
     int Code() const noexcept { return code_; }
 
 private:
-    EInOutError(int code, const std::string& message);
-
     int code_;
 };
 

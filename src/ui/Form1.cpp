@@ -368,6 +368,10 @@ void TForm1::Receive1Click() {
     ShowStoredMessages(notice);
 }
 
+// The user picks files here, not devices: both saves refuse an existing FIFO or device rather
+// than write to it (kelvane-cli writes to them on purpose).
+constexpr smf::SpecialTargets WindowSaveTargets = smf::SpecialTargets::Refuse;
+
 void TForm1::Syx1Click() {
     if (sysex::SysExCount == 0) {
         ShowNotice(smf::NoDataText);
@@ -377,7 +381,7 @@ void TForm1::Syx1Click() {
     EXPORT_SYX();
 }
 
-void TForm1::EXPORT_SYX() { smf::ExportStoreAsDump(SaveDialog2->FileName()); }
+void TForm1::EXPORT_SYX() { smf::ExportStoreAsDump(SaveDialog2->FileName(), WindowSaveTargets); }
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {
@@ -388,8 +392,6 @@ void TForm1::SMF1Click() {
     EXPORT_SMF();
 }
 
-// The user picks files here, not devices: an existing FIFO or device is refused rather than
-// written to (kelvane-cli writes to them on purpose).
-void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), smf::SpecialTargets::Refuse); }
+void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets); }
 
 }  // namespace ui

@@ -393,13 +393,12 @@ TEST_F(RegFile, NonRegularFileReadsAsNothingAndIsNotReplaced) {
 // Killed saves leave their temporary files; the next save removes those no living save holds
 // (a held one is locked), and nothing else that merely looks alike.
 TEST_F(RegFile, SavingRemovesTheTemporaryFilesOfDeadSavesOnly) {
-    const std::vector<std::string> dead{"ZORVIK.reg.tmp-AbC123", "ZORVIK.reg.tmp-000000",
-                                        "ZORVIK.reg.bad.tmp-Q1w2E3"};
-    const std::vector<std::string> kept{"ZORVIK.reg.backup", "ZORVIK.reg.tmp-held01", "ZORVIK.reg.tmp-1234567",
-                                        "other.reg.tmp-AbC123"};
+    const std::vector<std::string> dead{".kv-AbC123", ".kv-000000", ".kv-Q1w2E3"};
+    const std::vector<std::string> kept{"ZORVIK.reg.backup", ".kv-held01", ".kv-1234567", ".kv-AbC12",
+                                        ".kv-AbC12.bak", ".kv-AbC_12"};
     for (const auto& name : dead) dir.Write(name, {});
     for (const auto& name : kept) dir.Write(name, {0x41});
-    const int living = ::open(dir.File("ZORVIK.reg.tmp-held01").c_str(), O_RDONLY | O_CLOEXEC);
+    const int living = ::open(dir.File(".kv-held01").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(living, 0);
     ASSERT_EQ(::flock(living, LOCK_EX), 0);
 
