@@ -18,6 +18,7 @@
 #include <optional>
 #include <thread>
 
+#include "FailingCalls.h"
 #include "Files.h"
 #include "ForkedChild.h"
 #include "SmfTestMessages.h"
@@ -122,18 +123,32 @@ TEST_F(FileOutputPosixTest, FailedWriteKeepsTheEarlierFileAndLeavesNothingBehind
     EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"limited.mid"});
 }
 
+// A small tmpfs of its own, mounted while it lives (root only).
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& at, const char* options) : at_(at) {
+        fs::create_directory(at_);
+        if (::geteuid() == 0 && ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options) == 0) return;
+        error_ = ::geteuid() != 0 ? "mounting a tmpfs needs root" : std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (error_.empty()) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    // Why it is not mounted; empty when it is.
+    const std::string& Error() const { return error_; }
+
+private:
+    fs::path at_;
+    std::string error_;
+};
+
 // A disk that fills up during the save: the earlier file survives byte for byte.
 TEST_F(FileOutputPosixTest, FullDiskKeepsTheEarlierFileWhole) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a 64 KiB tmpfs to fill up needs root";
     const fs::path disk = dir_.Path() / "disk";
-    fs::create_directory(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    }
-    struct Unmount {
-        const fs::path& at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{disk};
+    const SmallDisk mounted(disk, "size=64k");
+    if (!mounted.Error().empty()) GTEST_SKIP() << mounted.Error();
     const std::string song = (disk / "song.mid").string();
     const std::vector<Bytes> good = {StoredMessage(30000, 1)};
     FillStore(good);
@@ -147,6 +162,117 @@ TEST_F(FileOutputPosixTest, FullDiskKeepsTheEarlierFileWhole) {
     }
     EXPECT_EQ(ReadAll(song), ExpectedFile(good));
     EXPECT_EQ(Names(disk), std::vector<std::string>{"song.mid"});
+}
+
+// Every way a save can fail, each injected where it hurts most; the earlier file must come out
+// byte for byte as it was, with nothing left beside it (but a killed save's temporary file, which
+// the next save removes). Writing in place happens only where the folder refuses new files, and
+// then a failure says the file may be incomplete; a failed flush of the folder after the rename
+// says the new file may not be on disk.
+TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
+    using testsupport::CallFailure;
+    using testsupport::FailingCall;
+    enum Disk { Plain, NoFreeInodes };
+    enum Left { Earlier, New, Changed };
+    const std::string longName = std::string(236, 'n') + ".mid";  // 240 bytes
+    const std::string longestName = std::string(250, 'x') + ".mid";  // 254 bytes, new
+    const struct {
+        const char* row;
+        Disk disk;
+        std::string name;
+        CallFailure failure;
+        const char* text;  // as displayed; "" for a save that succeeds
+        Left left;
+    } rows[] = {
+        {"no space", Plain, "song.mid", {FailingCall::WriteFile, ENOSPC, 1}, "I/O エラー (28)", Earlier},
+        {"quota", Plain, "song.mid", {FailingCall::WriteFile, EDQUOT, 1}, "I/O エラー (122)", Earlier},
+        {"I/O error writing", Plain, "song.mid", {FailingCall::WriteFile, EIO, 1}, "I/O エラー (5)", Earlier},
+        {"I/O error flushing", Plain, "song.mid", {FailingCall::SyncFile, EIO}, "I/O エラー (5)", Earlier},
+        {"no inodes (injected)", Plain, "song.mid", {FailingCall::CreateTemporary, ENOSPC}, "I/O エラー (28)", Earlier},
+        {"no inodes", NoFreeInodes, "song.mid", {}, "I/O エラー (28)", Earlier},
+        {"temporary name too long", Plain, "song.mid", {FailingCall::CreateTemporary, ENAMETOOLONG},
+         "不正なファイル名です.", Earlier},
+        {"too many open files", Plain, "song.mid", {FailingCall::CreateTemporary, EMFILE},
+         "オープンしたファイルが多すぎます.", Earlier},
+        {"I/O error renaming", Plain, "song.mid", {FailingCall::Rename, EIO}, "I/O エラー (5)", Earlier},
+        {"240-byte name, no space", Plain, longName, {FailingCall::WriteFile, ENOSPC, 1}, "I/O エラー (28)", Earlier},
+        {"240-byte name", Plain, longName, {}, "", New},
+        {"254-byte new name", Plain, longestName, {}, "", New},
+        {"folder not flushed", Plain, "song.mid", {FailingCall::SyncFolder, EIO},
+         "ファイルは保存しましたが、ディスクへの書き込みを確認できませんでした (I/O エラー (5))", New},
+        {"folder refuses new files", Plain, "song.mid", {FailingCall::CreateTemporary, EACCES}, "", New},
+        {"in place, I/O error writing", Plain, "song.mid", {FailingCall::WriteFile, EIO, 1},
+         "ファイルは途中までしか書き込まれていない可能性があります (I/O エラー (5))", Changed},
+        {"killed writing, then saved again", Plain, "song.mid", {FailingCall::WriteFile, 0, 1, true}, "", New},
+    };
+    const Bytes earlier(30000, 0xEE);
+    Bytes fresh(90000);
+    for (std::size_t i = 0; i < fresh.size(); ++i) fresh[i] = static_cast<std::uint8_t>(i * 7);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        const testsupport::TempDir dir;
+        const fs::path folder = dir.Path() / "disk";
+        std::optional<SmallDisk> disk;
+        if (r.disk == NoFreeInodes) {
+            disk.emplace(folder, "size=1m,nr_inodes=8");
+            if (!disk->Error().empty()) {
+                ADD_FAILURE() << disk->Error();  // as root, as the test runs, a tmpfs mounts
+                continue;
+            }
+        } else {
+            fs::create_directory(folder);
+        }
+        const fs::path target = folder / r.name;
+        const bool existed = r.name != longestName;
+        if (existed) dir.Write("disk/" + r.name, earlier);
+        for (int k = 0; r.disk == NoFreeInodes; ++k) {
+            const int filler = ::open((folder / std::to_string(k)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+            if (filler < 0) break;
+            ::close(filler);
+        }
+        const auto before = Names(folder);
+        // The in-place rows: the folder refuses the temporary file, then the injected failure.
+        const bool inPlace = std::string(r.row).rfind("in place", 0) == 0;
+        CallFailure failure = r.failure;
+        const auto save = [&] {
+            std::optional<testsupport::FailingCallScope> injected;
+            injected.emplace(inPlace ? CallFailure{FailingCall::CreateTemporary, EACCES} : failure, folder);
+            OutputFile file(target.string());
+            if (inPlace) {
+                injected.reset();
+                injected.emplace(failure, folder);
+            }
+            file.Write(fresh.data(), fresh.size() / 2);
+            file.Write(fresh.data() + fresh.size() / 2, fresh.size() - fresh.size() / 2);
+            file.Close();
+        };
+        if (failure.kill) {
+            testsupport::ForkedChild child([&] {
+                save();
+                return 0;
+            });
+            EXPECT_FALSE(child.Wait().has_value()) << "the save was not killed";
+            EXPECT_EQ(ReadAll(target), earlier);
+            EXPECT_EQ(Names(folder).size(), before.size() + 1);  // its temporary file
+            failure = {};  // the next save, undisturbed, removes that
+        }
+        std::string text;
+        try {
+            save();
+        } catch (const EInOutError& error) {
+            text = kelvane::FailureDisplayText(error.what());
+        }
+        EXPECT_EQ(text, r.text);
+        if (existed || r.left != Earlier) {
+            const Bytes now = ReadAll(target);
+            const Bytes& expected = r.left == New ? fresh : earlier;
+            EXPECT_EQ(now == expected, r.left != Changed) << now.size() << " bytes";
+        }
+        std::vector<std::string> expected = before;
+        if (!existed && r.left == New) expected.push_back(r.name);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Names(folder), expected);
+    }
 }
 
 // A save killed with SIGKILL halfway through a full store's 65 MB leaves the earlier file alone;
