@@ -145,6 +145,56 @@ TEST_F(WinFileOutput, ReadOnlyTargetIsDeniedAndKeptUnchanged) {
     EXPECT_EQ(testsupport::ReadAll(path), (Bytes{0x11, 0x22}));
 }
 
+// Names beyond MAX_PATH, in a folder whose own name is near it, are saved like any other: a new
+// file, a file replaced, and a 254-character name.
+TEST_F(WinFileOutput, SavesWhereTheFullNameIsLongerThanMaxPath) {
+    std::filesystem::path folder = dir.Path();
+    for (int level = 0; level < 3; ++level) {
+        folder /= std::wstring(100, static_cast<wchar_t>(L'a' + level));
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder.native()).c_str(), nullptr)) << ::GetLastError();
+    }
+    const Bytes bytes{0x4D, 0x54, 0x68, 0x64};
+    for (const std::wstring& name : {std::wstring(L"song.mid"), std::wstring(L"song.mid"), std::wstring(254, L'x')}) {
+        const std::string path = Utf8(folder / name);
+        ASSERT_GT(path.size(), std::size_t{MAX_PATH});
+        smf::OutputFile file(path);
+        file.Write(bytes.data(), bytes.size());
+        file.Close();
+    }
+    EXPECT_EQ(testsupport::ReadAll(L"\\\\?\\" + (folder / L"song.mid").native()), bytes);
+    EXPECT_EQ(testsupport::ReadAll(L"\\\\?\\" + (folder / std::wstring(254, L'x')).native()), bytes);
+}
+
+// Another program holding the earlier file open (a virus scanner, a player) makes the replace
+// fail: the earlier file stays, and the new content is kept in the temporary file the message
+// names.
+TEST_F(WinFileOutput, FailedReplaceKeepsBothVersionsAndNamesTheNewOne) {
+    const auto path = dir.File("song.mid");
+    const Bytes earlier(1000, 0xAA), fresh{0x4D, 0x54, 0x68, 0x64};
+    wintest::WriteWholeFile(path, earlier);
+    smf::OutputFile file(Utf8(path));
+    file.Write(fresh.data(), fresh.size());
+    std::string text;
+    {
+        const wintest::HeldFile scanner(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_TRUE(scanner.IsOpen());
+        try {
+            file.Close();
+        } catch (const smf::EInOutError& error) {
+            text = error.what();
+        }
+    }
+    EXPECT_EQ(testsupport::ReadAll(path), earlier);
+    std::vector<std::filesystem::path> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        if (entry.path().filename() != "song.mid") kept.push_back(entry.path());
+    }
+    ASSERT_EQ(kept.size(), 1u) << text;
+    EXPECT_EQ(testsupport::ReadAll(kept[0]), fresh);
+    EXPECT_NE(text.find(Utf8(kept[0].filename())), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("ファイルを置き換えられず、新しい内容は ", 0), 0u) << text;
+}
+
 // Wine maps its Z: drive onto the Unix root, where /dev/full refuses every write as a full
 // disk would. Real Windows has no such device, so there the case is skipped.
 TEST_F(WinFileOutput, FullDiskShowsTheSystemsNumber) {
