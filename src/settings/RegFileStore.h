@@ -7,12 +7,12 @@
 // What it promises beyond the registry calls it stands for:
 // - Opening a key writes nothing; the file (and its folder, mode 0700) appear with the first
 //   SetValue.
-// - SetValue replaces the file atomically: a temporary file in the same folder is written,
-//   flushed to disk and renamed over the old one, so a crash or a full disk leaves the old file
-//   whole. A symbolic link at the file's place is followed and stays a link, also when its target
-//   does not exist yet (the target is created). The temporary file is "ZORVIK.reg.tmp-" plus six
-//   characters; a save removes those that no living save holds (left by a killed one). A save
-//   that would write exactly the bytes the file already holds writes nothing.
+// - SetValue replaces the file through the one safe file replacement (common/FileReplacement.h):
+//   a temporary file in the same folder is written, flushed to disk and renamed over the old one,
+//   so a crash, a full disk or any other failure leaves the old file whole. A symbolic link at the
+//   file's place is followed and stays a link, also when its target does not exist yet (the
+//   target is created, mode 0600). A save that would write exactly the bytes the file already
+//   holds writes nothing.
 // - Saves of several processes are serialised by flock on "ZORVIK.reg.lock" beside the file, held
 //   from reading the old file to the rename, so no save is lost in a torn read-modify-write.
 // - A file that cannot be parsed counts as holding no keys. The next SetValue keeps a copy of it

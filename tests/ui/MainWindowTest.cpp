@@ -20,6 +20,10 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "Files.h"
 #include "FormFixture.h"
 #include "Messages.h"
@@ -139,6 +143,24 @@ TEST_F(MainWindow, SaveIntoAMissingFolderReportsAnInvalidName) {
     w.form->SMF1->trigger();
     EXPECT_EQ(w.recorder.failures, QStringList{QStringLiteral("不正なファイル名です.")});
 }
+
+#ifndef _WIN32
+// The user picks files in the save dialogs: both saves refuse a FIFO (which a reader could be
+// waiting on) rather than write the store into it.
+TEST_F(MainWindow, BothSavesRefuseAFifo) {
+    w.open->answers = {dir.Write("gm.syx", {0xF0, 0xF7})};
+    w.form->SysexI1Click();
+    const std::string fifo = dir.File("pipe").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    w.save->answers = {fifo};
+    w.saveSyx->answers = {fifo};
+    w.ShowAndActivate();
+    w.form->SMF1->trigger();
+    w.form->Syx1->trigger();
+    EXPECT_EQ(w.recorder.failures, QStringList(2, QStringLiteral("ファイルへのアクセスが拒否されました.")));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+#endif
 
 // A dump named on the command line goes the way of a file chosen in the dialog: the list is
 // emptied and refilled, dropped messages are told, a file that cannot be opened is reported,
