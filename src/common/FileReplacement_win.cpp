@@ -25,8 +25,18 @@ constexpr wchar_t BackupSuffix[] = L".bak";
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
-[[noreturn]] void Fail(DWORD error, Outcome outcome = Outcome::EarlierKept, fs::path temp = {}, fs::path earlier = {}) {
-    throw FileReplaceError(static_cast<int>(error), outcome, std::move(temp), std::move(earlier));
+// A name as people write it, without the "\\?\" prefix the calls below are given.
+fs::path Readable(const fs::path& path) {
+    const std::wstring& name = path.native();
+    if (name.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + name.substr(8);
+    if (name.rfind(L"\\\\?\\", 0) == 0) return name.substr(4);
+    return path;
+}
+
+[[noreturn]] void Fail(DWORD error, Outcome outcome = Outcome::EarlierKept, const fs::path& temp = {},
+                       const fs::path& earlier = {}) {
+    throw FileReplaceError(static_cast<int>(error), outcome, temp.empty() ? temp : Readable(temp),
+                           earlier.empty() ? earlier : Readable(earlier));
 }
 
 // The full name with the "\\?\" prefix, which lifts the MAX_PATH limit from every call below;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -13,12 +14,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
 
-#include "FailingCalls.h"
 #include "Files.h"
 #include "ForkedChild.h"
 #include "SmfTestMessages.h"
@@ -28,6 +29,85 @@
 #include "smf/InOutError.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Store.h"
+
+// The failures a disk, a quota or the kernel produce at the worst moment, on demand: this test
+// program's own open, write, fsync and rename fail with a chosen errno (or kill the process) for
+// files under one folder while a FailingCalls lives, and pass every other call on.
+namespace {
+
+enum class Call { None, CreateTemporary, Write, SyncFile, SyncFolder, Rename };
+struct CallFailure {
+    Call call = Call::None;
+    int error = 0;
+    int passed = 0;           // calls of this kind that succeed first
+    bool kill = false;        // SIGKILL instead of the error
+    bool noNewFiles = false;  // and every temporary file is refused (EACCES)
+};
+CallFailure failing;
+std::string failingUnder;  // empty: disarmed
+int failingSeen = 0;
+
+struct FailingCalls {
+    FailingCalls(const CallFailure& failure, const std::filesystem::path& folder) {
+        failing = failure;
+        failingSeen = 0;
+        failingUnder = std::filesystem::canonical(folder).string() + "/";
+    }
+    ~FailingCalls() { failingUnder.clear(); }
+};
+
+bool Trips(Call call, const std::string& path) {
+    if (failingUnder.empty() || path.rfind(failingUnder, 0) != 0) return false;
+    if (failing.noNewFiles && call == Call::CreateTemporary) return errno = EACCES, true;
+    if (failing.call != call || failingSeen++ < failing.passed) return false;
+    if (failing.kill) ::raise(SIGKILL);
+    errno = failing.error;
+    return true;
+}
+
+// With a "/" at the end, so that a folder counts as under itself.
+std::string PathOf(int fd) {
+    char path[4096];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) + "/" : std::string();
+}
+
+template <typename Function>
+Function Next(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+    va_list rest;
+    va_start(rest, flags);
+    const int mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(rest, int) : 0;
+    va_end(rest);
+    const char* slash = std::strrchr(path, '/');
+    const bool temporary = (flags & O_CREAT) && std::strncmp(slash ? slash + 1 : path, ".kv-", 4) == 0;
+    if (temporary && Trips(Call::CreateTemporary, path)) return -1;
+    return Next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+    if (!failingUnder.empty() && Trips(Call::Write, PathOf(fd))) return -1;
+    return Next<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, size);
+}
+
+extern "C" int fsync(int fd) {
+    struct stat status {};
+    if (!failingUnder.empty() && ::fstat(fd, &status) == 0 &&
+        Trips(S_ISDIR(status.st_mode) ? Call::SyncFolder : Call::SyncFile, PathOf(fd))) {
+        return -1;
+    }
+    return Next<int (*)(int)>("fsync")(fd);
+}
+
+extern "C" int rename(const char* from, const char* to) {
+    if (Trips(Call::Rename, to)) return -1;
+    return Next<int (*)(const char*, const char*)>("rename")(from, to);
+}
 
 namespace smf::test {
 namespace {
@@ -126,13 +206,15 @@ TEST_F(FileOutputPosixTest, FailedWriteKeepsTheEarlierFileAndLeavesNothingBehind
 // A small tmpfs of its own, mounted while it lives (root only).
 class SmallDisk {
 public:
-    SmallDisk(const fs::path& at, const char* options) : at_(at) {
+    // Without options, a plain folder.
+    SmallDisk(const fs::path& at, const char* options) : at_(at), mounted_(options != nullptr) {
         fs::create_directory(at_);
-        if (::geteuid() == 0 && ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options) == 0) return;
-        error_ = ::geteuid() != 0 ? "mounting a tmpfs needs root" : std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+        if (!mounted_ || (::geteuid() == 0 && ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options) == 0)) return;
+        mounted_ = false;
+        error_ = ::geteuid() != 0 ? "mounting a tmpfs needs root" : std::string("cannot mount a tmpfs: ") + std::strerror(errno);
     }
     ~SmallDisk() {
-        if (error_.empty()) ::umount2(at_.c_str(), MNT_DETACH);
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
     }
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;
@@ -141,6 +223,7 @@ public:
 
 private:
     fs::path at_;
+    bool mounted_;
     std::string error_;
 };
 
@@ -170,40 +253,34 @@ TEST_F(FileOutputPosixTest, FullDiskKeepsTheEarlierFileWhole) {
 // then a failure says the file may be incomplete; a failed flush of the folder after the rename
 // says the new file may not be on disk.
 TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
-    using testsupport::CallFailure;
-    using testsupport::FailingCall;
-    enum Disk { Plain, NoFreeInodes };
     enum Left { Earlier, New, Changed };
-    const std::string longName = std::string(236, 'n') + ".mid";  // 240 bytes
-    const std::string longestName = std::string(250, 'x') + ".mid";  // 254 bytes, new
+    const std::string song = "song.mid", longName = std::string(236, 'n') + ".mid";  // 240 bytes
+    const std::string longestName = std::string(250, 'x') + ".mid";                  // 254, new
     const struct {
         const char* row;
-        Disk disk;
         std::string name;
         CallFailure failure;
         const char* text;  // as displayed; "" for a save that succeeds
         Left left;
     } rows[] = {
-        {"no space", Plain, "song.mid", {FailingCall::WriteFile, ENOSPC, 1}, "I/O エラー (28)", Earlier},
-        {"quota", Plain, "song.mid", {FailingCall::WriteFile, EDQUOT, 1}, "I/O エラー (122)", Earlier},
-        {"I/O error writing", Plain, "song.mid", {FailingCall::WriteFile, EIO, 1}, "I/O エラー (5)", Earlier},
-        {"I/O error flushing", Plain, "song.mid", {FailingCall::SyncFile, EIO}, "I/O エラー (5)", Earlier},
-        {"no inodes (injected)", Plain, "song.mid", {FailingCall::CreateTemporary, ENOSPC}, "I/O エラー (28)", Earlier},
-        {"no inodes", NoFreeInodes, "song.mid", {}, "I/O エラー (28)", Earlier},
-        {"temporary name too long", Plain, "song.mid", {FailingCall::CreateTemporary, ENAMETOOLONG},
-         "不正なファイル名です.", Earlier},
-        {"too many open files", Plain, "song.mid", {FailingCall::CreateTemporary, EMFILE},
-         "オープンしたファイルが多すぎます.", Earlier},
-        {"I/O error renaming", Plain, "song.mid", {FailingCall::Rename, EIO}, "I/O エラー (5)", Earlier},
-        {"240-byte name, no space", Plain, longName, {FailingCall::WriteFile, ENOSPC, 1}, "I/O エラー (28)", Earlier},
-        {"240-byte name", Plain, longName, {}, "", New},
-        {"254-byte new name", Plain, longestName, {}, "", New},
-        {"folder not flushed", Plain, "song.mid", {FailingCall::SyncFolder, EIO},
+        {"no space", song, {Call::Write, ENOSPC, 1}, "I/O エラー (28)", Earlier},
+        {"quota", song, {Call::Write, EDQUOT, 1}, "I/O エラー (122)", Earlier},
+        {"I/O error writing", song, {Call::Write, EIO, 1}, "I/O エラー (5)", Earlier},
+        {"I/O error flushing", song, {Call::SyncFile, EIO}, "I/O エラー (5)", Earlier},
+        {"no inodes (injected)", song, {Call::CreateTemporary, ENOSPC}, "I/O エラー (28)", Earlier},
+        {"no inodes", song, {}, "I/O エラー (28)", Earlier},  // a real tmpfs without free inodes
+        {"temporary name too long", song, {Call::CreateTemporary, ENAMETOOLONG}, "不正なファイル名です.", Earlier},
+        {"too many open files", song, {Call::CreateTemporary, EMFILE}, "オープンしたファイルが多すぎます.", Earlier},
+        {"I/O error renaming", song, {Call::Rename, EIO}, "I/O エラー (5)", Earlier},
+        {"240-byte name, no space", longName, {Call::Write, ENOSPC, 1}, "I/O エラー (28)", Earlier},
+        {"240-byte name", longName, {}, "", New},
+        {"254-byte new name", longestName, {}, "", New},
+        {"folder not flushed", song, {Call::SyncFolder, EIO},
          "ファイルは保存しましたが、ディスクへの書き込みを確認できませんでした (I/O エラー (5))", New},
-        {"folder refuses new files", Plain, "song.mid", {FailingCall::CreateTemporary, EACCES}, "", New},
-        {"in place, I/O error writing", Plain, "song.mid", {FailingCall::WriteFile, EIO, 1},
+        {"folder refuses new files", song, {.noNewFiles = true}, "", New},
+        {"in place, I/O error writing", song, {Call::Write, EIO, 1, false, true},
          "ファイルは途中までしか書き込まれていない可能性があります (I/O エラー (5))", Changed},
-        {"killed writing, then saved again", Plain, "song.mid", {FailingCall::WriteFile, 0, 1, true}, "", New},
+        {"killed writing, then saved again", song, {Call::Write, 0, 1, true}, "", New},
     };
     const Bytes earlier(30000, 0xEE);
     Bytes fresh(90000);
@@ -211,50 +288,33 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         const testsupport::TempDir dir;
-        const fs::path folder = dir.Path() / "disk";
-        std::optional<SmallDisk> disk;
-        if (r.disk == NoFreeInodes) {
-            disk.emplace(folder, "size=1m,nr_inodes=8");
-            if (!disk->Error().empty()) {
-                ADD_FAILURE() << disk->Error();  // as root, as the test runs, a tmpfs mounts
-                continue;
-            }
-        } else {
-            fs::create_directory(folder);
+        const fs::path folder = dir.Path() / "disk", target = folder / r.name;
+        const bool noInodes = std::string(r.row) == "no inodes", existed = r.name != longestName;
+        const SmallDisk disk(folder, noInodes ? "size=1m,nr_inodes=8" : nullptr);
+        if (!disk.Error().empty()) {
+            ADD_FAILURE() << disk.Error();  // the tests run as root, where a tmpfs mounts
+            continue;
         }
-        const fs::path target = folder / r.name;
-        const bool existed = r.name != longestName;
         if (existed) dir.Write("disk/" + r.name, earlier);
-        for (int k = 0; r.disk == NoFreeInodes; ++k) {
-            const int filler = ::open((folder / std::to_string(k)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-            if (filler < 0) break;
-            ::close(filler);
+        for (int k = 0, filler = 0; noInodes && filler >= 0; ++k) {
+            filler = ::open((folder / std::to_string(k)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+            if (filler >= 0) ::close(filler);
         }
         const auto before = Names(folder);
-        // The in-place rows: the folder refuses the temporary file, then the injected failure.
-        const bool inPlace = std::string(r.row).rfind("in place", 0) == 0;
         CallFailure failure = r.failure;
         const auto save = [&] {
-            std::optional<testsupport::FailingCallScope> injected;
-            injected.emplace(inPlace ? CallFailure{FailingCall::CreateTemporary, EACCES} : failure, folder);
+            const FailingCalls injected(failure, folder);
             OutputFile file(target.string());
-            if (inPlace) {
-                injected.reset();
-                injected.emplace(failure, folder);
-            }
             file.Write(fresh.data(), fresh.size() / 2);
             file.Write(fresh.data() + fresh.size() / 2, fresh.size() - fresh.size() / 2);
             file.Close();
         };
         if (failure.kill) {
-            testsupport::ForkedChild child([&] {
-                save();
-                return 0;
-            });
+            testsupport::ForkedChild child([&] { return save(), 0; });
             EXPECT_FALSE(child.Wait().has_value()) << "the save was not killed";
             EXPECT_EQ(ReadAll(target), earlier);
             EXPECT_EQ(Names(folder).size(), before.size() + 1);  // its temporary file
-            failure = {};  // the next save, undisturbed, removes that
+            failure = {};  // which the next save, undisturbed, removes
         }
         std::string text;
         try {
@@ -263,11 +323,8 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
             text = kelvane::FailureDisplayText(error.what());
         }
         EXPECT_EQ(text, r.text);
-        if (existed || r.left != Earlier) {
-            const Bytes now = fs::exists(target) ? ReadAll(target) : Bytes{};
-            const Bytes& expected = r.left == New ? fresh : earlier;
-            EXPECT_EQ(now == expected, r.left != Changed) << now.size() << " bytes";
-        }
+        const Bytes now = fs::exists(target) ? ReadAll(target) : Bytes{};
+        EXPECT_EQ(now == (r.left == New ? fresh : existed ? earlier : Bytes{}), r.left != Changed) << now.size();
         std::vector<std::string> expected = before;
         if (!existed && r.left == New) expected.push_back(r.name);
         std::sort(expected.begin(), expected.end());

@@ -146,23 +146,18 @@ TEST_F(WinFileOutput, ReadOnlyTargetIsDeniedAndKeptUnchanged) {
 }
 
 // Names beyond MAX_PATH, in a folder whose own name is near it, are saved like any other: a new
-// file, a file replaced, and a 254-character name.
+// file, the same file replaced, and a 254-character name.
 TEST_F(WinFileOutput, SavesWhereTheFullNameIsLongerThanMaxPath) {
-    std::filesystem::path folder = dir.Path();
-    for (int level = 0; level < 3; ++level) {
-        folder /= std::wstring(100, static_cast<wchar_t>(L'a' + level));
-        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder.native()).c_str(), nullptr)) << ::GetLastError();
-    }
+    const std::wstring folder = L"\\\\?\\" + (dir.Path() / std::wstring(240, L'a')).native();
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << ::GetLastError();
     const Bytes bytes{0x4D, 0x54, 0x68, 0x64};
-    for (const std::wstring& name : {std::wstring(L"song.mid"), std::wstring(L"song.mid"), std::wstring(254, L'x')}) {
-        const std::string path = Utf8(folder / name);
-        ASSERT_GT(path.size(), std::size_t{MAX_PATH});
-        smf::OutputFile file(path);
+    const std::wstring song = L"song.mid", longest(254, L'x');
+    for (const std::wstring& name : {song, song, longest}) {
+        smf::OutputFile file(Utf8(folder.substr(4) + L"\\" + name));
         file.Write(bytes.data(), bytes.size());
         file.Close();
+        EXPECT_EQ(testsupport::ReadAll(folder + L"\\" + name), bytes);
     }
-    EXPECT_EQ(testsupport::ReadAll(L"\\\\?\\" + (folder / L"song.mid").native()), bytes);
-    EXPECT_EQ(testsupport::ReadAll(L"\\\\?\\" + (folder / std::wstring(254, L'x')).native()), bytes);
 }
 
 // Another program holding the earlier file open (a virus scanner, a player) makes the replace
@@ -174,25 +169,23 @@ TEST_F(WinFileOutput, FailedReplaceKeepsBothVersionsAndNamesTheNewOne) {
     wintest::WriteWholeFile(path, earlier);
     smf::OutputFile file(Utf8(path));
     file.Write(fresh.data(), fresh.size());
-    std::string text;
-    {
-        const wintest::HeldFile scanner(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        ASSERT_TRUE(scanner.IsOpen());
+    const wintest::HeldFile scanner(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(scanner.IsOpen());
+    const Outcome outcome = [&]() -> Outcome {
         try {
             file.Close();
         } catch (const smf::EInOutError& error) {
-            text = error.what();
+            return {error.Code(), error.what()};
         }
-    }
+        return {};
+    }();
     EXPECT_EQ(testsupport::ReadAll(path), earlier);
     std::vector<std::filesystem::path> kept;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-        if (entry.path().filename() != "song.mid") kept.push_back(entry.path());
-    }
-    ASSERT_EQ(kept.size(), 1u) << text;
-    EXPECT_EQ(testsupport::ReadAll(kept[0]), fresh);
-    EXPECT_NE(text.find(Utf8(kept[0].filename())), std::string::npos) << text;
-    EXPECT_EQ(text.rfind("ファイルを置き換えられず、新しい内容は ", 0), 0u) << text;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 2u) << outcome.text;
+    const auto& temporary = kept[kept[0].filename() == "song.mid" ? 1 : 0];
+    EXPECT_EQ(testsupport::ReadAll(temporary), fresh);
+    EXPECT_EQ(outcome.text.rfind("ファイルを置き換えられず、新しい内容は " + Utf8(temporary), 0), 0u) << outcome.text;
 }
 
 // Wine maps its Z: drive onto the Unix root, where /dev/full refuses every write as a full
