@@ -44,7 +44,7 @@ struct CallFailure {
     bool noNewFiles = false;  // and every temporary file is refused (EACCES)
 };
 CallFailure failing;
-std::string failingUnder;  // empty: disarmed
+std::string& failingUnder = *new std::string;  // empty: disarmed; outlives exit-time writes
 int failingSeen = 0;
 
 struct FailingCalls {
@@ -203,35 +203,26 @@ TEST_F(FileOutputPosixTest, FailedWriteKeepsTheEarlierFileAndLeavesNothingBehind
     EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"limited.mid"});
 }
 
-// A small tmpfs of its own, mounted while it lives (root only).
-class SmallDisk {
-public:
-    // Without options, a plain folder.
-    SmallDisk(const fs::path& at, const char* options) : at_(at), mounted_(options != nullptr) {
-        fs::create_directory(at_);
-        if (!mounted_ || (::geteuid() == 0 && ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options) == 0)) return;
-        mounted_ = false;
-        error_ = ::geteuid() != 0 ? "mounting a tmpfs needs root" : std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+// A folder; with options, a small tmpfs of its own mounted there while it lives (root only).
+struct SmallDisk {
+    SmallDisk(const fs::path& folder, const char* options) : at(folder) {
+        fs::create_directory(at);
+        mounted = options && ::mount("tmpfs", at.c_str(), "tmpfs", 0, options) == 0;
+        if (options && !mounted) error = std::string("cannot mount a tmpfs (root only): ") + std::strerror(errno);
     }
     ~SmallDisk() {
-        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+        if (mounted) ::umount2(at.c_str(), MNT_DETACH);
     }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    // Why it is not mounted; empty when it is.
-    const std::string& Error() const { return error_; }
-
-private:
-    fs::path at_;
-    bool mounted_;
-    std::string error_;
+    fs::path at;
+    bool mounted = false;
+    std::string error;  // why it is not mounted
 };
 
 // A disk that fills up during the save: the earlier file survives byte for byte.
 TEST_F(FileOutputPosixTest, FullDiskKeepsTheEarlierFileWhole) {
     const fs::path disk = dir_.Path() / "disk";
     const SmallDisk mounted(disk, "size=64k");
-    if (!mounted.Error().empty()) GTEST_SKIP() << mounted.Error();
+    if (!mounted.error.empty()) GTEST_SKIP() << mounted.error;
     const std::string song = (disk / "song.mid").string();
     const std::vector<Bytes> good = {StoredMessage(30000, 1)};
     FillStore(good);
@@ -291,8 +282,8 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
         const fs::path folder = dir.Path() / "disk", target = folder / r.name;
         const bool noInodes = std::string(r.row) == "no inodes", existed = r.name != longestName;
         const SmallDisk disk(folder, noInodes ? "size=1m,nr_inodes=8" : nullptr);
-        if (!disk.Error().empty()) {
-            ADD_FAILURE() << disk.Error();  // the tests run as root, where a tmpfs mounts
+        if (!disk.error.empty()) {
+            ADD_FAILURE() << disk.error;  // the tests run as root, where a tmpfs mounts
             continue;
         }
         if (existed) dir.Write("disk/" + r.name, earlier);
