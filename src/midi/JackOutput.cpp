@@ -38,9 +38,9 @@ public:
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             ring_ = jack_ringbuffer_create(RingBytes);
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
-            CheckJack(jack_set_process_callback(client_, &JackSink::Process, this),
+            CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
                   "jack_set_process_callback");
-            jack_on_info_shutdown(client_, &JackSink::Shutdown, this);
+            jack_on_info_shutdown(client_, &JackSink::Shutdown, gate_);
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
@@ -125,7 +125,9 @@ private:
 
     // Realtime thread: only ring reads, port-buffer writes and one atomic store.
     static int Process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<JackSink*>(arg);
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        JackSink* const self = entry.port;
+        if (!self) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
         // jack_connect returns before the new connection reaches the process graph; bytes
@@ -167,19 +169,32 @@ private:
     }
 
     static void Shutdown(jack_status_t, const char*, void* arg) {
-        static_cast<JackSink*>(arg)->gone_.store(true, std::memory_order_release);
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
     }
 
+    // Returns at once, whatever the server does: the callback is shut out, and the client closes
+    // later on the lifecycle thread, taking the gate along.
     void Close() {
-        CloseJackClient(client_, gone_.load(std::memory_order_acquire));
-        client_ = nullptr;
+        gate_->Detach();
+        if (client_) {
+            CloseJackClientLater(client_, gone_.load(std::memory_order_acquire), [gate = gate_] { delete gate; });
+            client_ = nullptr;
+        } else {
+            delete gate_;
+        }
+        gate_ = nullptr;
         if (ring_) {
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
         }
     }
 
+    using Gate = JackCallbackGate<JackSink>;
+
     std::string device_;
+    // Left behind (with a client whose server has gone) rather than freed under a callback.
+    Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
@@ -198,8 +213,7 @@ public:
 private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
-        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
-                                                            [] { return ListJackMidiPorts(JackPortIsInput); });
+        return ListJackMidiPortsWithinLimit(JackPortIsInput);
     }
     std::string NameOf(const std::string& device) const override { return device; }
     std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {
