@@ -98,27 +98,36 @@ std::vector<std::string> ListJackMidiPorts(unsigned long flags) {
 
 std::vector<std::string> ListJackMidiPortsWithinLimit(unsigned long flags) {
     using Names = std::vector<std::string>;
+    struct Pending {
+        std::shared_future<Names> names;
+        std::chrono::steady_clock::time_point started;
+    };
     // Per server too: a listing under way may be for the server named before.
     using Key = std::pair<unsigned long, std::string>;
     static auto* mutex = new std::mutex;
-    static auto* pending = new std::map<Key, std::shared_future<Names>>;  // guarded by mutex
+    static auto* pending = new std::map<Key, Pending>;  // guarded by mutex
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
     const Key key{flags, server ? server : ""};
-    std::shared_future<Names> listing;
+    const auto now = std::chrono::steady_clock::now();
+    Pending listing;
     {
         std::lock_guard lock(*mutex);
         listing = (*pending)[key];
-        if (!listing.valid() || listing.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        if (!listing.names.valid() || listing.names.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
             auto task = std::make_shared<std::packaged_task<Names()>>([flags] { return ListJackMidiPorts(flags); });
-            listing = task->get_future().share();
+            listing = {task->get_future().share(), now};
             if (!StartJackLifecycleWork([task] { (*task)(); }, JackAnswerLimit)) {
                 pending->erase(key);
                 ThrowJackNotAnswering("jack_client_open");
             }
             (*pending)[key] = listing;
+        } else if (now - listing.started >= JackAnswerLimit) {
+            // Someone has waited for this one in vain already; the server does not answer.
+            ThrowJackNotAnswering("jack_client_open");
         }
     }
-    return WaitWithinJackLimit("jack_client_open", listing, JackAnswerLimit);
+    const auto left = JackAnswerLimit - std::chrono::duration_cast<std::chrono::milliseconds>(now - listing.started);
+    return WaitWithinJackLimit("jack_client_open", listing.names, left);
 }
 
 bool JackServerNameUsable() {

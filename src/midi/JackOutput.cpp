@@ -26,6 +26,8 @@ constexpr std::size_t RingBytes = std::size_t{1} << 18;
 // How long the server may take no bytes at all before a waiting message counts as failed.
 constexpr auto StallLimit = std::chrono::seconds(5);
 constexpr auto PollInterval = std::chrono::milliseconds(1);
+// Many periods of the longest usual period (8192 frames at 44.1 kHz is 186 ms).
+constexpr auto CycleEndLimit = std::chrono::milliseconds(500);
 
 using LengthHeader = std::uint32_t;
 
@@ -50,7 +52,10 @@ public:
         }
     }
 
-    ~JackSink() override { Close(); }
+    ~JackSink() override {
+        WaitForCycleEnd();
+        Close();
+    }
 
     void Deliver(std::span<const std::uint8_t> message) override {
         const LengthHeader length = static_cast<LengthHeader>(message.size());
@@ -128,15 +133,18 @@ private:
         const Gate::Entry entry(*static_cast<Gate*>(arg));
         JackSink* const self = entry.port;
         if (!self) return 0;
+        self->cycles_.fetch_add(1, std::memory_order_release);
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
         // jack_connect returns before the new connection reaches the process graph; bytes
         // written until then would go nowhere, so they wait in the ring. (A lock-free read.)
         if (jack_port_connected(self->port_) == 0) {
-            if (self->connectedOnce_) self->disconnected_.store(true, std::memory_order_release);
+            if (self->connectedOnce_.load(std::memory_order_relaxed)) {
+                self->disconnected_.store(true, std::memory_order_release);
+            }
             return 0;
         }
-        self->connectedOnce_ = true;
+        self->connectedOnce_.store(true, std::memory_order_release);
         std::uint64_t taken = 0;
         jack_nframes_t event = 0;
         for (;;) {
@@ -173,6 +181,19 @@ private:
         if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
     }
 
+    // Bytes the callback has taken reach the receiver only when their cycle ends; a port of the
+    // same device that sends next (QueuedPort's turn) must not put its bytes into that cycle
+    // too, so the last port waits until the next cycle has begun. Bounded: a suspended server
+    // starts none.
+    void WaitForCycleEnd() const {
+        if (gone_.load(std::memory_order_acquire) || !connectedOnce_.load(std::memory_order_acquire)) return;
+        const auto seen = cycles_.load(std::memory_order_acquire);
+        const auto deadline = std::chrono::steady_clock::now() + CycleEndLimit;
+        while (cycles_.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(PollInterval);
+        }
+    }
+
     // Returns at once, whatever the server does: the callback is shut out, and the client closes
     // later on the lifecycle thread, taking the gate along.
     void Close() {
@@ -199,7 +220,8 @@ private:
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     std::size_t remaining_ = 0;                 // process callback only
-    bool connectedOnce_ = false;                // process callback only
+    std::atomic<bool> connectedOnce_{false};   // written by the callback
+    std::atomic<std::uint64_t> cycles_{0};     // written by the callback
     std::atomic<bool> disconnected_{false};    // written by the callback
     std::uint64_t produced_ = 0;                // port thread only
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
