@@ -20,6 +20,7 @@
 // resumes or dies no thread of ours is left behind.
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <atomic>
 #include <cerrno>
@@ -127,6 +128,14 @@ public:
         JackCallbackGate& gate_;
     };
 
+    // A MIDI output keeps its buffer's events from cycle to cycle unless cleared: while the
+    // client waits for its close, a detached port's callback clears the buffer of `port` (set
+    // once, before activation) so that the last events are not sent again every cycle.
+    void SilenceWhenDetached(jack_port_t* port) { silenced_ = port; }
+    void Silence(jack_nframes_t frames) const {
+        if (silenced_) jack_midi_clear_buffer(jack_port_get_buffer(silenced_, frames));
+    }
+
     // The sequentially consistent order of these and Entry's operations ensures that a callback
     // either sees no port or is seen inside.
     void Detach() {
@@ -137,6 +146,7 @@ public:
 private:
     std::atomic<Port*> port_;
     std::atomic<int> inside_{0};
+    jack_port_t* silenced_ = nullptr;
 };
 
 }  // namespace midi

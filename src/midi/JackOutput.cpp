@@ -38,6 +38,7 @@ public:
             client_ = OpenJackClientOrThrow("Kelvane");
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
+            gate_->SilenceWhenDetached(port_);
             ring_ = jack_ringbuffer_create(RingBytes);
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
             CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
@@ -130,9 +131,13 @@ private:
 
     // Realtime thread: only ring reads, port-buffer writes and one atomic store.
     static int Process(jack_nframes_t frames, void* arg) {
-        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        Gate& gate = *static_cast<Gate*>(arg);
+        const Gate::Entry entry(gate);
         JackSink* const self = entry.port;
-        if (!self) return 0;
+        if (!self) {
+            gate.Silence(frames);
+            return 0;
+        }
         self->cycles_.fetch_add(1, std::memory_order_release);
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
