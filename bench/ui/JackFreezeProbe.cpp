@@ -3,9 +3,11 @@
 // do, the probe opens a JACK output and input, then suspends the server (SIGSTOP) and closes
 // both, lists both directions and tries to open both again: 20 attempts in all. It prints the
 // largest gap between two timer ticks while the server is suspended, and the process's thread
-// count before the attempts and after them. jack-freeze.sh starts the server and runs it:
+// count before the attempts and after them. Should the window's thread itself hang, a watchdog
+// resumes the server after WatchdogLimit and the figure says so. jack-freeze.sh starts the server
+// and runs it:
 //
-//   bench/ui/jack-freeze.sh build/bench/ui/jack_freeze_probe
+//   bench/ui/jack-freeze.sh build/bench/ui/jack_freeze_probe [RUNS] [attempts]
 
 #include <jack/jack.h>
 #include <signal.h>
@@ -13,6 +15,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "midi/Input.h"
 #include "midi/Port.h"
@@ -29,6 +33,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr auto WatchdogLimit = std::chrono::seconds(60);
 
 std::size_t ThreadCount() {
     std::size_t count = 0;
@@ -62,9 +67,11 @@ jack_client_t* StartPeer() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: jack_freeze_probe SERVER_PID\n");
+        std::fprintf(stderr, "usage: jack_freeze_probe SERVER_PID [attempts]\n");
         return 2;
     }
+    // "attempts": only the listings and opens, without closing first.
+    const bool attemptsOnly = argc > 2 && std::string(argv[2]) == "attempts";
     const pid_t server = static_cast<pid_t>(std::strtol(argv[1], nullptr, 10));
     StartPeer();
     QApplication app(argc, argv);
@@ -92,14 +99,26 @@ int main(int argc, char** argv) {
     // One action per turn of the event loop, 50 ms apart, as a user's clicks would come.
     std::deque<std::function<void()>> steps;
     std::size_t threadsBefore = 0;
+    std::atomic<bool> finished{false};
+    std::atomic<bool> watchdogResumed{false};
     steps.push_back([&] {
         threadsBefore = ThreadCount();
         kill(server, SIGSTOP);
         suspended = true;
         lastTick = Clock::now();
+        std::thread([&, server] {
+            const auto until = Clock::now() + WatchdogLimit;
+            while (!finished.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!finished.load()) {
+                watchdogResumed.store(true);
+                kill(server, SIGCONT);
+            }
+        }).detach();
     });
-    steps.push_back([&] { input.reset(); });   // 停止 in the receive dialog
-    steps.push_back([&] { midi::ChangePort(0); });  // (None) in the main window
+    if (!attemptsOnly) {
+        steps.push_back([&] { input.reset(); });        // 停止 in the receive dialog
+        steps.push_back([&] { midi::ChangePort(0); });  // (None) in the main window
+    }
     for (int round = 0; round < 5; ++round) {
         steps.push_back([&] { midi::ReadPortEntries(); });
         steps.push_back([&] { midi::ReadInputEntries(); });
@@ -111,10 +130,12 @@ int main(int argc, char** argv) {
     }
     steps.push_back([&] {
         suspended = false;
+        finished.store(true);
         const std::size_t threadsAfter = ThreadCount();
         kill(server, SIGCONT);
-        std::printf("worst gap between 10 ms ticks while suspended: %.1f ms\n",
-                    std::chrono::duration<double, std::milli>(worst).count());
+        std::printf("worst gap between 10 ms ticks while suspended: %.1f ms%s\n",
+                    std::chrono::duration<double, std::milli>(worst).count(),
+                    watchdogResumed.load() ? " (the window's thread hung until the watchdog resumed the server)" : "");
         std::printf("threads before the attempts: %zu, after 20 attempts: %zu\n", threadsBefore, threadsAfter);
         std::fflush(stdout);
         std::_Exit(0);
