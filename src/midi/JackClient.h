@@ -31,7 +31,9 @@ void CheckJack(int result, const char* operation);
 
 // The names of the server's MIDI ports with `flags` (JackPortIsInput: what we can send to;
 // JackPortIsOutput: what we can receive from), through a client of its own that closes in the
-// background once the list is read. Throws like OpenJackClientOrThrow. Lifecycle thread only.
+// background once the list is read. Throws like OpenJackClientOrThrow. Meant for the lifecycle
+// thread: elsewhere its open goes there within JackAnswerLimit, and the thread that opens keeps
+// its memory locking.
 std::vector<std::string> ListJackMidiPorts(unsigned long flags);
 
 // The same from any thread, within JackAnswerLimit (throwing like RunWithinJackLimit past it). A

@@ -176,9 +176,10 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
         .value_or(-ETIMEDOUT);
 }
 
-void CloseJackClientLater(jack_client_t* client, bool serverGone, std::function<void()> afterClose) {
-    if (!client || serverGone) return;
-    HandOverClose([client, afterClose = std::move(afterClose)] {
+void CloseJackClientLater(jack_client_t* client, std::function<bool()> serverGone, std::function<void()> afterClose) {
+    if (!client) return;
+    HandOverClose([client, serverGone = std::move(serverGone), afterClose = std::move(afterClose)] {
+        if (serverGone && serverGone()) return;
         CloseNow(client);
         if (afterClose) afterClose();
     }, false);

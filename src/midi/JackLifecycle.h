@@ -88,11 +88,12 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
 
 // Hands the client over to the lifecycle thread, which deactivates and closes it and then runs
 // `afterClose` (to free what the client's callbacks used), and returns at once. Null does
-// nothing. A client whose server has gone (its shutdown notice came) is left alone and
-// `afterClose` never runs: once another client's open has failed on the dead server, libjack
-// crashes in jack_deactivate of such a client; it holds a few bytes, not worth that risk.
-// WaitForClosedPorts waits for these closes.
-void CloseJackClientLater(jack_client_t* client, bool serverGone, std::function<void()> afterClose = {});
+// nothing. A client whose server has gone (`serverGone` says so when its turn comes: its
+// shutdown notice came) is left alone and `afterClose` never runs: once another client's open
+// has failed on the dead server, libjack crashes in jack_deactivate of such a client; it holds a
+// few bytes, not worth that risk. WaitForClosedPorts waits for these closes.
+void CloseJackClientLater(jack_client_t* client, std::function<bool()> serverGone,
+                          std::function<void()> afterClose = {});
 // The same for a listing client, whose close waits while listing closes are held
 // (HoldListingCloses), at most ListingCloseHoldLimit, without holding up other work meanwhile.
 void CloseListingClientLater(jack_client_t* client);
@@ -101,7 +102,7 @@ void CloseListingClientLater(jack_client_t* client);
 // and returns at once while its client closes later on the lifecycle thread: a callback that
 // runs meanwhile finds no port and does nothing. Detach waits only for a callback already
 // inside, which itself never waits. The gate must live until the client is closed (free it in
-// CloseJackClientLater's afterClose).
+// CloseJackClientLater's afterClose); it also keeps the server's shutdown notice for that close.
 template <typename Port>
 class JackCallbackGate {
 public:
@@ -136,6 +137,10 @@ public:
         if (silenced_) jack_midi_clear_buffer(jack_port_get_buffer(silenced_, frames));
     }
 
+    // From the shutdown callback, attached or not; for CloseJackClientLater's serverGone.
+    void NoteServerGone() { serverGone_.store(true); }
+    bool ServerGone() const { return serverGone_.load(); }
+
     // The sequentially consistent order of these and Entry's operations ensures that a callback
     // either sees no port or is seen inside.
     void Detach() {
@@ -146,6 +151,7 @@ public:
 private:
     std::atomic<Port*> port_;
     std::atomic<int> inside_{0};
+    std::atomic<bool> serverGone_{false};
     jack_port_t* silenced_ = nullptr;
 };
 

@@ -182,7 +182,9 @@ private:
     }
 
     static void Shutdown(jack_status_t, const char*, void* arg) {
-        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        Gate& gate = *static_cast<Gate*>(arg);
+        gate.NoteServerGone();
+        const Gate::Entry entry(gate);
         if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
     }
 
@@ -204,7 +206,8 @@ private:
     void Close() {
         gate_->Detach();
         if (client_) {
-            CloseJackClientLater(client_, gone_.load(std::memory_order_acquire), [gate = gate_] { delete gate; });
+            CloseJackClientLater(
+                client_, [gate = gate_] { return gate->ServerGone(); }, [gate = gate_] { delete gate; });
             client_ = nullptr;
         } else {
             delete gate_;
