@@ -179,8 +179,7 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
 void CloseJackClientLater(jack_client_t* client, std::function<bool()> serverGone, std::function<void()> afterClose) {
     if (!client) return;
     HandOverClose([client, serverGone = std::move(serverGone), afterClose = std::move(afterClose)] {
-        if (serverGone && serverGone()) return;
-        CloseNow(client);
+        if (!serverGone || !serverGone()) CloseNow(client);
         if (afterClose) afterClose();
     }, false);
 }

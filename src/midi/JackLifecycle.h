@@ -89,9 +89,10 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
 // Hands the client over to the lifecycle thread, which deactivates and closes it and then runs
 // `afterClose` (to free what the client's callbacks used), and returns at once. Null does
 // nothing. A client whose server has gone (`serverGone` says so when its turn comes: its
-// shutdown notice came) is left alone and `afterClose` never runs: once another client's open
-// has failed on the dead server, libjack crashes in jack_deactivate of such a client; it holds a
-// few bytes, not worth that risk. WaitForClosedPorts waits for these closes.
+// shutdown notice came, and libjack calls none of its callbacks after that) is not closed, only
+// `afterClose` runs: once another client's open has failed on the dead server, libjack crashes in
+// jack_deactivate of such a client; it holds a few bytes, not worth that risk. WaitForClosedPorts
+// waits for these closes.
 void CloseJackClientLater(jack_client_t* client, std::function<bool()> serverGone,
                           std::function<void()> afterClose = {});
 // The same for a listing client, whose close waits while listing closes are held

@@ -222,7 +222,7 @@ private:
     using Gate = JackCallbackGate<JackSink>;
 
     std::string device_;
-    // Left behind (with a client whose server has gone) rather than freed under a callback.
+    // Freed once the client has closed (CloseJackClientLater), never under a callback.
     Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
