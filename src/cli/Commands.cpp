@@ -4,6 +4,7 @@
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
+#include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
 #include "cli/Receiver.h"
@@ -137,7 +138,8 @@ void Send(const Invocation& invocation, std::ostream* progress) {
     }
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
-    SendMessages(indexes, port, invocation.gapMs, progress);
+    const InterruptCatcher interrupt;
+    SendMessages(indexes, port, invocation.gapMs, progress, &interrupt);
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.

@@ -31,7 +31,7 @@ std::unique_ptr<midi::InputPort> OpenInput(std::uint32_t entry, sysex::Reception
     return std::move(opened.port);
 }
 
-void SendRequest(std::uint32_t entry, std::ostream* progress) {
+void SendRequest(std::uint32_t entry, std::ostream* progress, const InterruptCatcher& interrupt) {
     if (entry == 0) throw kelvane::Failure(NoPortText());
     const std::vector<std::string> entries = midi::ReadPortEntries();
     if (entry >= entries.size()) throw kelvane::Failure(PortOutOfRangeText(entry, entries.size() - 1));
@@ -39,7 +39,7 @@ void SendRequest(std::uint32_t entry, std::ostream* progress) {
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(entry, entries[entry], code));
     std::vector<int> all(static_cast<std::size_t>(sysex::SysExCount));
     std::iota(all.begin(), all.end(), 0);
-    SendMessages(all, entry, 0, progress);
+    SendMessages(all, entry, 0, progress, &interrupt);
 }
 
 void ShowCount(std::ostream& progress, const sysex::Reception::Progress& now) {
@@ -53,7 +53,13 @@ ReceiveOutcome ReceiveIntoStore(const ReceiveRequest& request, std::ostream* pro
     sysex::Reception reception;
     std::unique_ptr<midi::InputPort> input = OpenInput(request.inputEntry, reception);
     const Clock::time_point start = Clock::now();
-    if (request.sendStore) SendRequest(request.outputEntry, progress);
+    if (request.sendStore) {
+        // Ctrl+C during the request ends the reception as at any other time: what has come is kept.
+        try {
+            SendRequest(request.outputEntry, progress, interrupt);
+        } catch (const SendInterrupted&) {
+        }
+    }
 
     ReceiveOutcome outcome;
     std::uint64_t shownBytes = UINT64_MAX;

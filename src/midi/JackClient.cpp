@@ -6,22 +6,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
-
-#include "midi/QueuedPort.h"
+#include <utility>
 
 namespace midi {
 
 namespace {
-
-// Never destroyed: a port's thread may still close its client while the process exits.
-std::mutex& LifecycleTurn() {
-    static auto* turn = new std::mutex;
-    return *turn;
-}
 
 void SilentPrinter(const char*) {}
 
@@ -100,54 +92,47 @@ std::vector<std::string> ListJackMidiPorts(unsigned long flags) {
     }
     // The list is complete now; the caller (at start-up, the window) need not wait for the
     // server to take the client down.
-    CloseJackClientInBackground(client);
+    CloseListingClientLater(client);
     return names;
+}
+
+std::vector<std::string> ListJackMidiPortsWithinLimit(unsigned long flags) {
+    using Names = std::vector<std::string>;
+    struct Pending {
+        std::shared_future<Names> names;
+        std::chrono::steady_clock::time_point started;
+    };
+    // Per server too: a listing under way may be for the server named before.
+    using Key = std::pair<unsigned long, std::string>;
+    static auto* mutex = new std::mutex;
+    static auto* pending = new std::map<Key, Pending>;  // guarded by mutex
+    const char* server = std::getenv("JACK_DEFAULT_SERVER");
+    const Key key{flags, server ? server : ""};
+    const auto now = std::chrono::steady_clock::now();
+    Pending listing;
+    {
+        std::lock_guard lock(*mutex);
+        listing = (*pending)[key];
+        if (!listing.names.valid() || listing.names.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            auto task = std::make_shared<std::packaged_task<Names()>>([flags] { return ListJackMidiPorts(flags); });
+            listing = {task->get_future().share(), now};
+            if (!StartJackLifecycleWork([task] { (*task)(); }, JackAnswerLimit)) {
+                pending->erase(key);
+                ThrowJackNotAnswering("jack_client_open");
+            }
+            (*pending)[key] = listing;
+        } else if (now - listing.started >= JackAnswerLimit) {
+            // Someone has waited for this one in vain already; the server does not answer.
+            ThrowJackNotAnswering("jack_client_open");
+        }
+    }
+    const auto left = JackAnswerLimit - std::chrono::duration_cast<std::chrono::milliseconds>(now - listing.started);
+    return WaitWithinJackLimit("jack_client_open", listing.names, left);
 }
 
 bool JackServerNameUsable() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");
     return name == nullptr || std::strlen(name) <= MaxJackServerNameBytes;
-}
-
-jack_client_t* OpenJackClient(const char* name, jack_status_t& status) {
-    if (!JackServerNameUsable()) {
-        status = static_cast<jack_status_t>(JackFailure | JackServerFailed);
-        return nullptr;
-    }
-    std::lock_guard turn(LifecycleTurn());
-    return jack_client_open(name, JackNoStartServer, &status);
-}
-
-int ActivateJackClient(jack_client_t* client) {
-    std::lock_guard turn(LifecycleTurn());
-    return jack_activate(client);
-}
-
-int ConnectJackPorts(jack_client_t* client, const char* source, const char* destination) {
-    std::lock_guard turn(LifecycleTurn());
-    return jack_connect(client, source, destination);
-}
-
-void CloseJackClient(jack_client_t* client, bool serverGone) {
-    if (!client || serverGone) return;
-    std::lock_guard turn(LifecycleTurn());
-    jack_deactivate(client);
-    jack_client_close(client);
-}
-
-void CloseJackClientInBackground(jack_client_t* client) {
-    if (!client) return;
-    BackgroundCloseStarted();
-    try {
-        std::thread([client] {
-            WaitWhileListingClosesHeld();
-            CloseJackClient(client);
-            BackgroundCloseEnded();
-        }).detach();
-    } catch (const std::system_error&) {
-        BackgroundCloseEnded();
-        CloseJackClient(client);
-    }
 }
 
 }  // namespace midi

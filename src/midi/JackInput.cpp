@@ -35,9 +35,9 @@ public:
             client_ = OpenJackClientOrThrow("Kelvane in");
             port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
-            CheckJack(jack_set_process_callback(client_, &JackInputPort::Process, this),
+            CheckJack(jack_set_process_callback(client_, &JackInputPort::Process, gate_),
                   "jack_set_process_callback");
-            jack_on_info_shutdown(client_, &JackInputPort::Shutdown, this);
+            jack_on_info_shutdown(client_, &JackInputPort::Shutdown, gate_);
             collector_ = std::thread([this] { Collect(); });
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, source.c_str(), jack_port_name(port_));
@@ -59,7 +59,9 @@ public:
 private:
     // Realtime thread: only port-buffer reads, ring writes and atomic stores.
     static int Process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<JackInputPort*>(arg);
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        JackInputPort* const self = entry.port;
+        if (!self) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         const jack_nframes_t count = jack_midi_get_event_count(buffer);
         for (jack_nframes_t i = 0; i < count; ++i) {
@@ -77,7 +79,10 @@ private:
     }
 
     static void Shutdown(jack_status_t, const char*, void* arg) {
-        static_cast<JackInputPort*>(arg)->gone_.store(true, std::memory_order_relaxed);
+        Gate& gate = *static_cast<Gate*>(arg);
+        gate.NoteServerGone();
+        const Gate::Entry entry(gate);
+        if (entry.port) entry.port->gone_.store(true, std::memory_order_relaxed);
     }
 
     // The collecting thread: polls, since the process callback may not signal anyone.
@@ -99,13 +104,19 @@ private:
         }
     }
 
+    // Returns at once, whatever the server does: the callback is shut out first, so the
+    // collector's last round finds everything it wrote, and the client closes later on the
+    // lifecycle thread, taking the gate along.
     void Stop() {
-        // Closing stops the process callback first; the collector's last round then finds
-        // everything the callback wrote.
+        gate_->Detach();
         if (client_) {
-            CloseJackClient(client_, gone_.load(std::memory_order_relaxed));
+            CloseJackClientLater(
+                client_, [gate = gate_] { return gate->ServerGone(); }, [gate = gate_] { delete gate; });
             client_ = nullptr;
+        } else {
+            delete gate_;
         }
+        gate_ = nullptr;
         stopping_.store(true, std::memory_order_release);
         if (collector_.joinable()) collector_.join();
         if (ring_) {
@@ -114,7 +125,11 @@ private:
         }
     }
 
+    using Gate = JackCallbackGate<JackInputPort>;
+
     ByteReceiver receiver_;
+    // Freed once the client has closed (CloseJackClientLater), never under a callback.
+    Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
@@ -131,8 +146,7 @@ public:
 private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
-        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
-                                                            [] { return ListJackMidiPorts(JackPortIsOutput); });
+        return ListJackMidiPortsWithinLimit(JackPortIsOutput);
     }
     std::string NameOf(const std::string& source) const override { return source; }
     std::unique_ptr<InputPort> OpenPort(const std::string& source, ByteReceiver receiver) override {

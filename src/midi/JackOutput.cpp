@@ -26,6 +26,8 @@ constexpr std::size_t RingBytes = std::size_t{1} << 18;
 // How long the server may take no bytes at all before a waiting message counts as failed.
 constexpr auto StallLimit = std::chrono::seconds(5);
 constexpr auto PollInterval = std::chrono::milliseconds(1);
+// Many periods of the longest usual period (8192 frames at 44.1 kHz is 186 ms).
+constexpr auto CycleEndLimit = std::chrono::milliseconds(500);
 
 using LengthHeader = std::uint32_t;
 
@@ -36,11 +38,12 @@ public:
             client_ = OpenJackClientOrThrow("Kelvane");
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
+            gate_->SilenceWhenDetached(port_);
             ring_ = jack_ringbuffer_create(RingBytes);
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
-            CheckJack(jack_set_process_callback(client_, &JackSink::Process, this),
+            CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
                   "jack_set_process_callback");
-            jack_on_info_shutdown(client_, &JackSink::Shutdown, this);
+            jack_on_info_shutdown(client_, &JackSink::Shutdown, gate_);
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
@@ -50,7 +53,10 @@ public:
         }
     }
 
-    ~JackSink() override { Close(); }
+    ~JackSink() override {
+        WaitForCycleEnd();
+        Close();
+    }
 
     void Deliver(std::span<const std::uint8_t> message) override {
         const LengthHeader length = static_cast<LengthHeader>(message.size());
@@ -125,16 +131,25 @@ private:
 
     // Realtime thread: only ring reads, port-buffer writes and one atomic store.
     static int Process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<JackSink*>(arg);
+        Gate& gate = *static_cast<Gate*>(arg);
+        const Gate::Entry entry(gate);
+        JackSink* const self = entry.port;
+        if (!self) {
+            gate.Silence(frames);
+            return 0;
+        }
+        self->cycles_.fetch_add(1, std::memory_order_release);
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
         // jack_connect returns before the new connection reaches the process graph; bytes
         // written until then would go nowhere, so they wait in the ring. (A lock-free read.)
         if (jack_port_connected(self->port_) == 0) {
-            if (self->connectedOnce_) self->disconnected_.store(true, std::memory_order_release);
+            if (self->connectedOnce_.load(std::memory_order_relaxed)) {
+                self->disconnected_.store(true, std::memory_order_release);
+            }
             return 0;
         }
-        self->connectedOnce_ = true;
+        self->connectedOnce_.store(true, std::memory_order_release);
         std::uint64_t taken = 0;
         jack_nframes_t event = 0;
         for (;;) {
@@ -167,24 +182,54 @@ private:
     }
 
     static void Shutdown(jack_status_t, const char*, void* arg) {
-        static_cast<JackSink*>(arg)->gone_.store(true, std::memory_order_release);
+        Gate& gate = *static_cast<Gate*>(arg);
+        gate.NoteServerGone();
+        const Gate::Entry entry(gate);
+        if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
     }
 
+    // Bytes the callback has taken reach the receiver only when their cycle ends; a port of the
+    // same device that sends next (QueuedPort's turn) must not put its bytes into that cycle
+    // too, so the last port waits until the next cycle has begun. Bounded: a suspended server
+    // starts none.
+    void WaitForCycleEnd() const {
+        if (gone_.load(std::memory_order_acquire) || !connectedOnce_.load(std::memory_order_acquire)) return;
+        const auto seen = cycles_.load(std::memory_order_acquire);
+        const auto deadline = std::chrono::steady_clock::now() + CycleEndLimit;
+        while (cycles_.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(PollInterval);
+        }
+    }
+
+    // Returns at once, whatever the server does: the callback is shut out, and the client closes
+    // later on the lifecycle thread, taking the gate along.
     void Close() {
-        CloseJackClient(client_, gone_.load(std::memory_order_acquire));
-        client_ = nullptr;
+        gate_->Detach();
+        if (client_) {
+            CloseJackClientLater(
+                client_, [gate = gate_] { return gate->ServerGone(); }, [gate = gate_] { delete gate; });
+            client_ = nullptr;
+        } else {
+            delete gate_;
+        }
+        gate_ = nullptr;
         if (ring_) {
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
         }
     }
 
+    using Gate = JackCallbackGate<JackSink>;
+
     std::string device_;
+    // Freed once the client has closed (CloseJackClientLater), never under a callback.
+    Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     std::size_t remaining_ = 0;                 // process callback only
-    bool connectedOnce_ = false;                // process callback only
+    std::atomic<bool> connectedOnce_{false};   // written by the callback
+    std::atomic<std::uint64_t> cycles_{0};     // written by the callback
     std::atomic<bool> disconnected_{false};    // written by the callback
     std::uint64_t produced_ = 0;                // port thread only
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
@@ -198,8 +243,7 @@ public:
 private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
-        return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
-                                                            [] { return ListJackMidiPorts(JackPortIsInput); });
+        return ListJackMidiPortsWithinLimit(JackPortIsInput);
     }
     std::string NameOf(const std::string& device) const override { return device; }
     std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {

@@ -94,11 +94,10 @@ void WhileWaiting();
 // its first paint sooner holds such closes from before StartReadingPortEntries until it has
 // painted, and releases them before it waits for closing ports at exit. A held close waits at
 // most ListingCloseHoldLimit. Nothing holds them by default (the command line never does).
+// Where no sound server has listing clients (Windows), they do nothing.
 inline constexpr std::chrono::milliseconds ListingCloseHoldLimit{2000};
 void HoldListingCloses();
 void ReleaseListingCloses();
-// For a backend's closing thread: returns once no hold is on, or after ListingCloseHoldLimit.
-void WaitWhileListingClosesHeld();
 
 // The platform's own service: on Linux the ALSA sequencer's devices, then JACK's.
 std::unique_ptr<OutputService> MakePlatformOutputService();

@@ -6,4 +6,8 @@ namespace midi {
 
 std::unique_ptr<OutputService> MakePlatformOutputService() { return MakeWinMmOutputService(); }
 
+// WinMM lists devices without a client to close.
+void HoldListingCloses() {}
+void ReleaseListingCloses() {}
+
 }  // namespace midi

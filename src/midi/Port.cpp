@@ -1,7 +1,6 @@
 #include "midi/Port.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <span>
@@ -62,18 +61,6 @@ void DropPendingListing() {
     pending = {};
 }
 
-struct ListingCloseHold {
-    std::mutex mutex;
-    std::condition_variable released;
-    bool held = false;  // guarded by mutex
-};
-
-// Never destroyed: a closing thread may still wait while the process exits.
-ListingCloseHold& CloseHold() {
-    static auto* hold = new ListingCloseHold;
-    return *hold;
-}
-
 struct WaitingCallback {
     std::mutex mutex;
     std::function<void()> callback;
@@ -101,24 +88,6 @@ void WhileWaiting() {
         callback = waiting.callback;
     }
     if (callback) callback();
-}
-
-void HoldListingCloses() {
-    std::lock_guard lock(CloseHold().mutex);
-    CloseHold().held = true;
-}
-
-void ReleaseListingCloses() {
-    {
-        std::lock_guard lock(CloseHold().mutex);
-        CloseHold().held = false;
-    }
-    CloseHold().released.notify_all();
-}
-
-void WaitWhileListingClosesHeld() {
-    std::unique_lock lock(CloseHold().mutex);
-    CloseHold().released.wait_for(lock, ListingCloseHoldLimit, [] { return !CloseHold().held; });
 }
 
 void InstallOutputService(std::unique_ptr<OutputService> service) {

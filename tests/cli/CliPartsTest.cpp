@@ -210,6 +210,32 @@ TEST(CliInterrupt, CtrlCIsNotedWhileCaughtAndEndsNothing) {
     EXPECT_FALSE(again.Requested());
 }
 
+// Started with SIGINT ignored (nohup, a background job), the program keeps ignoring it; SIGTERM
+// still asks it to stop.
+TEST(CliInterrupt, AnInheritedIgnoreStaysIgnored) {
+    const auto previous = std::signal(SIGINT, SIG_IGN);
+    {
+        InterruptCatcher catcher;
+        std::raise(SIGINT);
+        EXPECT_FALSE(catcher.Requested());
+        std::raise(SIGTERM);
+        EXPECT_TRUE(catcher.WaitFor(std::chrono::seconds(0)));
+    }
+    EXPECT_EQ(std::signal(SIGINT, previous), SIG_IGN);
+}
+
+// Windows ends a process on the second Ctrl+C by itself (its C runtime resets the handler).
+#ifndef _WIN32
+TEST(CliInterruptDeathTest, TheSecondCtrlCEndsTheProcessAtOnce) {
+    EXPECT_EXIT({
+        InterruptCatcher catcher;
+        std::raise(SIGINT);
+        std::raise(SIGINT);
+        std::exit(0);
+    }, ::testing::KilledBySignal(SIGINT), "");
+}
+#endif
+
 TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {
     EXPECT_EQ(midi::WireTime(6), std::chrono::microseconds(1920));
     EXPECT_EQ(midi::WireTime(3125), std::chrono::seconds(1));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -72,7 +73,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const CliOptions& o
 }
 
 CliProcess::~CliProcess() {
-    if (pid_ > 0) {
+    if (pid_ > 0 && !reaped_) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
@@ -98,13 +99,36 @@ CliResult CliProcess::Wait() {
             }
         }
     }
-    if (waitpid(pid_, &status, 0) != pid_) throw std::runtime_error("waitpid failed");
+    if (reaped_) {
+        status = status_;
+    } else if (waitpid(pid_, &status, 0) != pid_) {
+        throw std::runtime_error("waitpid failed");
+    }
     pid_ = -1;
     CliResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (!outToFile_) result.out = testsupport::ReadText(folder_.File("out"));
     result.err = terminal_ >= 0 ? terminalText_ : testsupport::ReadText(folder_.File("err"));
     return result;
+}
+
+void CliProcess::Signal(int signal) const {
+    if (pid_ > 0 && !reaped_) kill(pid_, signal);
+}
+
+bool CliProcess::EndsWithin(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!reaped_) {
+        const pid_t ended = waitpid(pid_, &status_, WNOHANG);
+        if (ended == pid_) {
+            reaped_ = true;
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        } else {
+            usleep(10'000);
+        }
+    }
+    return true;
 }
 
 CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options) {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -40,10 +41,19 @@ public:
     // Waits for the end and returns what the program printed and its exit status.
     CliResult Wait();
 
+    // Sends a signal to the running program (SIGINT as Ctrl+C would).
+    void Signal(int signal) const;
+
+    // Whether the program ends within `bound` (then Wait returns at once). For a program whose
+    // standard error is not a terminal.
+    bool EndsWithin(std::chrono::milliseconds bound);
+
 private:
     testsupport::TempDir folder_;  // the child's output files
     bool outToFile_;
     pid_t pid_ = -1;
+    int status_ = 0;
+    bool reaped_ = false;
     int terminal_ = -1;  // the pseudo-terminal's master side, read while the child runs
     std::string terminalText_;
 };

@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "CliProcess.h"
 #include "JackProcesses.h"
@@ -316,3 +318,22 @@ TEST_F(CliReceive, NothingReceivedSavesNothing) {
 }
 
 }  // namespace
+
+// Ctrl+C must end a reception whose server hangs: the input's close used to wait for the server,
+// so neither Ctrl+C nor SIGTERM ended the program until it answered again.
+TEST_F(CliReceive, CtrlCEndsAReceptionFromASuspendedServerAndKeepsItsMessages) {
+    const std::vector<Bytes> messages{PatternMessage(300, 1), {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}};
+    clitest::CliProcess receiving({"receive", Out(), "--port", input, "--idle", "0"});
+    sender->Send(Concat(messages));
+    ASSERT_TRUE(kelvane::testing::WaitUntil([&] { return sender->AllSent(); }, 10s));
+    // Several cycles, so that the program has collected what the last one carried.
+    std::this_thread::sleep_for(300ms);
+    server->Suspend();
+    receiving.Signal(SIGINT);
+    const bool ended = receiving.EndsWithin(15s);
+    server->Resume();
+    ASSERT_TRUE(ended) << "kelvane-cli waited for the suspended server";
+    const CliResult result = receiving.Wait();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(testsupport::ReadAll(Out()), Concat(messages));
+}
