@@ -238,7 +238,9 @@ void TForm1::CreateMenu() {
 }
 
 void TForm1::CreateDialogs() {
-    OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {}}, this);
+    OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {},
+                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)")}},
+                                         this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
     SaveDialog2 = seams_.makeFileDialog(
