@@ -30,7 +30,7 @@ public:
             start_ = 0;
             length_ = whole.size();
         } else {
-            buffer_ = std::make_unique<std::uint8_t[]>(kReadBlockSize);
+            buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
         }
     }
 

@@ -179,7 +179,7 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
         return StoreSmfMessages(source, contents, pathUtf8);
     }
     // One buffer per load, not per message; the slots themselves are the destination.
-    const auto buffer = std::make_unique<std::uint8_t[]>(kReadBlockSize);
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
     DumpScanner scanner;
     try {
         std::uint64_t offset = 0;
