@@ -73,8 +73,8 @@ public:
 
 private:
     void Fill() {
-        if (pos_ >= size_) throw MalformedSmf(pos_, "ファイルが途中で終わっています");
-        if (!buffer_) throw MalformedSmf(pos_, "ファイルが途中で終わっています");
+        // Past the end, or outside the bytes a memory source holds: callers never ask for either.
+        if (pos_ >= size_ || !buffer_) throw MalformedSmf(pos_, "ファイルが途中で終わっています");
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kReadBlockSize, size_ - pos_));
         std::size_t got = 0;
         while (got < want) {
