@@ -96,7 +96,7 @@ struct SmfContents {
 
 // Messages and pieces a reader keeps at most, so that no file, however built, takes memory
 // without bound; far beyond any real file, whose messages are counted in thousands.
-inline constexpr std::size_t MaxSmfEntries = std::size_t{1} << 24;
+inline constexpr std::size_t MaxSmfEntries = std::size_t{1} << 22;
 
 // Reads the structure of the whole file. A message with more than `maxStoredLength` bytes
 // before its F7 is TooLong. Throws MalformedSmf for a file that breaks the format (a truncated
