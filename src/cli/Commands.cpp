@@ -87,8 +87,9 @@ bool Check(const Invocation& invocation, std::ostream& out) {
         if (verdict.state == sysex::ChecksumState::Wrong) ++wrong;
         const auto maker = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
         if (!invocation.json) {
-            out << NumberText(k) << ' ' << (maker ? *maker : "Unknown(" + sysex::HexByte(sysex::SysExData[k][1]) + "H)")
-                << ' ' << sysex::ChecksumVerdictText(verdict) << '\n';
+            const std::string makerText =
+                maker ? std::string(*maker) : "Unknown(" + sysex::HexByte(sysex::SysExData[k][1]) + "H)";
+            out << NumberText(k) << ' ' << makerText << ' ' << sysex::ChecksumVerdictText(verdict) << '\n';
             continue;
         }
         static constexpr const char* kStates[] = {"none", "correct", "wrong"};
