@@ -45,4 +45,8 @@ std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name,
 
 std::string StdoutFailedText() { return "標準出力に書き込めません"; }
 
+std::string FixedText(std::size_t fixed, const std::string& path) {
+    return std::to_string(fixed) + " 件のチェックサムを直して " + path + " に保存しました";
+}
+
 }  // namespace cli

@@ -36,6 +36,9 @@ std::string InputPortOutOfRangeText(std::uint32_t port, std::size_t deviceCount)
 // The input port exists but refused to open.
 std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name, int code);
 
+// check --fix: how many checksums the copy has corrected, and where it went.
+std::string FixedText(std::size_t fixed, const std::string& path);
+
 // Standard output could not take the result (a full disk, a closed pipe).
 std::string StdoutFailedText();
 

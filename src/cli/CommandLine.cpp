@@ -23,6 +23,7 @@ constexpr CommandShape Commands[] = {
     {"hex", CommandKind::Hex, 2, false},     {"export", CommandKind::Export, 2, false},
     {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, false},
     {"receive", CommandKind::Receive, 1, true},
+    {"check", CommandKind::Check, 1, true},
 };
 
 const CommandShape& FindCommand(std::string_view name) {
@@ -114,6 +115,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     std::optional<std::string> messages;
     std::optional<std::string> gap;
     std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
+    std::optional<std::string> fix;
     bool optionsEnded = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
         const std::string& arg = args[at];
@@ -151,6 +153,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             requestHex = TakeValue(args, at, name, inlineValue);
         } else if (name == "--out-port") {
             outPort = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--fix") {
+            fix = TakeValue(args, at, name, inlineValue);
         } else {
             throw UsageError("unknown option '" + arg + "'");
         }
@@ -180,12 +184,17 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     if (input && shape.kind != CommandKind::Ports) throw UsageError("--input belongs to ports only");
+    if (fix && shape.kind != CommandKind::Check) throw UsageError("--fix belongs to check only");
 
     invocation.kind = shape.kind;
     invocation.json = json;
     switch (shape.kind) {
         case CommandKind::List:
             invocation.dumpPath = operands[0];
+            break;
+        case CommandKind::Check:
+            invocation.dumpPath = operands[0];
+            if (fix) invocation.fixPath = *fix;
             break;
         case CommandKind::Info:
         case CommandKind::Hex:
@@ -228,7 +237,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string_view UsageLine() {
-    return "usage: kelvane-cli list|info|hex|export|ports|send|receive ... (kelvane-cli --help tells more)";
+    return "usage: kelvane-cli list|info|hex|export|check|ports|send|receive ... (kelvane-cli --help tells more)";
 }
 
 std::string VersionText() { return std::string("kelvane-cli ") + KELVANE_VERSION_TEXT; }
@@ -240,6 +249,7 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli info FILE N [--json]
        kelvane-cli hex FILE N
        kelvane-cli export FILE OUT.mid
+       kelvane-cli check FILE [--fix OUT.syx] [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port K [--messages LIST] [--gap MS]
@@ -248,11 +258,19 @@ usage: kelvane-cli list FILE [--json]
                    --out-port K] [--json]
        kelvane-cli --help | --version
 
+  FILE is a raw dump (.syx) or a Standard MIDI File (.mid), told apart by
+  its first bytes ("MThd").
+
   list    one line per message of the dump: number, 42H for KORG, stored length
   info    the four header lines of message N (numbered from 1, as in the list)
   hex     message N from its F0 to its F7, 16 bytes per line
   export  every message as a Standard MIDI File (format 0), replacing OUT.mid
           only once it is complete; OUT.mid "-" writes to standard output
+  check   the checksum of each message (Roland Data Set 1 and Request Data 1,
+          Yamaha bulk dumps): number, maker, verdict; exit status 1 when
+          any is wrong. --fix writes a copy as a dump file with every known
+          checksum corrected, replacing OUT.syx only once it is complete, and
+          then exits 0.
   ports   the output ports: 0 (None), then one line "K name" per port;
           with --input the input ports the same way
   send    sends the listed messages in order on port K; LIST like 1,3-5
@@ -266,7 +284,9 @@ usage: kelvane-cli list FILE [--json]
           after SECONDS in all (--timeout), or on Ctrl+C, keeping every
           complete message. --request (all messages of FILE) or
           --request-hex is sent on output port K first, once the input is open.
-  --json  one JSON document instead of lines (list, info, ports, receive)
+  --json  one JSON document instead of lines (list, info, check, ports,
+          receive); list, info and check name each message's maker
+          ("manufacturer", null when its ID is not known)
 
 Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments.
 )";

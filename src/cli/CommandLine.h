@@ -13,7 +13,7 @@
 
 namespace cli {
 
-enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive };
+enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive, Check };
 
 // Pause after each sent message unless --gap says otherwise; older devices drop data sent
 // back to back.
@@ -23,10 +23,10 @@ inline constexpr std::uint32_t DefaultIdleMs = 1000;
 
 struct Invocation {
     CommandKind kind = CommandKind::Help;
-    std::string dumpPath;               // list, info, hex, export, send
+    std::string dumpPath;               // list, info, hex, export, send, check
     std::string outputPath;             // export, receive
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
-    bool json = false;                  // list, info, ports, receive
+    bool json = false;                  // list, info, ports, receive, check
     bool input = false;                 // ports: the input ports instead
     std::uint32_t portIndex = 0;        // send: port selector entry; receive: input entry
     std::vector<MessageRange> messages; // send: empty means all, in store order
@@ -37,6 +37,7 @@ struct Invocation {
     std::string requestPath;            // receive: a dump whose messages are sent first
     std::vector<std::uint8_t> requestBytes;  // receive: --request-hex, sent first
     std::uint32_t outPortIndex = 0;     // receive: output entry the request goes to
+    std::string fixPath;                // check: where the copy with corrected checksums goes
 };
 
 // Reads the arguments after the program name. "--help" or "--version" anywhere (before "--")

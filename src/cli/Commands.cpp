@@ -15,7 +15,9 @@
 #include "smf/DumpWriter.h"
 #include "smf/NoDataText.h"
 #include "smf/SmfWriter.h"
+#include "sysex/Checksum.h"
 #include "sysex/Inspector.h"
+#include "sysex/Manufacturers.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
@@ -49,6 +51,18 @@ int StoreIndex(std::uint32_t messageNumber) {
     return static_cast<int>(messageNumber) - 1;
 }
 
+// "manufacturer": the maker's name, or null when its ID is not in the table.
+std::string ManufacturerJson(int k) {
+    const auto name = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+    return "\"manufacturer\":" + (name ? JsonString(*name) : std::string("null"));
+}
+
+std::string NumberText(int k) {
+    std::string number = std::to_string(k + 1);
+    if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
+    return number;
+}
+
 void List(std::ostream& out, bool json) {
     if (!json) {
         for (int k = 0; k < sysex::SysExCount; ++k) out << sysex::ListLine(k) << '\n';
@@ -57,9 +71,49 @@ void List(std::ostream& out, bool json) {
     out << "{\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
         out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
-            << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
+            << ',' << ManufacturerJson(k) << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
     }
     out << "]}\n";
+}
+
+// One line per message, then, with --fix, the corrected copy. Returns whether any was wrong
+// (and, with --fix, left uncorrected: none is).
+bool Check(const Invocation& invocation, std::ostream& out) {
+    RequireMessages();
+    const std::vector<sysex::ChecksumVerdict> verdicts = sysex::CheckStore();
+    std::size_t wrong = 0;
+    if (invocation.json) out << "{\"messages\":[";
+    for (int k = 0; k < sysex::SysExCount; ++k) {
+        const sysex::ChecksumVerdict& verdict = verdicts[static_cast<std::size_t>(k)];
+        if (verdict.state == sysex::ChecksumState::Wrong) ++wrong;
+        const auto maker = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+        if (!invocation.json) {
+            const std::string makerText =
+                maker ? std::string(*maker) : "Unknown(" + sysex::HexByte(sysex::SysExData[k][1]) + "H)";
+            out << NumberText(k) << ' ' << makerText << ' ' << sysex::ChecksumVerdictText(verdict) << '\n';
+            continue;
+        }
+        static constexpr const char* kStates[] = {"none", "correct", "wrong"};
+        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ',' << ManufacturerJson(k) << ",\"checksum\":\""
+            << kStates[static_cast<int>(verdict.state)] << '"';
+        if (verdict.state != sysex::ChecksumState::None) {
+            out << ",\"expected\":\"" << sysex::HexByte(verdict.expected) << "\",\"found\":\"" << sysex::HexByte(verdict.found)
+                << '"';
+        }
+        out << '}';
+    }
+    if (invocation.json) out << "],\"wrong\":" << wrong;
+    if (!invocation.fixPath.empty()) {
+        for (int k = 0; k < sysex::SysExCount; ++k) sysex::FixChecksum(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+        smf::ExportStoreAsDump(invocation.fixPath);
+        if (invocation.json) {
+            out << ",\"fixed\":" << wrong << ",\"file\":" << JsonString(invocation.fixPath);
+        } else {
+            out << FixedText(wrong, invocation.fixPath) << '\n';
+        }
+    }
+    if (invocation.json) out << "}\n";
+    return wrong > 0 && invocation.fixPath.empty();
 }
 
 void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
@@ -70,7 +124,8 @@ void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
         return;
     }
     // Each pane line is "Label:value"; the labels become the field names.
-    out << "{\"number\":" << messageNumber << ",\"storedLength\":" << sysex::SysExLen[k] << ",\"fields\":{";
+    out << "{\"number\":" << messageNumber << ",\"storedLength\":" << sysex::SysExLen[k] << ',' << ManufacturerJson(k)
+        << ",\"fields\":{";
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::size_t colon = lines[i].find(':');
         out << (i ? "," : "") << JsonString(lines[i].substr(0, colon)) << ':'
@@ -182,6 +237,9 @@ void Receive(const Invocation& invocation, std::ostream& out, std::ostream& err,
     out << "]}\n";
 }
 
+// Exit status 1 without a failure text: the lines have said what was wrong.
+class ChecksumsWrong : public std::exception {};
+
 void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     switch (invocation.kind) {
         case CommandKind::Help: out << HelpText(); return;
@@ -197,6 +255,9 @@ void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err,
         case CommandKind::Hex: Hex(out, invocation.messageNumber); break;
         case CommandKind::Export: Export(invocation.outputPath, out); break;
         case CommandKind::Send: Send(invocation, errIsTerminal ? &err : nullptr); break;
+        case CommandKind::Check:
+            if (Check(invocation, out)) throw ChecksumsWrong();
+            break;
         default: break;
     }
 }
@@ -213,6 +274,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     try {
         Execute(invocation, out, err, errIsTerminal);
+    } catch (const ChecksumsWrong&) {
+        out.flush();
+        return ExitFailed;
     } catch (const Notice& notice) {
         err << notice.what() << '\n';
         return ExitFailed;

@@ -23,9 +23,17 @@ public:
     // Throws the same failure as the constructor when the system refuses the read.
     std::size_t Read(std::uint8_t* buffer, std::size_t size);
 
+    // The file's size when it was opened.
+    std::uint64_t Size() const { return size_; }
+
+    // Reads up to `size` bytes at `offset`, whatever was read before; returns the number read,
+    // fewer only at the end of the file. Throws as Read does.
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
+
 private:
     std::string path_;
     std::intptr_t handle_;
+    std::uint64_t size_ = 0;
 };
 
 // The failure text for a dump file that cannot be read.

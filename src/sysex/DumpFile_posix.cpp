@@ -20,6 +20,7 @@ DumpFile::DumpFile(const std::string& pathUtf8) : path_(pathUtf8), handle_(-1) {
         throw kelvane::Failure(CannotOpenText(path_));
     }
     handle_ = fd;
+    size_ = static_cast<std::uint64_t>(info.st_size);
 }
 
 DumpFile::~DumpFile() {
@@ -32,6 +33,22 @@ std::size_t DumpFile::Read(std::uint8_t* buffer, std::size_t size) {
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) throw kelvane::Failure(CannotOpenText(path_));
     }
+}
+
+
+std::size_t DumpFile::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::pread(static_cast<int>(handle_), buffer + total, size - total,
+                                    static_cast<off_t>(offset + total));
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw kelvane::Failure(CannotOpenText(path_));
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
 }
 
 }  // namespace sysex

@@ -30,7 +30,13 @@ DumpFile::DumpFile(const std::string& pathUtf8)
         ::CloseHandle(file);
         throw kelvane::Failure(CannotOpenText(path_));
     }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) {
+        ::CloseHandle(file);
+        throw kelvane::Failure(CannotOpenText(path_));
+    }
     handle_ = reinterpret_cast<std::intptr_t>(file);
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
 }
 
 DumpFile::~DumpFile() {
@@ -45,6 +51,26 @@ std::size_t DumpFile::Read(std::uint8_t* buffer, std::size_t size) {
         throw kelvane::Failure(CannotOpenText(path_));
     }
     return got;
+}
+
+std::size_t DumpFile::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        // An offset in the OVERLAPPED record reads there on a synchronous handle too.
+        OVERLAPPED at{};
+        const std::uint64_t position = offset + total;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        const auto request = static_cast<DWORD>(std::min<std::size_t>(size - total, 0x40000000u));
+        DWORD got = 0;
+        if (!::ReadFile(AsHandle(handle_), buffer + total, request, &got, &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) break;
+            throw kelvane::Failure(CannotOpenText(path_));
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
 }
 
 }  // namespace sysex

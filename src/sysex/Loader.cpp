@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/Failure.h"
+#include "smf/SmfReader.h"
 #include "sysex/DumpFile.h"
 #include "sysex/Store.h"
 
@@ -107,14 +109,83 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size) {
     return result;
 }
 
+namespace {
+
+class FileSource : public smf::ByteSource {
+public:
+    explicit FileSource(DumpFile& file) : file_(file) {}
+    std::uint64_t Size() const override { return file_.Size(); }
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        return file_.ReadAt(offset, buffer, size);
+    }
+
+private:
+    DumpFile& file_;
+};
+
+}  // namespace
+
+ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8) {
+    ScanResult result;
+    std::int32_t next = 0;
+    for (const smf::SmfMessage& message : contents.messages) {
+        if (message.kind == smf::SmfMessageKind::TooLong) {
+            ++result.droppedTooLong;
+            continue;
+        }
+        if (message.kind == smf::SmfMessageKind::CutOff) {
+            ++result.droppedCutOff;
+            continue;
+        }
+        if (next == MaxSysEx) {
+            result.stoppedAtLimit = true;
+            break;
+        }
+        // Straight from the file into the slot: the structure is known, so no byte needs a look.
+        std::uint8_t* slot = SysExData[next];
+        std::size_t at = 0;
+        for (std::size_t p = 0; p < message.pieceCount; ++p) {
+            const smf::SmfPiece& piece = contents.pieces[message.firstPiece + p];
+            const std::size_t got = source.ReadAt(piece.offset, slot + at, piece.size);
+            at += got;
+            if (got != piece.size) break;
+        }
+        // Short only when the file changed since its structure was read.
+        if (at != message.length || slot[0] != kF0 || slot[at - 1] != kF7 ||
+            std::memchr(slot, kF7, at - 1) != nullptr) {
+            SysExCount = next;
+            throw kelvane::Failure(CannotOpenText(pathUtf8));
+        }
+        SysExLen[next] = static_cast<std::uint16_t>(at - 1);
+        ++next;
+    }
+    result.stored = next;
+    SysExCount = next;
+    return result;
+}
+
 ScanResult LoadDumpFile(const std::string& pathUtf8) {
     DumpFile file(pathUtf8);
+    std::uint8_t magic[4] = {};
+    const std::size_t magicSize = file.ReadAt(0, magic, sizeof magic);
+    if (smf::StartsLikeSmf({magic, magicSize})) {
+        FileSource source(file);
+        smf::SmfContents contents;
+        try {
+            contents = smf::ReadSmf(source, MaxStoredLength);
+        } catch (const smf::MalformedSmf& malformed) {
+            throw kelvane::Failure(MalformedSmfText(pathUtf8, malformed));
+        }
+        return StoreSmfMessages(source, contents, pathUtf8);
+    }
     // One buffer per load, not per message; the slots themselves are the destination.
-    const auto buffer = std::make_unique<std::uint8_t[]>(kReadBlockSize);
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
     DumpScanner scanner;
     try {
+        std::uint64_t offset = 0;
         for (;;) {
-            const std::size_t got = file.Read(buffer.get(), kReadBlockSize);
+            const std::size_t got = file.ReadAt(offset, buffer.get(), kReadBlockSize);
+            offset += got;
             if (got == 0 || !scanner.Feed(buffer.get(), got)) break;
         }
     } catch (...) {
@@ -125,6 +196,10 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     const ScanResult result = scanner.Finish();
     SysExCount = result.stored;
     return result;
+}
+
+std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed) {
+    return kelvane::FormatText("ファイル %s は Standard MIDI File として読めません (", pathUtf8) + malformed.what() + ")";
 }
 
 std::string ListLine(int index) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "smf/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -79,11 +80,23 @@ private:
 // Scans a whole dump held in memory and sets SysExCount, as a load of that file would.
 ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 
-// Loads the dump file at `pathUtf8` into the store and sets SysExCount. Throws
-// kelvane::Failure "ファイル %s は開けません" when the file cannot be opened; the store is then
+// Loads the dump file at `pathUtf8` into the store and sets SysExCount. A file that begins with
+// "MThd" is read as a Standard MIDI File (smf/SmfReader.h), its messages in the order a
+// sequencer plays them, under the same limits and with the same counts of what was dropped (a
+// message without its F7 counts as cut off); anything else is scanned as a raw dump. Throws
+// kelvane::Failure "ファイル %s は開けません" when the file cannot be opened, and
+// MalformedSmfText for a Standard MIDI File that breaks the format; the store is then
 // unchanged. Should the system refuse a read midway, the messages completed so far are kept
 // (SysExCount says how many) and the same failure is thrown, so the store's invariants hold.
 ScanResult LoadDumpFile(const std::string& pathUtf8);
+
+// Puts the Whole messages of a file read by smf::ReadSmf into the store, in their order and
+// under the store's limits, and sets SysExCount. Throws "ファイル %s は開けません" when the
+// source no longer holds what was read (SysExCount then counts the messages stored before).
+ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8);
+
+// "ファイル %s は Standard MIDI File として読めません (オフセット N: what is wrong there)".
+std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed);
 
 // The list line of stored message `index` (from 0): "0001 42H 1024Byte", "0002 6Byte".
 std::string ListLine(int index);

@@ -38,7 +38,8 @@ public:
             dialog.setAcceptMode(QFileDialog::AcceptSave);
             dialog.setDefaultSuffix(setup_.defaultExtension);
         }
-        dialog.setNameFilter(setup_.filter);
+        dialog.setNameFilters(QStringList{setup_.filter} + setup_.moreFilters);
+        if (!lastFilter_.isEmpty()) dialog.selectNameFilter(lastFilter_);
         // Dump files come from Windows machines as often as not: ".SYX" is as good as ".syx".
         dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
         if (lastPath_.isEmpty())
@@ -48,6 +49,7 @@ public:
         QTimer::singleShot(0, &dialog, [&dialog, this] { PlaceOnOwnersMonitor(dialog); });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
         lastPath_ = dialog.selectedFiles().front();
+        lastFilter_ = dialog.selectedNameFilter();
         return true;
     }
 
@@ -70,6 +72,7 @@ private:
     FileDialogSetup setup_;
     QWidget* owner_;
     QString lastPath_;
+    QString lastFilter_;
 };
 
 }  // namespace

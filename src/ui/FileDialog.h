@@ -32,6 +32,8 @@ struct FileDialogSetup {
     // separated by spaces and matched without regard to case: "Standard MIDI File (*.mid)".
     QString filter;
     QString defaultExtension;  // added to a name typed without one (save only)
+    // Further entries of the file-type box, after `filter`; the entry chosen last is offered again.
+    QStringList moreFilters = {};
 };
 
 // The folder a dialog starts in before any path is remembered: `current` when it holds a file

@@ -22,6 +22,7 @@
 #include "smf/DumpWriter.h"
 #include "smf/NoDataText.h"
 #include "smf/SmfWriter.h"
+#include "sysex/Checksum.h"
 #include "sysex/Inspector.h"
 #include "sysex/Loader.h"
 #include "sysex/Reception.h"
@@ -235,10 +236,15 @@ void TForm1::CreateMenu() {
     // Shortcuts work while this window is active, whichever control has the focus, and not
     // while a modal box of the application is open.
     for (QAction* action : {SysexI1, SMF1, mnuExit}) action->setShortcutContext(Qt::WindowShortcut);
+    // After the file commands, before the separator and the exit.
+    Check1 = new QAction(QStringLiteral("チェックサムを確認(&C)"), File1);
+    File1->insertAction(N1, Check1);
 }
 
 void TForm1::CreateDialogs() {
-    OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {}}, this);
+    OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {},
+                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)")}},
+                                         this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
     SaveDialog2 = seams_.makeFileDialog(
@@ -252,6 +258,7 @@ void TForm1::WireHandlers() {
     connect(Syx1, &QAction::triggered, this, Guarded([this](bool) { Syx1Click(); }));
     connect(mnuExit, &QAction::triggered, this, Guarded([this](bool) { mnuExitClick(); }));
     connect(About1, &QAction::triggered, this, Guarded([this](bool) { About1Click(); }));
+    connect(Check1, &QAction::triggered, this, Guarded([this](bool) { Check1Click(); }));
     connect(SysEx, &MessageList::userSelected, this, Guarded([this](int) { SysExClick(); }));
     connect(cmbOutput, &PortSelector::userChose, this, Guarded([this](int) { cmbOutputChange(); }));
     // Without a window manager nobody turns Alt+F4 into a close request; do it here.
@@ -393,5 +400,14 @@ void TForm1::SMF1Click() {
 }
 
 void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets); }
+
+// The list and the pane stay as they are: the check is told in a notice of its own.
+void TForm1::Check1Click() {
+    if (sysex::SysExCount == 0) {
+        ShowNotice(smf::NoDataText);
+        return;
+    }
+    ShowNotice(sysex::ChecksumSummary(sysex::CheckStore()));
+}
 
 }  // namespace ui

@@ -65,6 +65,8 @@ public:
     QAction* Receive1 = nullptr;
     QAction* Syx1 = nullptr;
     std::unique_ptr<FileDialog> SaveDialog2;
+    // Checking the stored messages' checksums.
+    QAction* Check1 = nullptr;
 
     // Handlers and operations.
     void FormCreate();
@@ -81,6 +83,7 @@ public:
     void Receive1Click();
     void Syx1Click();
     void EXPORT_SYX();
+    void Check1Click();
 
     // Opens a dump named outside the open dialog (command line, drop) exactly as the dialog's
     // choice would be opened; the dialog offers that path next.

@@ -26,7 +26,7 @@ using clitest::CliResult;
 using clitest::RunCli;
 using testsupport::Bytes;
 
-const std::string Usage = "usage: kelvane-cli list|info|hex|export|ports|send|receive ... (kelvane-cli --help tells more)\n";
+const std::string Usage = "usage: kelvane-cli list|info|hex|export|check|ports|send|receive ... (kelvane-cli --help tells more)\n";
 
 // The loader's and inspector's test messages in one dump, with bytes the scan must skip.
 Bytes MixedDump() {
@@ -76,8 +76,8 @@ TEST_F(Cli, ListPrintsTheWindowsListLines) {
 TEST_F(Cli, ListAsJson) {
     const std::string dump = Dump({0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7, 0xF0, 0xF7});
     ExpectDone(RunCli({"list", "--json", dump}),
-               R"({"messages":[{"number":1,"storedLength":5,"line":"0001 42H 5Byte"},)"
-               R"({"number":2,"storedLength":1,"line":"0002 1Byte"}]})" "\n");
+               R"({"messages":[{"number":1,"storedLength":5,"manufacturer":"Korg","line":"0001 42H 5Byte"},)"
+               R"({"number":2,"storedLength":1,"manufacturer":null,"line":"0002 1Byte"}]})" "\n");
 }
 
 TEST_F(Cli, ListOfADumpWithoutMessagesPrintsNothing) {
@@ -108,9 +108,32 @@ TEST_F(Cli, InfoPrintsThePaneLinesOfTheNumberedMessage) {
 
 TEST_F(Cli, InfoAsJson) {
     ExpectDone(RunCli({"info", Mixed(), "6", "--json"}),
-               R"j({"number":6,"storedLength":1024,"fields":{"Vendor":"KORG","Machine":"X5(05R/W)",)j"
+               R"j({"number":6,"storedLength":1024,"manufacturer":"Korg","fields":{"Vendor":"KORG","Machine":"X5(05R/W)",)j"
                R"j("SysExCH":"0A","Function":"11H"},"lines":["Vendor:KORG","Machine:X5(05R/W)",)j"
                R"j("SysExCH:0A","Function:11H"]})j" "\n");
+}
+
+TEST_F(Cli, CheckNamesWrongChecksumsAndFixCorrectsThemInACopy) {
+    const Bytes good{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
+    Bytes bad = good;
+    bad[9] = 0x40;
+    const std::string dump = Dump(testsupport::Concat({good, bad, {0xF0, 0x00, 0x20, 0x29, 0xF7}}));
+    const std::string lines = "0001 Roland チェックサム正常\n0002 Roland チェックサム不一致 (正しくは 41H、記録は 40H)\n"
+                              "0003 Focusrite / Novation チェックサム不明\n";
+    CliResult result = RunCli({"check", dump});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, lines);
+    EXPECT_EQ(result.err, "");
+    result = RunCli({"check", dump, "--json"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, R"({"messages":[{"number":1,"manufacturer":"Roland","checksum":"correct","expected":"41","found":"41"},)"
+                          R"({"number":2,"manufacturer":"Roland","checksum":"wrong","expected":"41","found":"40"},)"
+                          R"({"number":3,"manufacturer":"Focusrite / Novation","checksum":"none"}],"wrong":1})" "\n");
+    const std::string fixed = dir.File("fixed.syx").string();
+    ExpectDone(RunCli({"check", dump, "--fix", fixed}), lines + "1 件のチェックサムを直して " + fixed + " に保存しました\n");
+    EXPECT_EQ(testsupport::ReadAll(fixed), testsupport::Concat({good, good, {0xF0, 0x00, 0x20, 0x29, 0xF7}}));
+    ExpectDone(RunCli({"check", fixed}), "0001 Roland チェックサム正常\n0002 Roland チェックサム正常\n"
+                                         "0003 Focusrite / Novation チェックサム不明\n");
 }
 
 TEST_F(Cli, HexPrintsTheWholeMessageSixteenBytesALine) {

@@ -29,13 +29,16 @@ void WhenDialogShows(std::function<void(QFileDialog&)> answer) {
 TEST(OpenDialog, OffersTheLastAcceptedFileAgainAndCancelKeepsIt) {
     testsupport::TempDir dir;
     const std::string first = dir.Write("First.SYX", {0xF0, 0xF7});
-    auto dialog = ui::MakeQtFileDialog({ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", {}}, nullptr);
+    auto dialog = ui::MakeQtFileDialog(
+        {ui::FileDialogSetup::Kind::Open, "SysEx File(*.EX *.SYX)", {}, {"Standard MIDI File(*.MID *.MIDI)"}}, nullptr);
     EXPECT_EQ(dialog->FileName(), "");
 
     WhenDialogShows([&](QFileDialog& d) {
         // The tests' current folder holds no dumps.
         EXPECT_EQ(d.directory(), QDir::home());
-        EXPECT_EQ(d.nameFilters(), QStringList{"SysEx File(*.EX *.SYX)"});
+        EXPECT_EQ(d.nameFilters(), (QStringList{"SysEx File(*.EX *.SYX)", "Standard MIDI File(*.MID *.MIDI)"}));
+        EXPECT_EQ(d.selectedNameFilter(), "SysEx File(*.EX *.SYX)");
+        d.selectNameFilter("Standard MIDI File(*.MID *.MIDI)");
         EXPECT_FALSE(d.filter() & QDir::CaseSensitive);
         d.selectFile(QString::fromStdString(first));
         static_cast<QDialog&>(d).accept();  // QFileDialog checks the chosen name as the OK button does
@@ -45,6 +48,7 @@ TEST(OpenDialog, OffersTheLastAcceptedFileAgainAndCancelKeepsIt) {
 
     WhenDialogShows([&](QFileDialog& d) {
         EXPECT_EQ(d.selectedFiles(), QStringList{QDir::fromNativeSeparators(QString::fromStdString(first))});
+        EXPECT_EQ(d.selectedNameFilter(), "Standard MIDI File(*.MID *.MIDI)");
         d.reject();
     });
     EXPECT_FALSE(dialog->Execute());

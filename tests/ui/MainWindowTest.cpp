@@ -108,6 +108,20 @@ TEST_F(MainWindow, DroppedMessagesAreToldAfterTheListIsFilled) {
     EXPECT_TRUE(w.recorder.notices[0].contains(QStringLiteral("途切れた")));
 }
 
+TEST_F(MainWindow, ChecksumCheckIsToldInANoticeAndLeavesTheListAsItIs) {
+    const Bytes gsReset{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
+    Bytes damaged = gsReset;
+    damaged[9] = 0x40;
+    w.open->answers = {dir.Write("gs.syx", testsupport::Concat({gsReset, damaged, {0xF0, 0x7E, 0xF7}, damaged}))};
+    w.form->SysexI1Click();
+    const QStringList lines = ListLines();
+    w.form->SysEx->setCurrentRow(1);
+    w.form->Check1->trigger();
+    EXPECT_EQ(w.recorder.notices, QStringList{QStringLiteral("4 件中 不一致 2 件: 0002, 0004")});
+    EXPECT_EQ(ListLines(), lines);
+    EXPECT_EQ(w.form->SysEx->currentRow(), 1);
+}
+
 TEST_F(MainWindow, SaveWithEmptyStoreOnlyTellsThereIsNoData) {
     w.ShowAndActivate();
     Press(Qt::CTRL | Qt::Key_S);
@@ -303,8 +317,8 @@ TEST_F(MainWindow, MenuCaptionsAndShortcuts) {
     // Receiving and the dump-file save sit under their neighbours, without shortcuts.
     QStringList fileMenu;
     for (const QAction* action : w.form->File1->actions()) fileMenu << action->text();
-    EXPECT_EQ(fileMenu, (QStringList{"データを開く(&O)", "受信(&R)...", "SMF形式で保存", "SysEx形式で保存", "",
-                                     "終了(&X)"}));
+    EXPECT_EQ(fileMenu, (QStringList{"データを開く(&O)", "受信(&R)...", "SMF形式で保存", "SysEx形式で保存",
+                                     "チェックサムを確認(&C)", "", "終了(&X)"}));
     EXPECT_TRUE(w.form->Receive1->shortcut().isEmpty());
     EXPECT_TRUE(w.form->Syx1->shortcut().isEmpty());
 }

@@ -1,0 +1,169 @@
+// Opening Standard MIDI Files through the loader: the shapes such files take, what a broken one
+// is told as, and that every store the writer saves comes back the same.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "common/Failure.h"
+#include "smf/SmfWriter.h"
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Chunk(const char* type, const Bytes& body) {
+    Bytes chunk(type, type + 4);
+    const auto n = static_cast<std::uint32_t>(body.size());
+    for (int shift : {24, 16, 8, 0}) chunk.push_back(static_cast<std::uint8_t>(n >> shift));
+    chunk.insert(chunk.end(), body.begin(), body.end());
+    return chunk;
+}
+
+// "MThd" (6 bytes: format, declared tracks, division 48), then the chunks.
+Bytes Smf(std::uint8_t format, std::uint8_t declared, const std::vector<Bytes>& chunks) {
+    Bytes file = Chunk("MThd", {0, format, 0, declared, 0, 0x30});
+    for (const Bytes& chunk : chunks) file.insert(file.end(), chunk.begin(), chunk.end());
+    return file;
+}
+Bytes Track(const Bytes& events) { return Chunk("MTrk", events); }
+
+struct Shape {
+    const char* what;
+    Bytes file;
+    std::vector<Bytes> messages;  // F0 ... F7, in store order
+    std::int32_t cutOff = 0;
+    std::string failure;  // what follows "(" in the failure text; empty when it loads
+};
+
+const Bytes kA{0xF0, 0x43, 0x10, 0xF7}, kB{0xF0, 0x41, 0x10, 0xF7}, kC{0xF0, 0x7E, 0xF7};
+// Delta, F0, length, data: the events of kA, kB, kC.
+Bytes EvA(std::uint8_t delta) { return {delta, 0xF0, 0x03, 0x43, 0x10, 0xF7}; }
+Bytes EvB(std::uint8_t delta) { return {delta, 0xF0, 0x03, 0x41, 0x10, 0xF7}; }
+Bytes EvC(std::uint8_t delta) { return {delta, 0xF0, 0x02, 0x7E, 0xF7}; }
+Shape Loads(const char* what, Bytes file, std::vector<Bytes> messages, std::int32_t cutOff = 0) {
+    return {what, std::move(file), std::move(messages), cutOff, ""};
+}
+Shape Fails(const char* what, Bytes file, std::string failure) { return {what, std::move(file), {}, 0, std::move(failure)}; }
+Bytes Cat(std::vector<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<Shape> Shapes() {
+    const Bytes t0 = Track(EvA(10));                   // A at tick 10
+    const Bytes t1 = Track(Cat({EvB(5), EvC(5)}));     // B at 5, C at 10
+    Bytes truncated = Smf(0, 1, {Track(EvA(0))});
+    truncated.pop_back();
+    return {
+        Loads("format 0, one event", Smf(0, 1, {Track(Cat({EvA(0), {0x00, 0xFF, 0x2F, 0x00}}))}), {kA}),
+        Loads("format 1: by time, equal times lower track first", Smf(1, 2, {t0, t1}), {kB, kA, kC}),
+        Loads("format 2: track after track", Smf(2, 2, {t0, t1}), {kA, kB, kC}),
+        Loads("running status across a meta event",
+              Smf(0, 1, {Track(Cat({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x01, 0x41, 0x00, 0x3C, 0x00}, EvC(0)}))}), {kC}),
+        Loads("split packets with a note between",
+              Smf(0, 1, {Track({0x00, 0xF0, 0x02, 0x43, 0x10, 0x05, 0x90, 0x3C, 0x40, 0x10, 0xF7, 0x02, 0x4C, 0xF7})}),
+              {{0xF0, 0x43, 0x10, 0x4C, 0xF7}}),
+        Loads("escapes: a clock byte and a whole message",
+              Smf(0, 1, {Track({0x00, 0xF7, 0x01, 0xF8, 0x00, 0xF7, 0x04, 0xF0, 0x41, 0x10, 0xF7})}), {kB}),
+        Loads("a further F0 event cuts the open message off", Smf(0, 1, {Track(Cat({{0x00, 0xF0, 0x01, 0x43}, EvC(0)}))}), {kC}, 1),
+        Loads("the end of its track cuts it off", Smf(1, 2, {Track({0x00, 0xF0, 0x01, 0x43}), Track(EvC(0))}), {kC}, 1),
+        Loads("alien chunk skipped, zero padding after the tracks",
+              Cat({Smf(0, 1, {Chunk("XYZW", {1, 2}), Track(EvA(0))}), {0, 0}}), {kA}),
+        Loads("more tracks than declared: all read", Smf(1, 1, {t0, t1}), {kB, kA, kC}),
+        Fails("fewer tracks than declared", Smf(1, 3, {t0, t1}), "オフセット 47: ヘッダーにあるトラック 3 個のうち 2 個しかありません"),
+        Fails("truncated chunk", truncated, "オフセット 14: チャンクがファイルの末尾で途切れています"),
+        Fails("event length beyond its chunk", Smf(0, 1, {Track({0x00, 0xF0, 0x09, 0x43, 0xF7})}),
+              "オフセット 22: イベントがトラックの末尾を越えています"),
+        Fails("running status without a status", Smf(0, 1, {Track({0x00, 0x3C, 0x40})}),
+              "オフセット 23: ランニングステータスの前にステータスがありません"),
+        Fails("status that no track holds", Smf(0, 1, {Track({0x00, 0xF2, 0x00, 0x00})}),
+              "オフセット 23: トラックにはないはずのステータス F2H があります"),
+        Fails("delta time of five bytes", Smf(0, 1, {Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0, 0x01, 0xF7})}),
+              "オフセット 22: 可変長の数値が 4 バイトを超えています"),
+    };
+}
+
+TEST(SmfShapes, LoadAsASequencerPlaysThemOrFailNamingTheOffset) {
+    testsupport::TempDir dir;
+    for (const Shape& shape : Shapes()) {
+        SCOPED_TRACE(shape.what);
+        sysex::ResetStoreForTests();
+        sysex::ScanDump(kC.data(), kC.size());  // the store before: one message
+        const std::string path = dir.Write("shape.mid", shape.file);
+        if (!shape.failure.empty()) {
+            try {
+                sysex::LoadDumpFile(path);
+                ADD_FAILURE() << "loaded";
+            } catch (const kelvane::Failure& failure) {
+                EXPECT_EQ(failure.what(), "ファイル " + path + " は Standard MIDI File として読めません (" + shape.failure + ")");
+            }
+            EXPECT_EQ(sysex::SysExCount, 1);  // unchanged
+            continue;
+        }
+        const sysex::ScanResult result = sysex::LoadDumpFile(path);
+        EXPECT_EQ(result.droppedCutOff, shape.cutOff);
+        ASSERT_EQ(sysex::SysExCount, static_cast<std::int32_t>(shape.messages.size()));
+        for (std::size_t k = 0; k < shape.messages.size(); ++k) {
+            const Bytes& want = shape.messages[k];
+            EXPECT_EQ(Bytes(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1), want) << "message " << k;
+        }
+    }
+}
+
+// Saves the store, loads the file back and compares every stored byte.
+void ExpectRoundTrip(const testsupport::TempDir& dir) {
+    const std::int32_t count = sysex::SysExCount;
+    std::vector<Bytes> saved;
+    for (int k = 0; k < count; ++k) saved.emplace_back(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+    const std::string path = dir.File("round.mid").string();
+    smf::ExportStore(path);
+    sysex::SysExCount = 0;
+    const sysex::ScanResult result = sysex::LoadDumpFile(path);
+    EXPECT_FALSE(result.DroppedAnything());
+    ASSERT_EQ(sysex::SysExCount, count);
+    for (int k = 0; k < count; ++k) {
+        ASSERT_EQ(sysex::SysExLen[k] + 1u, saved[k].size()) << "message " << k;
+        ASSERT_EQ(Bytes(sysex::SysExData[k], sysex::SysExData[k] + saved[k].size()), saved[k]) << "message " << k;
+    }
+}
+
+TEST(SmfRoundTrip, EveryStoreTheWriterSavesLoadsBackTheSame) {
+    testsupport::TempDir dir;
+    std::mt19937 random(24);
+    // Lengths at the edges of the length field's sizes and of the slot, and anything between;
+    // data bytes are anything but F7, status bytes and F0 included.
+    const std::vector<std::size_t> edges{1, 2, 127, 128, 129, 16383, 16384, 65534, 65535};
+    for (int store = 0; store < 200; ++store) {
+        sysex::SysExCount = 1 + static_cast<std::int32_t>(random() % 40);
+        for (int k = 0; k < sysex::SysExCount; ++k) {
+            const std::size_t length = random() % 4 == 0 ? edges[random() % edges.size()] : 1 + random() % 3000;
+            sysex::SysExData[k][0] = 0xF0;
+            for (std::size_t i = 1; i < length; ++i) {
+                const auto byte = static_cast<std::uint8_t>(random());
+                sysex::SysExData[k][i] = byte == 0xF7 ? 0xF0 : byte;
+            }
+            sysex::SysExData[k][length] = 0xF7;
+            sysex::SysExLen[k] = static_cast<std::uint16_t>(length);
+        }
+        ExpectRoundTrip(dir);
+        if (HasFatalFailure()) return;
+    }
+    // The largest store: 1000 messages of 65,535 stored bytes.
+    for (int k = 0; k < sysex::MaxSysEx; ++k) {
+        sysex::SysExData[k][0] = 0xF0;
+        for (std::size_t i = 1; i < sysex::MaxStoredLength; ++i) sysex::SysExData[k][i] = static_cast<std::uint8_t>((k * 7 + i) % 0xF7);
+        sysex::SysExData[k][sysex::MaxStoredLength] = 0xF7;
+        sysex::SysExLen[k] = sysex::MaxStoredLength;
+    }
+    sysex::SysExCount = sysex::MaxSysEx;
+    ExpectRoundTrip(dir);
+}
+
+}  // namespace
