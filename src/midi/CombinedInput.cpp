@@ -44,3 +44,16 @@ InputOpenResult CombinedInputService::Open(std::size_t device, ByteReceiver rece
 }
 
 }  // namespace midi
+
+namespace midi {
+
+std::string CombinedInputService::UnansweredText() const {
+    std::string text;
+    for (const auto& part : parts_) {
+        const std::string unanswered = part->UnansweredText();
+        if (!unanswered.empty()) text += (text.empty() ? "" : "\n") + unanswered;
+    }
+    return text;
+}
+
+}  // namespace midi

@@ -15,6 +15,7 @@ public:
     std::size_t CountDevices() override;
     std::string DeviceName(std::size_t device) override;
     InputOpenResult Open(std::size_t device, ByteReceiver receiver) override;
+    std::string UnansweredText() const override;
 
 private:
     struct Route {

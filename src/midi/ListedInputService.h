@@ -23,14 +23,19 @@ public:
     explicit ListedInputService(std::string library) : library_(std::move(library)) {}
 
     std::size_t CountDevices() final {
+        unanswered_.clear();
         try {
             devices_ = List();
-        } catch (const BackendFailure&) {
-            // No sequencer or server on this machine: the backend simply offers no source.
+        } catch (const BackendFailure& failure) {
+            // No sequencer or server on this machine: the backend simply offers no source. One
+            // that did not answer is told as well, for front ends that can say so.
             devices_.clear();
+            if (failure.Code() == -ETIMEDOUT) unanswered_ = failure.what();
         }
         return devices_.size();
     }
+
+    std::string UnansweredText() const final { return unanswered_; }
 
     std::string DeviceName(std::size_t device) final {
         if (device >= devices_.size()) throw kelvane::Failure(NoDeviceText(device));
@@ -62,6 +67,7 @@ private:
 
     std::string library_;
     std::vector<Device> devices_;
+    std::string unanswered_;
 };
 
 }  // namespace midi

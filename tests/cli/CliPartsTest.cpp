@@ -141,7 +141,7 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     const Invocation send = ParseCommandLine({"send", "--gap=0", "a.syx", "--port", "3", "--messages", "2-4,1"});
     EXPECT_EQ(send.kind, CommandKind::Send);
     EXPECT_EQ(send.dumpPath, "a.syx");
-    EXPECT_EQ(send.portIndex, 3u);
+    EXPECT_EQ(send.port, "3");
     EXPECT_EQ(send.gapMs, 0u);
     EXPECT_EQ(send.messages, (std::vector<MessageRange>{{2, 4}, {1, 1}}));
 
@@ -154,12 +154,12 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
          "--request-hex", "F0 41 10 f7", "--out-port", "4", "--json"});
     EXPECT_EQ(receive.kind, CommandKind::Receive);
     EXPECT_EQ(receive.outputPath, "out.syx");
-    EXPECT_EQ(receive.portIndex, 2u);
+    EXPECT_EQ(receive.port, "2");
     EXPECT_EQ(receive.idleMs, 250u);
     EXPECT_EQ(receive.count, 3u);
     EXPECT_EQ(receive.timeoutMs, 10000u);
     EXPECT_EQ(receive.requestBytes, (std::vector<std::uint8_t>{0xF0, 0x41, 0x10, 0xF7}));
-    EXPECT_EQ(receive.outPortIndex, 4u);
+    EXPECT_EQ(receive.outPort, "4");
     EXPECT_TRUE(receive.json);
 
     const Invocation receiveDefaults = ParseCommandLine({"receive", "out.syx", "--port", "1"});

@@ -71,7 +71,7 @@ protected:
             << reception.Now().messages << " of " << expected << " messages";
         EXPECT_EQ(opened.port->LastError(), "");
         opened.port.reset();
-        return reception.MoveIntoStore();
+        return reception.MoveIntoStore().scan;
     }
 
     static void ExpectStored(const std::vector<Bytes>& messages) {

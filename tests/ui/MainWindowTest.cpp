@@ -107,7 +107,7 @@ TEST_F(MainWindow, DroppedMessagesAreToldAfterTheListIsFilled) {
 TEST_F(MainWindow, SaveWithEmptyStoreOnlyTellsThereIsNoData) {
     w.ShowAndActivate();
     Press(Qt::CTRL | Qt::Key_S);
-    w.form->Syx1->trigger();
+    w.form->ExportRawDump->trigger();
     EXPECT_EQ(w.recorder.notices, QStringList(2, QStringLiteral("データが記録されておりません")));
     EXPECT_EQ(w.save->executed, 0);
     EXPECT_EQ(w.saveSyx->executed, 0);
@@ -284,7 +284,7 @@ TEST_F(MainWindow, MenuCaptionsAndShortcuts) {
     EXPECT_EQ(fileMenu, (QStringList{"データを開く(&O)", "受信(&R)...", "SMF形式で保存", "SysEx形式で保存", "",
                                      "終了(&X)"}));
     EXPECT_TRUE(w.form->Receive1->shortcut().isEmpty());
-    EXPECT_TRUE(w.form->Syx1->shortcut().isEmpty());
+    EXPECT_TRUE(w.form->ExportRawDump->shortcut().isEmpty());
 }
 
 TEST_F(MainWindow, FocusStartsOnPortSelectorAndTabCyclesInLayoutOrder) {

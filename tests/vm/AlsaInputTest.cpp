@@ -82,7 +82,7 @@ protected:
         EXPECT_EQ(reception.Now().messages, expected);
         EXPECT_EQ(opened.port->LastError(), "");
         opened.port.reset();
-        return reception.MoveIntoStore();
+        return reception.MoveIntoStore().scan;
     }
 
     static void ExpectStored(const std::vector<ByteVector>& messages) {
