@@ -59,7 +59,8 @@ std::vector<AlsaSource> ListSources() {
 
 class AlsaInputPort final : public InputPort {
 public:
-    AlsaInputPort(const AlsaSource& source, ByteReceiver receiver) : receiver_(std::move(receiver)) {
+    AlsaInputPort(const AlsaSource& source, ByteReceiver receiver)
+        : receiver_(std::move(receiver)), sourceClient_(source.client), sourcePort_(source.port) {
         try {
             CheckAlsa(snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), "snd_seq_open");
             CheckAlsa(snd_seq_set_client_name(seq_, "Kelvane"), "snd_seq_set_client_name");
@@ -77,6 +78,9 @@ public:
             // Every status byte written out, so each one is seen where it falls.
             snd_midi_event_no_status(decoder_, 1);
             CheckAlsa(snd_seq_connect_from(seq_, port_, source.client, source.port), "snd_seq_connect_from");
+            // The system's announcements tell when the source goes away or is disconnected.
+            CheckAlsa(snd_seq_connect_from(seq_, port_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE),
+                      "snd_seq_connect_from");
             collector_ = std::thread([this] { Collect(); });
         } catch (...) {
             Close();
@@ -91,7 +95,8 @@ public:
     }
 
     std::string LastError() const override {
-        return overrun_.load(std::memory_order_relaxed) ? AlsaInputOverrunText : std::string();
+        if (overrun_.load(std::memory_order_relaxed)) return AlsaInputOverrunText;
+        return sourceGone_.load(std::memory_order_relaxed) ? "送信元のポートがなくなりました" : std::string();
     }
 
 private:
@@ -111,7 +116,9 @@ private:
             const int result = snd_seq_event_input(seq_, &event);
             if (result == -EAGAIN) return;
             if (result == -ENOSPC) {
+                // The kernel dropped events for us: whatever message was open has a gap.
                 overrun_.store(true, std::memory_order_relaxed);
+                receiver_.Lost(sysex::LossCause::Overrun, 0);
                 continue;
             }
             if (result < 0 || !event) return;
@@ -120,6 +127,10 @@ private:
     }
 
     void Pass(const snd_seq_event_t& event) {
+        if (event.source.client == SND_SEQ_CLIENT_SYSTEM) {
+            if (SourceLeft(event) && !sourceGone_.exchange(true)) receiver_.Lost(sysex::LossCause::SourceGone, 0);
+            return;
+        }
         if (event.type == SND_SEQ_EVENT_SYSEX) {
             receiver_({static_cast<const std::uint8_t*>(event.data.ext.ptr), event.data.ext.len});
             return;
@@ -127,6 +138,18 @@ private:
         unsigned char bytes[16];
         const long count = snd_midi_event_decode(decoder_, bytes, sizeof bytes, &event);
         if (count > 0) receiver_({bytes, static_cast<std::size_t>(count)});
+    }
+
+    bool SourceLeft(const snd_seq_event_t& event) const {
+        switch (event.type) {
+            case SND_SEQ_EVENT_CLIENT_EXIT: return event.data.addr.client == sourceClient_;
+            case SND_SEQ_EVENT_PORT_EXIT:
+                return event.data.addr.client == sourceClient_ && event.data.addr.port == sourcePort_;
+            case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
+                return event.data.connect.sender.client == sourceClient_ &&
+                       event.data.connect.sender.port == sourcePort_ && event.data.connect.dest.port == port_;
+            default: return false;
+        }
     }
 
     void Close() {
@@ -147,6 +170,9 @@ private:
     std::thread collector_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overrun_{false};
+    std::atomic<bool> sourceGone_{false};
+    const int sourceClient_;
+    const int sourcePort_;
 };
 
 class AlsaInputService final : public ListedInputService<AlsaSource> {
