@@ -13,6 +13,7 @@
 #include "midi/AlsaSeq.h"
 #include "midi/BackendFailure.h"
 #include "midi/ListedInputService.h"
+#include "midi/OwnClients.h"
 
 namespace midi {
 
@@ -44,7 +45,7 @@ std::vector<AlsaSource> ListSources() {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
-        if (id == self || id == SND_SEQ_CLIENT_SYSTEM) continue;
+        if (id == self || id == SND_SEQ_CLIENT_SYSTEM || IsOwnAlsaClient(id)) continue;
         snd_seq_port_info_set_client(port, id);
         snd_seq_port_info_set_port(port, -1);
         while (snd_seq_query_next_port(seq, port) >= 0) {
@@ -64,6 +65,8 @@ public:
         try {
             CheckAlsa(snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), "snd_seq_open");
             CheckAlsa(snd_seq_set_client_name(seq_, "Kelvane"), "snd_seq_set_client_name");
+            ownClient_ = CheckAlsa(snd_seq_client_id(seq_), "snd_seq_client_id");
+            NoteOwnAlsaClient(ownClient_);
             CheckAlsa(snd_seq_set_client_pool_input(seq_, InputPoolCells), "snd_seq_set_client_pool_input");
             CheckAlsa(snd_seq_set_input_buffer_size(seq_, InputBufferBytes), "snd_seq_set_input_buffer_size");
             if (source.client == CheckAlsa(snd_seq_client_id(seq_), "snd_seq_client_id")) {
@@ -158,6 +161,7 @@ private:
             decoder_ = nullptr;
         }
         if (seq_) {
+            if (ownClient_ >= 0) ForgetOwnAlsaClient(ownClient_);
             snd_seq_close(seq_);
             seq_ = nullptr;
         }
@@ -171,6 +175,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overrun_{false};
     std::atomic<bool> sourceGone_{false};
+    int ownClient_ = -1;
     const int sourceClient_;
     const int sourcePort_;
 };

@@ -15,6 +15,7 @@
 
 #include "midi/BackendFailure.h"
 #include "midi/JackClient.h"
+#include "midi/OwnClients.h"
 #include "midi/ListedInputService.h"
 
 namespace midi {
@@ -31,6 +32,8 @@ public:
             ring_ = jack_ringbuffer_create(ringBytes);
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
             client_ = OpenJackClientOrThrow("Kelvane in");
+            ownName_ = jack_get_client_name(client_);
+            NoteOwnJackClient(ownName_);
             port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             CheckJack(jack_set_process_callback(client_, &JackInputPort::Process, this),
@@ -168,6 +171,7 @@ private:
         // Closing stops the process callback first; the collector's last round then finds
         // everything the callback wrote.
         if (client_) {
+            ForgetOwnJackClient(ownName_);
             CloseJackClient(client_, gone_.load(std::memory_order_relaxed));
             client_ = nullptr;
         }
@@ -182,6 +186,7 @@ private:
     ByteReceiver receiver_;
     const std::string source_;
     jack_client_t* client_ = nullptr;
+    std::string ownName_;  // as the server named the client
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     std::thread collector_;
@@ -204,7 +209,7 @@ private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
         return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
-                                                            [] { return ListJackMidiPorts(JackPortIsOutput); });
+                                                            [] { return WithoutOwnPorts(ListJackMidiPorts(JackPortIsOutput)); });
     }
     std::string NameOf(const std::string& source) const override { return source; }
     std::unique_ptr<InputPort> OpenPort(const std::string& source, ByteReceiver receiver) override {

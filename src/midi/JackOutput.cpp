@@ -14,6 +14,7 @@
 
 #include "midi/BackendFailure.h"
 #include "midi/JackClient.h"
+#include "midi/OwnClients.h"
 #include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
 
@@ -34,6 +35,8 @@ public:
     explicit JackSink(const std::string& device) : device_(device) {
         try {
             client_ = OpenJackClientOrThrow("Kelvane");
+            ownName_ = jack_get_client_name(client_);
+            NoteOwnJackClient(ownName_);
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             ring_ = jack_ringbuffer_create(RingBytes);
@@ -171,6 +174,7 @@ private:
     }
 
     void Close() {
+        ForgetOwnJackClient(ownName_);
         CloseJackClient(client_, gone_.load(std::memory_order_acquire));
         client_ = nullptr;
         if (ring_) {
@@ -181,6 +185,7 @@ private:
 
     std::string device_;
     jack_client_t* client_ = nullptr;
+    std::string ownName_;  // as the server named the client
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     std::size_t remaining_ = 0;                 // process callback only
@@ -199,7 +204,7 @@ private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
         return RunWithinJackLimit<std::vector<std::string>>("jack_client_open",
-                                                            [] { return ListJackMidiPorts(JackPortIsInput); });
+                                                            [] { return WithoutOwnPorts(ListJackMidiPorts(JackPortIsInput)); });
     }
     std::string NameOf(const std::string& device) const override { return device; }
     std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {

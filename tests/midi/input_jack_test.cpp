@@ -14,6 +14,7 @@
 #include "Messages.h"
 #include "midi/Input.h"
 #include "midi/JackInput.h"
+#include "midi/JackOutput.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 
@@ -115,6 +116,19 @@ TEST_F(JackInputTest, SourceGoneBeforeOpenGivesCodeNotThrow) {
     EXPECT_NE(opened.code, 0);
     EXPECT_FALSE(opened.port);
     EXPECT_NE(opened.error.find("JACK"), std::string::npos) << opened.error;
+}
+
+// A request sent into our own input would come back as the "received" dump.
+TEST_F(JackInputTest, OurOwnPortsAreNeverOffered) {
+    JackSender sender(UniqueName("kelvane-in-own"));
+    auto inputs = MakeJackInputService();
+    InputOpenResult opened = inputs->Open(SourceOf(*inputs, sender), [](std::span<const std::uint8_t>) {});
+    ASSERT_EQ(opened.code, 0) << opened.error;
+    auto outputs = MakeJackOutputService();
+    const std::size_t count = outputs->CountDevices();
+    for (std::size_t device = 0; device < count; ++device) {
+        EXPECT_EQ(outputs->DeviceName(device).rfind("Kelvane in", 0), std::string::npos) << outputs->DeviceName(device);
+    }
 }
 
 // The contract every input keeps: what it could not deliver is reported at its place in the
