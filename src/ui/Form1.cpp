@@ -353,12 +353,15 @@ void TForm1::Receive1Click() {
     ReceiveSetup setup;
     setup.inputEntries = midi::ReadInputEntries();
     setup.inputListingGap = midi::InputListingGap();
-    setup.rememberedEntry = settings::InPortSetting;
+    setup.rememberedEntry = settings::RememberedInputEntry(setup.inputEntries);
     for (int i = 0; i < cmbOutput->count(); ++i) setup.outputEntries.push_back(cmbOutput->itemText(i).toStdString());
     setup.openOutputEntry = midi::MidiOutHandle ? midi::OutDeviceIndex : 0;
     for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
     setup.selectedMessage = SysEx->currentRow();
-    setup.inputChosen = [this](int entry) { settings::InputChoiceSave(entry, [this](std::uint8_t mode) { INIT(mode); }); };
+    setup.inputChosen = [this, entries = setup.inputEntries](int entry) {
+        const std::string name = entry > 0 && entry < static_cast<int>(entries.size()) ? entries[entry] : std::string();
+        settings::InputChoiceSave(entry, name, [this](std::uint8_t mode) { INIT(mode); });
+    };
     setup.storedMessage = [](int k) {
         return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
     };

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 
@@ -99,6 +100,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     settings::MIDI_Reg(settings::LoadMode, settings::DefaultRegistryStore());
     EXPECT_EQ(settings::InPortSetting, 1);
     EXPECT_EQ(settings::OutPortSetting, 0);
+    EXPECT_EQ(settings::InPortNameSetting, "Keys");
 
     ASSERT_EQ(sysex::SysExCount, 2);
     EXPECT_EQ(Bytes(sysex::SysExData[0], sysex::SysExData[0] + 5), (Bytes{0xF0, 0x42, 0x10, 0x20, 0xF7}));
@@ -140,6 +142,19 @@ TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
     ASSERT_EQ(sysex::SysExCount, 1);
     EXPECT_EQ(sysex::SysExData[0][1], 0x01);
     EXPECT_EQ(w->form->SysEx->count(), 1);
+}
+
+// Port numbers move as devices come and go; the name finds the port again, and a port that has
+// gone is not replaced by whatever took its number.
+TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
+    for (const auto& [name, byte, selected] : {std::tuple{"Busy", 1, 2}, std::tuple{"Gone", 1, -1}}) {
+        settings::InPortSetting = static_cast<std::uint8_t>(byte);
+        settings::InPortNameSetting = name;
+        uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+            EXPECT_EQ(d->cmbInput->currentIndex(), selected) << name;
+            d->reject();
+        });
+    }
 }
 
 enum class Ending { Escape, Cancel, CloseBox, Stop };
