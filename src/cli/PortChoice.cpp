@@ -25,14 +25,14 @@ std::uint32_t ResolvePort(const std::string& text, const std::vector<std::string
                           const std::string& listingGap) {
     const bool input = side == PortSide::Input;
     const std::size_t devices = entries.empty() ? 0 : entries.size() - 1;
-    const std::string because = listingGap.empty() ? std::string() : "\n" + listingGap;
     if (AllDigits(text)) {
         // Longer than any index there can be: out of range, whatever its value.
         const std::uint32_t port = text.size() > 9 ? UINT32_MAX : static_cast<std::uint32_t>(std::stoul(text));
         if (port == 0) throw kelvane::Failure(input ? NoInputPortText() : NoPortText());
         if (port > devices) {
-            throw kelvane::Failure((input ? InputPortOutOfRangeText(port, devices) : PortOutOfRangeText(port, devices)) +
-                                   because);
+            // The port may be missing only because its server did not answer: say that instead.
+            if (!listingGap.empty()) throw kelvane::Failure(listingGap);
+            throw kelvane::Failure(input ? InputPortOutOfRangeText(port, devices) : PortOutOfRangeText(port, devices));
         }
         return port;
     }
@@ -45,7 +45,10 @@ std::uint32_t ResolvePort(const std::string& text, const std::vector<std::string
         if (!wanted.empty() && Lower(entries[k]).find(wanted) != std::string::npos) matches.push_back(k);
     }
     const std::string kind = input ? "入力ポート" : "ポート";
-    if (matches.empty()) throw kelvane::Failure("「" + text + "」という名前の" + kind + "はありません" + because);
+    if (matches.empty()) {
+        if (!listingGap.empty()) throw kelvane::Failure(listingGap);
+        throw kelvane::Failure("「" + text + "」という名前の" + kind + "はありません");
+    }
     if (matches.size() > 1) {
         std::string names;
         for (const std::size_t k : matches) names += "\n  " + std::to_string(k) + " " + entries[k];

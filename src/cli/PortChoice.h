@@ -15,7 +15,8 @@ enum class PortSide { Output, Input };
 // `entries` as ReadPortEntries/ReadInputEntries gave them with whole names ("(None)" first).
 // Returns the entry index (>= 1). Throws kelvane::Failure, in the UI's language, for 0, a
 // number the listing did not show, a name no port has, and a part of a name that several ports
-// have (naming them). `listingGap` (a server that did not answer) is added to the reason.
+// have (naming them). A port not found in a listing with a gap (a server that did not answer)
+// fails with the gap as its reason, since that is why it is missing.
 std::uint32_t ResolvePort(const std::string& text, const std::vector<std::string>& entries, PortSide side,
                           const std::string& listingGap = {});
 
