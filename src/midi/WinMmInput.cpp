@@ -12,6 +12,7 @@
 #include "common/Failure.h"
 #include "common/WideText.h"
 #include "midi/BackendFailure.h"
+#include "midi/ListedInputService.h"
 #include "midi/OutputService.h"
 
 namespace midi {
@@ -216,28 +217,30 @@ private:
     std::atomic<bool> broken_{false};
 };
 
-class WinMmInputService final : public InputService {
+// The same listed shape as the output side (WinMmOutputService) and the other backends.
+class WinMmInputService final : public ListedInputService<UINT> {
 public:
-    explicit WinMmInputService(std::shared_ptr<WinMmInApi> api) : api_(std::move(api)) {}
+    explicit WinMmInputService(std::shared_ptr<WinMmInApi> api) : ListedInputService("WinMM"), api_(std::move(api)) {}
 
-    std::size_t CountDevices() override { return api_->GetNumDevs(); }
+private:
+    // WinMM numbers its devices from 0 itself, so the listing is just their count; a name is
+    // read when it is asked for.
+    std::vector<UINT> List() override {
+        std::vector<UINT> devices(api_->GetNumDevs());
+        for (std::size_t i = 0; i < devices.size(); ++i) devices[i] = static_cast<UINT>(i);
+        return devices;
+    }
 
-    std::string DeviceName(std::size_t device) override {
+    std::string NameOf(const UINT& device) const override {
         MIDIINCAPSA caps{};
         Check(*api_, api_->GetDevCaps(device, &caps, sizeof caps), "midiInGetDevCapsA");
         return kelvane::Utf8FromCodePage(std::string_view(caps.szPname, strnlen(caps.szPname, NameBytes)), CP_ACP);
     }
 
-    InputOpenResult Open(std::size_t device, ByteReceiver receiver) override {
-        if (device > UINT_MAX) return {MMSYSERR_BADDEVICEID, "WinMM の入力デバイス " + std::to_string(device) + " はありません", nullptr};
-        try {
-            return {0, {}, std::make_unique<WinMmInputPort>(api_, static_cast<UINT>(device), std::move(receiver))};
-        } catch (const BackendFailure& failure) {
-            return {failure.Code(), failure.what(), nullptr};
-        }
+    std::unique_ptr<InputPort> OpenPort(const UINT& device, ByteReceiver receiver) override {
+        return std::make_unique<WinMmInputPort>(api_, device, std::move(receiver));
     }
 
-private:
     std::shared_ptr<WinMmInApi> api_;
 };
 
