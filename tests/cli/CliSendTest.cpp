@@ -321,13 +321,14 @@ TEST_F(CliReceive, NothingReceivedSavesNothing) {
 }
 
 enum class Then { Nothing, SenderLeaves };
+enum class Target { Writable, Unwritable, FullDisk };
 
 struct StopCase {
     const char* name;
     std::vector<std::string> options;
     int messagesSent;
     Then then;
-    bool unwritableTarget;
+    Target target;
     int exitCode;
     const char* stoppedBy;  // in the JSON; null when the command failed
     int kept;
@@ -340,11 +341,14 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
     const StopCase& c = GetParam();
     std::vector<Bytes> messages;
     for (int k = 0; k < c.messagesSent; ++k) messages.push_back(PatternMessage(40 + k, static_cast<std::uint8_t>(k)));
-    const std::string target = c.unwritableTarget ? dir.File("missing-folder/out.syx").string() : Out();
+    // /dev/full takes the file but fails its writes: the save fails only at the very end.
+    const std::string target = c.target == Target::Unwritable ? dir.File("missing-folder/out.syx").string()
+                               : c.target == Target::FullDisk ? std::string("/dev/full")
+                                                               : Out();
     std::vector<std::string> args{"receive", target, "--port", input, "--json"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     clitest::CliProcess receiving(args);
-    if (!c.unwritableTarget) {
+    if (c.target != Target::Unwritable) {
         sender->Send(Concat(messages));
         if (c.then == Then::SenderLeaves) {
             ASSERT_TRUE(WaitUntil([&] { return sender->AllSent(); }, 10s));
@@ -354,6 +358,16 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
     }
     const CliResult result = receiving.Wait();
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    if (c.target == Target::FullDisk) {
+        // The capture is in a recovery file, whose name the failure gives.
+        const std::string key = "\"recoveryFile\":\"";
+        const std::size_t at = result.out.find(key);
+        ASSERT_NE(at, std::string::npos) << result.out;
+        const std::string recovery = result.out.substr(at + key.size(), result.out.find('"', at + key.size()) - at - key.size());
+        EXPECT_TRUE(testsupport::ReadAll(recovery) == Concat(messages));
+        std::filesystem::remove(recovery);
+        return;
+    }
     if (!c.stoppedBy) {
         EXPECT_EQ(result.out.rfind("{\"error\":\"" + target + " に保存できないため、受信を始めませんでした", 0), 0u)
             << result.out;
@@ -373,11 +387,12 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Receive, CliReceiveStops,
-    ::testing::Values(StopCase{"CountKeepsExactlyN", {"--count", "2", "--idle", "0"}, 5, Then::Nothing, false, 0, "count", 2},
-                      StopCase{"Idle", {"--idle", "0.3"}, 3, Then::Nothing, false, 0, "idle", 3},
-                      StopCase{"Timeout", {"--idle", "0", "--timeout", "1"}, 2, Then::Nothing, false, 0, "timeout", 2},
-                      StopCase{"SourceGoneIsLoss", {"--idle", "0"}, 2, Then::SenderLeaves, false, 3, "sourceGone", 2},
-                      StopCase{"UnwritableTargetBeforeRecording", {"--idle", "0.3"}, 0, Then::Nothing, true, 1, nullptr, 0}),
+    ::testing::Values(StopCase{"CountKeepsExactlyN", {"--count", "2", "--idle", "0"}, 5, Then::Nothing, Target::Writable, 0, "count", 2},
+                      StopCase{"Idle", {"--idle", "0.3"}, 3, Then::Nothing, Target::Writable, 0, "idle", 3},
+                      StopCase{"Timeout", {"--idle", "0", "--timeout", "1"}, 2, Then::Nothing, Target::Writable, 0, "timeout", 2},
+                      StopCase{"SourceGoneIsLoss", {"--idle", "0"}, 2, Then::SenderLeaves, Target::Writable, 3, "sourceGone", 2},
+                      StopCase{"UnwritableTargetBeforeRecording", {"--idle", "0.3"}, 0, Then::Nothing, Target::Unwritable, 1, nullptr, 0},
+                      StopCase{"FailedSaveGoesToARecoveryFile", {"--idle", "0.3"}, 2, Then::Nothing, Target::FullDisk, 1, nullptr, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
