@@ -43,6 +43,19 @@ std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name,
            std::to_string(code) + ")";
 }
 
+std::string TargetUnwritableText(const std::string& path, const std::string& reason) {
+    return path + " に保存できないため、受信を始めませんでした: " + reason;
+}
+
+std::string CaptureLostText(const std::string& path, const std::string& reason) {
+    return path + " に保存できず、ほかの保存先にも書き込めませんでした: " + reason;
+}
+
+std::string CaptureSavedElsewhereText(const std::string& path, const std::string& reason,
+                                      const std::string& recovery) {
+    return path + " に保存できませんでした: " + reason + "\n受信したデータは " + recovery + " に保存しました";
+}
+
 std::string StdoutFailedText() { return "標準出力に書き込めません"; }
 
 std::string FixedText(std::size_t fixed, const std::string& path) {

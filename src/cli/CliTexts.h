@@ -39,6 +39,16 @@ std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name,
 // check --fix: how many checksums the copy has corrected, and where it went.
 std::string FixedText(std::size_t fixed, const std::string& path);
 
+// receive: the target refused its temporary file, so nothing was recorded.
+std::string TargetUnwritableText(const std::string& path, const std::string& reason);
+
+// receive: the target refused the capture at the end, and so did every recovery folder.
+std::string CaptureLostText(const std::string& path, const std::string& reason);
+
+// receive: the target refused the capture at the end; it is in `recovery` instead.
+std::string CaptureSavedElsewhereText(const std::string& path, const std::string& reason,
+                                      const std::string& recovery);
+
 // Standard output could not take the result (a full disk, a closed pipe).
 std::string StdoutFailedText();
 

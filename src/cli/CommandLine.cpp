@@ -207,15 +207,15 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             break;
         case CommandKind::Send:
             invocation.dumpPath = operands[0];
-            if (!port) throw UsageError("send needs --port K (see the ports command)");
-            invocation.portIndex = ParseNumber(*port, "port");
+            if (!port || port->empty()) throw UsageError("send needs --port K (see the ports command)");
+            invocation.port = *port;
             if (messages) invocation.messages = ParseMessageSelection(*messages);
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
             break;
         case CommandKind::Receive:
             invocation.outputPath = operands[0];
-            if (!port) throw UsageError("receive needs --port K (see ports --input)");
-            invocation.portIndex = ParseNumber(*port, "port");
+            if (!port || port->empty()) throw UsageError("receive needs --port K (see ports --input)");
+            invocation.port = *port;
             if (idle) invocation.idleMs = ParseSeconds(*idle, "idle");
             if (count) invocation.count = ParseNumber(*count, "count");
             if (timeout) invocation.timeoutMs = ParseSeconds(*timeout, "timeout");
@@ -225,7 +225,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             if ((request || requestHex) != outPort.has_value()) {
                 throw UsageError("--request and --request-hex go with --out-port K (see ports)");
             }
-            if (outPort) invocation.outPortIndex = ParseNumber(*outPort, "out-port");
+            if (outPort && outPort->empty()) throw UsageError("--out-port needs a port");
+            if (outPort) invocation.outPort = *outPort;
             break;
         case CommandKind::Ports:
             invocation.input = input;
@@ -252,10 +253,10 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli check FILE [--fix OUT.syx] [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
-       kelvane-cli send FILE --port K [--messages LIST] [--gap MS]
-       kelvane-cli receive OUT.syx --port K [--idle SECONDS] [--count N]
+       kelvane-cli send FILE --port PORT [--messages LIST] [--gap MS]
+       kelvane-cli receive OUT.syx --port PORT [--idle SECONDS] [--count N]
                    [--timeout SECONDS] [--request FILE | --request-hex "F0 .. F7"
-                   --out-port K] [--json]
+                   --out-port PORT] [--json]
        kelvane-cli --help | --version
 
   FILE is a raw dump (.syx) or a Standard MIDI File (.mid), told apart by
@@ -271,8 +272,10 @@ usage: kelvane-cli list FILE [--json]
           any is wrong. --fix writes a copy as a dump file with every known
           checksum corrected, replacing OUT.syx only once it is complete, and
           then exits 0.
-  ports   the output ports: 0 (None), then one line "K name" per port;
-          with --input the input ports the same way
+  ports   the output ports: 0 (None), then one line "K name" per port, with
+          its whole name; with --input the input ports the same way. PORT
+          in send and receive is such a number K, or a port's name, whole or
+          any part of it that only one port's name holds
   send    sends the listed messages in order on port K; LIST like 1,3-5
           (default: all). After each message it waits until the message can
           have left a 31,250-baud MIDI cable (320 us per byte), then MS
@@ -282,13 +285,22 @@ usage: kelvane-cli list FILE [--json]
           the last byte that is not a real-time byte such as clock or active
           sensing (--idle, default 1; 0 = never), after N messages (--count),
           after SECONDS in all (--timeout), or on Ctrl+C, keeping every
-          complete message. --request (all messages of FILE) or
-          --request-hex is sent on output port K first, once the input is open.
+          complete message; with --count N it keeps exactly the first N. It
+          also stops when the sending port or its server goes away.
+          --request (all messages of FILE) or --request-hex (one message,
+          F0 .. F7) is sent on output PORT first, once the input is open.
+          OUT.syx is tried before recording starts; should saving still fail,
+          the capture goes to a recovery file whose name is printed. OUT.syx
+          "-" writes the dump to standard output (the list lines or the JSON
+          then go to standard error).
   --json  one JSON document instead of lines (list, info, check, ports,
           receive); list, info and check name each message's maker
-          ("manufacturer", null when its ID is not known)
+          ("manufacturer", null when its ID is not known); a failure then
+          also prints {"error": reason} on standard output
 
-Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments.
+Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments,
+3 received and saved, but data was lost on the way in (the reasons on
+stderr and in the JSON's "losses").
 )";
 }
 

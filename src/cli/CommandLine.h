@@ -28,15 +28,16 @@ struct Invocation {
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
     bool json = false;                  // list, info, ports, receive, check
     bool input = false;                 // ports: the input ports instead
-    std::uint32_t portIndex = 0;        // send: port selector entry; receive: input entry
+    std::string port;                   // send: output port, receive: input port; a number as
+                                        // `ports` prints it, or (part of) a name
     std::vector<MessageRange> messages; // send: empty means all, in store order
     std::uint32_t gapMs = DefaultGapMs; // send
     std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
-    std::uint32_t count = 0;            // receive: stop after this many messages; 0 = no limit
+    std::uint32_t count = 0;            // receive: keep this many messages, then stop; 0 = no limit
     std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit
     std::string requestPath;            // receive: a dump whose messages are sent first
     std::vector<std::uint8_t> requestBytes;  // receive: --request-hex, sent first
-    std::uint32_t outPortIndex = 0;     // receive: output entry the request goes to
+    std::string outPort;                // receive: output port the request goes to, as --port
     std::string fixPath;                // check: where the copy with corrected checksums goes
 };
 

@@ -1,12 +1,15 @@
 #include "cli/Commands.h"
 
 #include <exception>
+#include <memory>
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
+#include "cli/PortChoice.h"
+#include "cli/Recovery.h"
 #include "cli/Receiver.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
@@ -19,11 +22,23 @@
 #include "sysex/Inspector.h"
 #include "sysex/Manufacturers.h"
 #include "sysex/Loader.h"
+#include "sysex/Request.h"
 #include "sysex/Store.h"
 
 namespace cli {
 
 namespace {
+
+// Saving failed, but the capture is safe in a recovery file.
+class SavedElsewhere : public kelvane::Failure {
+public:
+    SavedElsewhere(const std::string& text, std::string recovery)
+        : kelvane::Failure(text), recovery_(std::move(recovery)) {}
+    const std::string& RecoveryPath() const { return recovery_; }
+
+private:
+    std::string recovery_;
+};
 
 // A refusal the window shows as a notice rather than as a failure: printed as it is, with no
 // full stop added, but still exit status 1.
@@ -167,7 +182,8 @@ void Export(const std::string& outputPath, std::ostream& out) {
 // window leaves it out, but here the command also fails with the reason, since a script reading
 // the list cannot tell otherwise.
 void Ports(std::ostream& out, bool json, bool input) {
-    const std::vector<std::string> entries = input ? midi::ReadInputEntries() : midi::ReadPortEntries();
+    const std::vector<std::string> entries = input ? midi::ReadInputEntries(midi::EntryWidth::Whole)
+                                                   : midi::ReadPortEntries(midi::EntryWidth::Whole);
     if (!json) {
         for (std::size_t k = 0; k < entries.size(); ++k) out << k << ' ' << entries[k] << '\n';
     } else {
@@ -177,20 +193,15 @@ void Ports(std::ostream& out, bool json, bool input) {
         }
         out << "]}\n";
     }
-    if (const std::string gap = midi::PortListingGap(); !gap.empty()) throw kelvane::Failure(gap);
+    const std::string gap = input ? midi::InputListingGap() : midi::PortListingGap();
+    if (!gap.empty()) throw kelvane::Failure(gap);
 }
 
 void Send(const Invocation& invocation, std::ostream* progress) {
     RequireMessages();
     const std::vector<int> indexes = MessageIndexes(invocation.messages, sysex::SysExCount);
-    const std::uint32_t port = invocation.portIndex;
-    if (port == 0) throw kelvane::Failure(NoPortText());
-    const std::vector<std::string> entries = midi::ReadPortEntries();
-    if (port >= entries.size()) {
-        // The port may be missing only because its server did not answer: say that instead.
-        if (const std::string gap = midi::PortListingGap(); !gap.empty()) throw kelvane::Failure(gap);
-        throw kelvane::Failure(PortOutOfRangeText(port, entries.size() - 1));
-    }
+    const std::vector<std::string> entries = midi::ReadPortEntries(midi::EntryWidth::Whole);
+    const std::uint32_t port = ResolvePort(invocation.port, entries, PortSide::Output, midi::PortListingGap());
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
     const InterruptCatcher interrupt;
@@ -201,35 +212,62 @@ void Send(const Invocation& invocation, std::ostream* progress) {
 void LoadRequest(const Invocation& invocation, std::ostream& err) {
     if (!invocation.requestPath.empty()) {
         LoadDump(invocation.requestPath, err);
+        RequireMessages();
     } else if (!invocation.requestBytes.empty()) {
-        const sysex::ScanResult result = sysex::ScanDump(invocation.requestBytes.data(), invocation.requestBytes.size());
-        if (result.DroppedAnything()) err << sysex::DroppedNotice(result) << '\n';
-    } else {
-        return;
+        const std::string problem = sysex::RequestProblem(invocation.requestBytes);
+        if (!problem.empty()) throw kelvane::Failure("--request-hex: " + problem);
+        sysex::ScanDump(invocation.requestBytes.data(), invocation.requestBytes.size());
     }
-    RequireMessages();
 }
 
-void Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
-    LoadRequest(invocation, err);
-    ReceiveRequest request;
-    request.inputEntry = invocation.portIndex;
-    request.idleMs = invocation.idleMs;
-    request.count = invocation.count;
-    request.timeoutMs = invocation.timeoutMs;
-    request.sendStore = !invocation.requestPath.empty() || !invocation.requestBytes.empty();
-    request.outputEntry = invocation.outPortIndex;
-    const ReceiveOutcome outcome = ReceiveIntoStore(request, errIsTerminal ? &err : nullptr);
-    if (outcome.scan.DroppedAnything()) err << sysex::DroppedNotice(outcome.scan) << '\n';
-    if (!outcome.inputError.empty()) err << outcome.inputError << '\n';
-    RequireMessages();
-    smf::ExportStoreAsDump(invocation.outputPath);
-    if (!invocation.json) {
-        List(out, false);
-        return;
+// Receiving never records into nowhere: the target is created (as its temporary file) before
+// the input opens, so that a target that cannot be written costs nothing yet.
+std::unique_ptr<smf::OutputFile> PrepareTarget(const std::string& path, std::ostream& out) {
+    if (path == "-") {
+        out.flush();
+        return std::make_unique<smf::OutputFile>(smf::StandardOutput);
     }
+    try {
+        return std::make_unique<smf::OutputFile>(path);
+    } catch (const kelvane::Failure& failure) {
+        throw kelvane::Failure(TargetUnwritableText(path, kelvane::FailureDisplayText(failure.what())));
+    }
+}
+
+// Writes the store and closes the target; should that still fail, the capture goes to a
+// recovery file instead, and the failure names it.
+void SaveCapture(smf::OutputFile& target, const std::string& path) {
+    try {
+        smf::WriteDump(target, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+        target.Close();
+    } catch (const kelvane::Failure& failure) {
+        const std::string reason = kelvane::FailureDisplayText(failure.what());
+        const std::string recovery = SaveRecoveryDump(path);
+        if (recovery.empty()) throw kelvane::Failure(CaptureLostText(path, reason));
+        throw SavedElsewhere(CaptureSavedElsewhereText(path, reason, recovery), recovery);
+    }
+}
+
+void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const ReceiveOutcome& outcome) {
+    const sysex::ReceptionSummary& summary = outcome.summary;
+    const sysex::ScanResult& scan = summary.scan;
     out << "{\"file\":" << JsonString(invocation.outputPath) << ",\"stoppedBy\":\"" << outcome.stoppedBy
-        << "\",\"receivedBytes\":" << outcome.bytes << ",\"messages\":[";
+        << "\",\"receivedBytes\":" << summary.receivedBytes << ",\"keptBytes\":" << summary.keptBytes
+        << ",\"dropped\":{\"tooLong\":" << scan.droppedTooLong << ",\"cutOff\":" << scan.droppedCutOff
+        << ",\"damaged\":" << scan.droppedDamaged << ",\"beyondCount\":" << scan.notKept
+        << ",\"atLimit\":" << (scan.stoppedAtLimit ? "true" : "false") << "},\"lost\":"
+        << (summary.LostAnything() ? "true" : "false") << ",\"losses\":[";
+    bool first = true;
+    for (int k = 0; k < sysex::LossCauseCount; ++k) {
+        const auto cause = static_cast<sysex::LossCause>(k);
+        const std::uint32_t times = summary.losses.Times(cause);
+        if (times == 0) continue;
+        out << (first ? "" : ",") << "{\"cause\":\"" << sysex::LossCauseName(cause) << "\",\"times\":" << times
+            << ",\"events\":" << summary.losses.Events(cause) << ",\"text\":"
+            << JsonString(sysex::LossText(cause, times, summary.losses.Events(cause))) << '}';
+        first = false;
+    }
+    out << "],\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
         out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
             << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
@@ -237,15 +275,49 @@ void Receive(const Invocation& invocation, std::ostream& out, std::ostream& err,
     out << "]}\n";
 }
 
-// Exit status 1 without a failure text: the lines have said what was wrong.
-class ChecksumsWrong : public std::exception {};
+int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+    LoadRequest(invocation, err);
+    const bool request = !invocation.requestPath.empty() || !invocation.requestBytes.empty();
+    // One listing of each side, before anything is opened: the numbers are those `ports` showed.
+    ReceiveRequest receive;
+    const std::vector<std::string> inputs = midi::ReadInputEntries(midi::EntryWidth::Whole);
+    receive.inputEntry = ResolvePort(invocation.port, inputs, PortSide::Input, midi::InputListingGap());
+    receive.inputName = inputs[receive.inputEntry];
+    if (request) {
+        const std::vector<std::string> outputs = midi::ReadPortEntries(midi::EntryWidth::Whole);
+        receive.outputEntry = ResolvePort(invocation.outPort, outputs, PortSide::Output, midi::PortListingGap());
+        receive.outputName = outputs[receive.outputEntry];
+    }
+    receive.sendStore = request;
+    receive.idleMs = invocation.idleMs;
+    receive.count = invocation.count;
+    receive.timeoutMs = invocation.timeoutMs;
+    // With the dump on standard output, everything said goes to standard error.
+    std::ostream& report = invocation.outputPath == "-" ? err : out;
+    const std::unique_ptr<smf::OutputFile> target = PrepareTarget(invocation.outputPath, out);
 
-void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+    const ReceiveOutcome outcome = ReceiveIntoStore(receive, errIsTerminal ? &err : nullptr);
+    const std::string summary = sysex::ReceptionSummaryText(outcome.summary);
+    if (outcome.summary.scan.stored == 0) throw Notice(summary);
+    // The first line says what was kept; the rest, what was not.
+    if (const std::size_t firstEnd = summary.find('\n'); firstEnd != std::string::npos) {
+        err << summary.substr(firstEnd + 1) << '\n';
+    }
+    SaveCapture(*target, invocation.outputPath);
+    if (invocation.json) {
+        WriteSummaryJson(report, invocation, outcome);
+    } else {
+        List(report, false);
+    }
+    return outcome.summary.LostAnything() ? ExitLost : ExitDone;
+}
+
+int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     switch (invocation.kind) {
-        case CommandKind::Help: out << HelpText(); return;
-        case CommandKind::Version: out << VersionText() << '\n'; return;
-        case CommandKind::Ports: Ports(out, invocation.json, invocation.input); return;
-        case CommandKind::Receive: Receive(invocation, out, err, errIsTerminal); return;
+        case CommandKind::Help: out << HelpText(); return ExitDone;
+        case CommandKind::Version: out << VersionText() << '\n'; return ExitDone;
+        case CommandKind::Ports: Ports(out, invocation.json, invocation.input); return ExitDone;
+        case CommandKind::Receive: return Receive(invocation, out, err, errIsTerminal);
         default: break;
     }
     LoadDump(invocation.dumpPath, err);
@@ -256,10 +328,21 @@ void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err,
         case CommandKind::Export: Export(invocation.outputPath, out); break;
         case CommandKind::Send: Send(invocation, errIsTerminal ? &err : nullptr); break;
         case CommandKind::Check:
-            if (Check(invocation, out)) throw ChecksumsWrong();
+            // Exit status 1 without a failure text: the lines have said what was wrong.
+            if (Check(invocation, out)) return ExitFailed;
             break;
         default: break;
     }
+    return ExitDone;
+}
+
+// With --json a script reads standard output only: a failure is a JSON document there too.
+void JsonFailure(std::ostream& out, const Invocation& invocation, const std::string& text,
+                 const std::string& recovery = {}) {
+    if (!invocation.json) return;
+    out << "{\"error\":" << JsonString(text);
+    if (!recovery.empty()) out << ",\"recoveryFile\":" << JsonString(recovery);
+    out << "}\n" << std::flush;
 }
 
 }  // namespace
@@ -272,20 +355,25 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "kelvane-cli: " << error.what() << '\n' << UsageLine() << '\n';
         return ExitUsage;
     }
+    int status = ExitDone;
     try {
-        Execute(invocation, out, err, errIsTerminal);
-    } catch (const ChecksumsWrong&) {
-        out.flush();
-        return ExitFailed;
+        status = Execute(invocation, out, err, errIsTerminal);
     } catch (const Notice& notice) {
         err << notice.what() << '\n';
+        JsonFailure(out, invocation, notice.what());
+        return ExitFailed;
+    } catch (const SavedElsewhere& failure) {
+        err << kelvane::FailureDisplayText(failure.what()) << '\n';
+        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()), failure.RecoveryPath());
         return ExitFailed;
     } catch (const kelvane::Failure& failure) {
         err << kelvane::FailureDisplayText(failure.what()) << '\n';
+        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()));
         return ExitFailed;
     } catch (const std::exception& error) {
         // Not one of the system's own failures (memory, a library fault): still no crash.
         err << "kelvane-cli: " << error.what() << '\n';
+        JsonFailure(out, invocation, error.what());
         return ExitFailed;
     }
     out.flush();
@@ -293,7 +381,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << kelvane::FailureDisplayText(StdoutFailedText()) << '\n';
         return ExitFailed;
     }
-    return ExitDone;
+    return status;
 }
 
 }  // namespace cli

@@ -12,6 +12,9 @@ namespace cli {
 inline constexpr int ExitDone = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
+// receive: the capture is saved, but the input lost data on the way in (or a message arrived
+// damaged); what was lost is on stderr and in the JSON.
+inline constexpr int ExitLost = 3;
 
 // Runs the command the arguments (those after the program name) describe. Results go to
 // `out`; failures, the loader's notice about dropped messages and (when `errIsTerminal`) the

@@ -11,7 +11,6 @@
 #include "common/Failure.h"
 #include "midi/Input.h"
 #include "midi/Port.h"
-#include "sysex/Reception.h"
 #include "sysex/Store.h"
 
 namespace cli {
@@ -21,22 +20,20 @@ namespace {
 using Clock = sysex::Reception::Clock;
 constexpr auto PollInterval = std::chrono::milliseconds(20);
 
-std::unique_ptr<midi::InputPort> OpenInput(std::uint32_t entry, sysex::Reception& reception) {
-    if (entry == 0) throw kelvane::Failure(NoInputPortText());
-    const std::vector<std::string> entries = midi::ReadInputEntries();
-    if (entry >= entries.size()) throw kelvane::Failure(InputPortOutOfRangeText(entry, entries.size() - 1));
-    midi::InputOpenResult opened = midi::OpenInputEntry(
-        static_cast<std::int32_t>(entry), [&reception](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); });
-    if (opened.code != 0) throw kelvane::Failure(InputPortOpenFailedText(entry, entries[entry], opened.code));
+std::unique_ptr<midi::InputPort> OpenInput(const ReceiveRequest& request, sysex::Reception& reception) {
+    midi::InputOpenResult opened =
+        midi::OpenInputEntry(static_cast<std::int32_t>(request.inputEntry), midi::ReceiverFor(reception));
+    if (opened.code != 0) {
+        throw kelvane::Failure(InputPortOpenFailedText(request.inputEntry, request.inputName, opened.code) +
+                               (opened.error.empty() ? "" : ": " + opened.error));
+    }
     return std::move(opened.port);
 }
 
-void SendRequest(std::uint32_t entry, std::ostream* progress, const InterruptCatcher& interrupt) {
-    if (entry == 0) throw kelvane::Failure(NoPortText());
-    const std::vector<std::string> entries = midi::ReadPortEntries();
-    if (entry >= entries.size()) throw kelvane::Failure(PortOutOfRangeText(entry, entries.size() - 1));
+void SendRequest(std::uint32_t entry, const std::string& name, std::ostream* progress,
+                 const InterruptCatcher& interrupt) {
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(entry));
-    if (code != 0) throw kelvane::Failure(PortOpenFailedText(entry, entries[entry], code));
+    if (code != 0) throw kelvane::Failure(PortOpenFailedText(entry, name, code));
     std::vector<int> all(static_cast<std::size_t>(sysex::SysExCount));
     std::iota(all.begin(), all.end(), 0);
     SendMessages(all, entry, 0, progress, &interrupt);
@@ -50,13 +47,14 @@ void ShowCount(std::ostream& progress, const sysex::Reception::Progress& now) {
 
 ReceiveOutcome ReceiveIntoStore(const ReceiveRequest& request, std::ostream* progress) {
     InterruptCatcher interrupt;
-    sysex::Reception reception;
-    std::unique_ptr<midi::InputPort> input = OpenInput(request.inputEntry, reception);
+    const auto count = static_cast<std::int32_t>(std::min<std::uint32_t>(request.count, sysex::MaxSysEx));
+    sysex::Reception reception(count > 0 ? count : sysex::MaxSysEx);
+    std::unique_ptr<midi::InputPort> input = OpenInput(request, reception);
     const Clock::time_point start = Clock::now();
     if (request.sendStore) {
         // Ctrl+C during the request ends the reception as at any other time: what has come is kept.
         try {
-            SendRequest(request.outputEntry, progress, interrupt);
+            SendRequest(request.outputEntry, request.outputName, progress, interrupt);
         } catch (const SendInterrupted&) {
         }
     }
@@ -64,7 +62,6 @@ ReceiveOutcome ReceiveIntoStore(const ReceiveRequest& request, std::ostream* pro
     ReceiveOutcome outcome;
     std::uint64_t shownBytes = UINT64_MAX;
     const auto idle = std::chrono::milliseconds(request.idleMs);
-    const auto count = static_cast<std::int32_t>(std::min<std::uint32_t>(request.count, sysex::MaxSysEx));
     for (;;) {
         const auto now = reception.Now();
         const Clock::time_point at = Clock::now();
@@ -74,6 +71,8 @@ ReceiveOutcome ReceiveIntoStore(const ReceiveRequest& request, std::ostream* pro
         }
         if (interrupt.Requested()) {
             outcome.stoppedBy = "interrupt";
+        } else if (now.ended) {
+            outcome.stoppedBy = "sourceGone";  // told apart from the server below
         } else if (count > 0 && now.messages >= count) {
             outcome.stoppedBy = "count";
         } else if (now.full) {
@@ -86,14 +85,15 @@ ReceiveOutcome ReceiveIntoStore(const ReceiveRequest& request, std::ostream* pro
         if (!outcome.stoppedBy.empty()) break;
         std::this_thread::sleep_for(PollInterval);
     }
-    outcome.inputError = input->LastError();
     input.reset();
     if (progress) {
         ShowCount(*progress, reception.Now());
         *progress << std::endl;
     }
-    outcome.bytes = reception.Now().bytes;
-    outcome.scan = reception.MoveIntoStore();
+    outcome.summary = reception.MoveIntoStore();
+    if (outcome.stoppedBy == "sourceGone" && outcome.summary.losses.Times(sysex::LossCause::ServerGone) > 0) {
+        outcome.stoppedBy = "serverGone";
+    }
     return outcome;
 }
 

@@ -13,6 +13,7 @@
 #include "midi/AlsaSeq.h"
 #include "midi/BackendFailure.h"
 #include "midi/ListedInputService.h"
+#include "midi/OwnClients.h"
 
 namespace midi {
 
@@ -44,7 +45,7 @@ std::vector<AlsaSource> ListSources() {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
-        if (id == self || id == SND_SEQ_CLIENT_SYSTEM) continue;
+        if (id == self || id == SND_SEQ_CLIENT_SYSTEM || IsOwnAlsaClient(id)) continue;
         snd_seq_port_info_set_client(port, id);
         snd_seq_port_info_set_port(port, -1);
         while (snd_seq_query_next_port(seq, port) >= 0) {
@@ -59,10 +60,13 @@ std::vector<AlsaSource> ListSources() {
 
 class AlsaInputPort final : public InputPort {
 public:
-    AlsaInputPort(const AlsaSource& source, ByteReceiver receiver) : receiver_(std::move(receiver)) {
+    AlsaInputPort(const AlsaSource& source, ByteReceiver receiver)
+        : receiver_(std::move(receiver)), sourceClient_(source.client), sourcePort_(source.port) {
         try {
             CheckAlsa(snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), "snd_seq_open");
             CheckAlsa(snd_seq_set_client_name(seq_, "Kelvane"), "snd_seq_set_client_name");
+            ownClient_ = CheckAlsa(snd_seq_client_id(seq_), "snd_seq_client_id");
+            NoteOwnAlsaClient(ownClient_);
             CheckAlsa(snd_seq_set_client_pool_input(seq_, InputPoolCells), "snd_seq_set_client_pool_input");
             CheckAlsa(snd_seq_set_input_buffer_size(seq_, InputBufferBytes), "snd_seq_set_input_buffer_size");
             if (source.client == CheckAlsa(snd_seq_client_id(seq_), "snd_seq_client_id")) {
@@ -77,6 +81,9 @@ public:
             // Every status byte written out, so each one is seen where it falls.
             snd_midi_event_no_status(decoder_, 1);
             CheckAlsa(snd_seq_connect_from(seq_, port_, source.client, source.port), "snd_seq_connect_from");
+            // The system's announcements tell when the source goes away or is disconnected.
+            CheckAlsa(snd_seq_connect_from(seq_, port_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE),
+                      "snd_seq_connect_from");
             collector_ = std::thread([this] { Collect(); });
         } catch (...) {
             Close();
@@ -91,7 +98,8 @@ public:
     }
 
     std::string LastError() const override {
-        return overrun_.load(std::memory_order_relaxed) ? AlsaInputOverrunText : std::string();
+        if (overrun_.load(std::memory_order_relaxed)) return AlsaInputOverrunText;
+        return sourceGone_.load(std::memory_order_relaxed) ? "送信元のポートがなくなりました" : std::string();
     }
 
 private:
@@ -111,7 +119,9 @@ private:
             const int result = snd_seq_event_input(seq_, &event);
             if (result == -EAGAIN) return;
             if (result == -ENOSPC) {
+                // The kernel dropped events for us: whatever message was open has a gap.
                 overrun_.store(true, std::memory_order_relaxed);
+                receiver_.Lost(sysex::LossCause::Overrun, 0);
                 continue;
             }
             if (result < 0 || !event) return;
@@ -120,6 +130,10 @@ private:
     }
 
     void Pass(const snd_seq_event_t& event) {
+        if (event.source.client == SND_SEQ_CLIENT_SYSTEM) {
+            if (SourceLeft(event) && !sourceGone_.exchange(true)) receiver_.Lost(sysex::LossCause::SourceGone, 0);
+            return;
+        }
         if (event.type == SND_SEQ_EVENT_SYSEX) {
             receiver_({static_cast<const std::uint8_t*>(event.data.ext.ptr), event.data.ext.len});
             return;
@@ -129,12 +143,25 @@ private:
         if (count > 0) receiver_({bytes, static_cast<std::size_t>(count)});
     }
 
+    bool SourceLeft(const snd_seq_event_t& event) const {
+        switch (event.type) {
+            case SND_SEQ_EVENT_CLIENT_EXIT: return event.data.addr.client == sourceClient_;
+            case SND_SEQ_EVENT_PORT_EXIT:
+                return event.data.addr.client == sourceClient_ && event.data.addr.port == sourcePort_;
+            case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
+                return event.data.connect.sender.client == sourceClient_ &&
+                       event.data.connect.sender.port == sourcePort_ && event.data.connect.dest.port == port_;
+            default: return false;
+        }
+    }
+
     void Close() {
         if (decoder_) {
             snd_midi_event_free(decoder_);
             decoder_ = nullptr;
         }
         if (seq_) {
+            if (ownClient_ >= 0) ForgetOwnAlsaClient(ownClient_);
             snd_seq_close(seq_);
             seq_ = nullptr;
         }
@@ -147,6 +174,10 @@ private:
     std::thread collector_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overrun_{false};
+    std::atomic<bool> sourceGone_{false};
+    int ownClient_ = -1;
+    const int sourceClient_;
+    const int sourcePort_;
 };
 
 class AlsaInputService final : public ListedInputService<AlsaSource> {

@@ -12,6 +12,7 @@
 #include "midi/AlsaSeq.h"
 #include "midi/BackendFailure.h"
 #include "midi/ListedOutputService.h"
+#include "midi/OwnClients.h"
 #include "midi/QueuedPort.h"
 #include "midi/WirePacer.h"
 
@@ -60,7 +61,7 @@ std::vector<AlsaDevice> ListDevices() {
     while (snd_seq_query_next_client(seq.get(), client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
         // The system client's timer and announce ports are not instruments.
-        if (id == self || id == SND_SEQ_CLIENT_SYSTEM) continue;
+        if (id == self || id == SND_SEQ_CLIENT_SYSTEM || IsOwnAlsaClient(id)) continue;
         snd_seq_port_info_set_client(port, id);
         snd_seq_port_info_set_port(port, -1);
         while (snd_seq_query_next_port(seq.get(), port) >= 0) {
@@ -79,6 +80,7 @@ public:
     explicit AlsaSink(const AlsaDevice& device)
         : device_(device), seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.hardware) {
         CheckAlsa(snd_seq_set_client_name(seq_.get(), "Kelvane"), "snd_seq_set_client_name");
+        own_.Set(CheckAlsa(snd_seq_client_id(seq_.get()), "snd_seq_client_id"));
         // A device listed earlier may have gone, and its client number may since have been
         // given to this very client: connecting would then subscribe our own port.
         if (device.client == CheckAlsa(snd_seq_client_id(seq_.get()), "snd_seq_client_id")) {
@@ -147,6 +149,7 @@ private:
 
     AlsaDevice device_;
     SeqHandle seq_;
+    OwnAlsaClientMark own_;  // keeps our own client out of the listings
     int port_ = 0;
     WirePacer pacer_;
     bool paced_;

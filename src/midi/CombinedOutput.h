@@ -1,11 +1,13 @@
 #pragma once
 // Several output services shown as one device list: the devices of the first service, then
-// those of the second, and so on. This is how a platform offers more than one MIDI system.
+// those of the second, and so on. This is how a platform offers more than one MIDI system. The
+// input side has the same shape (CombinedParts, ServiceShape.h).
 
 #include <memory>
 #include <vector>
 
 #include "midi/OutputService.h"
+#include "midi/ServiceShape.h"
 
 namespace midi {
 
@@ -19,15 +21,7 @@ public:
     std::string UnansweredText() const override;
 
 private:
-    struct Route {
-        OutputService* service;
-        std::size_t device;
-    };
-    // The part that holds a device of the list counted last; no service when out of range.
-    Route Find(std::size_t device) const;
-
-    std::vector<std::unique_ptr<OutputService>> parts_;
-    std::vector<std::size_t> counts_;
+    CombinedParts<OutputService> parts_;
 };
 
 }  // namespace midi

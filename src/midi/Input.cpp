@@ -27,7 +27,7 @@ InputService& CurrentInputService() {
     return *service;
 }
 
-std::vector<std::string> ReadInputEntries() {
+std::vector<std::string> ReadInputEntries(EntryWidth width) {
     InputService& service = CurrentInputService();
     ListedSources() = ListedDeviceCount(service.CountDevices());
     std::vector<std::string> entries;
@@ -35,13 +35,15 @@ std::vector<std::string> ReadInputEntries() {
     entries.emplace_back(NoPortEntry);
     for (std::size_t device = 0; device < ListedSources(); ++device) {
         try {
-            entries.push_back(EntryText(service.DeviceName(device)));
+            entries.push_back(EntryText(service.DeviceName(device), width));
         } catch (const kelvane::Failure&) {
             entries.push_back(UnreadableEntryText(device));
         }
     }
     return entries;
 }
+
+std::string InputListingGap() { return CurrentInputService().UnansweredText(); }
 
 InputOpenResult OpenInputEntry(std::int32_t p, ByteReceiver receiver) {
     if (p < 1 || p > ListedSources()) {
@@ -50,6 +52,11 @@ InputOpenResult OpenInputEntry(std::int32_t p, ByteReceiver receiver) {
     InputOpenResult result = CurrentInputService().Open(static_cast<std::size_t>(p - 1), std::move(receiver));
     if (result.code == 0 && !result.port) result.code = NoSuchDevice;
     return result;
+}
+
+ByteReceiver ReceiverFor(sysex::Reception& reception) {
+    return ByteReceiver([&reception](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); },
+                        [&reception](sysex::LossCause cause, std::uint32_t events) { reception.Lose(cause, events); });
 }
 
 void ResetInputStateForTests() {

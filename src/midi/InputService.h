@@ -15,13 +15,42 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <type_traits>
+
+#include "sysex/Loss.h"
 
 namespace midi {
 
 // Takes received bytes in the order they came off the wire, in pieces of any size (a piece may
-// end inside a message). Called on the port's thread only, never on two threads at once, and
-// never after the port has been destroyed.
-using ByteReceiver = std::function<void(std::span<const std::uint8_t> bytes)>;
+// end inside a message), and, at the place in that order where it happened, every loss: bytes
+// that never arrived, or the source going away. Both are called on the port's thread only,
+// never on two threads at once, and never after the port has been destroyed. A receiver made
+// from a bare callable for bytes ignores losses.
+class ByteReceiver {
+public:
+    using Bytes = std::function<void(std::span<const std::uint8_t> bytes)>;
+    // `events`: how many events or buffers went missing, 0 when the backend cannot tell.
+    using Losses = std::function<void(sysex::LossCause cause, std::uint32_t events)>;
+
+    ByteReceiver() = default;
+    ByteReceiver(std::nullptr_t) {}
+    template <typename F, typename = std::enable_if_t<std::is_invocable_v<F&, std::span<const std::uint8_t>> &&
+                                                      !std::is_same_v<std::decay_t<F>, ByteReceiver>>>
+    ByteReceiver(F bytes) : bytes_(std::move(bytes)) {}
+    ByteReceiver(Bytes bytes, Losses losses) : bytes_(std::move(bytes)), losses_(std::move(losses)) {}
+
+    void operator()(std::span<const std::uint8_t> bytes) const {
+        if (bytes_) bytes_(bytes);
+    }
+    void Lost(sysex::LossCause cause, std::uint32_t events) const {
+        if (losses_) losses_(cause, events);
+    }
+    explicit operator bool() const { return static_cast<bool>(bytes_); }
+
+private:
+    Bytes bytes_;
+    Losses losses_;
+};
 
 class InputPort {
 public:
@@ -54,6 +83,10 @@ public:
     // Opens the device and starts handing its bytes to `receiver`. Never throws: a device out of
     // range, gone or busy gives a non-zero code.
     virtual InputOpenResult Open(std::size_t device, ByteReceiver receiver) = 0;
+
+    // Why the last CountDevices may have missed sources: the failure of a sound server that did
+    // not answer in time (UTF-8). Empty when the list is complete as far as anyone can tell.
+    virtual std::string UnansweredText() const { return {}; }
 };
 
 // The platform's own service: on Linux the ALSA sequencer's sources, then JACK's.

@@ -14,6 +14,7 @@
 
 #include "midi/BackendFailure.h"
 #include "midi/JackClient.h"
+#include "midi/OwnClients.h"
 #include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
 
@@ -36,6 +37,8 @@ public:
     explicit JackSink(const std::string& device) : device_(device) {
         try {
             client_ = OpenJackClientOrThrow("Kelvane");
+            ownName_ = jack_get_client_name(client_);
+            NoteOwnJackClient(ownName_);
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             gate_->SilenceWhenDetached(port_);
@@ -206,8 +209,13 @@ private:
     void Close() {
         gate_->Detach();
         if (client_) {
+            // Ours until it has really gone: a listing meanwhile must not offer its port.
             CloseJackClientLater(
-                client_, [gate = gate_] { return gate->ServerGone(); }, [gate = gate_] { delete gate; });
+                client_, [gate = gate_] { return gate->ServerGone(); },
+                [gate = gate_, name = ownName_] {
+                    if (!name.empty()) ForgetOwnJackClient(name);
+                    delete gate;
+                });
             client_ = nullptr;
         } else {
             delete gate_;
@@ -225,6 +233,7 @@ private:
     // Freed once the client has closed (CloseJackClientLater), never under a callback.
     Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;
+    std::string ownName_;  // as the server named the client
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     std::size_t remaining_ = 0;                 // process callback only
@@ -243,7 +252,7 @@ public:
 private:
     // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
     std::vector<std::string> List() override {
-        return ListJackMidiPortsWithinLimit(JackPortIsInput);
+        return WithoutOwnPorts(ListJackMidiPortsWithinLimit(JackPortIsInput));
     }
     std::string NameOf(const std::string& device) const override { return device; }
     std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {

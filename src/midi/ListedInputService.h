@@ -1,19 +1,16 @@
 #pragma once
-// The input side of ListedOutputService: CountDevices lists the sources afresh, DeviceName and
-// Open refer to that list. A backend says only how to list its sources, what a source is
-// called, and how to open one.
+// The input side of ListedOutputService, of the same shape: CountDevices lists the sources
+// afresh, DeviceName and Open refer to that list. A backend says only how to list its sources,
+// what a source is called, and how to open one.
 
-#include <cerrno>
-#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/Failure.h"
-#include "midi/BackendFailure.h"
 #include "midi/InputService.h"
-#include "midi/OutputService.h"
+#include "midi/ServiceShape.h"
 
 namespace midi {
 
@@ -23,33 +20,26 @@ public:
     explicit ListedInputService(std::string library) : library_(std::move(library)) {}
 
     std::size_t CountDevices() final {
-        try {
-            devices_ = List();
-        } catch (const BackendFailure&) {
-            // No sequencer or server on this machine: the backend simply offers no source.
-            devices_.clear();
-        }
-        return devices_.size();
+        return listing_.Refresh([this] { return List(); });
     }
 
     std::string DeviceName(std::size_t device) final {
-        if (device >= devices_.size()) throw kelvane::Failure(NoDeviceText(device));
-        return NameOf(devices_[device]);
+        const Device* found = listing_.At(device);
+        if (!found) throw kelvane::Failure(NoDeviceText(device));
+        return NameOf(*found);
     }
 
     InputOpenResult Open(std::size_t device, ByteReceiver receiver) final {
-        if (device >= devices_.size()) return {NoSuchDevice, NoDeviceText(device), nullptr};
-        try {
-            return {0, {}, OpenPort(devices_[device], std::move(receiver))};
-        } catch (const BackendFailure& failure) {
-            return {failure.Code(), failure.what(), nullptr};
-        } catch (const std::exception& failure) {
-            return {-ENOMEM, failure.what(), nullptr};
-        }
+        return listing_.template OpenEntry<InputOpenResult>(
+            device, NoDeviceText(device),
+            [this, &receiver](const Device& found) { return OpenPort(found, std::move(receiver)); });
     }
 
+    std::string UnansweredText() const final { return listing_.Unanswered(); }
+
 protected:
-    // Throws BackendFailure when the library cannot be reached at all.
+    // Throws BackendFailure when the library cannot be reached at all, with -ETIMEDOUT when it
+    // did not answer.
     virtual std::vector<Device> List() = 0;
     virtual std::string NameOf(const Device& device) const = 0;
     // Throws BackendFailure when the source refuses.
@@ -61,7 +51,7 @@ private:
     }
 
     std::string library_;
-    std::vector<Device> devices_;
+    DeviceListing<Device> listing_;
 };
 
 }  // namespace midi

@@ -1,18 +1,17 @@
 #pragma once
 // The common shape of the backends: CountDevices lists the devices afresh, DeviceName and Open
 // refer to that list, and an open device becomes a QueuedPort. A backend says only how to list
-// its devices, what a device is called, and how to make a port for one.
+// its devices, what a device is called, and how to make a port for one. The input side has the
+// same shape (ListedInputService; both keep their list in a DeviceListing, ServiceShape.h).
 
-#include <cerrno>
-#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/Failure.h"
-#include "midi/BackendFailure.h"
 #include "midi/OutputService.h"
+#include "midi/ServiceShape.h"
 
 namespace midi {
 
@@ -22,36 +21,21 @@ public:
     explicit ListedOutputService(std::string library) : library_(std::move(library)) {}
 
     std::size_t CountDevices() final {
-        unanswered_.clear();
-        try {
-            devices_ = List();
-        } catch (const BackendFailure& failure) {
-            // No sequencer or server on this machine: the backend simply offers no device. One
-            // that did not answer is told as well, for front ends that can say so.
-            devices_.clear();
-            if (failure.Code() == -ETIMEDOUT) unanswered_ = failure.what();
-        }
-        return devices_.size();
+        return listing_.Refresh([this] { return List(); });
     }
 
     std::string DeviceName(std::size_t device) final {
-        if (device >= devices_.size()) throw kelvane::Failure(NoDeviceText(device));
-        return NameOf(devices_[device]);
+        const Device* found = listing_.At(device);
+        if (!found) throw kelvane::Failure(NoDeviceText(device));
+        return NameOf(*found);
     }
 
     OpenResult Open(std::size_t device) final {
-        if (device >= devices_.size()) return {NoSuchDevice, NoDeviceText(device), nullptr};
-        try {
-            return {0, {}, OpenPort(devices_[device])};
-        } catch (const BackendFailure& failure) {
-            return {failure.Code(), failure.what(), nullptr};
-        } catch (const std::exception& failure) {
-            // Out of memory or threads: the device is fine, this process is not.
-            return {-ENOMEM, failure.what(), nullptr};
-        }
+        return listing_.template OpenEntry<OpenResult>(device, NoDeviceText(device),
+                                                       [this](const Device& found) { return OpenPort(found); });
     }
 
-    std::string UnansweredText() const final { return unanswered_; }
+    std::string UnansweredText() const final { return listing_.Unanswered(); }
 
 protected:
     // Throws BackendFailure when the library cannot be reached at all, with -ETIMEDOUT when it
@@ -67,8 +51,7 @@ private:
     }
 
     std::string library_;
-    std::vector<Device> devices_;
-    std::string unanswered_;
+    DeviceListing<Device> listing_;
 };
 
 }  // namespace midi

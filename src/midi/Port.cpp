@@ -32,14 +32,14 @@ std::string& ListingGap() {
     return gap;
 }
 
-Listing ListEntries(OutputService& service) {
+Listing ListEntries(OutputService& service, EntryWidth width = EntryWidth::Selector) {
     Listing listing;
     listing.deviceCount = ListedDeviceCount(service.CountDevices());
     listing.entries.reserve(listing.deviceCount + 1u);
     listing.entries.emplace_back(NoPortEntry);
     for (std::size_t device = 0; device < listing.deviceCount; ++device) {
         try {
-            listing.entries.push_back(EntryText(service.DeviceName(device)));
+            listing.entries.push_back(EntryText(service.DeviceName(device), width));
         } catch (const kelvane::Failure&) {
             listing.entries.push_back(UnreadableEntryText(device));
         }
@@ -106,8 +106,9 @@ std::uint8_t ListedDeviceCount(std::size_t reported) {
     return static_cast<std::uint8_t>(std::min(reported, MaxListedDevices));
 }
 
-std::string EntryText(std::string_view name) {
+std::string EntryText(std::string_view name, EntryWidth width) {
     name = name.substr(0, name.find('\0'));
+    if (width == EntryWidth::Whole) return std::string(name);
     std::size_t chars = 0;
     for (std::size_t at = 0; at < name.size(); ++chars) {
         if (chars == MaxEntryChars) return std::string(name.substr(0, at));
@@ -128,10 +129,13 @@ void StartReadingPortEntries() {
     pending = std::async(std::launch::async, [] { return ListEntries(CurrentOutputService()); });
 }
 
-std::vector<std::string> ReadPortEntries() {
+std::vector<std::string> ReadPortEntries(EntryWidth width) {
     auto& pending = PendingListing();
     Listing listing;
-    if (pending.valid()) {
+    if (width == EntryWidth::Whole) {
+        DropPendingListing();
+        listing = ListEntries(CurrentOutputService(), width);
+    } else if (pending.valid()) {
         // get() leaves the future empty, so a later call lists afresh.
         listing = pending.get();
     } else {
@@ -167,6 +171,26 @@ int ChangePort(std::int32_t chosenEntry) {
 void SendOnOpenPort(const std::uint8_t* bytes, std::int32_t lastIndex) {
     if (!MidiOutHandle || !bytes || lastIndex < 0) return;
     MidiOutHandle->Send(std::span(bytes, static_cast<std::size_t>(lastIndex) + 1));
+}
+
+int SendOnEntry(std::int32_t p, std::span<const std::uint8_t> message, std::string& error) {
+    if (p == OutDeviceIndex && MidiOutHandle) {
+        MidiOutHandle->Send(message);
+        return 0;
+    }
+    if (p < 1 || p > DeviceCount) {
+        error = "出力ポート " + std::to_string(p) + " はありません";
+        return NoSuchDevice;
+    }
+    OpenResult result = CurrentOutputService().Open(static_cast<std::size_t>(p - 1));
+    if (result.code == 0 && !result.port) result.code = NoSuchDevice;
+    if (result.code != 0) {
+        error = result.error;
+        return result.code;
+    }
+    // Destroying the port returns at once; its thread still delivers the message whole.
+    result.port->Send(message);
+    return 0;
 }
 
 void ResetPortStateForTests() {

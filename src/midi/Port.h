@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,10 +42,14 @@ OutputService& CurrentOutputService();
 // How many of `reported` devices are listed: all of them up to 255, else the first 255.
 std::uint8_t ListedDeviceCount(std::size_t reported);
 
-// A device name as its entry shows it: up to the first NUL, at most 32 characters (UTF-8 code
-// points, so a name is never cut inside a character; a byte that starts no character counts as
-// one, as it shows as one replacement character).
-std::string EntryText(std::string_view name);
+// How much of a device's name an entry holds: what the window's selector shows, or all of it
+// (the command line, where a script tells ports apart by their whole names).
+enum class EntryWidth { Selector, Whole };
+
+// A device name as its entry shows it: up to the first NUL; for the selector at most 32
+// characters (UTF-8 code points, so a name is never cut inside a character; a byte that starts
+// no character counts as one, as it shows as one replacement character).
+std::string EntryText(std::string_view name, EntryWidth width = EntryWidth::Selector);
 
 // The entry of a device whose name cannot be read, so that entry k still stands for device k - 1.
 std::string UnreadableEntryText(std::size_t device);
@@ -52,7 +57,7 @@ std::string UnreadableEntryText(std::size_t device);
 // The selector's entries: "(None)", then one per listed device in device order. Sets
 // DeviceCount. Never throws for a device's name. Collects the listing StartReadingPortEntries
 // began, when there is one; lists afresh otherwise.
-std::vector<std::string> ReadPortEntries();
+std::vector<std::string> ReadPortEntries(EntryWidth width = EntryWidth::Selector);
 
 // After ReadPortEntries: why the list may lack devices (a sound server that did not answer), as
 // OutputService::UnansweredText gives it; empty when it is complete.
@@ -81,6 +86,11 @@ int ChangePort(std::int32_t chosenEntry);
 // Hands bytes 0 to lastIndex over to the open port, which sends them in the background.
 // Does nothing when no port is open or lastIndex < 0. Never reports a failure.
 void SendOnOpenPort(const std::uint8_t* bytes, std::int32_t lastIndex);
+
+// Sends one message on entry p of the list read last, whatever "MIDI OUT" says: on the open
+// port when p is the open one, otherwise on a port opened for it alone, which closes once the
+// message is out. Returns the open's outcome (0: handed over), with its reason in `error`.
+int SendOnEntry(std::int32_t p, std::span<const std::uint8_t> message, std::string& error);
 
 // Back to the state at process start: no port, no service installed, counters zero. Tests only.
 void ResetPortStateForTests();

@@ -12,6 +12,7 @@
 #include "common/Failure.h"
 #include "common/WideText.h"
 #include "midi/BackendFailure.h"
+#include "midi/ListedInputService.h"
 #include "midi/OutputService.h"
 
 namespace midi {
@@ -63,6 +64,7 @@ public:
                 ++prepared_;
                 Check(*api_, api_->AddBuffer(handle_, &buffer.header, sizeof buffer.header), "midiInAddBuffer");
                 ++queued_;
+                withDriver_.fetch_add(1, std::memory_order_relaxed);
             }
             collector_ = std::thread([this] { Collect(); });
             Check(*api_, api_->Start(handle_), "midiInStart");
@@ -82,16 +84,16 @@ public:
     void Arrived(UINT message, DWORD_PTR param1) {
         switch (message) {
             case MIM_LONGERROR:
-                broken_.store(true, std::memory_order_relaxed);
-                [[fallthrough]];
-            case MIM_LONGDATA:
-                Push({reinterpret_cast<MIDIHDR*>(param1), 0});
+            case MIM_LONGDATA: {
+                // The last buffer the driver held: until one is queued again, it has nowhere to
+                // put what comes, and drops it.
+                const bool starved = withDriver_.fetch_sub(1, std::memory_order_relaxed) == 1 && !stopping_.load();
+                Push({reinterpret_cast<MIDIHDR*>(param1), 0, message == MIM_LONGERROR, starved});
                 break;
+            }
             case MIM_ERROR:
-                broken_.store(true, std::memory_order_relaxed);
-                [[fallthrough]];
             case MIM_DATA:
-                Push({nullptr, static_cast<DWORD>(param1)});
+                Push({nullptr, static_cast<DWORD>(param1), message == MIM_ERROR, false});
                 break;
             default:
                 break;
@@ -102,6 +104,8 @@ private:
     struct Event {
         MIDIHDR* header;  // a long-message buffer handed back; null for a short message
         DWORD packed;     // the short message
+        bool broken;      // MIM_LONGERROR or MIM_ERROR: the driver says the bytes are not whole
+        bool starved;     // the driver held no other buffer when it handed this one back
     };
 
     void Push(Event event) {
@@ -127,7 +131,12 @@ private:
     }
 
     void Handle(const Event& event) {
+        if (event.broken) {
+            broken_.store(true, std::memory_order_relaxed);
+            receiver_.Lost(sysex::LossCause::Damaged, 1);
+        }
         if (!event.header) {
+            if (event.broken) return;
             std::uint8_t bytes[3];
             for (int i = 0; i < 3; ++i) bytes[i] = static_cast<std::uint8_t>(event.packed >> (8 * i));
             const std::size_t count = ShortMessageBytes(bytes[0]);
@@ -135,7 +144,7 @@ private:
             return;
         }
         MIDIHDR& header = *event.header;
-        if (header.dwBytesRecorded > 0) {
+        if (!event.broken && header.dwBytesRecorded > 0) {
             receiver_({reinterpret_cast<const std::uint8_t*>(header.lpData), header.dwBytesRecorded});
         }
         header.dwBytesRecorded = 0;
@@ -144,8 +153,13 @@ private:
             // through the reset), or Close has begun and it stays with us.
             std::lock_guard requeue(requeue_);
             if (!stopping_) {
+                if (event.starved) receiver_.Lost(sysex::LossCause::Overrun, 0);
+                withDriver_.fetch_add(1, std::memory_order_relaxed);
                 if (api_->AddBuffer(handle_, &header, sizeof header) == MMSYSERR_NOERROR) return;
+                withDriver_.fetch_sub(1, std::memory_order_relaxed);
                 broken_.store(true, std::memory_order_relaxed);
+                // One buffer fewer from now on: the driver may run out of them.
+                receiver_.Lost(sysex::LossCause::Overrun, 0);
             }
         }
         std::lock_guard lock(mutex_);
@@ -198,32 +212,35 @@ private:
     std::size_t queued_ = 0;          // buffers the driver holds; guarded by mutex_ once collecting
     bool ending_ = false;             // guarded by mutex_
     std::mutex requeue_;
-    bool stopping_ = false;           // guarded by requeue_
+    std::atomic<bool> stopping_{false};  // written under requeue_; read by the driver's thread too
+    std::atomic<int> withDriver_{0};  // long-message buffers the driver holds now
     std::atomic<bool> broken_{false};
 };
 
-class WinMmInputService final : public InputService {
+// The same listed shape as the output side (WinMmOutputService) and the other backends.
+class WinMmInputService final : public ListedInputService<UINT> {
 public:
-    explicit WinMmInputService(std::shared_ptr<WinMmInApi> api) : api_(std::move(api)) {}
+    explicit WinMmInputService(std::shared_ptr<WinMmInApi> api) : ListedInputService("WinMM"), api_(std::move(api)) {}
 
-    std::size_t CountDevices() override { return api_->GetNumDevs(); }
+private:
+    // WinMM numbers its devices from 0 itself, so the listing is just their count; a name is
+    // read when it is asked for.
+    std::vector<UINT> List() override {
+        std::vector<UINT> devices(api_->GetNumDevs());
+        for (std::size_t i = 0; i < devices.size(); ++i) devices[i] = static_cast<UINT>(i);
+        return devices;
+    }
 
-    std::string DeviceName(std::size_t device) override {
+    std::string NameOf(const UINT& device) const override {
         MIDIINCAPSA caps{};
         Check(*api_, api_->GetDevCaps(device, &caps, sizeof caps), "midiInGetDevCapsA");
         return kelvane::Utf8FromCodePage(std::string_view(caps.szPname, strnlen(caps.szPname, NameBytes)), CP_ACP);
     }
 
-    InputOpenResult Open(std::size_t device, ByteReceiver receiver) override {
-        if (device > UINT_MAX) return {MMSYSERR_BADDEVICEID, "WinMM の入力デバイス " + std::to_string(device) + " はありません", nullptr};
-        try {
-            return {0, {}, std::make_unique<WinMmInputPort>(api_, static_cast<UINT>(device), std::move(receiver))};
-        } catch (const BackendFailure& failure) {
-            return {failure.Code(), failure.what(), nullptr};
-        }
+    std::unique_ptr<InputPort> OpenPort(const UINT& device, ByteReceiver receiver) override {
+        return std::make_unique<WinMmInputPort>(api_, device, std::move(receiver));
     }
 
-private:
     std::shared_ptr<WinMmInApi> api_;
 };
 

@@ -10,6 +10,7 @@ namespace settings {
 
 std::uint8_t InPortSetting = 0;
 std::uint8_t OutPortSetting = 0;
+std::string InPortNameSetting;
 
 namespace {
 
@@ -35,6 +36,18 @@ void LoadByte(RegistryKey* key, const char* name, std::uint8_t& byte) {
     if (key->QueryValue(name, type, &byte, sizeBytes) != RegSuccess) Fail(ReadFailureText, name);
 }
 
+// Our own later addition: a value that is not what we write is simply not a name.
+void LoadName(RegistryKey* key, const char* name, std::string& text) {
+    RegType type = RegNone;
+    std::uint32_t sizeBytes = 0;
+    text.clear();
+    if (key == nullptr || key->QueryValueInfo(name, type, sizeBytes) != RegSuccess) return;
+    if (type != RegBinary || sizeBytes == 0 || sizeBytes > 1024) return;
+    std::string read(sizeBytes, '\0');
+    if (key->QueryValue(name, type, reinterpret_cast<std::uint8_t*>(read.data()), sizeBytes) != RegSuccess) return;
+    text = read.substr(0, sizeBytes);
+}
+
 }  // namespace
 
 void MIDI_Reg(std::uint8_t mode, RegistryStore& store) {
@@ -43,15 +56,23 @@ void MIDI_Reg(std::uint8_t mode, RegistryStore& store) {
     if (mode == SaveMode) {
         SaveByte(key.get(), InPortValueName, InPortSetting);
         SaveByte(key.get(), OutPortValueName, OutPortSetting);
+        if (!InPortNameSetting.empty() &&
+            (key == nullptr || key->SetValue(InPortNameValueName, RegBinary,
+                                             reinterpret_cast<const std::uint8_t*>(InPortNameSetting.data()),
+                                             static_cast<std::uint32_t>(InPortNameSetting.size())) != RegSuccess)) {
+            Fail(WriteFailureText, InPortNameValueName);
+        }
     } else if (mode == LoadMode) {
         LoadByte(key.get(), InPortValueName, InPortSetting);
         LoadByte(key.get(), OutPortValueName, OutPortSetting);
+        LoadName(key.get(), InPortNameValueName, InPortNameSetting);
     }
 }
 
 void SettingsStartupStep(const ModeRunner& init) {
     InPortSetting = 0;
     OutPortSetting = 0;
+    InPortNameSetting.clear();
     if (!MarkerFilePresent()) init(SaveMode);
     init(LoadMode);
 }
@@ -64,6 +85,20 @@ void PortChangeSave(int portIndex, const ModeRunner& init) {
 void InputChoiceSave(int inputIndex, const ModeRunner& init) {
     InPortSetting = static_cast<std::uint8_t>(inputIndex);
     init(SaveMode);
+}
+
+void InputChoiceSave(int inputIndex, const std::string& name, const ModeRunner& init) {
+    InPortSetting = static_cast<std::uint8_t>(inputIndex);
+    InPortNameSetting = name;
+    init(SaveMode);
+}
+
+int RememberedInputEntry(const std::vector<std::string>& entries) {
+    if (InPortNameSetting.empty()) return InPortSetting < entries.size() ? InPortSetting : -1;
+    for (std::size_t k = 1; k < entries.size(); ++k) {
+        if (entries[k] == InPortNameSetting) return static_cast<int>(k);
+    }
+    return -1;
 }
 
 bool MarkerFilePresent() {
@@ -79,6 +114,7 @@ RegistryStore& DefaultRegistryStore() {
 void ResetSettingsForTests() {
     InPortSetting = 0;
     OutPortSetting = 0;
+    InPortNameSetting.clear();
 }
 
 }  // namespace settings

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "settings/RegistryStore.h"
 
@@ -18,10 +20,15 @@ namespace settings {
 // 0 at process start.
 extern std::uint8_t InPortSetting;
 extern std::uint8_t OutPortSetting;
+// The name of the input chosen last (UTF-8, as its entry showed it); empty when none has been
+// remembered by name. Port numbers move as devices and clients come and go; the name finds the
+// same port again. Kept beside the byte, which is still written for files that know only it.
+extern std::string InPortNameSetting;
 
 inline constexpr char SettingsKeyName[] = "ZORVIK";
 inline constexpr char InPortValueName[] = "KELV_In";
 inline constexpr char OutPortValueName[] = "KELV_Out";
+inline constexpr char InPortNameValueName[] = "KELV_InName";  // REG_BINARY, the name's UTF-8 bytes
 // Only whether a regular file of this name exists in the current folder is looked at.
 inline constexpr char MarkerFileName[] = "KELVANE.cfg";
 
@@ -30,12 +37,13 @@ inline constexpr std::uint8_t LoadMode = 1;
 
 // Opens (creates) the key first whatever the mode; whether that worked is not looked at, since
 // the value calls that follow fail on their own without a key. Then:
-// - SaveMode writes "KELV_In" then "KELV_Out" as one-byte REG_BINARY; the first failed write
+// - SaveMode writes "KELV_In" then "KELV_Out" as one-byte REG_BINARY (then "KELV_InName"); the first failed write
 //   throws kelvane::Failure "'<name>' の設定に失敗しました" (no key open counts as failed).
 // - LoadMode reads "KELV_In" then "KELV_Out". An absent value (or no key) leaves its byte as it
 //   is. REG_SZ, REG_EXPAND_SZ, REG_DWORD or more than one byte throws "'<name>' のデータ型が不正です";
 //   a failed read after a successful inspection throws "'<name>' の取得に失敗しました". A value
-//   of no bytes leaves its byte as it is. The first failure ends the load.
+//   of no bytes leaves its byte as it is. The first failure ends the load. "KELV_InName" is read
+//   last; one that is absent or not REG_BINARY leaves the name empty.
 // - Any other mode does nothing more.
 void MIDI_Reg(std::uint8_t mode, RegistryStore& store);
 
@@ -52,6 +60,12 @@ void PortChangeSave(int portIndex, const ModeRunner& init);
 // After a choice in the receive dialog's input selector: InPortSetting := low 8 bits of the
 // input index, then a save (which writes OutPortSetting back unchanged).
 void InputChoiceSave(int inputIndex, const ModeRunner& init);
+// The same, remembering the input's name as well.
+void InputChoiceSave(int inputIndex, const std::string& name, const ModeRunner& init);
+
+// The entry to select at first among `entries` ("(None)" first): the one named as remembered;
+// with no name remembered, the remembered index; -1 when the named port is not listed now.
+int RememberedInputEntry(const std::vector<std::string>& entries);
 
 // True when "KELVANE.cfg" in the current folder is a regular file (or a link to one).
 bool MarkerFilePresent();

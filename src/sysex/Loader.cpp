@@ -41,7 +41,9 @@ void DumpScanner::Append(const std::uint8_t* bytes, std::size_t count) {
 }
 
 bool DumpScanner::EndMessage() {
-    if (overflowing_) {
+    if (beyondKeep_) {
+        ++result_.notKept;
+    } else if (overflowing_) {
         ++result_.droppedTooLong;
     } else if (next_ == MaxSysEx) {
         stopped_ = true;
@@ -63,7 +65,9 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
             if (found == nullptr) return true;
             pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data);
             inMessage_ = true;
-            overflowing_ = false;
+            beyondKeep_ = keep_ < MaxSysEx && next_ >= keep_;
+            // Past the number asked for, a message is only framed, never written anywhere.
+            overflowing_ = beyondKeep_;
             length_ = 0;
             Append(data + pos, 1);
             ++pos;
@@ -80,7 +84,7 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
             pos = end + 1;
         } else {
             // The sender gave up on the message; the status byte begins whatever comes next.
-            ++result_.droppedCutOff;
+            ++(beyondKeep_ ? result_.notKept : result_.droppedCutOff);
             inMessage_ = false;
             pos = end;
         }
@@ -88,9 +92,17 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
     return !stopped_;
 }
 
+void DumpScanner::Abandon() {
+    if (!inMessage_) return;
+    ++(beyondKeep_ ? result_.notKept : result_.droppedDamaged);
+    inMessage_ = false;
+}
+
 ScanResult DumpScanner::Finish() {
     if (inMessage_) {
-        if (rules_ == ScanRules::File) {
+        if (beyondKeep_) {
+            ++result_.notKept;
+        } else if (rules_ == ScanRules::File) {
             result_.droppedUnterminated = true;
         } else {
             ++result_.droppedCutOff;
@@ -216,7 +228,9 @@ std::string ListLine(int index) {
     return line;
 }
 
-std::string DroppedNotice(const ScanResult& result) {
+std::string DroppedNotice(const ScanResult& result, DroppedFrom from) {
+    const bool received = from == DroppedFrom::Reception;
+    const std::string notRead = received ? "記録しませんでした" : "読み込みませんでした";
     std::string text;
     auto add = [&text](const std::string& sentence) {
         if (!text.empty()) text += "\n";
@@ -224,7 +238,7 @@ std::string DroppedNotice(const ScanResult& result) {
     };
     if (result.droppedTooLong > 0) {
         add("65535 バイトを超えるメッセージ " + std::to_string(result.droppedTooLong) +
-            " 件は長すぎるため読み込みませんでした");
+            " 件は長すぎるため" + notRead);
     }
     if (result.droppedUnterminated) {
         add("ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした");
@@ -233,12 +247,16 @@ std::string DroppedNotice(const ScanResult& result) {
         add("途中で途切れたメッセージ (F7 がないもの) " + std::to_string(result.droppedCutOff) +
             " 件は記録しませんでした");
     }
+    if (result.droppedDamaged > 0) {
+        add("受信中にデータが欠けたメッセージ " + std::to_string(result.droppedDamaged) + " 件は記録しませんでした");
+    }
     if (result.stoppedAtLimit) {
         // The scan stops at the first message left out for the limit: the file's messages before
         // it are the stored ones and those too long.
-        const std::int64_t firstLeftOut = std::int64_t{result.stored} + result.droppedTooLong + result.droppedCutOff + 1;
+        const std::int64_t firstLeftOut = std::int64_t{result.stored} + result.droppedTooLong + result.droppedCutOff +
+                                          result.droppedDamaged + 1;
         add("メッセージは " + std::to_string(MaxSysEx) + " 件までしか記録できないため、" +
-            std::to_string(firstLeftOut) + " 件目以降は読み込みませんでした");
+            std::to_string(firstLeftOut) + (received ? " 件目以降は受信しませんでした" : " 件目以降は読み込みませんでした"));
     }
     return text;
 }

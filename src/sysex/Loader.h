@@ -28,9 +28,12 @@ struct ScanResult {
     bool stoppedAtLimit = false;       // the store was full and another whole message followed
     std::int32_t droppedCutOff = 0;    // received messages that another status byte or the
                                        // end of receiving cut off before their F7
+    std::int32_t droppedDamaged = 0;   // received messages that lost bytes on the way in
+    std::int32_t notKept = 0;          // messages begun after the number asked for was complete
 
     bool DroppedAnything() const {
-        return droppedTooLong > 0 || droppedUnterminated || stoppedAtLimit || droppedCutOff > 0;
+        return droppedTooLong > 0 || droppedUnterminated || stoppedAtLimit || droppedCutOff > 0 ||
+               droppedDamaged > 0;
     }
 };
 
@@ -51,8 +54,11 @@ SlotTarget StoreSlots();
 // Writes the stored length of each complete message; SysExCount is the caller's business.
 class DumpScanner {
 public:
-    explicit DumpScanner(ScanRules rules = ScanRules::File, SlotTarget target = StoreSlots())
-        : rules_(rules), target_(target) {}
+    // At most `keep` messages are stored; every message begun after them is only counted as
+    // not kept, however it ends.
+    explicit DumpScanner(ScanRules rules = ScanRules::File, SlotTarget target = StoreSlots(),
+                         std::int32_t keep = MaxSysEx)
+        : rules_(rules), target_(target), keep_(keep) {}
     // Returns false once the scan has ended early (slots full and another whole message
     // followed); further blocks are then ignored.
     bool Feed(const std::uint8_t* data, std::size_t size);
@@ -60,6 +66,9 @@ public:
     ScanResult Finish();
     // Messages complete so far.
     std::int32_t Stored() const { return next_; }
+    // Bytes went missing here: the open message, if any, is dropped as damaged rather than
+    // stored with its parts spliced together.
+    void Abandon();
 
 private:
     void Append(const std::uint8_t* bytes, std::size_t count);
@@ -69,6 +78,8 @@ private:
 
     ScanRules rules_;
     SlotTarget target_;
+    std::int32_t keep_;
+    bool beyondKeep_ = false;      // the current message began after `keep_` were stored
     std::int32_t next_ = 0;        // next free slot
     bool inMessage_ = false;
     bool overflowing_ = false;     // the current message has outgrown its slot
@@ -102,6 +113,8 @@ std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSm
 std::string ListLine(int index);
 
 // What the user is told about dropped messages, one sentence per kind; empty when nothing was.
-std::string DroppedNotice(const ScanResult& result);
+// A reception speaks of recording and receiving where a load speaks of reading.
+enum class DroppedFrom { Load, Reception };
+std::string DroppedNotice(const ScanResult& result, DroppedFrom from = DroppedFrom::Load);
 
 }  // namespace sysex

@@ -227,7 +227,7 @@ void TForm1::CreateMenu() {
     Receive1 = File1->addAction(QStringLiteral("受信(&R)..."));
     SMF1 = File1->addAction(QStringLiteral("SMF形式で保存"));
     SMF1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    Syx1 = File1->addAction(QStringLiteral("SysEx形式で保存"));
+    ExportRawDump = File1->addAction(QStringLiteral("SysEx形式で保存"));
     N1 = File1->addSeparator();
     mnuExit = File1->addAction(QStringLiteral("終了(&X)"));
     mnuExit->setShortcut(QKeySequence(Qt::Key_F10));
@@ -237,8 +237,8 @@ void TForm1::CreateMenu() {
     // while a modal box of the application is open.
     for (QAction* action : {SysexI1, SMF1, mnuExit}) action->setShortcutContext(Qt::WindowShortcut);
     // After the file commands, before the separator and the exit.
-    Check1 = new QAction(QStringLiteral("チェックサムを確認(&C)"), File1);
-    File1->insertAction(N1, Check1);
+    CheckChecksums = new QAction(QStringLiteral("チェックサムを確認(&C)"), File1);
+    File1->insertAction(N1, CheckChecksums);
 }
 
 void TForm1::CreateDialogs() {
@@ -247,7 +247,7 @@ void TForm1::CreateDialogs() {
                                          this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
-    SaveDialog2 = seams_.makeFileDialog(
+    SaveRawDumpDialog = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("SysEx File(*.SYX)"), QStringLiteral("syx")}, this);
 }
 
@@ -255,10 +255,10 @@ void TForm1::WireHandlers() {
     connect(SysexI1, &QAction::triggered, this, Guarded([this](bool) { SysexI1Click(); }));
     connect(SMF1, &QAction::triggered, this, Guarded([this](bool) { SMF1Click(); }));
     connect(Receive1, &QAction::triggered, this, Guarded([this](bool) { Receive1Click(); }));
-    connect(Syx1, &QAction::triggered, this, Guarded([this](bool) { Syx1Click(); }));
+    connect(ExportRawDump, &QAction::triggered, this, Guarded([this](bool) { ExportRawDumpClick(); }));
     connect(mnuExit, &QAction::triggered, this, Guarded([this](bool) { mnuExitClick(); }));
     connect(About1, &QAction::triggered, this, Guarded([this](bool) { About1Click(); }));
-    connect(Check1, &QAction::triggered, this, Guarded([this](bool) { Check1Click(); }));
+    connect(CheckChecksums, &QAction::triggered, this, Guarded([this](bool) { CheckChecksumsClick(); }));
     connect(SysEx, &MessageList::userSelected, this, Guarded([this](int) { SysExClick(); }));
     connect(cmbOutput, &PortSelector::userChose, this, Guarded([this](int) { cmbOutputChange(); }));
     // Without a window manager nobody turns Alt+F4 into a close request; do it here.
@@ -359,36 +359,51 @@ void TForm1::dropEvent(QDropEvent* event) {
 void TForm1::Receive1Click() {
     ReceiveSetup setup;
     setup.inputEntries = midi::ReadInputEntries();
-    setup.rememberedEntry = settings::InPortSetting;
+    setup.inputListingGap = midi::InputListingGap();
+    setup.rememberedEntry = settings::RememberedInputEntry(setup.inputEntries);
+    for (int i = 0; i < cmbOutput->count(); ++i) setup.outputEntries.push_back(cmbOutput->itemText(i).toStdString());
+    setup.openOutputEntry = midi::MidiOutHandle ? midi::OutDeviceIndex : 0;
     for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
-    setup.inputChosen = [this](int entry) { settings::InputChoiceSave(entry, [this](std::uint8_t mode) { INIT(mode); }); };
-    setup.sendRequest = [this](int k) { ExcOut(sysex::SysExData[k], sysex::SysExLen[k]); };
+    setup.selectedMessage = SysEx->currentRow();
+    setup.inputChosen = [this, entries = setup.inputEntries](int entry) {
+        const std::string name = entry > 0 && entry < static_cast<int>(entries.size()) ? entries[entry] : std::string();
+        settings::InputChoiceSave(entry, name, [this](std::uint8_t mode) { INIT(mode); });
+    };
+    setup.storedMessage = [](int k) {
+        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+    };
+    // The user asked for this request here, so it goes out whether or not MIDI OUT is ticked.
+    setup.sendRequest = [](int entry, std::span<const std::uint8_t> request) {
+        std::string error;
+        if (midi::SendOnEntry(entry, request, error) != 0) throw kelvane::Failure("要求を送信できません: " + error);
+    };
     TReceive dialog(this, scale_, std::move(setup));
     if (dialog.exec() != QDialog::Accepted) return;
     const std::unique_ptr<sysex::Reception> reception = dialog.TakeReception();
     if (!reception) return;
-    SysEx->clear();
-    SysInfo->clear();
-    const sysex::ScanResult result = reception->MoveIntoStore();
-    std::string notice = sysex::DroppedNotice(result);
-    if (!dialog.InputError().empty()) notice += (notice.empty() ? "" : "\n") + dialog.InputError();
-    ShowStoredMessages(notice);
+    const sysex::ReceptionSummary summary = reception->MoveIntoStore();
+    if (summary.scan.stored > 0) {
+        SysEx->clear();
+        SysInfo->clear();
+        ShowStoredMessages({});
+    }
+    ShowNotice(sysex::ReceptionSummaryText(summary));
 }
 
 // The user picks files here, not devices: both saves refuse an existing FIFO or device rather
 // than write to it (kelvane-cli writes to them on purpose).
 constexpr smf::SpecialTargets WindowSaveTargets = smf::SpecialTargets::Refuse;
 
-void TForm1::Syx1Click() {
+void TForm1::ExportRawDumpClick() {
     if (sysex::SysExCount == 0) {
         ShowNotice(smf::NoDataText);
         return;
     }
-    if (!SaveDialog2->Execute()) return;
-    EXPORT_SYX();
+    if (!SaveRawDumpDialog->Execute()) return;
+    EXPORT_RAW_DUMP();
 }
 
-void TForm1::EXPORT_SYX() { smf::ExportStoreAsDump(SaveDialog2->FileName(), WindowSaveTargets); }
+void TForm1::EXPORT_RAW_DUMP() { smf::ExportStoreAsDump(SaveRawDumpDialog->FileName(), WindowSaveTargets); }
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {
@@ -402,7 +417,7 @@ void TForm1::SMF1Click() {
 void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets); }
 
 // The list and the pane stay as they are: the check is told in a notice of its own.
-void TForm1::Check1Click() {
+void TForm1::CheckChecksumsClick() {
     if (sysex::SysExCount == 0) {
         ShowNotice(smf::NoDataText);
         return;

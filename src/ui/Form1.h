@@ -63,10 +63,10 @@ public:
     Bevel* Bevel4 = nullptr;
     // Receiving and saving as a dump file.
     QAction* Receive1 = nullptr;
-    QAction* Syx1 = nullptr;
-    std::unique_ptr<FileDialog> SaveDialog2;
+    QAction* ExportRawDump = nullptr;
+    std::unique_ptr<FileDialog> SaveRawDumpDialog;
     // Checking the stored messages' checksums.
-    QAction* Check1 = nullptr;
+    QAction* CheckChecksums = nullptr;
 
     // Handlers and operations.
     void FormCreate();
@@ -81,9 +81,9 @@ public:
     void EXPORT_SMF();
     void MIDI_Reg(std::uint8_t mode);
     void Receive1Click();
-    void Syx1Click();
-    void EXPORT_SYX();
-    void Check1Click();
+    void ExportRawDumpClick();
+    void EXPORT_RAW_DUMP();
+    void CheckChecksumsClick();
 
     // Opens a dump named outside the open dialog (command line, drop) exactly as the dialog's
     // choice would be opened; the dialog offers that path next.

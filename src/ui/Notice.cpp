@@ -36,6 +36,21 @@ void ShowNotice(const std::string& text) {
     ShowBox(QMessageBox::NoIcon, shown);
 }
 
+bool AskYesNo(const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    if (installed) return installed->Question(shown);
+    QPointer<QWidget> before = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(ApplicationTitle), shown, QMessageBox::NoButton, before);
+    QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+    if (before) before->activateWindow();
+    return box.clickedButton() == yes;
+}
+
 void ReportFailure(const std::string& message) {
     if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
     const QString shown = QString::fromStdString(kelvane::FailureDisplayText(message));

@@ -18,12 +18,18 @@ public:
     virtual ~MessageDisplay() = default;
     virtual void Notice(const QString& text) = 0;
     virtual void Failure(const QString& text) = 0;
+    // A yes/no question; true for yes.
+    virtual bool Question(const QString& text) = 0;
 };
 
 // Installs a display for tests; nullptr restores the real boxes. Not owned.
 void SetMessageDisplay(MessageDisplay* display);
 
 void ShowNotice(const std::string& text);
+
+// Asks before something the user has is given up; true when the user said yes. No is the
+// default answer, so a stray Enter keeps what there is.
+bool AskYesNo(const std::string& text);
 
 // Shows a failure's message, with "." appended where the text needs one, after releasing any
 // mouse capture so the box can be answered.

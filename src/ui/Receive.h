@@ -1,24 +1,31 @@
 #pragma once
-// The receive dialog: pick an input port, optionally send a request first, watch the count of
-// messages and bytes grow, and stop by hand ("停止") or after an idle time. Modal over the main
-// window. The input's bytes are collected on the input's own thread into a sysex::Reception;
-// the dialog only polls its progress with a timer, so it never waits on the input. The store is
-// not touched here: the window moves the finished reception into it. GUI thread only.
+// The receive dialog: pick an input port, optionally send a request first (on a port chosen
+// here, a loaded message or hex typed in), watch the count of messages and bytes grow, and stop
+// by hand ("停止") or after an idle time. Modal over the main window. The input's bytes are
+// collected on the input's own thread into a sysex::Reception; the dialog only polls its
+// progress with a timer, so it never waits on the input. The store is not touched here: the
+// window moves the finished reception into it. Nothing received is thrown away without the
+// user's word: Esc, キャンセル and the close box ask first once a message has come. GUI thread
+// only.
 
 #include <QDialog>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "midi/InputService.h"
 #include "sysex/Reception.h"
+#include "sysex/Request.h"
 
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 
@@ -30,9 +37,15 @@ class PortSelector;
 struct ReceiveSetup {
     std::vector<std::string> inputEntries;  // "(None)" first
     int rememberedEntry = 0;                // selected at first when it is an entry
+    std::string inputListingGap;            // why the input list may lack ports; empty if complete
+    std::vector<std::string> outputEntries; // the main window's output entries, "(None)" first
+    int openOutputEntry = 0;                // the one open in the main window (0: none)
     std::vector<std::string> requestLines;  // the list lines of the loaded messages
-    std::function<void(int entry)> inputChosen;    // the user picked an input entry
-    std::function<void(int message)> sendRequest;  // send stored message `message` now
+    int selectedMessage = -1;               // the loaded message selected in the window, if any
+    std::function<void(int entry)> inputChosen;  // the user picked an input entry
+    std::function<std::vector<std::uint8_t>(int message)> storedMessage;  // bytes of a loaded message
+    // Sends the request on an output entry now; throws kelvane::Failure when it cannot.
+    std::function<void(int outputEntry, std::span<const std::uint8_t> request)> sendRequest;
 };
 
 class TReceive : public QDialog {
@@ -43,7 +56,10 @@ public:
     // Components.
     PortSelector* cmbInput = nullptr;
     QCheckBox* chkRequest = nullptr;
-    QComboBox* cmbRequest = nullptr;
+    QComboBox* cmbRequestOutput = nullptr;
+    QComboBox* cmbRequest = nullptr;     // entry 0: typed in; then the loaded messages
+    QLineEdit* edtRequestHex = nullptr;
+    QLabel* lblReason = nullptr;         // why 開始 is disabled, or what the listing lacks
     QDoubleSpinBox* edtIdle = nullptr;
     QLabel* lblCount = nullptr;
     QPushButton* btnStart = nullptr;
@@ -53,14 +69,13 @@ public:
     void btnStartClick();
     void btnStopClick();
 
-    // After the dialog was accepted: the finished reception (its input is closed), and why the
-    // input lost bytes, if it did (empty otherwise).
+    // After the dialog was accepted: the finished reception (its input is closed).
     std::unique_ptr<sysex::Reception> TakeReception() { return std::move(reception_); }
-    const std::string& InputError() const { return inputError_; }
 
     // The count line: "12 メッセージ  4096 バイト".
     static QString CountText(const sysex::Reception::Progress& progress);
 
+    // Esc, キャンセル and the close box come here.
     void reject() override;
 
 private:
@@ -68,12 +83,16 @@ private:
     void WireHandlers();
     void Tick();
     void CloseInput();
+    // The request as it would be sent now, and why it cannot be, if it cannot.
+    sysex::ParsedRequest CurrentRequest() const;
+    // Why 開始 cannot start now; empty when it can.
+    std::string StartProblem() const;
+    void ShowStartState();
 
     ReceiveSetup setup_;
     QTimer* timer_ = nullptr;
     std::unique_ptr<sysex::Reception> reception_;
     std::unique_ptr<midi::InputPort> input_;
-    std::string inputError_;
 };
 
 }  // namespace ui

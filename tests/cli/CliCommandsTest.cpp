@@ -286,7 +286,7 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
         {{"list", dump, "--verbose"}, "unknown option '--verbose'"},
         {{"send", dump}, "send needs --port K (see the ports command)"},
         {{"send", dump, "--port"}, "--port needs a value"},
-        {{"send", dump, "--port", "one"}, "port 'one' is not a number"},
+        {{"send", dump, "--port="}, "send needs --port K (see the ports command)"},
         {{"send", dump, "--port", "1", "--gap", "-5"}, "gap '-5' is not a number"},
         {{"send", dump, "--port", "1", "--messages", "1,,2"}, "empty item in message list '1,,2'"},
         {{"send", dump, "--port", "1", "--messages", "4-2"}, "message range '4-2' runs backwards"},
@@ -347,7 +347,7 @@ TEST(CliHelp, HelpAndVersionAreEnglishAndEndWell) {
     EXPECT_EQ(help.out.rfind("kelvane-cli 0.94: SysEx dumps from the command line\n\nusage: kelvane-cli list FILE [--json]\n", 0), 0u)
         << help.out;
     for (const char* command : {"info FILE N", "hex FILE N", "export FILE OUT.mid", "ports [--json]",
-                                "send FILE --port K [--messages LIST] [--gap MS]"}) {
+                                "send FILE --port PORT [--messages LIST] [--gap MS]"}) {
         EXPECT_NE(help.out.find(std::string("kelvane-cli ") + command), std::string::npos) << command;
     }
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/PortChoice.h"
+#include "common/Failure.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
@@ -141,7 +143,7 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     const Invocation send = ParseCommandLine({"send", "--gap=0", "a.syx", "--port", "3", "--messages", "2-4,1"});
     EXPECT_EQ(send.kind, CommandKind::Send);
     EXPECT_EQ(send.dumpPath, "a.syx");
-    EXPECT_EQ(send.portIndex, 3u);
+    EXPECT_EQ(send.port, "3");
     EXPECT_EQ(send.gapMs, 0u);
     EXPECT_EQ(send.messages, (std::vector<MessageRange>{{2, 4}, {1, 1}}));
 
@@ -154,12 +156,12 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
          "--request-hex", "F0 41 10 f7", "--out-port", "4", "--json"});
     EXPECT_EQ(receive.kind, CommandKind::Receive);
     EXPECT_EQ(receive.outputPath, "out.syx");
-    EXPECT_EQ(receive.portIndex, 2u);
+    EXPECT_EQ(receive.port, "2");
     EXPECT_EQ(receive.idleMs, 250u);
     EXPECT_EQ(receive.count, 3u);
     EXPECT_EQ(receive.timeoutMs, 10000u);
     EXPECT_EQ(receive.requestBytes, (std::vector<std::uint8_t>{0xF0, 0x41, 0x10, 0xF7}));
-    EXPECT_EQ(receive.outPortIndex, 4u);
+    EXPECT_EQ(receive.outPort, "4");
     EXPECT_TRUE(receive.json);
 
     const Invocation receiveDefaults = ParseCommandLine({"receive", "out.syx", "--port", "1"});
@@ -244,3 +246,49 @@ TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {
 
 }  // namespace
 }  // namespace cli
+
+namespace {
+
+// A port as a user names it: the number `ports` printed, the whole name, or a part of it that
+// only one port's name holds.
+TEST(CliPortChoice, NumbersAndNamesFromOneListing) {
+    const std::vector<std::string> entries{"(None)", "a2j:Virtual Raw MIDI 0-0 [16] (capture): VirMIDI 0-0",
+                                           "a2j:Virtual Raw MIDI 0-0 [16] (playback): VirMIDI 0-0", "synth:in"};
+    const struct {
+        const char* text;
+        std::uint32_t entry;  // 0: refused with `reason`
+        const char* reason;
+    } cases[] = {
+        {"3", 3, ""},
+        {"synth:in", 3, ""},
+        {"(playback)", 2, ""},
+        {"SYNTH", 3, ""},
+        {"4", 0, "ポート 4 はありません (1〜3)"},
+        {"0", 0, "ポート 0 は (None) のため送信できません"},
+        {"99999999999", 0, "ポート 4294967295 はありません (1〜3)"},
+        {"VirMIDI", 0, "「VirMIDI」を名前に含むポートが複数あります:\n"
+                       "  1 a2j:Virtual Raw MIDI 0-0 [16] (capture): VirMIDI 0-0\n"
+                       "  2 a2j:Virtual Raw MIDI 0-0 [16] (playback): VirMIDI 0-0"},
+        {"drum", 0, "「drum」という名前のポートはありません"},
+    };
+    for (const auto& c : cases) {
+        if (c.entry > 0) {
+            EXPECT_EQ(cli::ResolvePort(c.text, entries, cli::PortSide::Output), c.entry) << c.text;
+            continue;
+        }
+        try {
+            cli::ResolvePort(c.text, entries, cli::PortSide::Output);
+            ADD_FAILURE() << c.text << " was accepted";
+        } catch (const kelvane::Failure& failure) {
+            EXPECT_EQ(std::string(failure.what()), c.reason) << c.text;
+        }
+    }
+    try {
+        cli::ResolvePort("7", entries, cli::PortSide::Input, "JACK が応答しません");
+        ADD_FAILURE();
+    } catch (const kelvane::Failure& failure) {
+        EXPECT_EQ(std::string(failure.what()), "JACK が応答しません") << "the listing's gap is why";
+    }
+}
+
+}  // namespace

@@ -31,6 +31,7 @@ using clitest::RunCli;
 using kelvane::testing::JackReceiver;
 using kelvane::testing::JackTestServer;
 using kelvane::testing::ReceivedEvent;
+using kelvane::testing::WaitUntil;
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::PatternMessage;
@@ -277,9 +278,12 @@ TEST_F(CliReceive, SendsTheRequestOnceListeningAndSavesEveryMessageByteExact) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(messages));
+    // Clock and active sensing are no part of the dump's size.
     EXPECT_EQ(result.out, "{\"file\":\"" + Out() + "\",\"stoppedBy\":\"count\",\"receivedBytes\":" +
-                              std::to_string(wire.size()) +
-                              ",\"messages\":[{\"number\":1,\"storedLength\":65535,\"line\":\"0001 65535Byte\"},"
+                              std::to_string(Concat(messages).size()) + ",\"keptBytes\":" +
+                              std::to_string(Concat(messages).size()) +
+                              ",\"dropped\":{\"tooLong\":0,\"cutOff\":0,\"damaged\":0,\"beyondCount\":0,"
+                              "\"atLimit\":false},\"lost\":false,\"losses\":[],\"messages\":[{\"number\":1,\"storedLength\":65535,\"line\":\"0001 65535Byte\"},"
                               "{\"number\":2,\"storedLength\":5,\"line\":\"0002 42H 5Byte\"},"
                               "{\"number\":3,\"storedLength\":299,\"line\":\"0003 299Byte\"}]}\n");
 }
@@ -313,9 +317,84 @@ TEST_F(CliReceive, TimeoutKeepsWhatWasCompleteAndTellsOfTheCutOffRest) {
 TEST_F(CliReceive, NothingReceivedSavesNothing) {
     const CliResult result = RunCli({"receive", Out(), "--port", input, "--timeout", "0.5"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "データが記録されておりません\n");
+    EXPECT_EQ(result.err, "メッセージを受信しませんでした\n");
     EXPECT_FALSE(std::filesystem::exists(Out()));
 }
+
+enum class Then { Nothing, SenderLeaves };
+enum class Target { Writable, Unwritable, FullDisk };
+
+struct StopCase {
+    const char* name;
+    std::vector<std::string> options;
+    int messagesSent;
+    Then then;
+    Target target;
+    int exitCode;
+    const char* stoppedBy;  // in the JSON; null when the command failed
+    int kept;
+};
+
+class CliReceiveStops : public CliReceive, public ::testing::WithParamInterface<StopCase> {};
+
+// Every way a reception ends, with the exit status and summary a script gets.
+TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
+    const StopCase& c = GetParam();
+    std::vector<Bytes> messages;
+    for (int k = 0; k < c.messagesSent; ++k) messages.push_back(PatternMessage(40 + k, static_cast<std::uint8_t>(k)));
+    // /dev/full takes the file but fails its writes: the save fails only at the very end.
+    const std::string target = c.target == Target::Unwritable ? dir.File("missing-folder/out.syx").string()
+                               : c.target == Target::FullDisk ? std::string("/dev/full")
+                                                               : Out();
+    std::vector<std::string> args{"receive", target, "--port", input, "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    clitest::CliProcess receiving(args);
+    if (c.target != Target::Unwritable) {
+        sender->Send(Concat(messages));
+        if (c.then == Then::SenderLeaves) {
+            ASSERT_TRUE(WaitUntil([&] { return sender->AllSent(); }, 10s));
+            std::this_thread::sleep_for(300ms);  // the bytes reach the input before the sender goes
+            sender.reset();
+        }
+    }
+    const CliResult result = receiving.Wait();
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    if (c.target == Target::FullDisk) {
+        // The capture is in a recovery file, whose name the failure gives.
+        const std::string key = "\"recoveryFile\":\"";
+        const std::size_t at = result.out.find(key);
+        ASSERT_NE(at, std::string::npos) << result.out;
+        const std::string recovery = result.out.substr(at + key.size(), result.out.find('"', at + key.size()) - at - key.size());
+        EXPECT_TRUE(testsupport::ReadAll(recovery) == Concat(messages));
+        std::filesystem::remove(recovery);
+        return;
+    }
+    if (!c.stoppedBy) {
+        EXPECT_EQ(result.out.rfind("{\"error\":\"" + target + " に保存できないため、受信を始めませんでした", 0), 0u)
+            << result.out;
+        EXPECT_FALSE(std::filesystem::exists(target));
+        return;
+    }
+    EXPECT_NE(result.out.find(std::string("\"stoppedBy\":\"") + c.stoppedBy + "\""), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("cutOff\":0") != std::string::npos, true) << "no spurious cut-off: " << result.out;
+    const std::vector<Bytes> kept(messages.begin(), messages.begin() + c.kept);
+    EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(kept));
+    if (c.then == Then::SenderLeaves) {
+        EXPECT_NE(result.out.find("\"lost\":true,\"losses\":[{\"cause\":\"sourceGone\""), std::string::npos)
+            << result.out;
+        EXPECT_NE(result.err.find("送信元のポートがなくなったため、受信を終えました"), std::string::npos) << result.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Receive, CliReceiveStops,
+    ::testing::Values(StopCase{"CountKeepsExactlyN", {"--count", "2", "--idle", "0"}, 5, Then::Nothing, Target::Writable, 0, "count", 2},
+                      StopCase{"Idle", {"--idle", "0.3"}, 3, Then::Nothing, Target::Writable, 0, "idle", 3},
+                      StopCase{"Timeout", {"--idle", "0", "--timeout", "1"}, 2, Then::Nothing, Target::Writable, 0, "timeout", 2},
+                      StopCase{"SourceGoneIsLoss", {"--idle", "0"}, 2, Then::SenderLeaves, Target::Writable, 3, "sourceGone", 2},
+                      StopCase{"UnwritableTargetBeforeRecording", {"--idle", "0.3"}, 0, Then::Nothing, Target::Unwritable, 1, nullptr, 0},
+                      StopCase{"FailedSaveGoesToARecoveryFile", {"--idle", "0.3"}, 2, Then::Nothing, Target::FullDisk, 1, nullptr, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 

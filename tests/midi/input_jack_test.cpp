@@ -5,12 +5,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "JackProcesses.h"
 #include "JackSender.h"
 #include "Messages.h"
+#include "midi/Input.h"
 #include "midi/JackInput.h"
+#include "midi/JackOutput.h"
+#include "midi/OwnClients.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 
@@ -71,7 +76,7 @@ protected:
             << reception.Now().messages << " of " << expected << " messages";
         EXPECT_EQ(opened.port->LastError(), "");
         opened.port.reset();
-        return reception.MoveIntoStore();
+        return reception.MoveIntoStore().scan;
     }
 
     static void ExpectStored(const std::vector<Bytes>& messages) {
@@ -112,6 +117,78 @@ TEST_F(JackInputTest, SourceGoneBeforeOpenGivesCodeNotThrow) {
     EXPECT_NE(opened.code, 0);
     EXPECT_FALSE(opened.port);
     EXPECT_NE(opened.error.find("JACK"), std::string::npos) << opened.error;
+}
+
+// A request sent into our own input would come back as the "received" dump.
+TEST_F(JackInputTest, OurOwnPortsAreNeverOffered) {
+    JackSender sender(UniqueName("kelvane-in-own"));
+    auto inputs = MakeJackInputService();
+    InputOpenResult opened = inputs->Open(SourceOf(*inputs, sender), [](std::span<const std::uint8_t>) {});
+    ASSERT_EQ(opened.code, 0) << opened.error;
+    auto outputs = MakeJackOutputService();
+    const std::size_t count = outputs->CountDevices();
+    for (std::size_t device = 0; device < count; ++device) {
+        // Another process's Kelvane (a test running beside this one) may be listed; ours never.
+        EXPECT_FALSE(IsOwnJackPort(outputs->DeviceName(device))) << outputs->DeviceName(device);
+    }
+}
+
+// The contract every input keeps: what it could not deliver is reported at its place in the
+// stream, so that no message is stored with a gap spliced shut, and a source that goes away
+// ends the reception.
+TEST_F(JackInputTest, LossIsReportedWhenTheRingOverflows) {
+    JackSender sender(UniqueName("kelvane-in-flood"));
+    auto service = MakeJackInputService(4096);
+    sysex::Reception reception;
+    std::atomic<bool> release{false};
+    ByteReceiver slow(
+        [&](std::span<const std::uint8_t> bytes) {
+            // A collector that cannot keep up: the ring behind it fills.
+            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            reception.Feed(bytes);
+        },
+        [&](sysex::LossCause cause, std::uint32_t events) { reception.Lose(cause, events); });
+    InputOpenResult opened = service->Open(SourceOf(*service, sender), std::move(slow));
+    ASSERT_EQ(opened.code, 0) << opened.error;
+    std::vector<Bytes> messages;
+    for (std::size_t k = 0; k < 60; ++k) messages.push_back(PatternMessage(1500, static_cast<std::uint8_t>(k)));
+    sender.Send(OnTheWire(messages));
+    EXPECT_TRUE(WaitUntil([&] { return sender.AllSent(); }, Patience));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last periods reach us
+    release = true;
+    EXPECT_TRUE(WaitUntil([&] { return reception.Now().lost; }, Patience));
+    EXPECT_EQ(opened.port->LastError(), JackInputOverflowText);
+    opened.port.reset();
+    const sysex::ReceptionSummary summary = reception.MoveIntoStore();
+    EXPECT_GE(summary.losses.Times(sysex::LossCause::Overflow), 1u);
+    EXPECT_GE(summary.losses.Events(sysex::LossCause::Overflow), 1u);
+    EXPECT_TRUE(summary.LostAnything());
+    EXPECT_LT(summary.scan.stored, 60);
+    // Whatever was kept is one of the messages sent, whole: never two halves joined.
+    for (int k = 0; k < sysex::SysExCount; ++k) {
+        const Bytes stored(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        EXPECT_NE(std::find(messages.begin(), messages.end(), stored), messages.end()) << "message " << k;
+    }
+}
+
+TEST_F(JackInputTest, LossIsReportedWhenTheSourceGoes) {
+    auto service = MakeJackInputService();
+    sysex::Reception reception;
+    auto sender = std::make_unique<JackSender>(UniqueName("kelvane-in-leaves"));
+    InputOpenResult opened = service->Open(SourceOf(*service, *sender), ReceiverFor(reception));
+    ASSERT_EQ(opened.code, 0) << opened.error;
+    sender->Send(PatternMessage(300, 1));
+    EXPECT_TRUE(WaitUntil([&] { return reception.Now().messages == 1; }, Patience));
+    sender->Send({0xF0, 0x01, 0x02});  // the sender goes away in the middle of this one
+    EXPECT_TRUE(WaitUntil([&] { return sender->AllSent(); }, Patience));
+    sender.reset();
+    EXPECT_TRUE(WaitUntil([&] { return reception.Now().ended; }, Patience));
+    EXPECT_TRUE(sysex::ReceptionDone(reception.Now(), sysex::Reception::Clock::now(), {}, 0));
+    opened.port.reset();
+    const sysex::ReceptionSummary summary = reception.MoveIntoStore();
+    EXPECT_EQ(summary.losses.Times(sysex::LossCause::SourceGone), 1u);
+    EXPECT_EQ(summary.scan.stored, 1);
+    EXPECT_EQ(summary.scan.droppedCutOff, 1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "Messages.h"
 #include "sysex/Reception.h"
+#include "sysex/Request.h"
 #include "sysex/Store.h"
 
 namespace {
@@ -25,13 +26,13 @@ TEST(Reception, StoreChangesOnlyWhenMovedIn) {
     const auto progress = reception.Now();
     EXPECT_TRUE(progress.heard);
     EXPECT_EQ(progress.messages, 1);
-    EXPECT_EQ(progress.bytes, first.size() + 2);
+    EXPECT_EQ(progress.bytes, 6u) << "only the SysEx bytes count, not clock or active sensing";
     EXPECT_EQ(sysex::SysExCount, 1);
     EXPECT_EQ(sysex::SysExData[0][1], 0x01);
 
     const Bytes rest{0x20, 0xF7, 0xF0, 0x44};  // the last message never ends
     reception.Feed(rest);
-    const auto result = reception.MoveIntoStore();
+    const auto result = reception.MoveIntoStore().scan;
     EXPECT_EQ(result.stored, 2);
     EXPECT_EQ(result.droppedCutOff, 1);
     ASSERT_EQ(sysex::SysExCount, 2);
@@ -77,5 +78,66 @@ INSTANTIATE_TEST_SUITE_P(
                       DoneCase{"CountNotReached", 2, 30, false, true, 0, 0, 3, false},
                       DoneCase{"StoreFull", 1000, 3000, true, true, 0, 0, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A loss in the middle of a message drops it as damaged rather than splicing its ends; a
+// reception asked for N messages keeps N and counts the rest as not kept, never as cut off.
+TEST(Reception, LossDropsTheOpenMessageAndTheKeepLimitCountsTheRest) {
+    sysex::ResetStoreForTests();
+    sysex::Reception lossy;
+    lossy.Feed(Bytes{0xF0, 0x01, 0xF7, 0xF0, 0x02, 0x03});
+    lossy.Lose(sysex::LossCause::Overflow, 2);
+    lossy.Feed(Bytes{0x04, 0xF7, 0xF0, 0x05, 0xF7});  // the damaged message's tail, then a whole one
+    EXPECT_TRUE(lossy.Now().lost);
+    EXPECT_FALSE(lossy.Now().ended);
+    const sysex::ReceptionSummary summary = lossy.MoveIntoStore();
+    EXPECT_EQ(summary.scan.stored, 2);
+    EXPECT_EQ(summary.scan.droppedDamaged, 1);
+    EXPECT_EQ(summary.losses.Events(sysex::LossCause::Overflow), 2u);
+    EXPECT_TRUE(summary.LostAnything());
+    EXPECT_EQ(Bytes(sysex::SysExData[1], sysex::SysExData[1] + 3), (Bytes{0xF0, 0x05, 0xF7}));
+    EXPECT_EQ(sysex::ReceptionSummaryText(summary),
+              "2 メッセージ (6 バイト) を記録しました\n"
+              "受信中にデータが欠けたメッセージ 1 件は記録しませんでした\n"
+              "受信が速すぎて受信バッファーがあふれ、データが 1 回失われました (2 イベント)");
+
+    sysex::Reception counted(2);
+    counted.Feed(Bytes{0xF0, 0x01, 0xF7, 0xF0, 0x02, 0xF7, 0xF0, 0x03, 0xF7, 0xF0, 0x04});
+    counted.Lose(sysex::LossCause::SourceGone, 0);
+    EXPECT_TRUE(counted.Now().ended);
+    const sysex::ReceptionSummary kept = counted.MoveIntoStore();
+    EXPECT_EQ(kept.scan.stored, 2);
+    EXPECT_EQ(kept.scan.notKept, 2);
+    EXPECT_EQ(kept.scan.droppedCutOff, 0);
+
+    const std::int32_t before = sysex::SysExCount;
+    sysex::Reception empty;
+    empty.Feed(Bytes{0xF8, 0xFE, 0x90, 0x40, 0x7F});
+    EXPECT_EQ(empty.Now().bytes, 0u) << "notes and real-time bytes are no part of a dump";
+    EXPECT_EQ(sysex::ReceptionSummaryText(empty.MoveIntoStore()), "メッセージを受信しませんでした");
+    EXPECT_EQ(sysex::SysExCount, before) << "nothing kept, nothing replaced";
+}
+
+TEST(Request, TypedHexIsCheckedAsAWholeMessage) {
+    const struct {
+        const char* text;
+        const char* problem;
+    } cases[] = {
+        {"F0 7E 7F 06 01 F7", ""},
+        {"f07e7f0601f7", ""},
+        {"F0,41,10,F7", ""},
+        {"", "要求を 16 進数で入力してください (例: F0 7E 7F 06 01 F7)"},
+        {"F0 42 30", "要求は F7 で終わらなければなりません"},
+        {"42 30 F7", "要求は F0 で始まらなければなりません"},
+        {"F0 42 90 F7", "3 バイト目の 90H はデータバイト (00H-7FH) ではありません"},
+        {"F0 4G F7", "「4G」は 16 進数のバイトではありません"},
+        {"F0 123 F7", "「123」は 16 進数のバイトではありません"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sysex::ParseRequestHex(c.text).problem, c.problem) << c.text;
+    EXPECT_EQ(sysex::ParseRequestHex("f07e7f0601f7").bytes, (Bytes{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}));
+}
 
 }  // namespace

@@ -42,8 +42,17 @@ class Recorder : public ui::MessageDisplay {
 public:
     QStringList notices;
     QStringList failures;
+    QStringList questions;
+    std::deque<bool> answers;  // to the questions, in turn; no when none is left
     void Notice(const QString& text) override { notices << text; }
     void Failure(const QString& text) override { failures << text; }
+    bool Question(const QString& text) override {
+        questions << text;
+        if (answers.empty()) return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
 };
 
 // A window ready for a test: dialogs scripted, boxes recorded.

@@ -89,7 +89,7 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
     bool started = false;
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     const QString done = QString::number(messages.size()) + QStringLiteral(" メッセージ  ") +
-                         QString::number(wire.size()) + QStringLiteral(" バイト");
+                         QString::number(wire.size() - messages.size()) + QStringLiteral(" バイト");
     uitest::DriveModal<ui::TReceive>([&] { w.form->Receive1->trigger(); }, [&](ui::TReceive* dialog) {
         if (!started) {
             EXPECT_EQ(dialog->cmbInput->itemText(0), QStringLiteral("(None)"));
@@ -99,7 +99,8 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
             emit dialog->cmbInput->activated(inputEntry);
             dialog->edtIdle->setValue(0);  // stopped by hand below
             dialog->chkRequest->setChecked(true);
-            dialog->cmbRequest->setCurrentIndex(0);
+            EXPECT_EQ(dialog->cmbRequestOutput->currentIndex(), output) << "the main window's port by default";
+            dialog->cmbRequest->setCurrentIndex(1);  // the loaded message
             QTest::mouseClick(dialog->btnStart, Qt::LeftButton);
             sender.Send(wire);
             started = true;
@@ -121,11 +122,11 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
     const QStringList received{"0001 5Byte", "0002 65535Byte", "0003 299Byte"};
     EXPECT_EQ(Lines(w.form->SysEx), received);
     EXPECT_TRUE(w.form->SysInfo->toPlainText().isEmpty());
-    EXPECT_TRUE(w.recorder.notices.isEmpty()) << w.recorder.notices.join("|").toStdString();
+    EXPECT_EQ(w.recorder.notices, QStringList{QStringLiteral("3 メッセージ (65842 バイト) を記録しました")});
 
     const std::string saved = dir.File("received.syx").string();
     w.saveSyx->answers = {saved};
-    w.form->Syx1->trigger();
+    w.form->ExportRawDump->trigger();
     EXPECT_TRUE(testsupport::ReadAll(saved) == Concat(messages));
     w.open->answers = {saved};
     w.form->SysexI1->trigger();

@@ -116,7 +116,7 @@ TEST_F(MainWindow, ChecksumCheckIsToldInANoticeAndLeavesTheListAsItIs) {
     w.form->SysexI1Click();
     const QStringList lines = ListLines();
     w.form->SysEx->setCurrentRow(1);
-    w.form->Check1->trigger();
+    w.form->CheckChecksums->trigger();
     EXPECT_EQ(w.recorder.notices, QStringList{QStringLiteral("4 件中 不一致 2 件: 0002, 0004")});
     EXPECT_EQ(ListLines(), lines);
     EXPECT_EQ(w.form->SysEx->currentRow(), 1);
@@ -125,7 +125,7 @@ TEST_F(MainWindow, ChecksumCheckIsToldInANoticeAndLeavesTheListAsItIs) {
 TEST_F(MainWindow, SaveWithEmptyStoreOnlyTellsThereIsNoData) {
     w.ShowAndActivate();
     Press(Qt::CTRL | Qt::Key_S);
-    w.form->Syx1->trigger();
+    w.form->ExportRawDump->trigger();
     EXPECT_EQ(w.recorder.notices, QStringList(2, QStringLiteral("データが記録されておりません")));
     EXPECT_EQ(w.save->executed, 0);
     EXPECT_EQ(w.saveSyx->executed, 0);
@@ -170,7 +170,7 @@ TEST_F(MainWindow, BothSavesRefuseAFifo) {
     w.saveSyx->answers = {fifo};
     w.ShowAndActivate();
     w.form->SMF1->trigger();
-    w.form->Syx1->trigger();
+    w.form->ExportRawDump->trigger();
     EXPECT_EQ(w.recorder.failures, QStringList(2, QStringLiteral("ファイルへのアクセスが拒否されました.")));
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
@@ -320,7 +320,7 @@ TEST_F(MainWindow, MenuCaptionsAndShortcuts) {
     EXPECT_EQ(fileMenu, (QStringList{"データを開く(&O)", "受信(&R)...", "SMF形式で保存", "SysEx形式で保存",
                                      "チェックサムを確認(&C)", "", "終了(&X)"}));
     EXPECT_TRUE(w.form->Receive1->shortcut().isEmpty());
-    EXPECT_TRUE(w.form->Syx1->shortcut().isEmpty());
+    EXPECT_TRUE(w.form->ExportRawDump->shortcut().isEmpty());
 }
 
 TEST_F(MainWindow, FocusStartsOnPortSelectorAndTabCyclesInLayoutOrder) {

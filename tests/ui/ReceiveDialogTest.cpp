@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 
@@ -74,7 +76,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
         case 0:
             EXPECT_EQ(d->cmbInput->count(), 3);
             EXPECT_EQ(d->cmbInput->currentText(), QStringLiteral("Busy"));
-            EXPECT_EQ(d->cmbRequest->count(), 2);
+            EXPECT_EQ(d->cmbRequest->count(), 3) << "typed in, then the two loaded messages";
             EXPECT_EQ(d->edtIdle->value(), 1.0);
             d->cmbInput->setCurrentIndex(1);
             emit d->cmbInput->activated(1);
@@ -85,7 +87,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
             break;
         default:
             // The dialog's own timer shows the count; a generous bound keeps a fault from hanging.
-            const bool shown = d->lblCount->text() == QStringLiteral("2 メッセージ  12 バイト");
+            const bool shown = d->lblCount->text() == QStringLiteral("2 メッセージ  11 バイト");
             if (shown || step > 1500) {
                 EXPECT_TRUE(shown) << d->lblCount->text().toStdString();
                 QTest::mouseClick(d->btnStop, Qt::LeftButton);
@@ -98,6 +100,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     settings::MIDI_Reg(settings::LoadMode, settings::DefaultRegistryStore());
     EXPECT_EQ(settings::InPortSetting, 1);
     EXPECT_EQ(settings::OutPortSetting, 0);
+    EXPECT_EQ(settings::InPortNameSetting, "Keys");
 
     ASSERT_EQ(sysex::SysExCount, 2);
     EXPECT_EQ(Bytes(sysex::SysExData[0], sysex::SysExData[0] + 5), (Bytes{0xF0, 0x42, 0x10, 0x20, 0xF7}));
@@ -105,8 +108,8 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     EXPECT_EQ(w->form->SysEx->item(0)->text(), QStringLiteral("0001 42H 4Byte"));
     EXPECT_EQ(w->form->SysEx->currentRow(), -1);
     EXPECT_TRUE(w->form->SysInfo->toPlainText().isEmpty());
-    EXPECT_EQ(w->recorder.notices,
-              QStringList{QStringLiteral("途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした")});
+    EXPECT_EQ(w->recorder.notices, QStringList{QStringLiteral("2 メッセージ (9 バイト) を記録しました\n"
+                                                              "途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした")});
 }
 
 TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
@@ -129,6 +132,7 @@ TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
             Feed({0xF0, 0x55, 0xF7});
             break;
         default:
+            w->recorder.answers = {true};
             QTest::mouseClick(d->btnCancel, Qt::LeftButton);
         }
     });
@@ -139,5 +143,90 @@ TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
     EXPECT_EQ(sysex::SysExData[0][1], 0x01);
     EXPECT_EQ(w->form->SysEx->count(), 1);
 }
+
+// Port numbers move as devices come and go; the name finds the port again, and a port that has
+// gone is not replaced by whatever took its number.
+TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
+    for (const auto& [name, byte, selected] : {std::tuple{"Busy", 1, 2}, std::tuple{"Gone", 1, -1}}) {
+        settings::InPortSetting = static_cast<std::uint8_t>(byte);
+        settings::InPortNameSetting = name;
+        uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+            EXPECT_EQ(d->cmbInput->currentIndex(), selected) << name;
+            d->reject();
+        });
+    }
+}
+
+enum class Ending { Escape, Cancel, CloseBox, Stop };
+
+struct OutcomeCase {
+    const char* name;
+    Ending ending;
+    bool received;           // two messages came before the ending
+    std::deque<bool> answers;  // to "discard?", in turn
+    int questions;
+    bool storeReplaced;
+    QStringList notices;
+};
+
+class ReceiveOutcomes : public ReceiveDialog, public ::testing::WithParamInterface<OutcomeCase> {};
+
+// Whatever ends the dialog, nothing received is thrown away unasked, and a reception that kept
+// nothing leaves the loaded dump alone.
+TEST_P(ReceiveOutcomes, NothingReceivedIsDiscardedWithoutTheUsersWord) {
+    const OutcomeCase& c = GetParam();
+    w->open->answers = {dir.Write("old.syx", {0xF0, 0x01, 0xF7})};
+    w->form->SysexI1->trigger();
+    w->recorder.answers = c.answers;
+    settings::InPortSetting = 1;
+    int step = 0;
+    int endings = 0;
+    uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+        if (step++ == 0) {
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            ASSERT_TRUE(input->receiver);
+            if (c.received) Feed({0xF0, 0x42, 0x10, 0xF7, 0xF0, 0x43, 0x20, 0x30, 0xF7});
+            return;
+        }
+        if (c.received && d->lblCount->text() != QStringLiteral("2 メッセージ  9 バイト") && step < 1500) return;
+        ++endings;
+        switch (c.ending) {
+            case Ending::Escape: QTest::keyClick(d, Qt::Key_Escape); break;
+            case Ending::Cancel: QTest::mouseClick(d->btnCancel, Qt::LeftButton); break;
+            case Ending::CloseBox: d->close(); break;
+            case Ending::Stop: QTest::mouseClick(d->btnStop, Qt::LeftButton); break;
+        }
+    });
+    EXPECT_FALSE(input->receiver) << "the input is still open";
+    EXPECT_EQ(endings, c.questions > 0 ? c.questions : 1) << "a no keeps the dialog open and receiving";
+    EXPECT_EQ(w->recorder.questions.size(), c.questions);
+    for (const QString& q : w->recorder.questions) {
+        EXPECT_EQ(q, QStringLiteral("受信した 2 メッセージ (9 バイト) を破棄しますか?"));
+    }
+    EXPECT_EQ(w->recorder.notices, c.notices);
+    if (c.storeReplaced) {
+        ASSERT_EQ(sysex::SysExCount, 2);
+        EXPECT_EQ(w->form->SysEx->item(1)->text(), QStringLiteral("0002 4Byte"));
+    } else {
+        ASSERT_EQ(sysex::SysExCount, 1);
+        EXPECT_EQ(sysex::SysExData[0][1], 0x01);
+        EXPECT_EQ(w->form->SysEx->count(), 1);
+    }
+}
+
+const QString Kept = QStringLiteral("2 メッセージ (9 バイト) を記録しました");
+const QString NothingReceived = QStringLiteral("メッセージを受信しませんでした");
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, ReceiveOutcomes,
+    ::testing::Values(OutcomeCase{"EscapeNothing", Ending::Escape, false, {}, 0, false, {}},
+                      OutcomeCase{"CancelNothing", Ending::Cancel, false, {}, 0, false, {}},
+                      OutcomeCase{"CloseBoxNothing", Ending::CloseBox, false, {}, 0, false, {}},
+                      OutcomeCase{"StopNothing", Ending::Stop, false, {}, 0, false, {NothingReceived}},
+                      OutcomeCase{"EscapeSomeNoThenYes", Ending::Escape, true, {false, true}, 2, false, {}},
+                      OutcomeCase{"CancelSomeNoThenYes", Ending::Cancel, true, {false, true}, 2, false, {}},
+                      OutcomeCase{"CloseBoxSomeYes", Ending::CloseBox, true, {true}, 1, false, {}},
+                      OutcomeCase{"StopSome", Ending::Stop, true, {}, 0, true, {Kept}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

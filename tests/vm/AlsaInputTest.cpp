@@ -6,6 +6,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -16,6 +18,7 @@
 #include "Bytes.h"
 #include "Messages.h"
 #include "midi/AlsaInput.h"
+#include "midi/Input.h"
 #include "midi/WireTime.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
@@ -82,7 +85,7 @@ protected:
         EXPECT_EQ(reception.Now().messages, expected);
         EXPECT_EQ(opened.port->LastError(), "");
         opened.port.reset();
-        return reception.MoveIntoStore();
+        return reception.MoveIntoStore().scan;
     }
 
     static void ExpectStored(const std::vector<ByteVector>& messages) {
@@ -116,6 +119,73 @@ TEST_F(VirmidiInputTest, HundredMessagesBackToBackArriveByteExact) {
     for (std::size_t k = 0; k < 100; ++k) messages.push_back(testsupport::PatternMessage(6 + (k * 613) % 3000, static_cast<std::uint8_t>(k)));
     EXPECT_FALSE(Receive(WithClockBytes(messages), 100).DroppedAnything());
     ExpectStored(messages);
+}
+
+std::size_t SourceNamed(midi::InputService& service, const std::string& name) {
+    const std::size_t count = service.CountDevices();
+    for (std::size_t d = 0; d < count; ++d) {
+        if (service.DeviceName(d) == name) return d;
+    }
+    return count;
+}
+
+// The contract every input keeps: what the kernel dropped is reported at its place, so that no
+// message is stored with a gap spliced shut.
+TEST_F(VirmidiInputTest, LossIsReportedWhenTheKernelOverruns) {
+    auto service = midi::MakeAlsaInputService();
+    sysex::Reception reception;
+    std::atomic<bool> release{false};
+    midi::ByteReceiver slow(
+        [&](std::span<const std::uint8_t> bytes) {
+            // A reader that cannot keep up: the client's pool in the kernel fills.
+            while (!release.load()) std::this_thread::sleep_for(1ms);
+            reception.Feed(bytes);
+        },
+        [&](sysex::LossCause cause, std::uint32_t events) { reception.Lose(cause, events); });
+    midi::InputOpenResult opened = service->Open(SourceNamed(*service, kVirmidiPort), std::move(slow));
+    ASSERT_EQ(opened.code, 0) << opened.error;
+    std::vector<ByteVector> messages;
+    for (std::size_t k = 0; k < 200; ++k) messages.push_back(testsupport::PatternMessage(3000, static_cast<std::uint8_t>(k)));
+    {
+        snd_rawmidi_t* output = nullptr;
+        ASSERT_GE(snd_rawmidi_open(nullptr, &output, "hw:0,0", 0), 0);
+        for (const ByteVector& m : messages) snd_rawmidi_write(output, m.data(), m.size());
+        snd_rawmidi_drain(output);
+        snd_rawmidi_close(output);
+    }
+    release = true;
+    const auto deadline = std::chrono::steady_clock::now() + kArrival;
+    while (!reception.Now().lost && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(opened.port->LastError(), midi::AlsaInputOverrunText);
+    opened.port.reset();
+    const sysex::ReceptionSummary summary = reception.MoveIntoStore();
+    EXPECT_GE(summary.losses.Times(sysex::LossCause::Overrun), 1u);
+    EXPECT_LT(summary.scan.stored, 200);
+    for (int k = 0; k < sysex::SysExCount; ++k) {
+        const ByteVector stored(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        EXPECT_NE(std::find(messages.begin(), messages.end(), stored), messages.end()) << "message " << k;
+    }
+}
+
+// A sending client that goes away is announced by the system; the reception ends with a notice.
+TEST_F(VirmidiInputTest, LossIsReportedWhenTheSourceGoes) {
+    snd_seq_t* sender = nullptr;
+    ASSERT_GE(snd_seq_open(&sender, "default", SND_SEQ_OPEN_OUTPUT, 0), 0);
+    snd_seq_set_client_name(sender, "leaving sender");
+    ASSERT_GE(snd_seq_create_simple_port(sender, "leaving out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                         SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION),
+              0);
+    auto service = midi::MakeAlsaInputService();
+    sysex::Reception reception;
+    midi::InputOpenResult opened = service->Open(SourceNamed(*service, "leaving out"), midi::ReceiverFor(reception));
+    ASSERT_EQ(opened.code, 0) << opened.error;
+    snd_seq_close(sender);
+    const auto deadline = std::chrono::steady_clock::now() + kArrival;
+    while (!reception.Now().ended && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(reception.Now().ended);
+    opened.port.reset();
+    EXPECT_EQ(reception.MoveIntoStore().losses.Times(sysex::LossCause::SourceGone), 1u);
 }
 
 }  // namespace

@@ -165,7 +165,7 @@ TEST_F(UsbMidiTest, ReceivesTheLongestMessageAndHundredBackToBackByteExact) {
     snd_rawmidi_close(cable);
     EXPECT_EQ(opened.port->LastError(), "");
     opened.port.reset();
-    const sysex::ScanResult result = reception.MoveIntoStore();
+    const sysex::ScanResult result = reception.MoveIntoStore().scan;
     EXPECT_FALSE(result.DroppedAnything());
     ASSERT_EQ(sysex::SysExCount, expected) << "kernel log:\n" << KernelLog();
     for (std::size_t k = 0; k < messages.size(); ++k) {
