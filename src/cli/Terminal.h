@@ -14,7 +14,8 @@ bool StderrIsTerminal();
 // command line itself: argv holds them in the ANSI code page, which cannot carry every file name.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// Makes the console show our UTF-8 output as text (Windows); nothing to do elsewhere.
+// Makes a console show the UTF-8 text of std::cout and std::cerr as text (Windows), leaving the
+// console's code page as it was; nothing to do elsewhere.
 void PrepareConsole();
 
 }  // namespace cli

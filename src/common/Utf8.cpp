@@ -4,28 +4,41 @@
 
 namespace kelvane {
 
+namespace {
+
+// What a byte that starts a character of more than one byte says about the rest: the length,
+// and the range of the second byte, which is what rules out overlong forms, surrogates and code
+// points above U+10FFFF. Length 0 for a byte that starts no such character.
+struct LeadByte {
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+};
+
+LeadByte ReadLead(std::uint8_t lead) {
+    LeadByte l;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        l.length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        l.length = 3;
+        if (lead == 0xE0) l.low = 0xA0;
+        if (lead == 0xED) l.high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        l.length = 4;
+        if (lead == 0xF0) l.low = 0x90;
+        if (lead == 0xF4) l.high = 0x8F;
+    }
+    return l;
+}
+
+}  // namespace
+
 Utf8Char DecodeUtf8(std::string_view text, std::size_t at) {
     auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(at);
     if (lead < 0x80) return {lead, 1};
-    std::size_t length = 0;
-    // The lead byte decides the length and narrows the range of the second byte, which is what
-    // rules out overlong forms, surrogates and code points above U+10FFFF.
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return {};
-    }
+    const auto [length, low, high] = ReadLead(lead);
+    if (length == 0) return {};
     if (text.size() - at < length) return {};
     if (byte(at + 1) < low || byte(at + 1) > high) return {};
     char32_t code = lead & (0x7Fu >> length);
@@ -53,6 +66,23 @@ std::optional<char32_t> LastCodePoint(std::string_view text) {
         if (c.length == back) return c.code;
     }
     return std::nullopt;
+}
+
+std::size_t Utf8CutShortAtEnd(std::string_view text) {
+    // Back over the continuation bytes at the end, at most three, to the byte that starts them.
+    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+        const std::size_t at = text.size() - back;
+        const auto byte = static_cast<std::uint8_t>(text[at]);
+        if ((byte & 0xC0) == 0x80) continue;
+        const LeadByte lead = ReadLead(byte);
+        if (lead.length <= back) return 0;
+        if (back >= 2) {
+            const auto second = static_cast<std::uint8_t>(text[at + 1]);
+            if (second < lead.low || second > lead.high) return 0;
+        }
+        return back;
+    }
+    return 0;
 }
 
 }  // namespace kelvane

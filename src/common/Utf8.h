@@ -24,4 +24,8 @@ bool IsValidUtf8(std::string_view text);
 // in a well-formed character.
 std::optional<char32_t> LastCodePoint(std::string_view text);
 
+// How many bytes at the end of `text` (0 to 3) begin a well-formed character that more bytes
+// could still complete: a writer that gets text in pieces holds these back for the next piece.
+std::size_t Utf8CutShortAtEnd(std::string_view text);
+
 }  // namespace kelvane

@@ -29,6 +29,18 @@ inline std::optional<std::wstring> WideFromUtf8(std::string_view text) {
     return wide;
 }
 
+// UTF-16 for text to be shown rather than passed to a call: bytes that are not UTF-8 come out
+// as the replacement character, a NUL as a NUL.
+inline std::wstring WideForDisplay(std::string_view text) {
+    if (text.empty()) return std::wstring();
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
 // UTF-8 for a text in the given code page (CP_ACP for what the "A" calls return). Bytes the
 // code page cannot map come out as the replacement character rather than failing.
 inline std::string Utf8FromCodePage(std::string_view text, UINT codePage) {

@@ -1,11 +1,13 @@
 #include "ui/FileDialog.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace ui {
 
@@ -24,6 +26,18 @@ public:
     QtFileDialog(FileDialogSetup setup, QWidget* owner) : setup_(std::move(setup)), owner_(owner) {}
 
     bool Execute() override {
+        const bool accepted = Run();
+        ActivateOwnerAgain();
+        return accepted;
+    }
+
+    // In the platform's own spelling: messages show a Windows user backslashes, not slashes.
+    std::string FileName() const override { return QDir::toNativeSeparators(lastPath_).toStdString(); }
+
+    void SetFileName(const std::string& pathUtf8) override { lastPath_ = QString::fromStdString(pathUtf8); }
+
+private:
+    bool Run() {
         QFileDialog dialog(owner_);
         // Qt's own dialog behaves alike everywhere: no overwrite question, no read-only box,
         // and the filter below is honoured as given.
@@ -53,12 +67,20 @@ public:
         return true;
     }
 
-    // In the platform's own spelling: messages show a Windows user backslashes, not slashes.
-    std::string FileName() const override { return QDir::toNativeSeparators(lastPath_).toStdString(); }
+    // Return in the file name field accepts the dialog while the field's completion list, a
+    // popup, may still be open. The system then gives the owner back its activation, but Qt's
+    // widgets ignore an activation that comes while a popup is open and are not told again once
+    // the popup has gone with the dialog: the window is active, yet its widgets keep drawing
+    // themselves as in an inactive one (on Windows the menu bar stays greyed until each item is
+    // hovered).
+    void ActivateOwnerAgain() const {
+        if (!owner_) return;
+        QWidget* window = owner_->window();
+        const QWindow* handle = window->windowHandle();
+        if (QApplication::activeWindow() == nullptr && handle && handle == QGuiApplication::focusWindow())
+            QApplication::setActiveWindow(window);
+    }
 
-    void SetFileName(const std::string& pathUtf8) override { lastPath_ = QString::fromStdString(pathUtf8); }
-
-private:
     // Horizontally centred on the owner's monitor, a third of the way down the free height.
     void PlaceOnOwnersMonitor(QFileDialog& dialog) const {
         const QScreen* screen = owner_ && owner_->screen() ? owner_->screen() : QGuiApplication::primaryScreen();

@@ -4,9 +4,9 @@
 
 namespace ui {
 
-// Loads Qt's Japanese catalogue from Qt's translations folder and installs it in the running
-// application, whatever the user's locale. False when the catalogue is not there; Qt then
-// keeps its English texts and the program works on.
+// Loads Qt's Japanese catalogue (from Qt's translations folder, or on Windows from the program
+// itself) and installs it in the running application, whatever the user's locale. False when
+// the catalogue is not there; Qt then keeps its English texts and the program works on.
 bool InstallQtTranslations();
 
 }  // namespace ui

@@ -13,6 +13,7 @@ namespace {
 using kelvane::DecodeUtf8;
 using kelvane::IsValidUtf8;
 using kelvane::LastCodePoint;
+using kelvane::Utf8CutShortAtEnd;
 
 // Each text is one would-be character: its code point and length when it is one, else length 0.
 TEST(Utf8, DecodesWellFormedCharactersAndNothingElse) {
@@ -87,6 +88,36 @@ TEST(Utf8, LastCodePointIsThatOfAWellFormedEndOnly) {
         {std::string("a\0", 2), 0x00},
     };
     for (const auto& c : cases) EXPECT_EQ(LastCodePoint(c.text), c.last) << testing::PrintToString(c.text);
+}
+
+// What a writer getting text in pieces holds back: only the start of a character that the next
+// piece can complete, never a whole character nor bytes that no piece can make whole.
+TEST(Utf8, CutShortAtEndIsOnlyACharacterThatMoreBytesCanComplete) {
+    const struct {
+        std::string text;
+        std::size_t held;
+    } cases[] = {
+        {"", 0},
+        {"abc", 0},
+        {"開", 0},                              // whole
+        {"x\xE9\x96", 2},                       // 開 without its last byte
+        {"x\xE9", 1},
+        {"\xF0\x9F\x8E", 3},                    // a four-byte character without its last byte
+        {"\xF0\x9F", 2},
+        {"\xF0\x9F\x8E\xB9", 0},                // whole
+        {"\xC3", 1},
+        {"\x80", 0},                            // a continuation byte alone
+        {"a\x80\x80\x80", 0},
+        {"\xE0\x80", 0},                        // overlong: nothing can complete it
+        {"\xED\xA0", 0},                        // a surrogate's start
+        {"\xF4\x90", 0},                        // above U+10FFFF
+        {"\xFF", 0},
+        {"\xE3\x41", 0},                        // cut short already, by an ASCII byte
+        {"\xE3\x81\x82\xE3\x81", 2},            // あ, then the start of the next
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf8CutShortAtEnd(c.text), c.held) << testing::PrintToString(c.text);
+    }
 }
 
 }  // namespace
