@@ -21,7 +21,7 @@ struct CommandShape {
 constexpr CommandShape Commands[] = {
     {"list", CommandKind::List, 1, true},    {"info", CommandKind::Info, 2, true},
     {"hex", CommandKind::Hex, 2, false},     {"export", CommandKind::Export, 2, false},
-    {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, false},
+    {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, true},
     {"receive", CommandKind::Receive, 1, true},
 };
 
@@ -113,6 +113,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     std::optional<std::string> port;
     std::optional<std::string> messages;
     std::optional<std::string> gap;
+    std::optional<std::string> speed;
     std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
     bool optionsEnded = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
@@ -137,6 +138,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             messages = TakeValue(args, at, name, inlineValue);
         } else if (name == "--gap") {
             gap = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--speed") {
+            speed = TakeValue(args, at, name, inlineValue);
         } else if (name == "--input" && !inlineValue) {
             input = true;
         } else if (name == "--idle") {
@@ -168,8 +171,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     if (port && shape.kind != CommandKind::Send && shape.kind != CommandKind::Receive) {
         throw UsageError("--port belongs to send and receive only");
     }
-    if ((messages || gap) && shape.kind != CommandKind::Send) {
-        throw UsageError("--messages and --gap belong to send only");
+    if ((messages || gap || speed) && shape.kind != CommandKind::Send) {
+        throw UsageError("--messages, --gap and --speed belong to send only");
     }
     if (shape.kind != CommandKind::Receive) {
         for (const auto* option : {&idle, &count, &timeout, &request, &requestHex, &outPort}) {
@@ -202,6 +205,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             invocation.portIndex = ParseNumber(*port, "port");
             if (messages) invocation.messages = ParseMessageSelection(*messages);
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
+            if (speed) {
+                // "25" or "25%": a share of the cable's rate; more than the cable is never asked for.
+                std::string_view text = *speed;
+                if (!text.empty() && text.back() == '%') text.remove_suffix(1);
+                const std::uint32_t percent = ParseNumber(text, "speed");
+                if (percent < 1 || percent > 100) throw UsageError("--speed takes a percentage from 1 to 100");
+                invocation.speedPercent = static_cast<int>(percent);
+            }
             break;
         case CommandKind::Receive:
             invocation.outputPath = operands[0];
@@ -243,6 +254,7 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port K [--messages LIST] [--gap MS]
+                   [--speed PERCENT] [--json]
        kelvane-cli receive OUT.syx --port K [--idle SECONDS] [--count N]
                    [--timeout SECONDS] [--request FILE | --request-hex "F0 .. F7"
                    --out-port K] [--json]
@@ -256,9 +268,12 @@ usage: kelvane-cli list FILE [--json]
   ports   the output ports: 0 (None), then one line "K name" per port;
           with --input the input ports the same way
   send    sends the listed messages in order on port K; LIST like 1,3-5
-          (default: all). After each message it waits until the message can
-          have left a 31,250-baud MIDI cable (320 us per byte), then MS
-          milliseconds more (default 150; 0 for no pause).
+          (default: all). The bytes go at PERCENT of a 31,250-baud MIDI
+          cable's rate (3,125 bytes/s, 320 us per byte; default 100), also
+          within a long message, and after each message MS milliseconds pass
+          (default 150; 0 for no pause). On a terminal one line shows the
+          progress. Ctrl+C stops it at once: a message cut short is closed
+          with F7, and the messages sent whole are told.
   receive records the SysEx messages arriving on input port K and saves them
           as a dump file, printing their list lines. It stops SECONDS after
           the last byte that is not a real-time byte such as clock or active
@@ -266,9 +281,12 @@ usage: kelvane-cli list FILE [--json]
           after SECONDS in all (--timeout), or on Ctrl+C, keeping every
           complete message. --request (all messages of FILE) or
           --request-hex is sent on output port K first, once the input is open.
-  --json  one JSON document instead of lines (list, info, ports, receive)
+  --json  one JSON document instead of lines (list, info, ports, receive);
+          for send a summary: messagesSent (whole), messagesTotal, bytes,
+          seconds, cancelled, and error when the port failed
 
-Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments.
+Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments,
+130 send stopped by Ctrl+C or SIGTERM before everything was sent.
 )";
 }
 

@@ -26,11 +26,12 @@ struct Invocation {
     std::string dumpPath;               // list, info, hex, export, send
     std::string outputPath;             // export, receive
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
-    bool json = false;                  // list, info, ports, receive
+    bool json = false;                  // list, info, ports, send, receive
     bool input = false;                 // ports: the input ports instead
     std::uint32_t portIndex = 0;        // send: port selector entry; receive: input entry
     std::vector<MessageRange> messages; // send: empty means all, in store order
     std::uint32_t gapMs = DefaultGapMs; // send
+    int speedPercent = 100;             // send: share of the MIDI cable's rate, 1 to 100
     std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
     std::uint32_t count = 0;            // receive: stop after this many messages; 0 = no limit
     std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit

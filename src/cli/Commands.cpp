@@ -4,6 +4,7 @@
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
+#include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
 #include "cli/Receiver.h"
@@ -25,6 +26,12 @@ namespace {
 // A refusal the window shows as a notice rather than as a failure: printed as it is, with no
 // full stop added, but still exit status 1.
 class Notice : public kelvane::Failure {
+public:
+    using kelvane::Failure::Failure;
+};
+
+// A send stopped by the user: told like a notice, with its own exit status.
+class Cancelled : public kelvane::Failure {
 public:
     using kelvane::Failure::Failure;
 };
@@ -124,7 +131,7 @@ void Ports(std::ostream& out, bool json, bool input) {
     if (const std::string gap = midi::PortListingGap(); !gap.empty()) throw kelvane::Failure(gap);
 }
 
-void Send(const Invocation& invocation, std::ostream* progress) {
+void Send(const Invocation& invocation, std::ostream& out, std::ostream* progress) {
     RequireMessages();
     const std::vector<int> indexes = MessageIndexes(invocation.messages, sysex::SysExCount);
     const std::uint32_t port = invocation.portIndex;
@@ -137,7 +144,15 @@ void Send(const Invocation& invocation, std::ostream* progress) {
     }
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
-    SendMessages(indexes, port, invocation.gapMs, progress);
+    InterruptCatcher interrupt;
+    const midi::TransmissionOutcome outcome =
+        SendMessages(indexes, midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
+    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
+    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
+    if (outcome.cancelled) {
+        throw Cancelled("中止しました: " + std::to_string(indexes.size()) + " メッセージのうち " +
+                        std::to_string(outcome.messagesWhole) + " を送信しました");
+    }
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.
@@ -194,7 +209,7 @@ void Execute(const Invocation& invocation, std::ostream& out, std::ostream& err,
         case CommandKind::Info: Info(out, invocation.messageNumber, invocation.json); break;
         case CommandKind::Hex: Hex(out, invocation.messageNumber); break;
         case CommandKind::Export: Export(invocation.outputPath, out); break;
-        case CommandKind::Send: Send(invocation, errIsTerminal ? &err : nullptr); break;
+        case CommandKind::Send: Send(invocation, out, errIsTerminal ? &err : nullptr); break;
         default: break;
     }
 }
@@ -211,6 +226,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     try {
         Execute(invocation, out, err, errIsTerminal);
+    } catch (const Cancelled& cancelled) {
+        err << cancelled.what() << '\n';
+        return ExitCancelled;
     } catch (const Notice& notice) {
         err << notice.what() << '\n';
         return ExitFailed;

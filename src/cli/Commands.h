@@ -12,6 +12,8 @@ namespace cli {
 inline constexpr int ExitDone = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
+// A send stopped by Ctrl+C (or SIGTERM) before it was done: 128 + SIGINT, as shells report it.
+inline constexpr int ExitCancelled = 130;
 
 // Runs the command the arguments (those after the program name) describe. Results go to
 // `out`; failures, the loader's notice about dropped messages and (when `errIsTerminal`) the

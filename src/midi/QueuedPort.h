@@ -12,6 +12,7 @@
 // the same entry twice) therefore never interleaves the new port's messages with the old
 // port's long ones still going out.
 
+#include <chrono>
 #include <memory>
 #include <span>
 #include <string>
@@ -38,6 +39,15 @@ public:
     // refuses it; the port then counts the message as failed and goes on. Throws DeviceGone
     // when the device has gone.
     virtual void Deliver(std::span<const std::uint8_t> message) = 0;
+
+    // The same, for a sink that keeps the spacing of hand-overs (a sound server that places
+    // bytes at frames): `handedOver` is when the caller handed the message to the port, which
+    // may be a while before this call when the port was busy.
+    virtual void DeliverHandedAt(std::span<const std::uint8_t> message,
+                                 std::chrono::steady_clock::time_point handedOver) {
+        (void)handedOver;
+        Deliver(message);
+    }
 
     // Returns once the device holds every byte delivered so far (for sinks that buffer).
     // Throws kelvane::Failure (or DeviceGone) when buffered bytes can no longer reach the device.
