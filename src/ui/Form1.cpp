@@ -34,6 +34,7 @@
 #include "ui/OpenRequest.h"
 #include "ui/Placement.h"
 #include "ui/Receive.h"
+#include "ui/Send.h"
 #include "ui/Scaling.h"
 
 namespace ui {
@@ -224,6 +225,7 @@ void TForm1::CreateMenu() {
     SysexI1 = File1->addAction(QStringLiteral("データを開く(&O)"));
     SysexI1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     Receive1 = File1->addAction(QStringLiteral("受信(&R)..."));
+    Send1 = File1->addAction(QStringLiteral("送信(&T)..."));
     SMF1 = File1->addAction(QStringLiteral("SMF形式で保存"));
     SMF1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     Syx1 = File1->addAction(QStringLiteral("SysEx形式で保存"));
@@ -249,6 +251,7 @@ void TForm1::WireHandlers() {
     connect(SysexI1, &QAction::triggered, this, Guarded([this](bool) { SysexI1Click(); }));
     connect(SMF1, &QAction::triggered, this, Guarded([this](bool) { SMF1Click(); }));
     connect(Receive1, &QAction::triggered, this, Guarded([this](bool) { Receive1Click(); }));
+    connect(Send1, &QAction::triggered, this, Guarded([this](bool) { Send1Click(); }));
     connect(Syx1, &QAction::triggered, this, Guarded([this](bool) { Syx1Click(); }));
     connect(mnuExit, &QAction::triggered, this, Guarded([this](bool) { mnuExitClick(); }));
     connect(About1, &QAction::triggered, this, Guarded([this](bool) { About1Click(); }));
@@ -366,6 +369,27 @@ void TForm1::Receive1Click() {
     std::string notice = sysex::DroppedNotice(result);
     if (!dialog.InputError().empty()) notice += (notice.empty() ? "" : "\n") + dialog.InputError();
     ShowStoredMessages(notice);
+}
+
+// The send dialog uses the open port whether or not "MIDI OUT" is ticked: the user asked for
+// this send. The dialog is modal, so nothing else sends on the port or changes it meanwhile.
+void TForm1::Send1Click() {
+    SendSetup setup;
+    setup.port = midi::MidiOutHandle.get();
+    if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
+    setup.messageCount = sysex::SysExCount;
+    setup.selectedMessage = SysEx->currentRow();
+    setup.message = [](int k) {
+        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+    };
+    const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
+    setup.pace = {remembered.pauseMs, static_cast<int>(remembered.speedPercent)};
+    setup.paceChosen = [](const midi::Pace& pace) {
+        settings::SaveSendPace({pace.pauseMs, static_cast<std::uint32_t>(pace.speedPercent)},
+                               settings::DefaultRegistryStore());
+    };
+    TSend dialog(this, scale_, std::move(setup));
+    dialog.exec();
 }
 
 void TForm1::Syx1Click() {

@@ -65,6 +65,8 @@ public:
     QAction* Receive1 = nullptr;
     QAction* Syx1 = nullptr;
     std::unique_ptr<FileDialog> SaveDialog2;
+    // Sending the loaded messages back to a device.
+    QAction* Send1 = nullptr;
 
     // Handlers and operations.
     void FormCreate();
@@ -79,6 +81,7 @@ public:
     void EXPORT_SMF();
     void MIDI_Reg(std::uint8_t mode);
     void Receive1Click();
+    void Send1Click();
     void Syx1Click();
     void EXPORT_SYX();
 

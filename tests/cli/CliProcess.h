@@ -40,6 +40,9 @@ public:
     // Waits for the end and returns what the program printed and its exit status.
     CliResult Wait();
 
+    // Sends the running program a signal (SIGINT stands for Ctrl+C).
+    void Signal(int signal);
+
 private:
     testsupport::TempDir folder_;  // the child's output files
     bool outToFile_;

@@ -1,0 +1,156 @@
+// The transmission engine's plan and cancel on a made-up clock: what reaches the port, when,
+// and what the outcome says.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "midi/Transmission.h"
+
+namespace {
+
+using namespace std::chrono;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Message(std::size_t size) {
+    Bytes message(size, 0x11);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    return message;
+}
+
+// Time moves only when the engine waits; a cancel can be set to come at a given moment.
+class FakeClock final : public midi::TransmissionClock {
+public:
+    TimePoint Now() override { return now; }
+    void WaitUntil(TimePoint deadline, const std::atomic<bool>& interrupt) override {
+        if (interrupt.load()) return;
+        if (cancelAt && start + *cancelAt <= deadline) {
+            now = std::max(now, start + *cancelAt);
+            cancelAt.reset();
+            target->Cancel();
+            return;
+        }
+        now = std::max(now, deadline);
+    }
+    void Wake() override {}
+
+    TimePoint start = TimePoint{} + hours(1);
+    TimePoint now = start;
+    std::optional<microseconds> cancelAt;
+    midi::Transmission* target = nullptr;
+};
+
+struct Handed {
+    long long atUs;
+    std::size_t size;
+    std::uint8_t last;
+    bool operator==(const Handed&) const = default;
+};
+
+// Passes every chunk on at once, or fails the chunk numbered `failAt` (from 1).
+class RecordingPort final : public midi::OutputPort {
+public:
+    explicit RecordingPort(FakeClock& clock) : clock_(clock) {}
+    void Send(std::span<const std::uint8_t> chunk) override {
+        handed.push_back({duration_cast<microseconds>(clock_.now - clock_.start).count(), chunk.size(), chunk.back()});
+        ++status_.handedOver;
+        if (status_.handedOver == failAt) {
+            ++status_.failed;
+            status_.lastError = "device refused";
+        } else {
+            ++status_.sent;
+        }
+    }
+    bool WaitUntilSent(milliseconds) override { return true; }
+    midi::PortStatus Status() const override { return status_; }
+
+    std::vector<Handed> handed;
+    std::uint64_t failAt = 0;
+
+private:
+    FakeClock& clock_;
+    midi::PortStatus status_;
+};
+
+struct Row {
+    const char* name;
+    std::vector<std::size_t> sizes;
+    midi::Pace pace;
+    std::optional<microseconds> cancelAt;
+    std::uint64_t failAt;
+    std::vector<Handed> handed;
+    std::size_t whole;
+    std::uint64_t bytes;
+    bool cancelled;
+    long long elapsedMs;
+    bool failed;
+};
+
+TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
+    // At the full rate a byte takes 320 µs and a chunk holds 156 bytes (50 ms); at 25 %, 1,280 µs
+    // and 39 bytes.
+    const Row rows[] = {
+        {"pause after each message but the last", {10, 10, 6}, {150, 100}, {}, 0,
+         {{0, 10, 0xF7}, {153'200, 10, 0xF7}, {306'400, 6, 0xF7}}, 3, 26, false, 308, false},
+        {"no pause: the next starts when the last byte is due", {10, 10}, {0, 100}, {}, 0,
+         {{0, 10, 0xF7}, {3'200, 10, 0xF7}}, 2, 20, false, 6, false},
+        {"a long message goes in chunks at the rate", {400}, {150, 100}, {}, 0,
+         {{0, 156, 0x11}, {49'920, 156, 0x11}, {99'840, 88, 0xF7}}, 1, 400, false, 128, false},
+        {"a quarter of the rate: smaller chunks, four times the time", {100, 3}, {20, 25}, {}, 0,
+         {{0, 39, 0x11}, {49'920, 39, 0x11}, {99'840, 22, 0xF7}, {148'000, 3, 0xF7}}, 2, 103, false, 151, false},
+        {"a cancel inside a message closes it with F7", {400, 10}, {150, 100}, microseconds(60'000), 0,
+         {{0, 156, 0x11}, {49'920, 156, 0x11}, {60'000, 1, 0xF7}}, 0, 313, true, 60, false},
+        {"a cancel in a pause sends nothing more", {10, 10}, {150, 100}, microseconds(100'000), 0,
+         {{0, 10, 0xF7}}, 1, 10, true, 100, false},
+        {"a cancel before the start sends nothing", {10}, {150, 100}, microseconds(0), 0,
+         {}, 0, 0, true, 0, false},
+        {"a cancel after the last hand-over changes nothing", {10}, {150, 100}, microseconds(2'000), 0,
+         {{0, 10, 0xF7}}, 1, 10, false, 2, false},
+        {"a failing port ends it; only what went before counts", {10, 10, 10}, {0, 100}, {}, 2,
+         {{0, 10, 0xF7}, {3'200, 10, 0xF7}}, 1, 20, false, 3, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<Bytes> messages;
+        for (const std::size_t size : row.sizes) messages.push_back(Message(size));
+        auto clock = std::make_unique<FakeClock>();
+        FakeClock& time = *clock;
+        time.cancelAt = row.cancelAt;
+        midi::Transmission transmission(messages, row.pace, std::move(clock));
+        time.target = &transmission;
+        RecordingPort port(time);
+        port.failAt = row.failAt;
+        if (row.cancelAt == microseconds(0)) transmission.Cancel();
+
+        const midi::TransmissionOutcome outcome = transmission.Run(port);
+
+        EXPECT_EQ(port.handed, row.handed);
+        EXPECT_EQ(outcome.messagesWhole, row.whole);
+        EXPECT_EQ(outcome.bytes, row.bytes);
+        EXPECT_EQ(outcome.cancelled, row.cancelled);
+        EXPECT_EQ(outcome.elapsed.count(), row.elapsedMs);
+        EXPECT_EQ(!outcome.error.empty(), row.failed) << outcome.error;
+        const midi::TransmissionProgress progress = transmission.Progress();
+        EXPECT_TRUE(progress.finished);
+        if (!row.failed) {
+            EXPECT_EQ(progress.messagesDone, row.whole);
+        }
+    }
+}
+
+TEST(Transmission, ProgressTellsTheTimeLeftByThePlan) {
+    auto clock = std::make_unique<FakeClock>();
+    midi::Transmission transmission({Message(3125), Message(3125)}, {1000, 50}, std::move(clock));
+    const midi::TransmissionProgress before = transmission.Progress();
+    EXPECT_EQ(before.messagesTotal, 2u);
+    EXPECT_EQ(before.bytesTotal, 6250u);
+    EXPECT_EQ(before.timeLeft, milliseconds(5000));  // 2 s a message at half the rate, 1 s pause
+    EXPECT_EQ(midi::ChunkBytes(10), 16u);
+    EXPECT_EQ(midi::ChunkBytes(100), 156u);
+    EXPECT_EQ(midi::PacedTime(3125, 100), seconds(1));
+}
+
+}  // namespace
