@@ -18,6 +18,7 @@
 #include "WinFiles.h"
 #include "common/Failure.h"
 #include "midi/Port.h"
+#include "midi/Transmission.h"
 #include "midi/WinMmOutput.h"
 
 namespace {
@@ -369,6 +370,61 @@ TEST_F(WinMm, BlockTheDriverKeepsIsNeverReleased) {
     ASSERT_TRUE(midi::WaitForClosedPorts(5s));
     EXPECT_EQ(driver->PendingBytes(), "F0 06 F7");
     EXPECT_EQ(driver->TakeLog(), Log{});
+}
+
+// The transmission engine on a WinMM port: each chunk is one long message, in order, and the
+// bytes the driver reads add up to the messages; a cancel inside a message ends it with F7.
+TEST_F(WinMm, TransmissionSendsChunksInOrderAndACancelClosesTheMessage) {
+    driver->devices = {{"Synth A"}};
+    auto service = Service();
+    auto port = OpenFirst(*service);
+    const std::vector<Bytes> messages{testsupport::PatternMessage(400, 1), Bytes{0xF0, 0x43, 0xF7}};
+    midi::Transmission whole(messages, {0, 100});
+    const midi::TransmissionOutcome done = whole.Run(*port);
+    EXPECT_EQ(done.error, "");
+    EXPECT_EQ(done.messagesWhole, 2u);
+    Bytes read;
+    std::vector<std::size_t> blocks;
+    auto collect = [&](const Log& log) {
+        for (const std::string& line : log) {
+            if (line.rfind("sent: ", 0) != 0) continue;
+            std::size_t count = 0;
+            for (std::size_t at = 6; at < line.size(); at += 3, ++count) {
+                read.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(at, 2), nullptr, 16)));
+            }
+            blocks.push_back(count);
+        }
+    };
+    collect(driver->TakeLog());
+    EXPECT_EQ(read, testsupport::Concat(messages));
+    EXPECT_EQ(blocks, (std::vector<std::size_t>{156, 156, 88, 3}));
+
+    // 20,000 bytes take 6.4 s at the cable's rate: the cancel comes once the second chunk is out.
+    read.clear();
+    blocks.clear();
+    const Bytes longOne = testsupport::PatternMessage(20000, 2);
+    midi::Transmission cut({longOne, Bytes{0xF0, 0x01, 0xF7}}, {0, 100});
+    midi::TransmissionOutcome stopped;
+    std::thread sending([&] { stopped = cut.Run(*port); });
+    Log seen;
+    while (std::count_if(seen.begin(), seen.end(), [](const std::string& l) { return l.rfind("sent: ", 0) == 0; }) < 2) {
+        const Log more = driver->WaitForLog(1);
+        if (more.empty()) break;
+        seen.insert(seen.end(), more.begin(), more.end());
+    }
+    cut.Cancel();
+    sending.join();
+    const Log rest = driver->TakeLog();
+    seen.insert(seen.end(), rest.begin(), rest.end());
+    collect(seen);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.messagesWhole, 0u);
+    EXPECT_EQ(stopped.error, "");
+    ASSERT_GE(blocks.size(), 3u);
+    EXPECT_EQ(blocks.back(), 1u);
+    EXPECT_EQ(read.back(), 0xF7);
+    EXPECT_EQ(stopped.bytes, read.size());
+    EXPECT_TRUE(std::equal(read.begin(), read.end() - 1, longOne.begin()));
 }
 
 // The real WinMM of this system. Wine with its ALSA driver switched off has no MIDI device.
