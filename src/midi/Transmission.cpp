@@ -14,8 +14,10 @@ constexpr std::uint8_t EndOfExclusive = 0xF7;
 // The finest step of the plan: a chunk takes at most this long at the chosen rate.
 constexpr std::int64_t ChunkMs = 50;
 constexpr std::size_t MinChunkBytes = 16;
-// A plan point missed by more than this moves the rest of the plan back.
-constexpr auto LateSlack = std::chrono::milliseconds(2);
+// A plan point missed by more than this (a port that fell behind, a process that was stopped)
+// moves the rest of the plan back; a thread that merely woke a little late catches up instead,
+// so that such delays never add up.
+constexpr auto LateSlack = std::chrono::milliseconds(20);
 // How often a full or finishing port is looked at again.
 constexpr auto PortPoll = std::chrono::milliseconds(5);
 

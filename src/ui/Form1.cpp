@@ -377,7 +377,7 @@ void TForm1::Send1Click() {
     SendSetup setup;
     setup.port = midi::MidiOutHandle.get();
     if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
-    setup.messageCount = sysex::SysExCount;
+    for (int k = 0; k < sysex::SysExCount; ++k) setup.messageSizes.push_back(std::size_t{sysex::SysExLen[k]} + 1);
     setup.selectedMessage = SysEx->currentRow();
     setup.message = [](int k) {
         return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);

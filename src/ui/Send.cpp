@@ -85,11 +85,11 @@ void TSend::CreateControls(double scale) {
     auto* group = new QButtonGroup(this);
     group->addButton(rbAll);
     group->addButton(rbRange);
-    const int count = std::max(setup_.messageCount, 1);
+    const int count = std::max(MessageCount(), 1);
     edtFrom = new QSpinBox(this);
     edtTo = new QSpinBox(this);
     for (QSpinBox* box : {edtFrom, edtTo}) box->setRange(1, count);
-    const bool selected = setup_.selectedMessage >= 0 && setup_.selectedMessage < setup_.messageCount;
+    const bool selected = setup_.selectedMessage >= 0 && setup_.selectedMessage < MessageCount();
     edtFrom->setValue(selected ? setup_.selectedMessage + 1 : 1);
     edtTo->setValue(count);
     (selected ? rbRange : rbAll)->setChecked(true);
@@ -98,7 +98,7 @@ void TSend::CreateControls(double scale) {
     range->addWidget(edtFrom);
     range->addWidget(new QLabel(QStringLiteral("〜"), this));
     range->addWidget(edtTo);
-    range->addWidget(new QLabel(QStringLiteral("/ ") + QString::number(setup_.messageCount), this));
+    range->addWidget(new QLabel(QStringLiteral("/ ") + QString::number(MessageCount()), this));
     range->addStretch();
     grid->addLayout(range, 1, 1);
 
@@ -141,7 +141,7 @@ void TSend::CreateControls(double scale) {
     grid->addLayout(buttons, 6, 0, 1, 2);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     SetIdle(true);
-    if (setup_.port && setup_.messageCount == 0) lblProgress->setText(QStringLiteral("送信するデータがありません"));
+    if (setup_.port && MessageCount() == 0) lblProgress->setText(QStringLiteral("送信するデータがありません"));
 
     timer_ = new QTimer(this);
     timer_->setInterval(TickMs);
@@ -161,6 +161,11 @@ void TSend::WireHandlers() {
     connect(edtTo, &QSpinBox::valueChanged, this, [this](int to) {
         if (edtFrom->value() > to) edtFrom->setValue(to);
     });
+    // Before a send the line tells what the chosen range and pace will take.
+    for (QSpinBox* box : {edtFrom, edtTo, edtPause}) connect(box, &QSpinBox::valueChanged, this, [this] { ShowPlan(); });
+    connect(rbRange, &QRadioButton::toggled, this, [this] { ShowPlan(); });
+    connect(cmbSpeed, &QComboBox::currentIndexChanged, this, [this] { ShowPlan(); });
+    ShowPlan();
     connect(btnStart, &QPushButton::clicked, this, Guarded([this](bool) { btnStartClick(); }));
     connect(btnStop, &QPushButton::clicked, this, Guarded([this](bool) { btnStopClick(); }));
     connect(btnClose, &QPushButton::clicked, this, [this] { reject(); });
@@ -168,13 +173,32 @@ void TSend::WireHandlers() {
 }
 
 void TSend::SetIdle(bool idle) {
-    const bool canStart = setup_.port != nullptr && setup_.messageCount > 0;
+    const bool canStart = setup_.port != nullptr && MessageCount() > 0;
     btnStart->setEnabled(idle && canStart);
     btnStop->setEnabled(!idle);
     for (QWidget* w : std::initializer_list<QWidget*>{rbAll, rbRange, edtPause, cmbSpeed}) w->setEnabled(idle && canStart);
     edtFrom->setEnabled(idle && canStart && rbRange->isChecked());
     edtTo->setEnabled(idle && canStart && rbRange->isChecked());
     (idle ? btnStart : btnStop)->setDefault(true);
+}
+
+std::pair<int, int> TSend::ChosenRange() const {
+    if (rbAll->isChecked()) return {0, MessageCount() - 1};
+    return {edtFrom->value() - 1, std::min(edtTo->value(), MessageCount()) - 1};
+}
+
+void TSend::ShowPlan() {
+    if (Sending() || !setup_.port || MessageCount() == 0) return;
+    const auto [first, last] = ChosenRange();
+    std::uint64_t bytes = 0;
+    for (int k = first; k <= last; ++k) bytes += setup_.messageSizes[static_cast<std::size_t>(k)];
+    const midi::Pace pace = ChosenPace();
+    const auto planned = midi::PacedTime(bytes, pace.speedPercent) +
+                         std::chrono::milliseconds(pace.pauseMs) * std::max(last - first, 0);
+    lblProgress->setText(QStringLiteral("%1 メッセージ  %2 バイト  所要 %3")
+                             .arg(last - first + 1)
+                             .arg(bytes)
+                             .arg(Clock(std::chrono::ceil<std::chrono::milliseconds>(planned))));
 }
 
 midi::Pace TSend::ChosenPace() const {
@@ -191,9 +215,8 @@ QString TSend::ProgressText(const midi::TransmissionProgress& progress) {
 }
 
 void TSend::btnStartClick() {
-    if (!setup_.port || setup_.messageCount == 0 || Sending()) return;
-    const int first = rbAll->isChecked() ? 0 : edtFrom->value() - 1;
-    const int last = rbAll->isChecked() ? setup_.messageCount - 1 : std::min(edtTo->value(), setup_.messageCount) - 1;
+    if (!setup_.port || MessageCount() == 0 || Sending()) return;
+    const auto [first, last] = ChosenRange();
     std::vector<std::vector<std::uint8_t>> messages;
     for (int k = first; k <= last; ++k) messages.push_back(setup_.message(k));
     const midi::Pace pace = ChosenPace();

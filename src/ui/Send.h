@@ -34,8 +34,8 @@ namespace ui {
 struct SendSetup {
     midi::OutputPort* port = nullptr;  // the open port; none when no port is open
     std::string portName;              // its entry in the main window's selector
-    int messageCount = 0;
-    int selectedMessage = -1;          // from 0; -1 when no line is selected
+    std::vector<std::size_t> messageSizes;  // of each stored message, F0 through F7
+    int selectedMessage = -1;               // from 0; -1 when no line is selected
     std::function<std::vector<std::uint8_t>(int message)> message;  // F0 through F7
     midi::Pace pace;                                                // remembered
     std::function<void(const midi::Pace&)> paceChosen;              // remember it
@@ -81,9 +81,12 @@ private:
     void CreateControls(double scale);
     void WireHandlers();
     void SetIdle(bool idle);
+    void ShowPlan();
+    std::pair<int, int> ChosenRange() const;
     void Tick();
     void Finish();
     midi::Pace ChosenPace() const;
+    int MessageCount() const { return static_cast<int>(setup_.messageSizes.size()); }
 
     SendSetup setup_;
     QTimer* timer_ = nullptr;
