@@ -65,9 +65,9 @@ public:
 
     void DeliverHandedAt(std::span<const std::uint8_t> message,
                          std::chrono::steady_clock::time_point handedOver) override {
+        ThrowIfGone();
         const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
         const std::size_t needed = sizeof header + message.size();
-        ThrowIfGone();
         if (needed >= RingBytes) {
             throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
         }

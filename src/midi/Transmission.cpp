@@ -156,7 +156,7 @@ void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::u
 
 // Until the port has passed on every chunk (not cut short by a cancel: the F7 must go too).
 void Transmission::WaitForPort(OutputPort& port, const PortStatus& start, std::uint64_t handed) {
-    const auto deadline = clock_->Now() + StallLimit;
+    const auto deadline = clock_->Now() + (CancelRequested() ? std::chrono::seconds(CancelledPortLimit) : StallLimit);
     for (;;) {
         const PortStatus now = port.Status();
         Confirm(now, start);

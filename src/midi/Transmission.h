@@ -84,6 +84,8 @@ public:
     // How long a port may take nothing (or hold on to what it has at the end) before the
     // transmission gives up on it.
     static constexpr std::chrono::seconds StallLimit{10};
+    // After a cancel the port gets less: whoever cancelled wants to be done, whatever the device.
+    static constexpr std::chrono::seconds CancelledPortLimit{2};
     // Chunks a port may hold not yet passed on before the next one waits.
     static constexpr std::uint64_t MaxBacklogChunks = 4;
 
