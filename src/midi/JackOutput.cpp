@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -98,10 +100,24 @@ public:
         put(message.data(), message.size());
         jack_ringbuffer_write_advance(ring_, needed);
         produced_ += needed;
+        recordEnds_.push_back(produced_);
     }
 
-    void Drain() override {
-        WaitFor([&] { return consumed_.load(std::memory_order_acquire) == produced_; });
+    std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) override {
+        try {
+            WaitFor([&] { return consumed_.load(std::memory_order_acquire) == produced_ || moreWaiting(); });
+        } catch (...) {
+            recordEnds_.clear();  // the port counts every pending message as failed
+            throw;
+        }
+        // Records are taken in order: those that end at or before what the callback has read are out.
+        const std::uint64_t consumed = consumed_.load(std::memory_order_acquire);
+        std::uint64_t held = 0;
+        while (!recordEnds_.empty() && recordEnds_.front() <= consumed) {
+            recordEnds_.pop_front();
+            ++held;
+        }
+        return std::min(held, pending);
     }
 
 private:
@@ -216,6 +232,7 @@ private:
     bool connectedOnce_ = false;                // process callback only
     std::atomic<bool> disconnected_{false};    // written by the callback
     std::uint64_t produced_ = 0;                // port thread only
+    std::deque<std::uint64_t> recordEnds_;      // port thread only: produced_ after each record not yet read
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
 };

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 #include <vector>
+#include <algorithm>
 
 #include "common/Failure.h"
 
@@ -145,15 +146,21 @@ struct QueuedPort::State {
     }
 
     // Once nothing more is queued, waits until the device holds everything delivered, and only
-    // then counts it as sent.
+    // then counts it as sent. A message handed over meanwhile ends the wait: it is delivered
+    // first, and the wait comes again once the queue is empty.
     void DrainWhenIdle() {
         std::unique_lock lock(mutex);
+        bool drained = true;
         if (queue.empty()) {
             lock.unlock();
             std::string error;
             bool gone = false;
+            std::uint64_t held = 0;
             try {
-                sink->Drain();
+                held = std::min(undrained, sink->Drain([this] {
+                    std::lock_guard waiting(mutex);
+                    return !queue.empty();
+                }, undrained));
             } catch (const DeviceGone& failure) {
                 error = failure.what();
                 gone = true;
@@ -161,15 +168,17 @@ struct QueuedPort::State {
                 error = failure.what();
             }
             lock.lock();
-            if (error.empty()) {
-                status.sent += undrained;
-            } else {
+            if (!error.empty()) {
                 Fail(undrained, error);
                 if (gone) FailQueued(error);
+                undrained = 0;
+            } else {
+                status.sent += held;
+                undrained -= held;
+                drained = undrained == 0;
             }
-            undrained = 0;
         }
-        if (queue.empty()) busy = false;
+        if (queue.empty() && drained) busy = false;
         changed.notify_all();
     }
 

@@ -13,6 +13,7 @@
 // port's long ones still going out.
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,9 +50,16 @@ public:
         Deliver(message);
     }
 
-    // Returns once the device holds every byte delivered so far (for sinks that buffer).
-    // Throws kelvane::Failure (or DeviceGone) when buffered bytes can no longer reach the device.
-    virtual void Drain() {}
+    // Waits until the device holds every byte delivered so far (for sinks that buffer), or stops
+    // waiting as soon as `moreWaiting()` says another message waits to be delivered: a sink that
+    // keeps the spacing of hand-overs must get it without delay. `pending` messages were
+    // delivered and not yet confirmed; returns how many of them, oldest first, the device now
+    // holds. Throws kelvane::Failure (or DeviceGone) when buffered bytes can no longer reach
+    // the device.
+    virtual std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) {
+        (void)moreWaiting;
+        return pending;
+    }
 };
 
 // For a backend that closes a device (or a client) on a thread of its own, so that

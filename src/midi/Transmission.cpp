@@ -125,6 +125,11 @@ bool Transmission::WaitFor(TransmissionClock::TimePoint due) {
 void Transmission::Confirm(const PortStatus& now, const PortStatus& start) {
     if (now.failed > start.failed) throw kelvane::Failure(now.lastError.empty() ? StallText : now.lastError);
     confirmedChunks_ = now.sent - start.sent;
+    // The port passes chunks on in the order it got them.
+    while (!unconfirmed_.empty() && handedChunks_ - unconfirmed_.size() < confirmedChunks_) {
+        unconfirmedBytes_ -= unconfirmed_.front();
+        unconfirmed_.pop_front();
+    }
 }
 
 std::size_t Transmission::ConfirmedMessages() const {
@@ -136,22 +141,27 @@ void Transmission::CheckPort(OutputPort& port, const PortStatus& start) { Confir
 
 // A port that has fallen behind (a driver that takes longer than the cable) gets no more until
 // it catches up, so a cancel never waits for a long queue.
-void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::uint64_t handed) {
+void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes) {
     auto deadline = clock_->Now() + StallLimit;
-    std::uint64_t passed = 0;
+    std::uint64_t passed = confirmedChunks_;
     for (;;) {
-        const PortStatus now = port.Status();
-        Confirm(now, start);
-        const std::uint64_t done = (now.sent - start.sent) + (now.failed - start.failed);
-        if (handed - done < MaxBacklogChunks || CancelRequested()) return;
-        if (done != passed) {
-            passed = done;
+        Confirm(port.Status(), start);
+        if (unconfirmed_.empty() || unconfirmedBytes_ + nextBytes <= backlogLimit_ || CancelRequested()) return;
+        if (confirmedChunks_ != passed) {
+            passed = confirmedChunks_;
             deadline = clock_->Now() + StallLimit;
         } else if (clock_->Now() >= deadline) {
             throw kelvane::Failure(StallText);
         }
         clock_->WaitUntil(clock_->Now() + PortPoll, cancelled_);
     }
+}
+
+void Transmission::Hand(OutputPort& port, std::span<const std::uint8_t> chunk) {
+    port.Send(chunk);
+    unconfirmed_.push_back(chunk.size());
+    unconfirmedBytes_ += chunk.size();
+    ++handedChunks_;
 }
 
 // Until the port has passed on every chunk (not cut short by a cancel: the F7 must go too).
@@ -171,6 +181,10 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
     const PortStatus startStatus = port.Status();
     auto planStart = clock_->Now();
     const std::size_t chunkLimit = ChunkBytes(pace_.speedPercent);
+    backlogLimit_ = std::max<std::uint64_t>(
+        MinBacklogChunks * chunkLimit,
+        static_cast<std::uint64_t>(CableBytesPerSecond) * static_cast<std::uint64_t>(pace_.speedPercent) *
+            static_cast<std::uint64_t>(MaxBacklogTime.count()) / (100 * 1000));
     {
         std::lock_guard lock(progressMutex_);
         started_ = true;
@@ -179,7 +193,6 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
 
     TransmissionOutcome outcome;
     std::uint64_t bytesBefore = 0;  // handed over so far, by the plan
-    std::uint64_t chunks = 0;
     bool cutShort = false;
     for (std::size_t m = 0; m < messages_.size() && !cutShort; ++m) {
         const std::span<const std::uint8_t> message(messages_[m]);
@@ -187,13 +200,13 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
             const auto due = planStart + std::chrono::ceil<std::chrono::steady_clock::duration>(
                                              PacedTime(bytesBefore, pace_.speedPercent) +
                                              std::chrono::milliseconds(pace_.pauseMs) * static_cast<std::int64_t>(m));
-            if (WaitFor(due)) WaitForRoom(port, startStatus, chunks);
+            const auto chunk = message.subspan(at, std::min(chunkLimit, message.size() - at));
+            if (WaitFor(due)) WaitForRoom(port, startStatus, chunk.size());
             if (CancelRequested()) {
                 if (at > 0) {
                     // Cut inside the message: end it so the device does not wait for the rest.
                     const std::uint8_t end[] = {EndOfExclusive};
-                    port.Send(end);
-                    ++chunks;
+                    Hand(port, end);
                     ++outcome.bytes;
                 }
                 cutShort = true;
@@ -205,16 +218,14 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
                 std::lock_guard lock(progressMutex_);
                 plannedEnd_ += late;
             }
-            const auto chunk = message.subspan(at, std::min(chunkLimit, message.size() - at));
-            port.Send(chunk);
-            ++chunks;
+            Hand(port, chunk);
             bytesBefore += chunk.size();
             outcome.bytes += chunk.size();
             Report(outcome.messagesWhole, bytesBefore);
             CheckPort(port, startStatus);
         }
         if (!cutShort) {
-            messageEnds_.push_back(chunks);
+            messageEnds_.push_back(handedChunks_);
             ++outcome.messagesWhole;
             Report(outcome.messagesWhole, bytesBefore);
         }
@@ -227,7 +238,7 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
                                     static_cast<std::int64_t>(messages_.empty() ? 0 : messages_.size() - 1)));
     }
     outcome.cancelled = CancelRequested() && (cutShort || outcome.messagesWhole < messages_.size());
-    WaitForPort(port, startStatus, chunks);
+    WaitForPort(port, startStatus, handedChunks_);
     return outcome;
 }
 

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -86,8 +87,11 @@ public:
     static constexpr std::chrono::seconds StallLimit{10};
     // After a cancel the port gets less: whoever cancelled wants to be done, whatever the device.
     static constexpr std::chrono::seconds CancelledPortLimit{2};
-    // Chunks a port may hold not yet passed on before the next one waits.
-    static constexpr std::uint64_t MaxBacklogChunks = 4;
+    // What a port may hold not yet passed on before the next chunk waits: this long at the chosen
+    // rate (a sound server confirms only once a period), or four chunks if that is more. It
+    // bounds what still goes out after a cancel.
+    static constexpr std::chrono::milliseconds MaxBacklogTime{400};
+    static constexpr std::size_t MinBacklogChunks = 4;
 
     Transmission(std::vector<std::vector<std::uint8_t>> messages, Pace pace,
                  std::unique_ptr<TransmissionClock> clock = MakeSteadyTransmissionClock());
@@ -104,7 +108,8 @@ public:
 private:
     TransmissionOutcome Send(OutputPort& port);
     bool WaitFor(TransmissionClock::TimePoint due);
-    void WaitForRoom(OutputPort& port, const PortStatus& start, std::uint64_t handed);
+    void WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes);
+    void Hand(OutputPort& port, std::span<const std::uint8_t> chunk);
     void WaitForPort(OutputPort& port, const PortStatus& start, std::uint64_t handed);
     void CheckPort(OutputPort& port, const PortStatus& start);
     void Report(std::size_t messagesDone, std::uint64_t bytesDone);
@@ -120,6 +125,11 @@ private:
     // chunks the port had passed on at the last look that found no failure.
     std::vector<std::uint64_t> messageEnds_;
     std::uint64_t confirmedChunks_ = 0;
+    // Sizes of the chunks handed over and not yet passed on, oldest first, and their sum.
+    std::deque<std::size_t> unconfirmed_;
+    std::uint64_t unconfirmedBytes_ = 0;
+    std::uint64_t handedChunks_ = 0;
+    std::uint64_t backlogLimit_ = 0;
 
     mutable std::mutex progressMutex_;
     TransmissionProgress progress_;           // guarded by progressMutex_
