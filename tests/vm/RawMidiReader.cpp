@@ -68,30 +68,16 @@ void RawMidiReader::ReadLoop() {
     const int fdCount = snd_rawmidi_poll_descriptors(input_, fds.data(), fds.size());
     std::array<std::uint8_t, 4096> chunk{};
     bool more = false;
-    const auto start = std::chrono::steady_clock::now();
-    std::size_t taken = 0;
     for (;;) {
         // A short poll keeps the stop request answered without a wake-up pipe.
         if (!more) poll(fds.data(), static_cast<nfds_t>(fdCount), 20);
-        std::size_t wanted = chunk.size();
-        if (bytesPerSecond_ != 0) {
-            // As much as the cable has carried since the start, and nothing ahead of it.
-            const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const auto allowed = static_cast<std::size_t>(elapsed * static_cast<double>(bytesPerSecond_));
-            wanted = std::min(wanted, allowed > taken ? allowed - taken : 0);
-            if (wanted == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                more = false;
-                std::lock_guard lock(mutex_);
-                if (stop_) return;
-                continue;
-            }
-        }
+        // A device behind a cable takes its share every 10 ms, however much is there.
+        const std::size_t wanted = bytesPerSecond_ ? std::max<std::size_t>(bytesPerSecond_ / 100, 1) : chunk.size();
+        if (bytesPerSecond_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         // One chunk per turn of the lock, so that waiters see a long burst as it comes in.
         std::lock_guard lock(mutex_);
         if (stop_) return;
         const ssize_t got = snd_rawmidi_read(input_, chunk.data(), wanted);
-        if (got > 0) taken += static_cast<std::size_t>(got);
         more = got > 0;
         if (more) {
             received_.insert(received_.end(), chunk.begin(), chunk.begin() + got);
