@@ -162,9 +162,10 @@ void TSend::WireHandlers() {
         if (edtFrom->value() > to) edtFrom->setValue(to);
     });
     // Before a send the line tells what the chosen range and pace will take.
-    for (QSpinBox* box : {edtFrom, edtTo, edtPause}) connect(box, &QSpinBox::valueChanged, this, [this] { ShowPlan(); });
-    connect(rbRange, &QRadioButton::toggled, this, [this] { ShowPlan(); });
-    connect(cmbSpeed, &QComboBox::currentIndexChanged, this, [this] { ShowPlan(); });
+    const auto showPlan = [this] { RunGuarded([this] { ShowPlan(); }); };
+    for (QSpinBox* box : {edtFrom, edtTo, edtPause}) connect(box, &QSpinBox::valueChanged, this, showPlan);
+    connect(rbRange, &QRadioButton::toggled, this, showPlan);
+    connect(cmbSpeed, &QComboBox::currentIndexChanged, this, showPlan);
     ShowPlan();
     connect(btnStart, &QPushButton::clicked, this, Guarded([this](bool) { btnStartClick(); }));
     connect(btnStop, &QPushButton::clicked, this, Guarded([this](bool) { btnStopClick(); }));
