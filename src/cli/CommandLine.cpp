@@ -270,7 +270,7 @@ usage: kelvane-cli list FILE [--json]
   send    sends the listed messages in order on port K; LIST like 1,3-5
           (default: all). The bytes go at PERCENT of a 31,250-baud MIDI
           cable's rate (3,125 bytes/s, 320 us per byte; default 100), also
-          within a long message, and after each message MS milliseconds pass
+          within a long message, and between messages MS milliseconds pass
           (default 150; 0 for no pause). On a terminal one line shows the
           progress. Ctrl+C stops it at once: a message cut short is closed
           with F7, and the messages sent whole are told.
