@@ -24,11 +24,8 @@ std::string SendUnfinishedText(std::uint32_t port) {
     return "ポート " + std::to_string(port) + " への送信が終わりません";
 }
 
-std::string SendInterruptedText(std::size_t sent, std::size_t total, bool lastUnconfirmed) {
-    std::string text = "中断しました: " + std::to_string(total) + " 件中 " + std::to_string(sent) +
-                       " 件のメッセージを送信しました";
-    if (lastUnconfirmed) text += " (" + std::to_string(sent + 1) + " 件目は送り終えたことを確認できませんでした)";
-    return text;
+std::string SendCancelledText(std::size_t sent, std::size_t total) {
+    return "中止しました: " + std::to_string(total) + " メッセージのうち " + std::to_string(sent) + " を送信しました";
 }
 
 std::string NoInputPortText() { return "入力ポート 0 は (None) のため受信できません"; }

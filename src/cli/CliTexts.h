@@ -23,9 +23,8 @@ std::string PortOpenFailedText(std::uint32_t port, const std::string& name, int 
 // The port still held unsent messages when the wait for them ended.
 std::string SendUnfinishedText(std::uint32_t port);
 
-// send stopped by Ctrl+C: how many of the messages went out, and whether the one under way when
-// it came could not be confirmed sent.
-std::string SendInterruptedText(std::size_t sent, std::size_t total, bool lastUnconfirmed);
+// send stopped by Ctrl+C: how many of the messages went out whole.
+std::string SendCancelledText(std::size_t sent, std::size_t total);
 
 // receive with input port 0, the "(None)" entry.
 std::string NoInputPortText();

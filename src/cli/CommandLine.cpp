@@ -21,7 +21,7 @@ struct CommandShape {
 constexpr CommandShape Commands[] = {
     {"list", CommandKind::List, 1, true},    {"info", CommandKind::Info, 2, true},
     {"hex", CommandKind::Hex, 2, false},     {"export", CommandKind::Export, 2, false},
-    {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, false},
+    {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, true},
     {"receive", CommandKind::Receive, 1, true},
     {"check", CommandKind::Check, 1, true},
 };
@@ -114,6 +114,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     std::optional<std::string> port;
     std::optional<std::string> messages;
     std::optional<std::string> gap;
+    std::optional<std::string> speed;
     std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
     std::optional<std::string> fix;
     bool optionsEnded = false;
@@ -139,6 +140,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             messages = TakeValue(args, at, name, inlineValue);
         } else if (name == "--gap") {
             gap = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--speed") {
+            speed = TakeValue(args, at, name, inlineValue);
         } else if (name == "--input" && !inlineValue) {
             input = true;
         } else if (name == "--idle") {
@@ -172,8 +175,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     if (port && shape.kind != CommandKind::Send && shape.kind != CommandKind::Receive) {
         throw UsageError("--port belongs to send and receive only");
     }
-    if ((messages || gap) && shape.kind != CommandKind::Send) {
-        throw UsageError("--messages and --gap belong to send only");
+    if ((messages || gap || speed) && shape.kind != CommandKind::Send) {
+        throw UsageError("--messages, --gap and --speed belong to send only");
     }
     if (shape.kind != CommandKind::Receive) {
         for (const auto* option : {&idle, &count, &timeout, &request, &requestHex, &outPort}) {
@@ -211,6 +214,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             invocation.port = *port;
             if (messages) invocation.messages = ParseMessageSelection(*messages);
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
+            if (speed) {
+                // "25" or "25%": a share of the cable's rate; more than the cable is never asked for.
+                std::string_view text = *speed;
+                if (!text.empty() && text.back() == '%') text.remove_suffix(1);
+                const std::uint32_t percent = ParseNumber(text, "speed");
+                if (percent < 1 || percent > 100) throw UsageError("--speed takes a percentage from 1 to 100");
+                invocation.speedPercent = static_cast<int>(percent);
+            }
             break;
         case CommandKind::Receive:
             invocation.outputPath = operands[0];
@@ -254,6 +265,7 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port PORT [--messages LIST] [--gap MS]
+                   [--speed PERCENT] [--json]
        kelvane-cli receive OUT.syx --port PORT [--idle SECONDS] [--count N]
                    [--timeout SECONDS] [--request FILE | --request-hex "F0 .. F7"
                    --out-port PORT] [--json]
@@ -276,10 +288,13 @@ usage: kelvane-cli list FILE [--json]
           its whole name; with --input the input ports the same way. PORT
           in send and receive is such a number K, or a port's name, whole or
           any part of it that only one port's name holds
-  send    sends the listed messages in order on port K; LIST like 1,3-5
-          (default: all). After each message it waits until the message can
-          have left a 31,250-baud MIDI cable (320 us per byte), then MS
-          milliseconds more (default 150; 0 for no pause).
+  send    sends the listed messages in order on PORT; LIST like 1,3-5
+          (default: all). The bytes go at PERCENT of a 31,250-baud MIDI
+          cable's rate (3,125 bytes/s, 320 us per byte; default 100), also
+          within a long message, and between messages MS milliseconds pass
+          (default 150; 0 for no pause). On a terminal one line shows the
+          progress. Ctrl+C stops it at once: a message cut short is closed
+          with F7, and the messages sent whole are told.
   receive records the SysEx messages arriving on input port K and saves them
           as a dump file, printing their list lines. It stops SECONDS after
           the last byte that is not a real-time byte such as clock or active
@@ -296,11 +311,14 @@ usage: kelvane-cli list FILE [--json]
   --json  one JSON document instead of lines (list, info, check, ports,
           receive); list, info and check name each message's maker
           ("manufacturer", null when its ID is not known); a failure then
-          also prints {"error": reason} on standard output
+          also prints {"error": reason} on standard output. For send a
+          summary: messagesSent (whole), messagesTotal, bytes, seconds,
+          cancelled, and error when the port failed
 
 Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments,
 3 received and saved, but data was lost on the way in (the reasons on
-stderr and in the JSON's "losses").
+stderr and in the JSON's "losses"), 130 send stopped by Ctrl+C or SIGTERM
+before everything was sent.
 )";
 }
 

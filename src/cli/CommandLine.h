@@ -26,12 +26,13 @@ struct Invocation {
     std::string dumpPath;               // list, info, hex, export, send, check
     std::string outputPath;             // export, receive
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
-    bool json = false;                  // list, info, ports, receive, check
+    bool json = false;                  // list, info, ports, send, receive, check
     bool input = false;                 // ports: the input ports instead
     std::string port;                   // send: output port, receive: input port; a number as
                                         // `ports` prints it, or (part of) a name
     std::vector<MessageRange> messages; // send: empty means all, in store order
     std::uint32_t gapMs = DefaultGapMs; // send
+    int speedPercent = 100;             // send: share of the MIDI cable's rate, 1 to 100
     std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
     std::uint32_t count = 0;            // receive: keep this many messages, then stop; 0 = no limit
     std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit

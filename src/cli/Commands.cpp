@@ -47,6 +47,12 @@ public:
     using kelvane::Failure::Failure;
 };
 
+// A send stopped by the user: told like a notice, with its own exit status.
+class Cancelled : public kelvane::Failure {
+public:
+    using kelvane::Failure::Failure;
+};
+
 // Loads the dump into the store; what the loader had to drop is told as the window tells it,
 // and the command goes on with the rest.
 void LoadDump(const std::string& path, std::ostream& err) {
@@ -197,15 +203,21 @@ void Ports(std::ostream& out, bool json, bool input) {
     if (!gap.empty()) throw kelvane::Failure(gap);
 }
 
-void Send(const Invocation& invocation, std::ostream* progress) {
+void Send(const Invocation& invocation, std::ostream& out, std::ostream* progress) {
     RequireMessages();
     const std::vector<int> indexes = MessageIndexes(invocation.messages, sysex::SysExCount);
     const std::vector<std::string> entries = midi::ReadPortEntries(midi::EntryWidth::Whole);
     const std::uint32_t port = ResolvePort(invocation.port, entries, PortSide::Output, midi::PortListingGap());
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
-    const InterruptCatcher interrupt;
-    SendMessages(indexes, port, invocation.gapMs, progress, &interrupt);
+    InterruptCatcher interrupt;
+    const midi::TransmissionOutcome outcome =
+        SendMessages(indexes, midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
+    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
+    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
+    if (outcome.cancelled) {
+        throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
+    }
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.
@@ -326,7 +338,7 @@ int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, 
         case CommandKind::Info: Info(out, invocation.messageNumber, invocation.json); break;
         case CommandKind::Hex: Hex(out, invocation.messageNumber); break;
         case CommandKind::Export: Export(invocation.outputPath, out); break;
-        case CommandKind::Send: Send(invocation, errIsTerminal ? &err : nullptr); break;
+        case CommandKind::Send: Send(invocation, out, errIsTerminal ? &err : nullptr); break;
         case CommandKind::Check:
             // Exit status 1 without a failure text: the lines have said what was wrong.
             if (Check(invocation, out)) return ExitFailed;
@@ -358,6 +370,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     int status = ExitDone;
     try {
         status = Execute(invocation, out, err, errIsTerminal);
+    } catch (const Cancelled& cancelled) {
+        err << cancelled.what() << '\n';
+        return ExitCancelled;
     } catch (const Notice& notice) {
         err << notice.what() << '\n';
         JsonFailure(out, invocation, notice.what());

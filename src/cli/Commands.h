@@ -15,6 +15,8 @@ inline constexpr int ExitUsage = 2;
 // receive: the capture is saved, but the input lost data on the way in (or a message arrived
 // damaged); what was lost is on stderr and in the JSON.
 inline constexpr int ExitLost = 3;
+// A send stopped by Ctrl+C (or SIGTERM) before it was done: 128 + SIGINT, as shells report it.
+inline constexpr int ExitCancelled = 130;
 
 // Runs the command the arguments (those after the program name) describe. Results go to
 // `out`; failures, the loader's notice about dropped messages and (when `errIsTerminal`) the

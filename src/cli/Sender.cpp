@@ -1,69 +1,92 @@
 #include "cli/Sender.h"
 
-#include <thread>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <future>
 
 #include "cli/CliTexts.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonText.h"
 #include "common/Failure.h"
 #include "midi/Port.h"
-#include "midi/WireTime.h"
-#include "sysex/Loader.h"
 #include "sysex/Store.h"
 
 namespace cli {
 
-std::chrono::milliseconds SendPatience(std::size_t bytes) {
-    return std::chrono::ceil<std::chrono::milliseconds>(2 * midi::WireTime(bytes)) + std::chrono::seconds(10);
-}
-
 namespace {
 
-// WaitUntilSent in slices, so that Ctrl+C is noticed; after it the message gets InterruptGrace.
-bool WaitUntilSent(midi::OutputPort& port, std::chrono::milliseconds patience, const InterruptCatcher* interrupt) {
-    if (!interrupt) return port.WaitUntilSent(patience);
-    constexpr std::chrono::milliseconds Slice{50};
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!interrupt->Requested()) {
-        if (port.WaitUntilSent(Slice)) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+// Often enough that the line looks live and Ctrl+C is noticed at once.
+constexpr auto PollInterval = std::chrono::milliseconds(100);
+
+std::string Clock(std::chrono::milliseconds time) {
+    const long long seconds = (time.count() + 999) / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
+    return text;
+}
+
+std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes) {
+    std::vector<std::vector<std::uint8_t>> messages;
+    messages.reserve(indexes.size());
+    for (const int k : indexes) {
+        const std::uint8_t* bytes = sysex::SysExData[k];
+        messages.emplace_back(bytes, bytes + std::size_t{sysex::SysExLen[k]} + 1);  // F0 through F7
     }
-    return port.WaitUntilSent(InterruptGrace);
+    return messages;
 }
 
 }  // namespace
 
-void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
-                  std::ostream* progress, const InterruptCatcher* interrupt) {
-    using Clock = std::chrono::steady_clock;
-    for (std::size_t i = 0; i < indexes.size(); ++i) {
-        if (interrupt && interrupt->Requested()) throw SendInterrupted(SendInterruptedText(i, indexes.size(), false));
-        const int k = indexes[i];
-        const std::uint16_t storedLength = sysex::SysExLen[k];
-        const std::size_t bytes = std::size_t{storedLength} + 1;  // F0 through F7
+std::string ProgressLine(const midi::TransmissionProgress& progress) {
+    const std::uint64_t percent = progress.bytesTotal ? progress.bytesDone * 100 / progress.bytesTotal : 100;
+    return "送信中: " + std::to_string(progress.messagesDone) + "/" + std::to_string(progress.messagesTotal) +
+           " メッセージ  " + std::to_string(progress.bytesDone) + "/" + std::to_string(progress.bytesTotal) +
+           " バイト  " + std::to_string(percent) + "%  残り " + Clock(progress.timeLeft);
+}
+
+std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_t messagesTotal) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(outcome.elapsed.count()) / 1000.0);
+    return "{\"messagesSent\":" + std::to_string(outcome.messagesWhole) +
+           ",\"messagesTotal\":" + std::to_string(messagesTotal) + ",\"bytes\":" + std::to_string(outcome.bytes) +
+           ",\"seconds\":" + seconds + ",\"cancelled\":" + (outcome.cancelled ? "true" : "false") +
+           (outcome.error.empty() ? std::string() : ",\"error\":" + JsonString(outcome.error)) + "}\n";
+}
+
+midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const midi::Pace& pace,
+                                       std::ostream* progress, const InterruptCatcher* interrupt) {
+    midi::Transmission transmission(StoredMessages(indexes), pace);
+    if (!midi::MidiOutHandle) {
+        midi::TransmissionOutcome none;
+        none.error = "ポートが開いていません";
+        return none;
+    }
+    midi::OutputPort& port = *midi::MidiOutHandle;
+    // The engine sleeps between chunks on its own thread; this one watches Ctrl+C and draws.
+    auto running = std::async(std::launch::async, [&] { return transmission.Run(port); });
+    std::size_t shown = 0;
+    while (running.wait_for(PollInterval) != std::future_status::ready) {
+        if (interrupt && interrupt->Requested()) transmission.Cancel();
         if (progress) {
-            *progress << '[' << (i + 1) << '/' << indexes.size() << "] " << sysex::ListLine(k) << std::endl;
-        }
-
-        const Clock::time_point handedOver = Clock::now();
-        midi::SendOnOpenPort(sysex::SysExData[k], storedLength);
-        if (!midi::MidiOutHandle || !WaitUntilSent(*midi::MidiOutHandle, SendPatience(bytes), interrupt)) {
-            if (interrupt && interrupt->Requested()) throw SendInterrupted(SendInterruptedText(i, indexes.size(), true));
-            throw kelvane::Failure(SendUnfinishedText(portIndex));
-        }
-        // The port was opened for this run, so any failure at all is one of ours.
-        const midi::PortStatus status = midi::MidiOutHandle->Status();
-        if (status.failed > 0) throw kelvane::Failure(status.lastError);
-
-        const auto pause = (handedOver + midi::WireTime(bytes) - Clock::now()) + std::chrono::milliseconds(gapMs);
-        if (!interrupt) {
-            std::this_thread::sleep_for(pause);
-        } else if (pause > Clock::duration::zero()) {
-            interrupt->WaitFor(std::chrono::ceil<std::chrono::milliseconds>(pause));
-        }
-        if (interrupt && interrupt->Requested()) {
-            throw SendInterrupted(SendInterruptedText(i + 1, indexes.size(), false));
+            const std::string line = ProgressLine(transmission.Progress());
+            // Padded over a longer line drawn before.
+            *progress << '\r' << line << std::string(shown > line.size() ? shown - line.size() : 0, ' ')
+                      << std::flush;
+            shown = line.size();
         }
     }
+    const midi::TransmissionOutcome outcome = running.get();
+    if (progress) *progress << '\r' << ProgressLine(transmission.Progress()) << std::endl;
+    return outcome;
+}
+
+void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
+                  std::ostream* progress, const InterruptCatcher* interrupt) {
+    if (!midi::MidiOutHandle) throw kelvane::Failure(SendUnfinishedText(portIndex));
+    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, 100}, progress, interrupt);
+    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
+    if (outcome.cancelled) throw SendInterrupted(SendCancelledText(outcome.messagesWhole, indexes.size()));
 }
 
 }  // namespace cli

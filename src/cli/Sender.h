@@ -1,43 +1,41 @@
 #pragma once
-// Sending stored messages one by one on the open port (midi::MidiOutHandle), paced for
-// hardware: a message is followed by the time its bytes take on a DIN MIDI cable, then by a
-// gap, because older devices drop data that arrives back to back.
+// Sending stored messages on the open port (midi::MidiOutHandle) through the transmission
+// engine (midi/Transmission.h): paced for the device, with one progress line on a terminal,
+// and stopped by Ctrl+C.
 
-#include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "common/Failure.h"
+#include "midi/Transmission.h"
 
 namespace cli {
 
 class InterruptCatcher;
 
-// A transmission that Ctrl+C stopped; its text says how many messages went out.
+// A transmission that Ctrl+C stopped; its text says how many messages went out whole.
 class SendInterrupted : public kelvane::Failure {
 public:
     using kelvane::Failure::Failure;
 };
 
-// How long a message already handed over may still take once Ctrl+C has come, before the
-// command gives up on it: with the wait for closing ports at exit, the command ends within about
-// 2.5 s whatever the device or the sound server does.
-inline constexpr std::chrono::milliseconds InterruptGrace{500};
+// The progress line: "送信中: 12/40 メッセージ  8192/20480 バイト  40%  残り 0:07".
+std::string ProgressLine(const midi::TransmissionProgress& progress);
 
-// How long to wait for the port to report a message of `bytes` bytes sent before giving up:
-// twice its wire time (a paced hardware port needs that once) plus ten seconds of slack.
-std::chrono::milliseconds SendPatience(std::size_t bytes);
+// The --json summary, one line with its newline.
+std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_t messagesTotal);
 
-// Sends the stored messages at `indexes` (from 0) in that order on the open port. For each it
-// hands the message over, waits until the port reports it sent, waits until its wire time has
-// passed since the hand-over, then waits gapMs more; so the process never ends with a message
-// still in flight. With `progress` it writes "[i/n] <list line>" there as each message starts.
-// Throws kelvane::Failure with the port's own reason when a message fails, or
-// SendUnfinishedText when the port does not finish in time; nothing more is sent then.
-// With `interrupt`, Ctrl+C starts no further message and throws SendInterrupted once the one
-// under way is out (waiting InterruptGrace at most).
+// Sends the stored messages at `indexes` (from 0) in that order on the open port at `pace`.
+// With `progress` it keeps one line there up to date (and ends it); with `interrupt` a request
+// there cancels the send. Never throws for the port: its failure is in the outcome.
+midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const midi::Pace& pace,
+                                       std::ostream* progress, const InterruptCatcher* interrupt);
+
+// The same at the full rate, on the open port of entry `portIndex`; throws kelvane::Failure with
+// the port's reason when a message fails or the port does not finish, and SendInterrupted when
+// `interrupt` stopped it.
 void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
                   std::ostream* progress, const InterruptCatcher* interrupt = nullptr);
 

@@ -27,8 +27,16 @@ struct AlsaDevice {
     int client = 0;
     int port = 0;
     std::string name;
-    bool hardware = false;
+    bool cable = false;  // stands for a cable or a raw MIDI device: never faster than 3,125 bytes/s
 };
+
+// The kernel's own clients are its drivers (sound cards, USB MIDI, snd-virmidi): whatever type
+// their ports claim (snd-virmidi's say only MIDI_GENERIC), their bytes end in a rawmidi buffer
+// that drops what does not fit. Only the ports of programs take bytes at memory speed.
+bool StandsForCable(int clientType, unsigned portType) {
+    return clientType == SND_SEQ_KERNEL_CLIENT ||
+           (portType & (SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT)) != 0;
+}
 
 class SeqHandle {
 public:
@@ -60,6 +68,7 @@ std::vector<AlsaDevice> ListDevices() {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq.get(), client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
+        const int clientType = static_cast<int>(snd_seq_client_info_get_type(client));
         // The system client's timer and announce ports are not instruments.
         if (id == self || id == SND_SEQ_CLIENT_SYSTEM || IsOwnAlsaClient(id)) continue;
         snd_seq_port_info_set_client(port, id);
@@ -69,7 +78,7 @@ std::vector<AlsaDevice> ListDevices() {
             if ((caps & wanted) != wanted || (caps & SND_SEQ_PORT_CAP_NO_EXPORT)) continue;
             devices.push_back({id, snd_seq_port_info_get_port(port),
                                snd_seq_port_info_get_name(port),
-                               (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0});
+                               StandsForCable(clientType, snd_seq_port_info_get_type(port))});
         }
     }
     return devices;
@@ -78,7 +87,7 @@ std::vector<AlsaDevice> ListDevices() {
 class AlsaSink final : public MessageSink {
 public:
     explicit AlsaSink(const AlsaDevice& device)
-        : device_(device), seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.hardware) {
+        : device_(device), seq_(SND_SEQ_OPEN_OUTPUT), pacer_(WirePacer::Clock::now()), paced_(device.cable) {
         CheckAlsa(snd_seq_set_client_name(seq_.get(), "Kelvane"), "snd_seq_set_client_name");
         own_.Set(CheckAlsa(snd_seq_client_id(seq_.get()), "snd_seq_client_id"));
         // A device listed earlier may have gone, and its client number may since have been

@@ -6,7 +6,8 @@
 // Each open port is a sequencer client of its own, subscribed to the device, sending every
 // message as consecutive direct SysEx events of at most ChunkBytes bytes: one event above
 // about 16 KiB is refused by alsa-lib, and scheduled events of 64 KiB overflow the kernel pool.
-// Hardware ports are paced at the MIDI wire rate (see WirePacer.h).
+// Ports of the kernel's drivers (hardware, USB MIDI, snd-virmidi) and ports typed as hardware
+// are paced at the MIDI wire rate (see WirePacer.h), since their bytes end in a rawmidi buffer.
 //
 // Without a sequencer (no /dev/snd, no permission) the service lists no device and prints
 // nothing: alsa-lib's own error printing is switched off for the whole process, and every

@@ -4,9 +4,12 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,7 +33,13 @@ constexpr auto PollInterval = std::chrono::milliseconds(1);
 // Many periods of the longest usual period (8192 frames at 44.1 kHz is 186 ms).
 constexpr auto CycleEndLimit = std::chrono::milliseconds(500);
 
-using LengthHeader = std::uint32_t;
+// Each message in the ring: its length, then the frame at which it was handed over, so that the
+// process callback keeps the spacing of hand-overs (the pauses between messages and the pace
+// inside one) to the frame instead of moving every message to the start of a period.
+struct RecordHeader {
+    std::uint32_t length;
+    jack_nframes_t frame;
+};
 
 class JackSink final : public MessageSink {
 public:
@@ -62,9 +71,14 @@ public:
     }
 
     void Deliver(std::span<const std::uint8_t> message) override {
-        const LengthHeader length = static_cast<LengthHeader>(message.size());
-        const std::size_t needed = sizeof length + message.size();
+        DeliverHandedAt(message, std::chrono::steady_clock::now());
+    }
+
+    void DeliverHandedAt(std::span<const std::uint8_t> message,
+                         std::chrono::steady_clock::time_point handedOver) override {
         ThrowIfGone();
+        const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
+        const std::size_t needed = sizeof header + message.size();
         if (needed >= RingBytes) {
             throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
         }
@@ -91,17 +105,40 @@ public:
                 written += room;
             }
         };
-        put(&length, sizeof length);
+        put(&header, sizeof header);
         put(message.data(), message.size());
         jack_ringbuffer_write_advance(ring_, needed);
         produced_ += needed;
+        recordEnds_.push_back(produced_);
     }
 
-    void Drain() override {
-        WaitFor([&] { return consumed_.load(std::memory_order_acquire) == produced_; });
+    std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) override {
+        try {
+            WaitFor([&] { return consumed_.load(std::memory_order_acquire) == produced_ || moreWaiting(); });
+        } catch (...) {
+            recordEnds_.clear();  // the port counts every pending message as failed
+            throw;
+        }
+        // Records are taken in order: those that end at or before what the callback has read are out.
+        const std::uint64_t consumed = consumed_.load(std::memory_order_acquire);
+        std::uint64_t held = 0;
+        while (!recordEnds_.empty() && recordEnds_.front() <= consumed) {
+            recordEnds_.pop_front();
+            ++held;
+        }
+        return std::min(held, pending);
     }
 
 private:
+    // The frame (on the server's clock) of a hand-over that happened `handedOver`; a port that was
+    // busy meanwhile makes that a while ago.
+    jack_nframes_t HandOverFrame(std::chrono::steady_clock::time_point handedOver) const {
+        const auto ago = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - handedOver);
+        const auto agoFrames = std::clamp<std::int64_t>(ago.count(), 0, 10'000'000) *
+                               static_cast<std::int64_t>(jack_get_sample_rate(client_)) / 1'000'000;
+        return jack_frame_time(client_) - static_cast<jack_nframes_t>(agoFrames);
+    }
+
     // Once the server or the receiving port has gone, nothing queued can ever arrive: the port
     // gives all of it up at once instead of waiting StallLimit for each message. A receiver that
     // comes back is a new port, reached only through a new open.
@@ -153,32 +190,40 @@ private:
             return 0;
         }
         self->connectedOnce_.store(true, std::memory_order_release);
+        // What was handed over during the previous cycle is played one period later at its own
+        // offset; anything that waited longer goes as early as the events before it allow.
+        const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
         std::uint64_t taken = 0;
-        jack_nframes_t event = 0;
+        jack_nframes_t next = 0;  // the earliest frame the next event may take
+        bool any = false;
         for (;;) {
             if (self->remaining_ == 0) {
-                if (jack_ringbuffer_read_space(self->ring_) < sizeof(LengthHeader)) break;
-                LengthHeader length;
-                jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&length), sizeof length);
+                if (jack_ringbuffer_read_space(self->ring_) < sizeof(RecordHeader)) break;
+                RecordHeader header;
+                jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&header), sizeof header);
+                const auto offset = static_cast<std::int32_t>(header.frame + frames - cycleStart);
+                if (offset >= static_cast<std::int32_t>(frames)) break;  // due in a later cycle
                 // A message that still fits whole into an empty buffer waits for the next cycle
                 // rather than being split.
                 const std::size_t room = jack_midi_max_event_size(buffer);
-                if (event > 0 && length > room) break;
-                jack_ringbuffer_read_advance(self->ring_, sizeof length);
-                taken += sizeof length;
-                self->remaining_ = length;
-                if (length == 0) continue;
+                if (any && header.length > room) break;
+                jack_ringbuffer_read_advance(self->ring_, sizeof header);
+                taken += sizeof header;
+                self->remaining_ = header.length;
+                if (offset > 0) next = std::max(next, static_cast<jack_nframes_t>(offset));
+                if (header.length == 0) continue;
             }
             const std::size_t room = jack_midi_max_event_size(buffer);
             const std::size_t count = std::min<std::size_t>(self->remaining_, room);
             if (count == 0) break;
-            const jack_nframes_t time = std::min(event, frames - 1);
+            const jack_nframes_t time = std::min(next, frames - 1);
             jack_midi_data_t* slot = jack_midi_event_reserve(buffer, time, count);
             if (!slot) break;
             jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(slot), count);
             self->remaining_ -= count;
             taken += count;
-            ++event;
+            next = time + 1;
+            any = true;
         }
         if (taken) self->consumed_.fetch_add(taken, std::memory_order_release);
         return 0;
@@ -241,6 +286,7 @@ private:
     std::atomic<std::uint64_t> cycles_{0};     // written by the callback
     std::atomic<bool> disconnected_{false};    // written by the callback
     std::uint64_t produced_ = 0;                // port thread only
+    std::deque<std::uint64_t> recordEnds_;      // port thread only: produced_ after each record not yet read
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
 };

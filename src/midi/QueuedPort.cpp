@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 #include <vector>
+#include <algorithm>
 
 #include "common/Failure.h"
 
@@ -87,7 +88,11 @@ void BackgroundCloseEnded() { PortThreadRegistry::Instance().ThreadEnded(); }
 struct QueuedPort::State {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::vector<std::uint8_t>> queue;  // guarded by mutex
+    struct Handed {
+        std::vector<std::uint8_t> bytes;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::deque<Handed> queue;  // guarded by mutex
     bool busy = false;                            // the thread holds a message or is draining
     bool closing = false;
     PortStatus status;
@@ -102,7 +107,7 @@ struct QueuedPort::State {
     // The port's thread. Holds its own reference to the state, so it may outlive the port.
     static void Run(std::shared_ptr<State> self) {
         self->WaitForTurn();
-        while (std::optional<std::vector<std::uint8_t>> message = self->TakeNext()) {
+        while (std::optional<Handed> message = self->TakeNext()) {
             self->Deliver(std::move(*message));
             self->DrainWhenIdle();
         }
@@ -114,11 +119,11 @@ struct QueuedPort::State {
     }
 
     // Waits for the next message; none once the port is closing and everything handed over is out.
-    std::optional<std::vector<std::uint8_t>> TakeNext() {
+    std::optional<Handed> TakeNext() {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return !queue.empty() || closing; });
         if (queue.empty()) return std::nullopt;
-        std::vector<std::uint8_t> message = std::move(queue.front());
+        Handed message = std::move(queue.front());
         queue.pop_front();
         busy = true;
         return message;
@@ -126,9 +131,9 @@ struct QueuedPort::State {
 
     // Takes the message by value: the copy is released as soon as the device has it, so memory
     // stays flat.
-    void Deliver(std::vector<std::uint8_t> message) {
+    void Deliver(Handed message) {
         try {
-            sink->Deliver(message);
+            sink->DeliverHandedAt(message.bytes, message.at);
             ++undrained;
         } catch (const DeviceGone& gone) {
             std::lock_guard lock(mutex);
@@ -141,15 +146,21 @@ struct QueuedPort::State {
     }
 
     // Once nothing more is queued, waits until the device holds everything delivered, and only
-    // then counts it as sent.
+    // then counts it as sent. A message handed over meanwhile ends the wait: it is delivered
+    // first, and the wait comes again once the queue is empty.
     void DrainWhenIdle() {
         std::unique_lock lock(mutex);
+        bool drained = true;
         if (queue.empty()) {
             lock.unlock();
             std::string error;
             bool gone = false;
+            std::uint64_t held = 0;
             try {
-                sink->Drain();
+                held = std::min(undrained, sink->Drain([this] {
+                    std::lock_guard waiting(mutex);
+                    return !queue.empty();
+                }, undrained));
             } catch (const DeviceGone& failure) {
                 error = failure.what();
                 gone = true;
@@ -157,15 +168,17 @@ struct QueuedPort::State {
                 error = failure.what();
             }
             lock.lock();
-            if (error.empty()) {
-                status.sent += undrained;
-            } else {
+            if (!error.empty()) {
                 Fail(undrained, error);
                 if (gone) FailQueued(error);
+                undrained = 0;
+            } else {
+                status.sent += held;
+                undrained -= held;
+                drained = undrained == 0;
             }
-            undrained = 0;
         }
-        if (queue.empty()) busy = false;
+        if (queue.empty() && drained) busy = false;
         changed.notify_all();
     }
 
@@ -215,7 +228,7 @@ QueuedPort::~QueuedPort() {
 }
 
 void QueuedPort::Send(std::span<const std::uint8_t> message) {
-    std::vector<std::uint8_t> copy(message.begin(), message.end());
+    State::Handed copy{{message.begin(), message.end()}, std::chrono::steady_clock::now()};
     std::lock_guard lock(state_->mutex);
     state_->queue.push_back(std::move(copy));
     ++state_->status.handedOver;

@@ -12,6 +12,8 @@
 // the same entry twice) therefore never interleaves the new port's messages with the old
 // port's long ones still going out.
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -39,9 +41,25 @@ public:
     // when the device has gone.
     virtual void Deliver(std::span<const std::uint8_t> message) = 0;
 
-    // Returns once the device holds every byte delivered so far (for sinks that buffer).
-    // Throws kelvane::Failure (or DeviceGone) when buffered bytes can no longer reach the device.
-    virtual void Drain() {}
+    // The same, for a sink that keeps the spacing of hand-overs (a sound server that places
+    // bytes at frames): `handedOver` is when the caller handed the message to the port, which
+    // may be a while before this call when the port was busy.
+    virtual void DeliverHandedAt(std::span<const std::uint8_t> message,
+                                 std::chrono::steady_clock::time_point handedOver) {
+        (void)handedOver;
+        Deliver(message);
+    }
+
+    // Waits until the device holds every byte delivered so far (for sinks that buffer), or stops
+    // waiting as soon as `moreWaiting()` says another message waits to be delivered: a sink that
+    // keeps the spacing of hand-overs must get it without delay. `pending` messages were
+    // delivered and not yet confirmed; returns how many of them, oldest first, the device now
+    // holds. Throws kelvane::Failure (or DeviceGone) when buffered bytes can no longer reach
+    // the device.
+    virtual std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) {
+        (void)moreWaiting;
+        return pending;
+    }
 };
 
 // For a backend that closes a device (or a client) on a thread of its own, so that

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/Failure.h"
@@ -48,7 +49,46 @@ void LoadName(RegistryKey* key, const char* name, std::string& text) {
     text = read.substr(0, sizeBytes);
 }
 
+// A REG_DWORD within [low, high], or nothing.
+std::optional<std::uint32_t> LoadDword(RegistryKey* key, const char* name, std::uint32_t low, std::uint32_t high) {
+    RegType type = RegNone;
+    std::uint32_t sizeBytes = 0;
+    if (key == nullptr || key->QueryValueInfo(name, type, sizeBytes) != RegSuccess) return std::nullopt;
+    if (type != RegDword || sizeBytes != 4) return std::nullopt;
+    std::uint8_t bytes[4] = {};
+    sizeBytes = sizeof bytes;
+    if (key->QueryValue(name, type, bytes, sizeBytes) != RegSuccess || type != RegDword || sizeBytes != 4) {
+        return std::nullopt;
+    }
+    // Little-endian, as the registry keeps a DWORD.
+    const std::uint32_t value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (std::uint32_t{bytes[3]} << 24);
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+void SaveDword(RegistryKey* key, const char* name, std::uint32_t value) {
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    if (key == nullptr || key->SetValue(name, RegDword, bytes, sizeof bytes) != RegSuccess) Fail(WriteFailureText, name);
+}
+
 }  // namespace
+
+SendPace LoadSendPace(RegistryStore& store) {
+    std::unique_ptr<RegistryKey> key;
+    store.CreateKey(SettingsKeyName, key);
+    SendPace pace;
+    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, MaxSendPauseMs).value_or(pace.pauseMs);
+    pace.speedPercent = LoadDword(key.get(), SendSpeedValueName, 1, 100).value_or(pace.speedPercent);
+    return pace;
+}
+
+void SaveSendPace(const SendPace& pace, RegistryStore& store) {
+    std::unique_ptr<RegistryKey> key;
+    store.CreateKey(SettingsKeyName, key);
+    SaveDword(key.get(), SendPauseValueName, pace.pauseMs);
+    SaveDword(key.get(), SendSpeedValueName, pace.speedPercent);
+}
 
 void MIDI_Reg(std::uint8_t mode, RegistryStore& store) {
     std::unique_ptr<RegistryKey> key;

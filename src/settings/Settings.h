@@ -32,6 +32,25 @@ inline constexpr char InPortNameValueName[] = "KELV_InName";  // REG_BINARY, the
 // Only whether a regular file of this name exists in the current folder is looked at.
 inline constexpr char MarkerFileName[] = "KELVANE.cfg";
 
+// How the send dialog paces a send, remembered beside the port bytes as REG_DWORD values: the
+// pause after each message in milliseconds and the speed as a percentage of the MIDI cable's
+// rate. Nothing else reads or writes them, so MIDI_Reg leaves them alone.
+inline constexpr char SendPauseValueName[] = "KELV_SendPause";
+inline constexpr char SendSpeedValueName[] = "KELV_SendSpeed";
+inline constexpr std::uint32_t MaxSendPauseMs = 60'000;
+
+struct SendPace {
+    std::uint32_t pauseMs = 150;
+    std::uint32_t speedPercent = 100;
+};
+
+// The remembered pace. A value that is absent, not a REG_DWORD or out of range (pause above
+// MaxSendPauseMs, speed outside 1 to 100) gives its default: a convenience never stops a send.
+SendPace LoadSendPace(RegistryStore& store);
+
+// Writes both values; the first failed write throws "'<name>' の設定に失敗しました".
+void SaveSendPace(const SendPace& pace, RegistryStore& store);
+
 inline constexpr std::uint8_t SaveMode = 0;
 inline constexpr std::uint8_t LoadMode = 1;
 

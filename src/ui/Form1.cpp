@@ -35,6 +35,7 @@
 #include "ui/OpenRequest.h"
 #include "ui/Placement.h"
 #include "ui/Receive.h"
+#include "ui/Send.h"
 #include "ui/Scaling.h"
 
 namespace ui {
@@ -224,7 +225,8 @@ void TForm1::CreateMenu() {
     File1 = MainMenu1->addMenu(QStringLiteral("ファイル(&F)"));
     SysexI1 = File1->addAction(QStringLiteral("データを開く(&O)"));
     SysexI1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    Receive1 = File1->addAction(QStringLiteral("受信(&R)..."));
+    ReceiveDump = File1->addAction(QStringLiteral("受信(&R)..."));
+    SendDump = File1->addAction(QStringLiteral("送信(&T)..."));
     SMF1 = File1->addAction(QStringLiteral("SMF形式で保存"));
     SMF1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     ExportRawDump = File1->addAction(QStringLiteral("SysEx形式で保存"));
@@ -254,7 +256,8 @@ void TForm1::CreateDialogs() {
 void TForm1::WireHandlers() {
     connect(SysexI1, &QAction::triggered, this, Guarded([this](bool) { SysexI1Click(); }));
     connect(SMF1, &QAction::triggered, this, Guarded([this](bool) { SMF1Click(); }));
-    connect(Receive1, &QAction::triggered, this, Guarded([this](bool) { Receive1Click(); }));
+    connect(ReceiveDump, &QAction::triggered, this, Guarded([this](bool) { ReceiveDumpClick(); }));
+    connect(SendDump, &QAction::triggered, this, Guarded([this](bool) { SendDumpClick(); }));
     connect(ExportRawDump, &QAction::triggered, this, Guarded([this](bool) { ExportRawDumpClick(); }));
     connect(mnuExit, &QAction::triggered, this, Guarded([this](bool) { mnuExitClick(); }));
     connect(About1, &QAction::triggered, this, Guarded([this](bool) { About1Click(); }));
@@ -356,7 +359,7 @@ void TForm1::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, Guarded([this, file = *path] { OpenDumpFile(file); }));
 }
 
-void TForm1::Receive1Click() {
+void TForm1::ReceiveDumpClick() {
     ReceiveSetup setup;
     setup.inputEntries = midi::ReadInputEntries();
     setup.inputListingGap = midi::InputListingGap();
@@ -388,6 +391,27 @@ void TForm1::Receive1Click() {
         ShowStoredMessages({});
     }
     ShowNotice(sysex::ReceptionSummaryText(summary));
+}
+
+// The send dialog uses the open port whether or not "MIDI OUT" is ticked: the user asked for
+// this send. The dialog is modal, so nothing else sends on the port or changes it meanwhile.
+void TForm1::SendDumpClick() {
+    SendSetup setup;
+    setup.port = midi::MidiOutHandle.get();
+    if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
+    for (int k = 0; k < sysex::SysExCount; ++k) setup.messageSizes.push_back(std::size_t{sysex::SysExLen[k]} + 1);
+    setup.selectedMessage = SysEx->currentRow();
+    setup.message = [](int k) {
+        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+    };
+    const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
+    setup.pace = {remembered.pauseMs, static_cast<int>(remembered.speedPercent)};
+    setup.paceChosen = [](const midi::Pace& pace) {
+        settings::SaveSendPace({pace.pauseMs, static_cast<std::uint32_t>(pace.speedPercent)},
+                               settings::DefaultRegistryStore());
+    };
+    TSend dialog(this, scale_, std::move(setup));
+    dialog.exec();
 }
 
 // The user picks files here, not devices: both saves refuse an existing FIFO or device rather

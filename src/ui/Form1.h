@@ -62,11 +62,13 @@ public:
     Bevel* Bevel3 = nullptr;
     Bevel* Bevel4 = nullptr;
     // Receiving and saving as a dump file.
-    QAction* Receive1 = nullptr;
+    QAction* ReceiveDump = nullptr;
     QAction* ExportRawDump = nullptr;
     std::unique_ptr<FileDialog> SaveRawDumpDialog;
     // Checking the stored messages' checksums.
     QAction* CheckChecksums = nullptr;
+    // Sending the loaded messages back to a device.
+    QAction* SendDump = nullptr;
 
     // Handlers and operations.
     void FormCreate();
@@ -80,7 +82,8 @@ public:
     void SMF1Click();
     void EXPORT_SMF();
     void MIDI_Reg(std::uint8_t mode);
-    void Receive1Click();
+    void ReceiveDumpClick();
+    void SendDumpClick();
     void ExportRawDumpClick();
     void EXPORT_RAW_DUMP();
     void CheckChecksumsClick();

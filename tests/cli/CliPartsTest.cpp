@@ -149,6 +149,14 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
 
     const Invocation defaults = ParseCommandLine({"send", "a.syx", "--port=1"});
     EXPECT_EQ(defaults.gapMs, 150u);
+    EXPECT_EQ(defaults.speedPercent, 100);
+    EXPECT_FALSE(defaults.json);
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "25%"}).speedPercent, 25);
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed=10", "--json"}).speedPercent, 10);
+    for (const char* bad : {"0", "101", "-5", "fast", "", "%", "50%%"}) {
+        EXPECT_THROW(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", bad}), UsageError) << bad;
+    }
+    EXPECT_THROW(ParseCommandLine({"list", "a.syx", "--speed", "50"}), UsageError);
     EXPECT_TRUE(defaults.messages.empty());
 
     const Invocation receive = ParseCommandLine(

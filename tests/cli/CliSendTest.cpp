@@ -186,14 +186,25 @@ TEST_F(CliSend, WithoutAGapAMessageStillTakesItsTimeOnTheCable) {
     EXPECT_GE(times[1] - times[0] + CycleSlackUs, 1'000'000u);
 }
 
-TEST_F(CliSend, ShowsOneProgressLinePerMessageOnATerminal) {
+TEST_F(CliSend, PrintsAJsonSummary) {
     const std::vector<Bytes> messages{{0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, {0xF0, 0xF7}};
-    clitest::CliOptions onTerminal;
-    onTerminal.errOnTerminal = true;
-    const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0"}, onTerminal);
+    const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0", "--speed", "50", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "[1/2] 0001 42H 5Byte\r\n[2/2] 0002 1Byte\r\n");
-    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
+    EXPECT_EQ(result.out.rfind("{\"messagesSent\":2,\"messagesTotal\":2,\"bytes\":8,\"seconds\":", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find(",\"cancelled\":false}\n"), std::string::npos) << result.out;
+}
+
+// Ctrl+C inside a long message: the summary and the exit status say it was stopped.
+TEST_F(CliSend, CtrlCStopsTheSendAndSaysHowManyWentOutWhole) {
+    const std::vector<Bytes> messages{PatternMessage(100, 1), PatternMessage(20000, 2), PatternMessage(100, 3)};
+    clitest::CliProcess sending({"send", Dump(messages), "--port", port, "--gap", "0", "--json"});
+    ASSERT_GE(receiver->WaitForBytes(100 + 1000, 20s).size(), 1100u);
+    sending.Signal(SIGINT);
+    const CliResult result = sending.Wait();
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_EQ(result.err, "中止しました: 3 メッセージのうち 1 を送信しました\n");
+    EXPECT_EQ(result.out.rfind("{\"messagesSent\":1,\"messagesTotal\":3,", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find(",\"cancelled\":true}\n"), std::string::npos) << result.out;
 }
 
 TEST_F(CliSend, NeverSendsGmSystemOnOfItsOwn) {

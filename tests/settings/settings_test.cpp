@@ -109,6 +109,32 @@ TEST_F(Settings, StartupWithMarkerLoadsWhatIsStoredAndChangesNothing) {
     }
 }
 
+// The send dialog's pace beside the port bytes: a value that cannot be the pace gives its
+// default, and a save writes both as REG_DWORD without touching the port bytes.
+TEST_F(Settings, SendPaceLoadsWhatFitsAndSavesBesideThePortBytes) {
+    const struct {
+        const char* what;
+        std::string values;
+        std::uint32_t pauseMs, speedPercent;
+    } cases[] = {
+        {"nothing stored", "", 150, 100},
+        {"both stored", "\"KELV_SendPause\"=dword:000003e8\n\"KELV_SendSpeed\"=dword:00000019\n", 1000, 25},
+        {"out of range", "\"KELV_SendPause\"=dword:0000ea61\n\"KELV_SendSpeed\"=dword:00000065\n", 150, 100},
+        {"wrong types", "\"KELV_SendPause\"=hex:10\n\"KELV_SendSpeed\"=\"50\"\n", 150, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Store(Header + c.values);
+        const settings::SendPace pace = settings::LoadSendPace(store);
+        EXPECT_EQ(pace.pauseMs, c.pauseMs);
+        EXPECT_EQ(pace.speedPercent, c.speedPercent);
+    }
+    Store(Stored(4, 7));
+    settings::SaveSendPace({300, 50}, store);
+    EXPECT_EQ(ReadText(regFile),
+              Stored(4, 7) + "\"KELV_SendPause\"=dword:0000012c\n\"KELV_SendSpeed\"=dword:00000032\n");
+}
+
 TEST_F(Settings, StartupWithoutMarkerFileForgetsThePortButKeepsOtherValues) {
     for (const bool markerIsFolder : {false, true}) {
         SCOPED_TRACE(markerIsFolder ? "KELVANE.cfg is a folder" : "no KELVANE.cfg");

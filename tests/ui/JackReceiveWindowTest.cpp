@@ -90,7 +90,7 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     const QString done = QString::number(messages.size()) + QStringLiteral(" メッセージ  ") +
                          QString::number(wire.size() - messages.size()) + QStringLiteral(" バイト");
-    uitest::DriveModal<ui::TReceive>([&] { w.form->Receive1->trigger(); }, [&](ui::TReceive* dialog) {
+    uitest::DriveModal<ui::TReceive>([&] { w.form->ReceiveDump->trigger(); }, [&](ui::TReceive* dialog) {
         if (!started) {
             EXPECT_EQ(dialog->cmbInput->itemText(0), QStringLiteral("(None)"));
             inputEntry = EntryNamed(dialog->cmbInput, sender.PortName());

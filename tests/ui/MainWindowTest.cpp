@@ -314,12 +314,13 @@ TEST_F(MainWindow, MenuCaptionsAndShortcuts) {
     EXPECT_EQ(w.form->SysexI1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
     EXPECT_EQ(w.form->SMF1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     EXPECT_EQ(w.form->mnuExit->shortcut(), QKeySequence(Qt::Key_F10));
-    // Receiving and the dump-file save sit under their neighbours, without shortcuts.
+    // Receiving, sending and the dump-file save sit under their neighbours, without shortcuts.
     QStringList fileMenu;
     for (const QAction* action : w.form->File1->actions()) fileMenu << action->text();
-    EXPECT_EQ(fileMenu, (QStringList{"データを開く(&O)", "受信(&R)...", "SMF形式で保存", "SysEx形式で保存",
-                                     "チェックサムを確認(&C)", "", "終了(&X)"}));
-    EXPECT_TRUE(w.form->Receive1->shortcut().isEmpty());
+    EXPECT_EQ(fileMenu, (QStringList{"データを開く(&O)", "受信(&R)...", "送信(&T)...", "SMF形式で保存",
+                                     "SysEx形式で保存", "チェックサムを確認(&C)", "", "終了(&X)"}));
+    EXPECT_TRUE(w.form->ReceiveDump->shortcut().isEmpty());
+    EXPECT_TRUE(w.form->SendDump->shortcut().isEmpty());
     EXPECT_TRUE(w.form->ExportRawDump->shortcut().isEmpty());
 }
 

@@ -71,7 +71,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     w->form->SysexI1->trigger();
     w->form->SysEx->setCurrentRow(1);
     int step = 0;
-    uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         switch (step++) {
         case 0:
             EXPECT_EQ(d->cmbInput->count(), 3);
@@ -116,7 +116,7 @@ TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
     w->open->answers = {dir.Write("old.syx", {0xF0, 0x01, 0xF7})};
     w->form->SysexI1->trigger();
     int step = 0;
-    uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         switch (step++) {
         case 0:
             EXPECT_EQ(d->cmbInput->currentIndex(), 0);
@@ -150,7 +150,7 @@ TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
     for (const auto& [name, byte, selected] : {std::tuple{"Busy", 1, 2}, std::tuple{"Gone", 1, -1}}) {
         settings::InPortSetting = static_cast<std::uint8_t>(byte);
         settings::InPortNameSetting = name;
-        uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+        uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
             EXPECT_EQ(d->cmbInput->currentIndex(), selected) << name;
             d->reject();
         });
@@ -181,7 +181,7 @@ TEST_P(ReceiveOutcomes, NothingReceivedIsDiscardedWithoutTheUsersWord) {
     settings::InPortSetting = 1;
     int step = 0;
     int endings = 0;
-    uitest::DriveModal<ui::TReceive>([&] { w->form->Receive1->trigger(); }, [&](ui::TReceive* d) {
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         if (step++ == 0) {
             QTest::mouseClick(d->btnStart, Qt::LeftButton);
             ASSERT_TRUE(input->receiver);

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -23,15 +24,18 @@ void Check(int result, const char* operation) {
 
 }  // namespace
 
-RawMidiReader::RawMidiReader(const std::string& device) {
+RawMidiReader::RawMidiReader(const std::string& device, std::size_t bytesPerSecond)
+    : bytesPerSecond_(bytesPerSecond) {
     Check(snd_rawmidi_open(&input_, nullptr, device.c_str(), SND_RAWMIDI_NONBLOCK),
           "snd_rawmidi_open");
     snd_rawmidi_params_t* params = nullptr;
     try {
         Check(snd_rawmidi_params_malloc(&params), "snd_rawmidi_params_malloc");
         Check(snd_rawmidi_params_current(input_, params), "snd_rawmidi_params_current");
-        Check(snd_rawmidi_params_set_buffer_size(input_, params, kBufferBytes),
-              "snd_rawmidi_params_set_buffer_size");
+        if (bytesPerSecond_ == 0) {
+            Check(snd_rawmidi_params_set_buffer_size(input_, params, kBufferBytes),
+                  "snd_rawmidi_params_set_buffer_size");
+        }
         Check(snd_rawmidi_params(input_, params), "snd_rawmidi_params");
         snd_rawmidi_params_free(params);
         params = nullptr;
@@ -67,10 +71,13 @@ void RawMidiReader::ReadLoop() {
     for (;;) {
         // A short poll keeps the stop request answered without a wake-up pipe.
         if (!more) poll(fds.data(), static_cast<nfds_t>(fdCount), 20);
+        // A device behind a cable takes its share every 10 ms, however much is there.
+        const std::size_t wanted = bytesPerSecond_ ? std::max<std::size_t>(bytesPerSecond_ / 100, 1) : chunk.size();
+        if (bytesPerSecond_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         // One chunk per turn of the lock, so that waiters see a long burst as it comes in.
         std::lock_guard lock(mutex_);
         if (stop_) return;
-        const ssize_t got = snd_rawmidi_read(input_, chunk.data(), chunk.size());
+        const ssize_t got = snd_rawmidi_read(input_, chunk.data(), wanted);
         more = got > 0;
         if (more) {
             received_.insert(received_.end(), chunk.begin(), chunk.begin() + got);

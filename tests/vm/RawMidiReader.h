@@ -23,8 +23,10 @@ namespace kelvane::vm {
 
 class RawMidiReader {
 public:
-    // Throws std::runtime_error naming the failing call when the device cannot be read.
-    explicit RawMidiReader(const std::string& device);
+    // Throws std::runtime_error naming the failing call when the device cannot be read. With
+    // `bytesPerSecond` the reader stands for a device behind a MIDI cable instead: it keeps the
+    // kernel's default buffer and takes no more bytes a second than that.
+    explicit RawMidiReader(const std::string& device, std::size_t bytesPerSecond = 0);
     ~RawMidiReader();
     RawMidiReader(const RawMidiReader&) = delete;
     RawMidiReader& operator=(const RawMidiReader&) = delete;
@@ -50,6 +52,7 @@ private:
     std::vector<std::uint8_t> received_;
     bool stop_ = false;
     std::size_t overruns_ = 0;
+    std::size_t bytesPerSecond_ = 0;
     std::thread thread_;
 };
 

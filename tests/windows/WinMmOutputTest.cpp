@@ -18,6 +18,7 @@
 #include "WinFiles.h"
 #include "common/Failure.h"
 #include "midi/Port.h"
+#include "midi/Transmission.h"
 #include "midi/WinMmOutput.h"
 
 namespace {
@@ -369,6 +370,41 @@ TEST_F(WinMm, BlockTheDriverKeepsIsNeverReleased) {
     ASSERT_TRUE(midi::WaitForClosedPorts(5s));
     EXPECT_EQ(driver->PendingBytes(), "F0 06 F7");
     EXPECT_EQ(driver->TakeLog(), Log{});
+}
+
+// The transmission engine on a WinMM port: each chunk is one long message of at most 156 bytes,
+// in order, and a cancel inside a message ends it with F7.
+TEST_F(WinMm, TransmissionSendsChunksInOrderAndACancelClosesTheMessage) {
+    driver->devices = {{"Synth A"}};
+    auto service = Service();
+    auto port = OpenFirst(*service);
+    Bytes read;
+    std::vector<std::size_t> blocks;
+    auto collect = [&](const Log& log) {
+        for (const std::string& line : log) {
+            if (line.rfind("sent: ", 0) != 0) continue;
+            blocks.push_back((line.size() - 4) / 3);
+            for (std::size_t at = 6; at < line.size(); at += 3) read.push_back(std::stoi(line.substr(at, 2), nullptr, 16));
+        }
+    };
+    // 20,000 bytes take 6.4 s at the cable's rate: the cancel comes once two chunks are out.
+    const Bytes longOne = testsupport::PatternMessage(20000, 2);
+    midi::Transmission cut({longOne, Bytes{0xF0, 0x01, 0xF7}}, {0, 100});
+    midi::TransmissionOutcome stopped;
+    std::thread sending([&] { stopped = cut.Run(*port); });
+    for (int i = 0; i < 100 && blocks.size() < 2; ++i) collect(driver->WaitForLog(1));
+    cut.Cancel();
+    sending.join();
+    collect(driver->TakeLog());
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.messagesWhole, 0u);
+    EXPECT_EQ(stopped.error, "");
+    ASSERT_GE(blocks.size(), 3u);
+    EXPECT_EQ(blocks.front(), 156u);
+    EXPECT_EQ(blocks.back(), 1u);
+    EXPECT_EQ(read.back(), 0xF7);
+    EXPECT_EQ(stopped.bytes, read.size());
+    EXPECT_TRUE(std::equal(read.begin(), read.end() - 1, longOne.begin()));
 }
 
 // The real WinMM of this system. Wine with its ALSA driver switched off has no MIDI device.
