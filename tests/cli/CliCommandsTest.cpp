@@ -291,7 +291,7 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
         {{"send", dump, "--port", "1", "--messages", "1,,2"}, "empty item in message list '1,,2'"},
         {{"send", dump, "--port", "1", "--messages", "4-2"}, "message range '4-2' runs backwards"},
         {{"receive", "o.syx"}, "receive needs --port K (see ports --input)"},
-        {{"receive", "o.syx", "--port", "1", "--gap", "5"}, "--messages and --gap belong to send only"},
+        {{"receive", "o.syx", "--port", "1", "--gap", "5"}, "--messages, --gap and --speed belong to send only"},
         {{"send", dump, "--port", "1", "--idle", "1"},
          "--idle, --count, --timeout, --request, --request-hex and --out-port belong to receive only"},
         {{"list", dump, "--input"}, "--input belongs to ports only"},

@@ -80,10 +80,6 @@ CliProcess::~CliProcess() {
     if (terminal_ >= 0) close(terminal_);
 }
 
-void CliProcess::Signal(int signal) {
-    if (pid_ > 0) kill(pid_, signal);
-}
-
 CliResult CliProcess::Wait() {
     int status = 0;
     if (terminal_ >= 0) {
