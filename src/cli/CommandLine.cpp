@@ -316,8 +316,9 @@ usage: kelvane-cli list FILE [--json]
           cancelled, and error when the port failed
 
 Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments,
-3 received and saved, but data was lost on the way in (the reasons on
-stderr and in the JSON's "losses"), 130 send stopped by Ctrl+C or SIGTERM
+3 received and saved, but data was lost on the way in or a message's
+checksum is wrong (the reasons on stderr, and in the JSON's "losses" and
+"wrongChecksums"), 130 send stopped by Ctrl+C or SIGTERM
 before everything was sent.
 )";
 }

@@ -279,6 +279,8 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
             << JsonString(sysex::LossText(cause, times, summary.losses.Events(cause))) << '}';
         first = false;
     }
+    out << "],\"wrongChecksums\":[";
+    for (std::size_t i = 0; i < summary.wrongChecksums.size(); ++i) out << (i ? "," : "") << summary.wrongChecksums[i] + 1;
     out << "],\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
         out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
@@ -321,7 +323,8 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     } else {
         List(report, false);
     }
-    return outcome.summary.LostAnything() ? ExitLost : ExitDone;
+    const bool damaged = outcome.summary.LostAnything() || !outcome.summary.wrongChecksums.empty();
+    return damaged ? ExitLost : ExitDone;
 }
 
 int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {

@@ -102,15 +102,29 @@ std::string ChecksumSummary(const std::vector<ChecksumVerdict>& verdicts) {
     const std::string total = std::to_string(verdicts.size()) + " 件中 ";
     if (known == 0) return total + "チェックサムのわかるメッセージはありません";
     if (wrong.empty()) return total + "チェックサムのわかる " + std::to_string(known) + " 件はすべて正常です";
-    std::string text = total + "不一致 " + std::to_string(wrong.size()) + " 件: ";
-    for (std::size_t i = 0; i < wrong.size() && i < MaxListedNumbers; ++i) {
-        const std::string number = std::to_string(wrong[i] + 1);
+    return total + "不一致 " + std::to_string(wrong.size()) + " 件: " + ListNumbersText(wrong);
+}
+
+std::string ListNumbersText(const std::vector<std::size_t>& indexes) {
+    std::string text;
+    for (std::size_t i = 0; i < indexes.size() && i < MaxListedNumbers; ++i) {
+        const std::string number = std::to_string(indexes[i] + 1);
         if (i > 0) text += ", ";
         if (number.size() < 4) text.append(4 - number.size(), '0');
         text += number;
     }
-    if (wrong.size() > MaxListedNumbers) text += " ほか " + std::to_string(wrong.size() - MaxListedNumbers) + " 件";
+    if (indexes.size() > MaxListedNumbers) text += " ほか " + std::to_string(indexes.size() - MaxListedNumbers) + " 件";
     return text;
+}
+
+std::vector<std::size_t> WrongChecksumsInStore() {
+    std::vector<std::size_t> wrong;
+    for (int k = 0; k < SysExCount; ++k) {
+        if (CheckChecksum(SysExData[k], std::size_t{SysExLen[k]} + 1).state == ChecksumState::Wrong) {
+            wrong.push_back(static_cast<std::size_t>(k));
+        }
+    }
+    return wrong;
 }
 
 }  // namespace sysex

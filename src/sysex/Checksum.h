@@ -46,9 +46,16 @@ std::string ChecksumVerdictText(const ChecksumVerdict& verdict);
 // The verdicts of stored messages 0 .. SysExCount - 1.
 std::vector<ChecksumVerdict> CheckStore();
 
+// The indexes (from 0) of the stored messages whose checksum is wrong.
+std::vector<std::size_t> WrongChecksumsInStore();
+
 // One sentence on the whole store for the window: "12 件中 不一致 2 件: 0004, 0010", or that
 // all known checksums are right, or that none is known. Lists at most MaxListedNumbers numbers.
 inline constexpr std::size_t MaxListedNumbers = 20;
 std::string ChecksumSummary(const std::vector<ChecksumVerdict>& verdicts);
+
+// Message indexes (from 0) as the list numbers them: "0004, 0010", at most MaxListedNumbers of
+// them, then " ほか N 件".
+std::string ListNumbersText(const std::vector<std::size_t>& indexes);
 
 }  // namespace sysex

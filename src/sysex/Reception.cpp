@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sysex/Checksum.h"
+
 namespace sysex {
 
 // Allocated without being written, so a reception of a few small messages touches only the
@@ -84,6 +86,7 @@ ReceptionSummary Reception::MoveIntoStore() {
     if (summary.scan.stored > 0) SysExCount = summary.scan.stored;
     summary.receivedBytes = bytes_.load(std::memory_order_relaxed);
     summary.losses = losses_;
+    if (summary.scan.stored > 0) summary.wrongChecksums = WrongChecksumsInStore();
     return summary;
 }
 
@@ -139,8 +142,9 @@ std::string ReceptionSummaryText(const ReceptionSummary& summary) {
         const auto cause = static_cast<LossCause>(k);
         if (summary.losses.Times(cause) > 0) add(LossText(cause, summary.losses.Times(cause), summary.losses.Events(cause)));
     }
-    if (summary.wrongChecksums > 0) {
-        add("チェックサムが合わないメッセージが " + std::to_string(summary.wrongChecksums) + " 件あります");
+    if (!summary.wrongChecksums.empty()) {
+        add("チェックサムが合わないメッセージが " + std::to_string(summary.wrongChecksums.size()) + " 件あります: " +
+            ListNumbersText(summary.wrongChecksums));
     }
     return text;
 }

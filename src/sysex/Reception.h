@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "sysex/Loader.h"
 #include "sysex/Loss.h"
@@ -43,9 +44,9 @@ struct ReceptionSummary {
     std::uint64_t keptBytes = 0;     // the stored messages' bytes, F0 to F7
     std::uint64_t receivedBytes = 0; // SysEx bytes that arrived, kept or not
     ReceptionLosses losses;
-    // Kept messages whose checksum does not match; counted by whoever checks them, after the
-    // messages are in the store.
-    std::int32_t wrongChecksums = 0;
+    // Kept messages (indexes from 0) whose checksum does not match: a bridge that drops part of
+    // a long message leaves it correctly framed but damaged. They are kept, and named.
+    std::vector<std::size_t> wrongChecksums;
 
     // Whether anything that came, or should have come, is not in the store as it was sent.
     bool LostAnything() const { return losses.Any() || scan.droppedDamaged > 0; }

@@ -294,7 +294,7 @@ TEST_F(CliReceive, SendsTheRequestOnceListeningAndSavesEveryMessageByteExact) {
                               std::to_string(Concat(messages).size()) + ",\"keptBytes\":" +
                               std::to_string(Concat(messages).size()) +
                               ",\"dropped\":{\"tooLong\":0,\"cutOff\":0,\"damaged\":0,\"beyondCount\":0,"
-                              "\"atLimit\":false},\"lost\":false,\"losses\":[],\"messages\":[{\"number\":1,\"storedLength\":65535,\"line\":\"0001 65535Byte\"},"
+                              "\"atLimit\":false},\"lost\":false,\"losses\":[],\"wrongChecksums\":[],\"messages\":[{\"number\":1,\"storedLength\":65535,\"line\":\"0001 65535Byte\"},"
                               "{\"number\":2,\"storedLength\":5,\"line\":\"0002 42H 5Byte\"},"
                               "{\"number\":3,\"storedLength\":299,\"line\":\"0003 299Byte\"}]}\n");
 }

@@ -83,26 +83,29 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// A loss in the middle of a message drops it as damaged rather than splicing its ends; a
-// reception asked for N messages keeps N and counts the rest as not kept, never as cut off.
+// A loss in the middle of a message drops it as damaged rather than splicing its ends; a whole
+// message whose checksum is wrong is kept and named; a reception asked for N messages keeps N
+// and counts the rest as not kept, never as cut off.
 TEST(Reception, LossDropsTheOpenMessageAndTheKeepLimitCountsTheRest) {
     sysex::ResetStoreForTests();
     sysex::Reception lossy;
     lossy.Feed(Bytes{0xF0, 0x01, 0xF7, 0xF0, 0x02, 0x03});
     lossy.Lose(sysex::LossCause::Overflow, 2);
     lossy.Feed(Bytes{0x04, 0xF7, 0xF0, 0x05, 0xF7});  // the damaged message's tail, then a whole one
+    lossy.Feed(Bytes{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x42, 0xF7});  // GS reset, sum 41H
     EXPECT_TRUE(lossy.Now().lost);
     EXPECT_FALSE(lossy.Now().ended);
     const sysex::ReceptionSummary summary = lossy.MoveIntoStore();
-    EXPECT_EQ(summary.scan.stored, 2);
+    EXPECT_EQ(summary.scan.stored, 3);
     EXPECT_EQ(summary.scan.droppedDamaged, 1);
     EXPECT_EQ(summary.losses.Events(sysex::LossCause::Overflow), 2u);
     EXPECT_TRUE(summary.LostAnything());
     EXPECT_EQ(Bytes(sysex::SysExData[1], sysex::SysExData[1] + 3), (Bytes{0xF0, 0x05, 0xF7}));
     EXPECT_EQ(sysex::ReceptionSummaryText(summary),
-              "2 メッセージ (6 バイト) を記録しました\n"
+              "3 メッセージ (17 バイト) を記録しました\n"
               "受信中にデータが欠けたメッセージ 1 件は記録しませんでした\n"
-              "受信が速すぎて受信バッファーがあふれ、データが 1 回失われました (2 イベント)");
+              "受信が速すぎて受信バッファーがあふれ、データが 1 回失われました (2 イベント)\n"
+              "チェックサムが合わないメッセージが 1 件あります: 0003");
 
     sysex::Reception counted(2);
     counted.Feed(Bytes{0xF0, 0x01, 0xF7, 0xF0, 0x02, 0xF7, 0xF0, 0x03, 0xF7, 0xF0, 0x04});
