@@ -131,9 +131,9 @@ TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
     EXPECT_EQ(Sent(), Concat({messages[2], messages[3], messages[2]}));
 }
 
-// "送信(&T)..." sends a range of the loaded messages, byte-exact, in order, with the pause
-// between them, also with "MIDI OUT" unticked.
-TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderWithThePause) {
+// "送信(&T)..." sends a range of the loaded messages, byte-exact, in order, also with "MIDI OUT"
+// unticked; the pace it remembers is the one it handed to the engine.
+TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
     const std::vector<Bytes> bank{PatternMessage(100, 1), PatternMessage(700, 2), PatternMessage(6, 3),
                                   PatternMessage(2000, 4), PatternMessage(50, 5)};
     w->open->answers = {dir.Write("bank.syx", Concat(bank))};
@@ -142,7 +142,6 @@ TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderWithThePause) {
     ASSERT_EQ(Sent(), kGmOn);
     w->form->EXC_SW->setChecked(false);
     w->form->SysEx->setCurrentRow(1);  // from the selected line...
-    constexpr int PauseMs = 300;
     bool started = false;
     midi::TransmissionOutcome outcome;
     uitest::DriveModal<ui::TSend>([&] { w->form->SendDump->trigger(); }, [&](ui::TSend* dialog) {
@@ -152,7 +151,7 @@ TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderWithThePause) {
             EXPECT_EQ(dialog->edtFrom->value(), 2);
             EXPECT_EQ(dialog->edtTo->value(), 5);  // ...to the last
             dialog->edtTo->setValue(4);
-            dialog->edtPause->setValue(PauseMs);
+            dialog->edtPause->setValue(300);
             dialog->cmbSpeed->setCurrentIndex(dialog->cmbSpeed->findData(50));
             QTest::mouseClick(dialog->btnStart, Qt::LeftButton);
             started = true;
@@ -163,27 +162,9 @@ TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderWithThePause) {
     });
     EXPECT_EQ(outcome.messagesWhole, 3u);
     EXPECT_EQ(outcome.error, "");
-    const std::vector<Bytes> range{bank[1], bank[2], bank[3]};
-    EXPECT_EQ(Sent(), Concat(range));
+    EXPECT_EQ(Sent(), Concat({bank[1], bank[2], bank[3]}));
     const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
     EXPECT_EQ(std::make_pair(remembered.pauseMs, remembered.speedPercent), std::make_pair(300u, 50u));
-
-    // The pause from each message's last event to the next one's first; on a busy machine a
-    // message's last event may go one 2,048-frame period (42.7 ms) late.
-    ASSERT_EQ(rx->Stop(), 0);
-    const auto events = rx->Events();
-    std::size_t event = 2;  // after GM System On and the end marker that followed it
-    std::uint64_t lastEnd = 0;
-    for (std::size_t i = 0; i < range.size(); ++i) {
-        ASSERT_LT(event, events.size());
-        if (i > 0) {
-            EXPECT_GE(events[event].timeUs - lastEnd + 42'667, PauseMs * 1000u) << "before message " << i + 1;
-        }
-        std::size_t taken = 0;
-        while (taken < range[i].size() && event < events.size()) taken += events[event++].size;
-        ASSERT_EQ(taken, range[i].size()) << "an event straddles two messages";
-        lastEnd = events[event - 1].timeUs;
-    }
 }
 
 }  // namespace
