@@ -267,10 +267,7 @@ TEST(CliPortChoice, NumbersAndNamesFromOneListing) {
         std::uint32_t entry;  // 0: refused with `reason`
         const char* reason;
     } cases[] = {
-        {"3", 3, ""},
-        {"synth:in", 3, ""},
-        {"(playback)", 2, ""},
-        {"SYNTH", 3, ""},
+        {"3", 3, ""}, {"synth:in", 3, ""}, {"(playback)", 2, ""}, {"SYNTH", 3, ""},
         {"4", 0, "ポート 4 はありません (1〜3)"},
         {"0", 0, "ポート 0 は (None) のため送信できません"},
         {"99999999999", 0, "ポート 4294967295 はありません (1〜3)"},

@@ -97,27 +97,14 @@ TEST(Utf8, CutShortAtEndIsOnlyACharacterThatMoreBytesCanComplete) {
         std::string text;
         std::size_t held;
     } cases[] = {
-        {"", 0},
-        {"abc", 0},
-        {"開", 0},                              // whole
-        {"x\xE9\x96", 2},                       // 開 without its last byte
-        {"x\xE9", 1},
-        {"\xF0\x9F\x8E", 3},                    // a four-byte character without its last byte
-        {"\xF0\x9F", 2},
-        {"\xF0\x9F\x8E\xB9", 0},                // whole
-        {"\xC3", 1},
-        {"\x80", 0},                            // a continuation byte alone
-        {"a\x80\x80\x80", 0},
-        {"\xE0\x80", 0},                        // overlong: nothing can complete it
-        {"\xED\xA0", 0},                        // a surrogate's start
-        {"\xF4\x90", 0},                        // above U+10FFFF
-        {"\xFF", 0},
-        {"\xE3\x41", 0},                        // cut short already, by an ASCII byte
-        {"\xE3\x81\x82\xE3\x81", 2},            // あ, then the start of the next
+        {"", 0}, {"abc", 0}, {"開", 0}, {"\xF0\x9F\x8E\xB9", 0},                      // whole
+        {"x\xE9\x96", 2}, {"x\xE9", 1}, {"\xF0\x9F\x8E", 3}, {"\xF0\x9F", 2}, {"\xC3", 1},  // starts
+        {"\xE3\x81\x82\xE3\x81", 2},                                          // あ, then a start
+        {"\x80", 0}, {"a\x80\x80\x80", 0},                                     // continuation bytes
+        {"\xE0\x80", 0}, {"\xED\xA0", 0}, {"\xF4\x90", 0}, {"\xFF", 0},  // overlong, surrogate, > U+10FFFF
+        {"\xE3\x41", 0},                                                     // cut short already
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Utf8CutShortAtEnd(c.text), c.held) << testing::PrintToString(c.text);
-    }
+    for (const auto& c : cases) EXPECT_EQ(Utf8CutShortAtEnd(c.text), c.held) << testing::PrintToString(c.text);
 }
 
 }  // namespace

@@ -129,15 +129,12 @@ TEST(Request, TypedHexIsCheckedAsAWholeMessage) {
         const char* text;
         const char* problem;
     } cases[] = {
-        {"F0 7E 7F 06 01 F7", ""},
-        {"f07e7f0601f7", ""},
-        {"F0,41,10,F7", ""},
+        {"F0 7E 7F 06 01 F7", ""}, {"f07e7f0601f7", ""}, {"F0,41,10,F7", ""},
         {"", "要求を 16 進数で入力してください (例: F0 7E 7F 06 01 F7)"},
         {"F0 42 30", "要求は F7 で終わらなければなりません"},
         {"42 30 F7", "要求は F0 で始まらなければなりません"},
         {"F0 42 90 F7", "3 バイト目の 90H はデータバイト (00H-7FH) ではありません"},
-        {"F0 4G F7", "「4G」は 16 進数のバイトではありません"},
-        {"F0 123 F7", "「123」は 16 進数のバイトではありません"},
+        {"F0 4G F7", "「4G」は 16 進数のバイトではありません"}, {"F0 123 F7", "「123」は 16 進数のバイトではありません"},
     };
     for (const auto& c : cases) EXPECT_EQ(sysex::ParseRequestHex(c.text).problem, c.problem) << c.text;
     EXPECT_EQ(sysex::ParseRequestHex("f07e7f0601f7").bytes, (Bytes{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}));
