@@ -132,8 +132,6 @@ TEST_F(Cli, CheckNamesWrongChecksumsAndFixCorrectsThemInACopy) {
     const std::string fixed = dir.File("fixed.syx").string();
     ExpectDone(RunCli({"check", dump, "--fix", fixed}), lines + "1 件のチェックサムを直して " + fixed + " に保存しました\n");
     EXPECT_EQ(testsupport::ReadAll(fixed), testsupport::Concat({good, good, {0xF0, 0x00, 0x20, 0x29, 0xF7}}));
-    ExpectDone(RunCli({"check", fixed}), "0001 Roland チェックサム正常\n0002 Roland チェックサム正常\n"
-                                         "0003 Focusrite / Novation チェックサム不明\n");
 }
 
 TEST_F(Cli, HexPrintsTheWholeMessageSixteenBytesALine) {
