@@ -178,20 +178,7 @@ private:
     // collector's last round finds everything it wrote, and the client closes later on the
     // lifecycle thread, taking the gate along.
     void Stop() {
-        gate_->Detach();
-        if (client_) {
-            // Ours until it has really gone: a listing meanwhile must not offer its port.
-            CloseJackClientLater(
-                client_, [gate = gate_] { return gate->ServerGone(); },
-                [gate = gate_, name = ownName_] {
-                    if (!name.empty()) ForgetOwnJackClient(name);
-                    delete gate;
-                });
-            client_ = nullptr;
-        } else {
-            delete gate_;
-        }
-        gate_ = nullptr;
+        CloseGatedClientLater(client_, gate_, ownName_);
         stopping_.store(true, std::memory_order_release);
         if (collector_.joinable()) collector_.join();
         if (ring_) {

@@ -28,10 +28,12 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "midi/BackendFailure.h"
 #include "midi/OutputService.h"
+#include "midi/OwnClients.h"
 
 namespace midi {
 
@@ -155,5 +157,26 @@ private:
     std::atomic<bool> serverGone_{false};
     jack_port_t* silenced_ = nullptr;
 };
+
+// How a port with a gate ends: shuts its callbacks out, then hands `client` (null if it never
+// opened) to the lifecycle thread, which frees the gate after the close and only then stops
+// counting the client as ours (OwnClients.h), so no listing meanwhile offers its port. Returns at
+// once; `client` and `gate` are null afterwards.
+template <typename Port>
+void CloseGatedClientLater(jack_client_t*& client, JackCallbackGate<Port>*& gate, const std::string& ownName) {
+    gate->Detach();
+    if (client) {
+        CloseJackClientLater(
+            client, [gate] { return gate->ServerGone(); },
+            [gate, ownName] {
+                if (!ownName.empty()) ForgetOwnJackClient(ownName);
+                delete gate;
+            });
+        client = nullptr;
+    } else {
+        delete gate;
+    }
+    gate = nullptr;
+}
 
 }  // namespace midi

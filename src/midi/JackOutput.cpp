@@ -252,20 +252,7 @@ private:
     // Returns at once, whatever the server does: the callback is shut out, and the client closes
     // later on the lifecycle thread, taking the gate along.
     void Close() {
-        gate_->Detach();
-        if (client_) {
-            // Ours until it has really gone: a listing meanwhile must not offer its port.
-            CloseJackClientLater(
-                client_, [gate = gate_] { return gate->ServerGone(); },
-                [gate = gate_, name = ownName_] {
-                    if (!name.empty()) ForgetOwnJackClient(name);
-                    delete gate;
-                });
-            client_ = nullptr;
-        } else {
-            delete gate_;
-        }
-        gate_ = nullptr;
+        CloseGatedClientLater(client_, gate_, ownName_);
         if (ring_) {
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
