@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 
+#include "JackListed.h"
 #include "JackProcesses.h"
 #include "JackSender.h"
 #include "Messages.h"
@@ -35,11 +36,7 @@ std::string UniqueName(const char* stem) {
 }
 
 std::size_t SourceOf(InputService& service, const JackSender& sender) {
-    const std::size_t count = service.CountDevices();
-    for (std::size_t device = 0; device < count; ++device) {
-        if (service.DeviceName(device) == sender.PortName()) return device;
-    }
-    throw std::runtime_error("the sender " + sender.PortName() + " is not listed");
+    return kelvane::testing::ListedDevice(service, sender.PortName());
 }
 
 // The messages as a wire carries them: a timing clock every 97 bytes, active sensing between

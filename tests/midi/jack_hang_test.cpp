@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <future>
 
+#include "JackListed.h"
 #include "JackProcesses.h"
 #include "JackSender.h"
 #include "Messages.h"
@@ -41,11 +42,7 @@ std::size_t ThreadCount() {
 
 template <typename Service>
 std::size_t DeviceNamed(Service& service, const std::string& name) {
-    const std::size_t count = service.CountDevices();
-    for (std::size_t device = 0; device < count; ++device) {
-        if (service.DeviceName(device) == name) return device;
-    }
-    throw std::runtime_error(name + " is not listed");
+    return kelvane::testing::ListedDevice(service, name);
 }
 
 TEST(JackHang, ClosingAnInputReturnsAtOnceAndKeepsWhatCame) {

@@ -11,6 +11,7 @@
 #include <numeric>
 #include <string>
 
+#include "JackListed.h"
 #include "JackProcesses.h"
 #include "Messages.h"
 #include "midi/JackClient.h"
@@ -36,11 +37,7 @@ std::string UniqueName(const char* stem) {
 
 // The device number of the receiver's port in the service's list.
 std::size_t DeviceOf(OutputService& service, const JackReceiver& receiver) {
-    const std::size_t count = service.CountDevices();
-    for (std::size_t device = 0; device < count; ++device) {
-        if (service.DeviceName(device) == receiver.PortName()) return device;
-    }
-    throw std::runtime_error("the receiver " + receiver.PortName() + " is not listed");
+    return kelvane::testing::ListedDevice(service, receiver.PortName());
 }
 
 std::unique_ptr<OutputPort> OpenReceiver(OutputService& service, const JackReceiver& receiver) {
