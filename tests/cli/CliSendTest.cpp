@@ -174,18 +174,6 @@ TEST_F(CliSend, ChosenMessagesGoInTheOrderWrittenAndTheGapHolds) {
     EXPECT_GE(times[2] - times[1], 200'000u);
 }
 
-TEST_F(CliSend, WithoutAGapAMessageStillTakesItsTimeOnTheCable) {
-    // 3,125 bytes take one second at 31,250 baud.
-    const std::vector<Bytes> messages{PatternMessage(3125, 5), PatternMessage(6, 6)};
-    const CliResult result = RunCli({"send", Dump(messages), "--port", port, "--gap", "0"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Received(*receiver, messages), Concat(messages));
-    ASSERT_EQ(receiver->Stop(), 0);
-    const auto times = ArrivalTimes(receiver->Events(), messages);
-    ASSERT_EQ(times.size(), 2u);
-    EXPECT_GE(times[1] - times[0] + CycleSlackUs, 1'000'000u);
-}
-
 // Ctrl+C inside a long message: the summary and the exit status say it was stopped.
 TEST_F(CliSend, CtrlCStopsTheSendAndSaysHowManyWentOutWhole) {
     const std::vector<Bytes> messages{PatternMessage(100, 1), PatternMessage(20000, 2), PatternMessage(100, 3)};
