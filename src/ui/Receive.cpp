@@ -38,13 +38,7 @@ TReceive::TReceive(QWidget* owner, double scale, ReceiveSetup setup) : QDialog(o
 TReceive::~TReceive() { CloseInput(); }
 
 void TReceive::CreateControls(double scale) {
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Button);
-    setFont(LayoutFont(QStringLiteral("ＭＳ Ｐゴシック"), 13, scale));
-    auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(Scaled(8, scale), Scaled(8, scale), Scaled(8, scale), Scaled(8, scale));
-    grid->setHorizontalSpacing(Scaled(6, scale));
-    grid->setVerticalSpacing(Scaled(6, scale));
+    QGridLayout* grid = DialogGrid(this, scale);
     const QFont portFont = LayoutFont(QStringLiteral("Arial"), 12, scale, true);
 
     grid->addWidget(new QLabel(QStringLiteral("入力ポート"), this), 0, 0);

@@ -1,6 +1,8 @@
 #include "ui/Scaling.h"
 
 #include <QFontDatabase>
+#include <QGridLayout>
+#include <QWidget>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -128,6 +130,17 @@ QFont LayoutFont(const QString& family, int designPixelSize, double scale, bool 
     font.setBold(bold);
     if (bold && IsStandIn(family, QFontInfo(font).family())) GiveBackSyntheticBoldWidth(font);
     return font;
+}
+
+QGridLayout* DialogGrid(QWidget* dialog, double scale) {
+    dialog->setAutoFillBackground(true);
+    dialog->setBackgroundRole(QPalette::Button);
+    dialog->setFont(LayoutFont(QStringLiteral("ＭＳ Ｐゴシック"), 13, scale));
+    auto* grid = new QGridLayout(dialog);
+    grid->setContentsMargins(Scaled(8, scale), Scaled(8, scale), Scaled(8, scale), Scaled(8, scale));
+    grid->setHorizontalSpacing(Scaled(6, scale));
+    grid->setVerticalSpacing(Scaled(6, scale));
+    return grid;
 }
 
 }  // namespace ui

@@ -8,6 +8,9 @@
 #include <QRect>
 #include <QString>
 
+class QGridLayout;
+class QWidget;
+
 namespace ui {
 
 // Registers the fonts that stand in for the layout's Windows font names on this machine, so
@@ -31,5 +34,10 @@ QRect Scaled(const QRect& design, double scale);
 
 // A font of the layout: family as named in the layout, character height in design pixels.
 QFont LayoutFont(const QString& family, int designPixelSize, double scale, bool bold = false);
+
+// What the dialogs (receive, send) share: the button face as background, the layout's Gothic
+// at 13 design pixels, and a grid with 8-pixel margins and 6-pixel spacing, all scaled. Returns
+// the grid, laid on `dialog`.
+QGridLayout* DialogGrid(QWidget* dialog, double scale);
 
 }  // namespace ui

@@ -58,13 +58,7 @@ TSend::~TSend() {
 }
 
 void TSend::CreateControls(double scale) {
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Button);
-    setFont(LayoutFont(QStringLiteral("ＭＳ Ｐゴシック"), 13, scale));
-    auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(Scaled(8, scale), Scaled(8, scale), Scaled(8, scale), Scaled(8, scale));
-    grid->setHorizontalSpacing(Scaled(6, scale));
-    grid->setVerticalSpacing(Scaled(6, scale));
+    QGridLayout* grid = DialogGrid(this, scale);
 
     grid->addWidget(new QLabel(QStringLiteral("出力ポート"), this), 0, 0);
     lblPort = new QLabel(this);
