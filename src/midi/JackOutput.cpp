@@ -202,7 +202,12 @@ private:
                 RecordHeader header;
                 jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&header), sizeof header);
                 const auto offset = static_cast<std::int32_t>(header.frame + frames - cycleStart);
-                if (offset >= static_cast<std::int32_t>(frames)) break;  // due in a later cycle
+                // A record handed over during this cycle is due in the next one. A frame further
+                // ahead only means the estimate of "now" ran ahead of the server's cycles (a
+                // server held up by a busy machine or stopped for a while): waiting for it would
+                // hold back everything behind it by as long, so it goes at once.
+                const auto period = static_cast<std::int32_t>(frames);
+                if (offset >= period && offset < 2 * period) break;
                 // A message that still fits whole into an empty buffer waits for the next cycle
                 // rather than being split.
                 const std::size_t room = jack_midi_max_event_size(buffer);
@@ -210,7 +215,7 @@ private:
                 jack_ringbuffer_read_advance(self->ring_, sizeof header);
                 taken += sizeof header;
                 self->remaining_ = header.length;
-                if (offset > 0) next = std::max(next, static_cast<jack_nframes_t>(offset));
+                if (offset > 0 && offset < period) next = std::max(next, static_cast<jack_nframes_t>(offset));
                 if (header.length == 0) continue;
             }
             const std::size_t room = jack_midi_max_event_size(buffer);
