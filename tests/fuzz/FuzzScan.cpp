@@ -17,21 +17,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Names the failed comparison: the crash file alone does not say which one it was.
-#define Check(condition) CheckAt(condition, #condition, __LINE__)
-
-void CheckAt(bool condition, const char* text, int line) {
-    if (condition) return;
-    std::fprintf(stderr, "check failed at line %d: %s\n", line, text);
-    std::abort();
-}
 
 // The rules, one byte at a time: F0 opens a message (outside one), F7 closes it, everything
 // between is data, a further F0 included. A message with more than 65,535 bytes before its F7

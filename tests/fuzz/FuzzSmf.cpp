@@ -18,20 +18,13 @@
 #include <vector>
 
 #include "smf/SmfReader.h"
+#include "FuzzCheck.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-#define Check(condition) CheckAt(condition, #condition, __LINE__)
-
-void CheckAt(bool condition, const char* text, int line) {
-    if (condition) return;
-    std::fprintf(stderr, "check failed at line %d: %s\n", line, text);
-    std::abort();
-}
 
 struct Bad {
     std::uint64_t offset;
