@@ -26,7 +26,14 @@ std::string Clock(std::chrono::milliseconds time) {
     return text;
 }
 
+// The transmission holds its own copy of what it sends; a list that names the store's largest
+// messages many times must not copy more than this (a day and more on a MIDI cable).
+constexpr std::uint64_t MaxSelectedBytes = std::uint64_t{1} << 28;
+
 std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes) {
+    std::uint64_t bytes = 0;
+    for (const int k : indexes) bytes += std::uint64_t{sysex::SysExLen[k]} + 1;
+    if (bytes > MaxSelectedBytes) throw kelvane::Failure(TooManyBytesText(bytes, MaxSelectedBytes));
     std::vector<std::vector<std::uint8_t>> messages;
     messages.reserve(indexes.size());
     for (const int k : indexes) {

@@ -342,7 +342,10 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
                                                                : Out();
     std::vector<std::string> args{"receive", target, "--port", input, "--json"};
     args.insert(args.end(), c.options.begin(), c.options.end());
+    // The user's own state folder, where a capture /dev refuses goes (never /dev itself).
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
     clitest::CliProcess receiving(args);
+    ::unsetenv("XDG_STATE_HOME");
     if (c.target != Target::Unwritable) {
         sender->Send(Concat(messages));
         if (c.then != Then::Nothing) {
@@ -367,8 +370,8 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
         const std::size_t at = result.out.find(key);
         ASSERT_NE(at, std::string::npos) << result.out;
         const std::string recovery = result.out.substr(at + key.size(), result.out.find('"', at + key.size()) - at - key.size());
+        EXPECT_EQ(recovery, dir.File("state/kelvane/full.recovered.syx").string());
         EXPECT_TRUE(testsupport::ReadAll(recovery) == Concat(messages));
-        std::filesystem::remove(recovery);
         return;
     }
     if (!c.stoppedBy) {
