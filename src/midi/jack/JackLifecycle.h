@@ -149,7 +149,7 @@ private:
 // current open on the lifecycle thread.
 void NoteLibJackClosesEveryClient();
 
-// What the owner of a client keeps from its open on: our record of it (below). Take it on the
+// What the owner of a client keeps from its open on: our record of it (above). Take it on the
 // lifecycle thread right after OpenJackClient; null for a client that did not open.
 std::shared_ptr<JackClientRecord> JackRecordOf(jack_client_t* client);
 
