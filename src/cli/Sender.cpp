@@ -26,6 +26,8 @@ std::string Clock(std::chrono::milliseconds time) {
     return text;
 }
 
+}  // namespace
+
 std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes) {
     std::vector<std::vector<std::uint8_t>> messages;
     messages.reserve(indexes.size());
@@ -35,8 +37,6 @@ std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& in
     }
     return messages;
 }
-
-}  // namespace
 
 std::string ProgressLine(const midi::TransmissionProgress& progress) {
     const std::uint64_t percent = progress.bytesTotal ? progress.bytesDone * 100 / progress.bytesTotal : 100;
@@ -56,7 +56,12 @@ std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_
 
 midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const midi::Pace& pace,
                                        std::ostream* progress, const InterruptCatcher* interrupt) {
-    midi::Transmission transmission(StoredMessages(indexes), pace);
+    return SendMessages(StoredMessages(indexes), pace, progress, interrupt);
+}
+
+midi::TransmissionOutcome SendMessages(std::vector<std::vector<std::uint8_t>> messages, const midi::Pace& pace,
+                                       std::ostream* progress, const InterruptCatcher* interrupt) {
+    midi::Transmission transmission(std::move(messages), pace);
     if (!midi::MidiOutHandle) {
         midi::TransmissionOutcome none;
         none.error = "ポートが開いていません";
