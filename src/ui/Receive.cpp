@@ -72,6 +72,9 @@ void TReceive::CreateControls(double scale) {
     edtRequestHex->setFont(portFont);
     edtRequestHex->setPlaceholderText(QStringLiteral("F0 7E 7F 06 01 F7"));
     grid->addWidget(edtRequestHex, 4, 1);
+    // The named requests' descriptions are long; they must not widen the dialog.
+    cmbRequest->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbRequest->setMinimumContentsLength(28);
     for (const sysex::NamedRequest& named : sysex::NamedRequests()) {
         cmbRequest->addItem(QString::fromStdString(named.name + "  " + named.description),
                             QString::fromStdString(named.name));
