@@ -69,4 +69,10 @@ std::string FixedText(std::size_t fixed, const std::string& path) {
     return std::to_string(fixed) + " 件のチェックサムを直して " + path + " に保存しました";
 }
 
+std::string NoIdentityReplyText(const std::string& output, const std::string& input, std::uint32_t waitMs) {
+    return "応答がありません: " + output + " に機器の確認 (Identity Request) を送りましたが、" +
+           std::to_string(waitMs / 1000) + "." + std::to_string(waitMs % 1000 / 100) + " 秒のあいだに " + input +
+           " へ Identity Reply は届きませんでした (接続と機器の MIDI 設定を確かめてください)";
+}
+
 }  // namespace cli

@@ -51,6 +51,9 @@ std::string CaptureLostText(const std::string& path, const std::string& reason);
 std::string CaptureSavedElsewhereText(const std::string& path, const std::string& reason,
                                       const std::string& recovery);
 
+// identify: no Identity Reply came in within the wait.
+std::string NoIdentityReplyText(const std::string& output, const std::string& input, std::uint32_t waitMs);
+
 // Standard output could not take the result (a full disk, a closed pipe).
 std::string StdoutFailedText();
 

@@ -30,6 +30,8 @@ std::string Clock(std::chrono::milliseconds time) {
 // messages many times must not copy more than this (a day and more on a MIDI cable).
 constexpr std::uint64_t MaxSelectedBytes = std::uint64_t{1} << 28;
 
+}  // namespace
+
 std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes) {
     std::uint64_t bytes = 0;
     for (const int k : indexes) bytes += std::uint64_t{sysex::SysExLen[k]} + 1;
@@ -42,8 +44,6 @@ std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& in
     }
     return messages;
 }
-
-}  // namespace
 
 std::string ProgressLine(const midi::TransmissionProgress& progress) {
     const std::uint64_t percent = progress.bytesTotal ? progress.bytesDone * 100 / progress.bytesTotal : 100;
@@ -63,7 +63,12 @@ std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_
 
 midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const midi::Pace& pace,
                                        std::ostream* progress, const InterruptCatcher* interrupt) {
-    midi::Transmission transmission(StoredMessages(indexes), pace);
+    return SendMessages(StoredMessages(indexes), pace, progress, interrupt);
+}
+
+midi::TransmissionOutcome SendMessages(std::vector<std::vector<std::uint8_t>> messages, const midi::Pace& pace,
+                                       std::ostream* progress, const InterruptCatcher* interrupt) {
+    midi::Transmission transmission(std::move(messages), pace);
     if (!midi::MidiOutHandle) {
         midi::TransmissionOutcome none;
         none.error = "ポートが開いていません";

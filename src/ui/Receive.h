@@ -18,12 +18,15 @@
 #include <vector>
 
 #include "midi/InputService.h"
+#include "sysex/Identity.h"
+#include "sysex/NamedRequests.h"
 #include "sysex/Reception.h"
 #include "sysex/Request.h"
 
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -57,8 +60,13 @@ public:
     PortSelector* cmbInput = nullptr;
     QCheckBox* chkRequest = nullptr;
     QComboBox* cmbRequestOutput = nullptr;
-    QComboBox* cmbRequest = nullptr;     // entry 0: typed in; then the loaded messages
+    QComboBox* cmbRequest = nullptr;     // entry 0: typed in; then the loaded messages, then the
+                                         // named requests (their item data is the name)
     QLineEdit* edtRequestHex = nullptr;
+    QWidget* pnlRequestParameters = nullptr;  // one field per parameter of the named request chosen
+    std::vector<QLineEdit*> edtParameters;    // in the order of the request's parameters
+    QPushButton* btnIdentify = nullptr;  // asks what is connected, with 送信先 and 入力ポート
+    QLabel* lblIdentity = nullptr;       // the replies, or why there are none
     QLabel* lblReason = nullptr;         // why 開始 is disabled, or what the listing lacks
     QDoubleSpinBox* edtIdle = nullptr;
     QLabel* lblCount = nullptr;
@@ -68,6 +76,10 @@ public:
 
     void btnStartClick();
     void btnStopClick();
+    void btnIdentifyClick();
+
+    // How long the identify button listens for replies.
+    static constexpr int IdentifyWaitMs = 1000;
 
     // After the dialog was accepted: the finished reception (its input is closed).
     std::unique_ptr<sysex::Reception> TakeReception() { return std::move(reception_); }
@@ -88,11 +100,19 @@ private:
     // Why 開始 cannot start now; empty when it can.
     std::string StartProblem() const;
     void ShowStartState();
+    // The named request chosen in 要求, or nullptr.
+    const sysex::NamedRequest* ChosenNamedRequest() const;
+    void ShowRequestParameters();
+    void FinishIdentify();
 
     ReceiveSetup setup_;
     QTimer* timer_ = nullptr;
     std::unique_ptr<sysex::Reception> reception_;
     std::unique_ptr<midi::InputPort> input_;
+    // While the identify button waits for replies: the input it opened and what came in.
+    std::unique_ptr<sysex::ReplyCollector> identifyReplies_;
+    std::unique_ptr<midi::InputPort> identifyInput_;
+    QTimer* identifyTimer_ = nullptr;
 };
 
 }  // namespace ui

@@ -20,6 +20,7 @@
 
 #include "midi/Transmission.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -59,6 +60,8 @@ public:
     QSpinBox* edtTo = nullptr;
     QSpinBox* edtPause = nullptr;
     QComboBox* cmbSpeed = nullptr;
+    QCheckBox* chkDeviceId = nullptr;  // off: the messages go as loaded
+    QSpinBox* edtDeviceId = nullptr;   // the device number they get (hexadecimal)
     QProgressBar* barProgress = nullptr;
     QLabel* lblProgress = nullptr;
     QPushButton* btnStart = nullptr;

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -24,6 +25,8 @@
 #include "midi/Input.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
+#include "sysex/Identity.h"
+#include "sysex/NamedRequests.h"
 #include "sysex/Store.h"
 #include "ui/MessageList.h"
 #include "ui/Receive.h"
@@ -76,7 +79,8 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
         case 0:
             EXPECT_EQ(d->cmbInput->count(), 3);
             EXPECT_EQ(d->cmbInput->currentText(), QStringLiteral("Busy"));
-            EXPECT_EQ(d->cmbRequest->count(), 3) << "typed in, then the two loaded messages";
+            EXPECT_EQ(d->cmbRequest->count(), 3 + static_cast<int>(sysex::NamedRequests().size()))
+                << "typed in, then the two loaded messages, then the named requests";
             EXPECT_EQ(d->edtIdle->value(), 1.0);
             d->cmbInput->setCurrentIndex(1);
             emit d->cmbInput->activated(1);
@@ -155,6 +159,50 @@ TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
             d->reject();
         });
     }
+}
+
+// A named request goes out built from its fields; the identify button asks on 送信先 and shows
+// the replies that came to 入力ポート, while the loaded dump stays as it was.
+TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
+    w.reset();
+    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
+    w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    const Bytes reply{0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0x42, 0x02, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7};
+    int step = 0;
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+        switch (step++) {
+        case 0: {
+            d->cmbInput->setCurrentIndex(1);
+            emit d->cmbInput->activated(1);
+            d->cmbRequestOutput->setCurrentIndex(1);
+            QTest::mouseClick(d->btnIdentify, Qt::LeftButton);
+            ASSERT_TRUE(input->receiver);
+            EXPECT_FALSE(d->btnStart->isEnabled()) << "one use of the input at a time";
+            Feed(reply);
+            break;
+        }
+        default:
+            if (!d->btnIdentify->isEnabled() && step < 1500) return;  // the wait ends on the dialog's timer
+            EXPECT_FALSE(input->receiver) << "the identify input is still open";
+            EXPECT_EQ(d->lblIdentity->text().toStdString(), sysex::IdentityReplyLine(*sysex::ParseIdentityReply(reply)));
+            d->chkRequest->setChecked(true);
+            d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("roland-rq1")));
+            ASSERT_EQ(d->edtParameters.size(), 4u);  // device, model, address, size
+            EXPECT_FALSE(d->edtRequestHex->isVisible());
+            d->edtParameters[1]->setText(QStringLiteral("42"));
+            d->edtParameters[2]->setText(QStringLiteral("400000"));
+            EXPECT_FALSE(d->btnStart->isEnabled());
+            EXPECT_EQ(d->lblReason->text().toStdString(),
+                      "roland-rq1 には size (サイズ, 1-4 バイト (各 00H-7FH)) の指定が必要です");
+            d->edtParameters[3]->setText(QStringLiteral("00007F"));
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            QTest::mouseClick(d->btnStop, Qt::LeftButton);
+        }
+    });
+    EXPECT_EQ(*log, (midi::testing::FakeLog{"open 0 Synth", "send 0: F0 7E 7F 06 01 F7", "close 0", "open 0 Synth",
+                                            "send 0: F0 41 10 42 11 40 00 00 00 00 7F 41 F7", "close 0"}));
+    EXPECT_EQ(sysex::SysExCount, 0);
 }
 
 enum class Ending { Escape, Cancel, CloseBox, Stop };
