@@ -41,7 +41,10 @@ struct ReceiveSetup {
     std::vector<std::string> outputEntries; // the main window's output entries, "(None)" first
     int openOutputEntry = 0;                // the one open in the main window (0: none)
     std::vector<std::string> requestLines;  // the list lines of the loaded messages
-    int selectedMessage = -1;               // the loaded message selected in the window, if any
+    // Both lists are listed afresh each time the user opens them: the input ports, and the
+    // output ports (which the main window's selector follows, since both share one listing).
+    std::function<std::vector<std::string>()> listInputs;
+    std::function<std::vector<std::string>()> listOutputs;
     std::function<void(int entry)> inputChosen;  // the user picked an input entry
     std::function<std::vector<std::uint8_t>(int message)> storedMessage;  // bytes of a loaded message
     // Sends the request on an output entry now; throws kelvane::Failure when it cannot.
@@ -56,8 +59,8 @@ public:
     // Components.
     PortSelector* cmbInput = nullptr;
     QCheckBox* chkRequest = nullptr;
-    QComboBox* cmbRequestOutput = nullptr;
-    QComboBox* cmbRequest = nullptr;     // entry 0: typed in; then the loaded messages
+    PortSelector* cmbRequestOutput = nullptr;
+    QComboBox* cmbRequest = nullptr;     // entry 0, the default: typed in; then the loaded messages
     QLineEdit* edtRequestHex = nullptr;
     QLabel* lblReason = nullptr;         // why 開始 is disabled, or what the listing lacks
     QDoubleSpinBox* edtIdle = nullptr;
@@ -88,11 +91,16 @@ private:
     // Why 開始 cannot start now; empty when it can.
     std::string StartProblem() const;
     void ShowStartState();
+    // Fills a port list afresh when the user opens it; a chosen port that has gone is told.
+    void Relist(PortSelector* list, const std::function<std::vector<std::string>()>& entries, const char* kind);
+    // A loaded message too long to be a request goes only with the user's word.
+    bool RequestConfirmed(const sysex::ParsedRequest& request) const;
 
     ReceiveSetup setup_;
     QTimer* timer_ = nullptr;
     std::unique_ptr<sysex::Reception> reception_;
     std::unique_ptr<midi::InputPort> input_;
+    std::string lostPort_;  // a chosen port that has gone, told until the user chooses again
 };
 
 }  // namespace ui
