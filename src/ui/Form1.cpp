@@ -292,13 +292,16 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::mnuExitClick() {
-    if (CaptureMayGo()) QCoreApplication::quit();
+    if (!CaptureMayGo()) return;
+    // Qt closes the windows on the way out; the user has answered already.
+    leaving_ = true;
+    QCoreApplication::quit();
 }
 
 // The close box, the system menu and Alt+F4 end the program as the exit command does.
 void TForm1::closeEvent(QCloseEvent* event) {
     bool go = false;
-    RunGuarded([&] { go = CaptureMayGo(); });
+    RunGuarded([&] { go = leaving_ || CaptureMayGo(); });
     if (go) {
         QMainWindow::closeEvent(event);
     } else {

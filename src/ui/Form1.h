@@ -128,6 +128,7 @@ private:
     double scale_ = 1.0;
     QWidget* client_ = nullptr;
     bool captureUnsaved_ = false;
+    bool leaving_ = false;  // the exit command has been given and answered
 };
 
 // The main window of the running program.

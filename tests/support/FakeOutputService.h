@@ -93,6 +93,9 @@ public:
 
     const std::shared_ptr<FakeLog>& Log() const { return log_; }
 
+    // Devices come and go: the next CountDevices lists these.
+    void SetDevices(std::vector<FakeDevice> devices) { devices_ = std::move(devices); }
+
 private:
     std::vector<FakeDevice> devices_;
     std::shared_ptr<FakeLog> log_;
