@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <tuple>
 #include <filesystem>
@@ -155,6 +156,53 @@ TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
             EXPECT_EQ(d->cmbInput->currentIndex(), selected) << name;
             d->reject();
         });
+    }
+}
+
+// The request defaults to typed hex whatever line is selected; a loaded message may be chosen,
+// but one too long to be a request goes only after the user says yes.
+TEST_F(ReceiveDialog, ALongMessageIsNeverTheDefaultRequestAndAsksBeforeItGoes) {
+    w.reset();
+    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
+    w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    Bytes bank{0xF0, 0x43, 0x00, 0x09};
+    bank.resize(40, 0x11);
+    bank.back() = 0xF7;
+    Bytes file{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+    file.insert(file.end(), bank.begin(), bank.end());
+    w->open->answers = {dir.Write("two.syx", file)};
+    w->form->SysexI1->trigger();
+    w->form->SysEx->setCurrentRow(1);  // the bank was looked at last
+    const struct {
+        const char* what;
+        int message;  // entry of 要求
+        std::deque<bool> answers;
+        bool sent;
+    } cases[] = {
+        {"short message, no question", 1, {}, true},
+        {"long message, no", 2, {false}, false},
+        {"long message, yes", 2, {true}, true},
+    };
+    settings::InPortSetting = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log->clear();
+        w->recorder.questions.clear();
+        w->recorder.answers = c.answers;
+        int step = 0;
+        uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+            if (step++ > 0) return d->reject();
+            EXPECT_EQ(d->cmbRequest->currentIndex(), 0) << "typed hex first";
+            d->chkRequest->setChecked(true);
+            d->cmbRequestOutput->setCurrentIndex(1);
+            d->cmbRequest->setCurrentIndex(c.message);
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            EXPECT_EQ(static_cast<bool>(input->receiver), c.sent) << "receiving";
+        });
+        EXPECT_EQ(w->recorder.questions.size(), static_cast<qsizetype>(c.answers.size()));
+        const bool sent = std::any_of(log->begin(), log->end(), [](const std::string& line) { return line.starts_with("send 0: F0"); });
+        EXPECT_EQ(sent, c.sent);
     }
 }
 
