@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/PortSelector.h"
+#include "ui/Send.h"
 
 namespace {
 
@@ -186,6 +189,35 @@ TEST_F(PortSelection, TheListFollowsTheDevicesWhenOpened) {
     EXPECT_EQ(log->back(), "close 2");
     ASSERT_EQ(w->recorder.notices.size(), 1) << "told once";
     EXPECT_TRUE(w->recorder.notices[0].startsWith(QStringLiteral("出力ポート「B」が見つかりません"))) << w->recorder.notices[0].toStdString();
+}
+
+// A send whose port went away meanwhile says so, and how to choose another port, instead of a
+// bare count; the dialog no longer offers to send on it.
+TEST_F(PortSelection, ASendWhosePortHasGoneSaysHowToChooseAnother) {
+    auto service = std::make_unique<FakeOutputService>(std::vector<FakeDevice>{{"Synth", false, 0, true}}, log);
+    FakeOutputService* devices = service.get();
+    midi::InstallOutputService(std::move(service));
+    w = std::make_unique<uitest::FormUnderTest>();
+    ChooseWithKeys(1);
+    testsupport::TempDir dir;
+    w->open->answers = {dir.Write("one.syx", {0xF0, 0x43, 0x10, 0xF7})};
+    w->form->SysexI1->trigger();
+    int step = 0;
+    QString shown;
+    uitest::DriveModal<ui::TSend>([&] { w->form->SendDump->trigger(); }, [&](ui::TSend* d) {
+        if (step++ == 0) {
+            devices->SetDevices({});
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+        } else if (d->LastOutcome() || step > 1500) {
+            shown = d->lblProgress->text();
+            EXPECT_FALSE(d->btnStart->isEnabled());
+            d->reject();
+        }
+    });
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("出力ポート「Synth」がなくなったため"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("MIDI OUT の一覧から出力ポートを選び直して"))) << shown.toStdString();
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), -1);
+    EXPECT_TRUE(w->recorder.notices.isEmpty()) << "told in the dialog, not twice";
 }
 
 TEST_F(PortSelection, FailedOpenAtStartUnticksButLeavesTheBoxEnabled) {
