@@ -5,7 +5,7 @@
 
 namespace smf {
 
-void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots) {
+void WriteDump(kelvane::OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots) {
     if (count < 0 || count > sysex::MaxSysEx) throw std::invalid_argument("message count outside the store");
     // Messages gathered into pieces as the SMF writer does: few system calls, no copy of the store.
     std::vector<std::uint8_t> piece;
@@ -21,11 +21,11 @@ void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const 
     if (!piece.empty()) file.Write(piece.data(), piece.size());
 }
 
-void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special) {
+void ExportStoreAsDump(const std::string& pathUtf8, kelvane::SpecialTargets special) {
     if (sysex::SysExCount < 0 || sysex::SysExCount > sysex::MaxSysEx) {
         throw std::invalid_argument("message count outside the store");
     }
-    OutputFile file(pathUtf8, special);
+    kelvane::OutputFile file(pathUtf8, special);
     WriteDump(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
     file.Close();
 }

@@ -51,7 +51,7 @@ std::vector<std::uint8_t> BuildTrackBody(int count, const std::uint16_t* lengths
     return body;
 }
 
-void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots) {
+void WriteSmf(kelvane::OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots) {
     const std::uint32_t trackLength = TrackBodySize(count, lengths) + EndOfTrack.size();
     const std::uint8_t lengthField[4] = {
         static_cast<std::uint8_t>(trackLength >> 24), static_cast<std::uint8_t>(trackLength >> 16),
@@ -76,14 +76,14 @@ void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const S
     file.Write(EndOfTrack.data(), EndOfTrack.size());
 }
 
-void ExportStore(const std::string& pathUtf8, SpecialTargets special) {
+void ExportStore(const std::string& pathUtf8, kelvane::SpecialTargets special) {
     // A count outside the store is refused before anything is prepared.
     TrackBodySize(sysex::SysExCount, sysex::SysExLen);
-    OutputFile file(pathUtf8, special);
+    kelvane::OutputFile file(pathUtf8, special);
     ExportStore(file);
 }
 
-void ExportStore(OutputFile& file) {
+void ExportStore(kelvane::OutputFile& file) {
     WriteSmf(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
     file.Close();
 }

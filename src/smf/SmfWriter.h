@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "smf/FileOutput.h"
-#include "smf/InOutError.h"
+#include "common/FileOutput.h"
+#include "common/InOutError.h"
 #include "sysex/Store.h"
 
 namespace smf {
@@ -60,14 +60,15 @@ inline constexpr std::size_t WriteChunkBytes = std::size_t{1} << 20;
 // Writes the whole file for messages 0 .. count - 1 into a prepared file, in this order:
 // SMFHeader, the track chunk length (n + 4, big-endian), the events, End of Track. Throws what
 // the file throws.
-void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots);
+void WriteSmf(kelvane::OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots);
 
 // The writing of EXPORT_SMF: saves every message of the global store, 0 .. sysex::SysExCount - 1,
 // in store order, in place of the file (no question asked), then closes it. Throws EInOutError;
 // the earlier file then stays as it was (OutputFile).
-void ExportStore(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
+void ExportStore(const std::string& pathUtf8,
+                 kelvane::SpecialTargets special = kelvane::SpecialTargets::WriteThrough);
 
 // The same into a file already prepared (standard output, say), closing it at the end.
-void ExportStore(OutputFile& file);
+void ExportStore(kelvane::OutputFile& file);
 
 }  // namespace smf

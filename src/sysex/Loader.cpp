@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "common/Failure.h"
-#include "smf/SmfReader.h"
 #include "sysex/DumpFile.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -123,7 +123,7 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-class FileSource : public smf::ByteSource {
+class FileSource : public ByteSource {
 public:
     explicit FileSource(DumpFile& file) : file_(file) {}
     std::uint64_t Size() const override { return file_.Size(); }
@@ -137,15 +137,15 @@ private:
 
 }  // namespace
 
-ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8) {
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
     ScanResult result;
     std::int32_t next = 0;
-    for (const smf::SmfMessage& message : contents.messages) {
-        if (message.kind == smf::SmfMessageKind::TooLong) {
+    for (const SmfMessage& message : contents.messages) {
+        if (message.kind == SmfMessageKind::TooLong) {
             ++result.droppedTooLong;
             continue;
         }
-        if (message.kind == smf::SmfMessageKind::CutOff) {
+        if (message.kind == SmfMessageKind::CutOff) {
             ++result.droppedCutOff;
             continue;
         }
@@ -157,7 +157,7 @@ ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& con
         std::uint8_t* slot = SysExData[next];
         std::size_t at = 0;
         for (std::size_t p = 0; p < message.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[message.firstPiece + p];
+            const SmfPiece& piece = contents.pieces[message.firstPiece + p];
             const std::size_t got = source.ReadAt(piece.offset, slot + at, piece.size);
             at += got;
             if (got != piece.size) break;
@@ -180,12 +180,12 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     DumpFile file(pathUtf8);
     std::uint8_t magic[4] = {};
     const std::size_t magicSize = file.ReadAt(0, magic, sizeof magic);
-    if (smf::StartsLikeSmf({magic, magicSize})) {
+    if (StartsLikeSmf({magic, magicSize})) {
         FileSource source(file);
-        smf::SmfContents contents;
+        SmfContents contents;
         try {
-            contents = smf::ReadSmf(source, MaxStoredLength);
-        } catch (const smf::MalformedSmf& malformed) {
+            contents = ReadSmf(source, MaxStoredLength);
+        } catch (const MalformedSmf& malformed) {
             throw kelvane::Failure(MalformedSmfText(pathUtf8, malformed));
         }
         return StoreSmfMessages(source, contents, pathUtf8);
@@ -210,7 +210,7 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     return result;
 }
 
-std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed) {
+std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed) {
     return kelvane::FormatText("ファイル %s は Standard MIDI File として読めません (", pathUtf8) + malformed.what() + ")";
 }
 

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "smf/SmfReader.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -92,7 +92,7 @@ private:
 ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 
 // Loads the dump file at `pathUtf8` into the store and sets SysExCount. A file that begins with
-// "MThd" is read as a Standard MIDI File (smf/SmfReader.h), its messages in the order a
+// "MThd" is read as a Standard MIDI File (sysex/SmfReader.h), its messages in the order a
 // sequencer plays them, under the same limits and with the same counts of what was dropped (a
 // message without its F7 counts as cut off); anything else is scanned as a raw dump. Throws
 // kelvane::Failure "ファイル %s は開けません" when the file cannot be opened, and
@@ -101,13 +101,13 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 // (SysExCount says how many) and the same failure is thrown, so the store's invariants hold.
 ScanResult LoadDumpFile(const std::string& pathUtf8);
 
-// Puts the Whole messages of a file read by smf::ReadSmf into the store, in their order and
+// Puts the Whole messages of a file read by ReadSmf into the store, in their order and
 // under the store's limits, and sets SysExCount. Throws "ファイル %s は開けません" when the
 // source no longer holds what was read (SysExCount then counts the messages stored before).
-ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8);
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8);
 
 // "ファイル %s は Standard MIDI File として読めません (オフセット N: what is wrong there)".
-std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed);
+std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed);
 
 // The list line of stored message `index` (from 0): "0001 42H 1024Byte", "0002 6Byte".
 std::string ListLine(int index);
