@@ -242,16 +242,22 @@ TEST_F(ReceiveDialog, AnUnsavedCaptureIsNeverGivenUpUnasked) {
             settings::InPortSetting = 1;
             settings::InPortNameSetting.clear();
             int step = 0;
+            int waits = 0;
             uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
-                if (step++ == 0) {
+                if (step == 0) {
+                    // Shown and ready first; a generous bound keeps a fault from hanging.
+                    if (++waits > 500) return d->reject();
+                    if (!d->isVisible() || !d->btnStart->isEnabled()) return;
+                    ++step;
                     QTest::mouseClick(d->btnStart, Qt::LeftButton);
+                    ASSERT_TRUE(input->receiver);
                     Feed({0xF0, 0x42, 0x10, 0xF7, 0xF0, 0x43, 0x20, 0x30, 0xF7});
-                } else if (d->lblCount->text() == QStringLiteral("2 メッセージ  9 バイト") || step > 1500) {
+                } else if (d->lblCount->text() == QStringLiteral("2 メッセージ  9 バイト") || ++step > 1500) {
                     QTest::mouseClick(d->btnStop, Qt::LeftButton);
                 }
             });
         }
-        ASSERT_EQ(sysex::SysExCount, 2);
+        ASSERT_EQ(sysex::SysExCount, 2) << (w->recorder.failures + w->recorder.notices).join(" / ").toStdString();
         w->recorder.notices.clear();
         w->recorder.chosen = c.chosen;
         const std::string saved = (dir.Path() / (std::string(c.what) + ".syx")).string();
