@@ -41,7 +41,7 @@ QByteArray NameShownAs(const QByteArray& folder, const QString& shown) {
 std::string NativePath(const QString& path) {
     QByteArray bytes = QFile::encodeName(path);
     if (!path.contains(QChar::ReplacementCharacter) || Exists(bytes)) return bytes.toStdString();
-    // Part by part, so that a folder with such a name is found as well as a file.
+    // Name by name along the path, so that a folder with such a name is found as well as a file.
     const QStringList parts = path.split(u'/');
     QByteArray resolved;
     for (qsizetype i = 0; i < parts.size(); ++i) {
