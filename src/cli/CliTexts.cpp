@@ -8,6 +8,16 @@ std::string MessageOutOfRangeText(std::uint32_t number, int storedCount) {
            std::to_string(storedCount) + ")";
 }
 
+std::string TooManyMessagesText(std::uint64_t selected, std::uint64_t limit) {
+    return "選択したメッセージが多すぎます (" + std::to_string(selected) + " 個、一度に送れるのは " +
+           std::to_string(limit) + " 個まで)";
+}
+
+std::string TooManyBytesText(std::uint64_t selected, std::uint64_t limit) {
+    return "選択したメッセージが大きすぎます (" + std::to_string(selected) + " バイト、一度に送れるのは " +
+           std::to_string(limit) + " バイトまで)";
+}
+
 std::string PortOutOfRangeText(std::uint32_t port, std::size_t deviceCount) {
     if (deviceCount == 0) return "ポート " + std::to_string(port) + " はありません (出力ポートがありません)";
     return "ポート " + std::to_string(port) + " はありません (1〜" + std::to_string(deviceCount) + ")";

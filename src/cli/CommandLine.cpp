@@ -280,7 +280,8 @@ usage: kelvane-cli list FILE [--json]
           within a long message, and between messages MS milliseconds pass
           (default 150; 0 for no pause). On a terminal one line shows the
           progress. Ctrl+C stops it at once: a message cut short is closed
-          with F7, and the messages sent whole are told.
+          with F7, and the messages sent whole are told; a port that takes
+          nothing more is given up within 3 seconds.
   receive records the SysEx messages arriving on input port K and saves them
           as a dump file, printing their list lines. It stops SECONDS after
           the last byte that is not a real-time byte such as clock or active

@@ -214,10 +214,10 @@ void Send(const Invocation& invocation, std::ostream& out, std::ostream* progres
     const midi::TransmissionOutcome outcome =
         SendMessages(indexes, midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
     if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
+    // Stopped as asked, also when the port then failed to take its last bytes (a suspended
+    // server): as in SendMessages.
+    if (outcome.cancelled) throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
     if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
-    if (outcome.cancelled) {
-        throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
-    }
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.

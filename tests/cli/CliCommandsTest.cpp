@@ -195,8 +195,8 @@ TEST_F(Cli, ExportFailuresShowTheWindowsFailureText) {
                  "不正なファイル名です\n");
     ExpectFailed(RunCli({"export", dump, dir.Path().string()}), 1,
                  "ファイルへのアクセスが拒否されました\n");
-    // A full disk: the numbered text keeps its ")" and gets no full stop; never exit 0.
-    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "I/O エラー (28)\n");
+    // A full disk is named as such; never exit 0.
+    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "ディスクがいっぱいです\n");
 }
 
 // Targets that are not files: nothing may wait for a reader that never comes, and bytes that
