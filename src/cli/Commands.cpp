@@ -264,7 +264,7 @@ std::unique_ptr<kelvane::OutputFile> PrepareTarget(const std::string& path, std:
     try {
         return std::make_unique<kelvane::OutputFile>(path);
     } catch (const kelvane::Failure& failure) {
-        throw kelvane::Failure(TargetUnwritableText(path, kelvane::FailureDisplayText(failure.what())));
+        throw kelvane::Failure(TargetUnwritableText(path, failure.what()));
     }
 }
 
@@ -275,7 +275,7 @@ void SaveCapture(kelvane::OutputFile& target, const std::string& path) {
         smf::WriteDump(target, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
         target.Close();
     } catch (const kelvane::Failure& failure) {
-        const std::string reason = kelvane::FailureDisplayText(failure.what());
+        const std::string reason = failure.what();
         const std::string recovery = SaveRecoveryDump(path);
         if (recovery.empty()) throw kelvane::Failure(CaptureLostText(path, reason));
         throw SavedElsewhere(CaptureSavedElsewhereText(path, reason, recovery), recovery);
@@ -463,12 +463,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         JsonFailure(out, invocation, notice.what());
         return ExitFailed;
     } catch (const SavedElsewhere& failure) {
-        err << kelvane::FailureDisplayText(failure.what()) << '\n';
-        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()), failure.RecoveryPath());
+        err << failure.what() << '\n';
+        JsonFailure(out, invocation, failure.what(), failure.RecoveryPath());
         return ExitFailed;
     } catch (const kelvane::Failure& failure) {
-        err << kelvane::FailureDisplayText(failure.what()) << '\n';
-        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()));
+        err << failure.what() << '\n';
+        JsonFailure(out, invocation, failure.what());
         return ExitFailed;
     } catch (const std::exception& error) {
         // Not one of the system's own failures (memory, a library fault): still no crash.
@@ -478,7 +478,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     out.flush();
     if (!out) {
-        err << kelvane::FailureDisplayText(StdoutFailedText()) << '\n';
+        err << StdoutFailedText() << '\n';
         return ExitFailed;
     }
     return status;

@@ -55,18 +55,18 @@ void TReceive::CreateControls(double scale) {
     chkRequest = new QCheckBox(QStringLiteral("先に要求を送信"), this);
     grid->addWidget(chkRequest, 1, 0, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("送信先"), this), 2, 0);
-    cmbRequestOutput = new QComboBox(this);
+    cmbRequestOutput = new PortSelector(this);
     cmbRequestOutput->setFont(portFont);
     for (const std::string& entry : setup_.outputEntries) cmbRequestOutput->addItem(QString::fromStdString(entry));
     cmbRequestOutput->setCurrentIndex(setup_.openOutputEntry < cmbRequestOutput->count() ? setup_.openOutputEntry : 0);
     grid->addWidget(cmbRequestOutput, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("要求"), this), 3, 0);
     cmbRequest = new QComboBox(this);
+    // Typed hex is the default whatever line is selected in the window: the line looked at last
+    // is as likely a bank as a request.
     cmbRequest->addItem(QStringLiteral("16 進数で入力"));
     for (const std::string& line : setup_.requestLines) cmbRequest->addItem(QString::fromStdString(line));
-    cmbRequest->setCurrentIndex(setup_.selectedMessage >= 0 && setup_.selectedMessage + 1 < cmbRequest->count()
-                                    ? setup_.selectedMessage + 1
-                                    : 0);
+    cmbRequest->setCurrentIndex(0);
     grid->addWidget(cmbRequest, 3, 1);
     edtRequestHex = new QLineEdit(this);
     edtRequestHex->setFont(portFont);
@@ -134,9 +134,15 @@ void TReceive::CreateControls(double scale) {
 
 void TReceive::WireHandlers() {
     connect(cmbInput, &PortSelector::userChose, this, Guarded([this](int entry) {
+                lostPort_.clear();
                 ShowStartState();
                 if (setup_.inputChosen) setup_.inputChosen(entry);
             }));
+    connect(cmbRequestOutput, &PortSelector::userChose, this, [this] { lostPort_.clear(); });
+    cmbInput->beforePopup = [this] { RunGuarded([this] { Relist(cmbInput, setup_.listInputs, "入力ポート"); }); };
+    cmbRequestOutput->beforePopup = [this] {
+        RunGuarded([this] { Relist(cmbRequestOutput, setup_.listOutputs, "送信先"); });
+    };
     auto update = [this] { ShowStartState(); };
     connect(chkRequest, &QCheckBox::toggled, this, update);
     connect(cmbRequestOutput, &QComboBox::currentIndexChanged, this, update);
@@ -204,6 +210,23 @@ sysex::ParsedRequest TReceive::CurrentRequest() const {
     return request;
 }
 
+void TReceive::Relist(PortSelector* list, const std::function<std::vector<std::string>()>& entries,
+                      const char* kind) {
+    if (!entries) return;
+    const std::string lost = list->Refill(entries());
+    if (list == cmbInput) setup_.inputListingGap = midi::InputListingGap();
+    if (!lost.empty()) lostPort_ = std::string(kind) + "「" + lost + "」が見つかりません。接続を確かめて、選び直してください";
+    ShowStartState();
+}
+
+bool TReceive::RequestConfirmed(const sysex::ParsedRequest& request) const {
+    const int message = cmbRequest->currentIndex() - 1;
+    if (message < 0 || request.bytes.size() <= sysex::LongestPlausibleRequest) return true;
+    return AskYesNo("メッセージ " + std::to_string(message + 1) + " は " + std::to_string(request.bytes.size()) +
+                    " バイトあり、要求ではなくデータの可能性があります。機器のデータを上書きするおそれがあります。"
+                    "要求として送信しますか?");
+}
+
 std::string TReceive::StartProblem() const {
     if (cmbInput->currentIndex() <= 0) {
         return setup_.inputListingGap.empty() ? "入力ポートを選んでください"
@@ -224,7 +247,9 @@ void TReceive::ShowStartState() {
     const std::string problem = StartProblem();
     btnStart->setEnabled(problem.empty() && !identifyInput_);
     // A listing that lacks a server says so even while a port is chosen.
-    lblReason->setText(QString::fromStdString(problem.empty() ? setup_.inputListingGap : problem));
+    const std::string reason = problem.empty() ? setup_.inputListingGap : problem;
+    lblReason->setText(QString::fromStdString(lostPort_.empty() || reason.empty() ? lostPort_ + reason
+                                                                                   : lostPort_ + "\n" + reason));
 }
 
 void TReceive::btnIdentifyClick() {
@@ -268,6 +293,7 @@ void TReceive::btnStartClick() {
     if (reception_ || identifyInput_ || !StartProblem().empty()) return;
     const sysex::ParsedRequest request =
         chkRequest->isChecked() ? CurrentRequest() : sysex::ParsedRequest{};
+    if (!RequestConfirmed(request)) return;
     auto reception = std::make_unique<sysex::Reception>();
     midi::InputOpenResult opened = midi::OpenInputEntry(cmbInput->currentIndex(), midi::ReceiverFor(*reception));
     if (opened.code != 0) {

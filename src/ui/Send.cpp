@@ -288,7 +288,15 @@ void TSend::Finish() {
                                .arg(progress.messagesTotal)
                                .arg(outcome_.bytes)
                                .arg(SecondsText(outcome_.elapsed));
-    if (!outcome_.error.empty()) {
+    if (!outcome_.error.empty() && setup_.portGone && setup_.portGone()) {
+        // Its port is closed now; a further send here would have nowhere to go.
+        setup_.port = nullptr;
+        lblProgress->setText(QStringLiteral("出力ポート「") + QString::fromStdString(setup_.portName) +
+                             QStringLiteral("」がなくなったため、送信を続けられませんでした。\n送信済み ") + counts +
+                             QStringLiteral("\n接続を確かめて、メインウィンドウの MIDI OUT の一覧から出力ポートを"
+                                            "選び直してから、もう一度送信してください"));
+        lblPort->setText(QString::fromStdString(setup_.portName) + QStringLiteral(" (見つかりません)"));
+    } else if (!outcome_.error.empty()) {
         lblProgress->setText(QStringLiteral("失敗しました: ") + QString::fromStdString(outcome_.error) +
                              QStringLiteral("\n送信済み ") + counts);
     } else if (outcome_.cancelled) {

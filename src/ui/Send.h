@@ -40,6 +40,9 @@ struct SendSetup {
     std::function<std::vector<std::uint8_t>(int message)> message;  // F0 through F7
     midi::Pace pace;                                                // remembered
     std::function<void(const midi::Pace&)> paceChosen;              // remember it
+    // After a failed send: whether the port has gone from the list (it is then closed, and the
+    // dialog no longer uses it).
+    std::function<bool()> portGone;
     // Asks whether to stop a send under way; a message box unless a test says otherwise.
     std::function<bool()> confirmStop;
 };

@@ -194,11 +194,11 @@ TEST_F(Cli, ExportOfAnEmptyStoreRefusesWithTheWindowsNotice) {
 TEST_F(Cli, ExportFailuresShowTheWindowsFailureText) {
     const std::string dump = Mixed();
     ExpectFailed(RunCli({"export", dump, dir.File("no/such/folder/x.mid").string()}), 1,
-                 "不正なファイル名です.\n");
+                 "不正なファイル名です\n");
     ExpectFailed(RunCli({"export", dump, dir.Path().string()}), 1,
-                 "ファイルへのアクセスが拒否されました.\n");
+                 "ファイルへのアクセスが拒否されました\n");
     // A full disk is named as such; never exit 0.
-    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "ディスクがいっぱいです.\n");
+    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "ディスクがいっぱいです\n");
 }
 
 // Targets that are not files: nothing may wait for a reader that never comes, and bytes that
@@ -258,12 +258,12 @@ TEST_F(Cli, MoreThanAThousandMessagesKeepsTheFirstThousand) {
 
 TEST_F(Cli, FilesThatCannotBeReadFailWithTheLoadersText) {
     const std::string missing = dir.File("missing.syx").string();
-    ExpectFailed(RunCli({"list", missing}), 1, "ファイル " + missing + " は開けません.\n");
+    ExpectFailed(RunCli({"list", missing}), 1, "ファイル " + missing + " は開けません\n");
     ExpectFailed(RunCli({"export", missing, dir.File("x.mid").string()}), 1,
-                 "ファイル " + missing + " は開けません.\n");
+                 "ファイル " + missing + " は開けません\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("x.mid")));
     const std::string folder = dir.Path().string();
-    ExpectFailed(RunCli({"info", folder, "1"}), 1, "ファイル " + folder + " は開けません.\n");
+    ExpectFailed(RunCli({"info", folder, "1"}), 1, "ファイル " + folder + " は開けません\n");
 }
 
 TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
@@ -345,7 +345,7 @@ TEST_F(Cli, MessageNumbersOutsideTheDumpFail) {
     ExpectFailed(RunCli({"hex", dump, "7"}), 1, "メッセージ 7 はありません (1〜6)\n");
     ExpectFailed(RunCli({"send", dump, "--port", "1", "--messages", "2,5-9"}), 1,
                  "メッセージ 9 はありません (1〜6)\n");
-    ExpectFailed(RunCli({"send", dump, "--port", "0"}), 1, "ポート 0 は (None) のため送信できません.\n");
+    ExpectFailed(RunCli({"send", dump, "--port", "0"}), 1, "ポート 0 は (None) のため送信できません\n");
 }
 
 TEST_F(Cli, PortNumbersBeyondTheListFail) {
@@ -358,7 +358,9 @@ TEST_F(Cli, PortNumbersBeyondTheListFail) {
     const std::size_t sources = midi::ReadInputEntries().size() - 1;
     const std::string inputs = sources == 0 ? "(入力ポートがありません)" : "(1〜" + std::to_string(sources) + ")";
     ExpectFailed(RunCli({"receive", "o.syx", "--port", "256"}), 1, "入力ポート 256 はありません " + inputs + "\n");
-    ExpectFailed(RunCli({"receive", "o.syx", "--port", "0"}), 1, "入力ポート 0 は (None) のため受信できません.\n");
+    ExpectFailed(RunCli({"receive", "o.syx", "--port", "0"}), 1, "入力ポート 0 は (None) のため受信できません\n");
+    // A name nobody has: a Japanese sentence, so no Western full stop after it.
+    ExpectFailed(RunCli({"send", Mixed(), "--port", "nosuchport"}), 1, "「nosuchport」という名前のポートはありません\n");
     EXPECT_FALSE(std::filesystem::exists("o.syx"));
 }
 
@@ -367,7 +369,7 @@ TEST_F(Cli, ResultsThatCannotBeWrittenAreNotReportedAsDone) {
     clitest::CliOptions toFullDisk;
     toFullDisk.outPath = "/dev/full";
     const CliResult result = RunCli({"list", Mixed()}, toFullDisk);
-    ExpectFailed(result, 1, "標準出力に書き込めません.\n");
+    ExpectFailed(result, 1, "標準出力に書き込めません\n");
 }
 
 TEST(CliHelp, HelpAndVersionAreEnglishAndEndWell) {

@@ -218,7 +218,7 @@ TEST_F(CliSend, APortThatFailsMidwayEndsTheSendWithItsReason) {
 
     const CliResult result = sending.Wait();
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "JACK サーバーが停止したため送信できません.\n");
+    EXPECT_EQ(result.err, "JACK サーバーが停止したため送信できません\n");
     EXPECT_EQ(result.out, "");
 }
 
