@@ -38,7 +38,7 @@ bool WriteNew(const std::filesystem::path& path) {
     if (std::filesystem::exists(path, error) || error) return false;
     try {
         smf::OutputFile file(PathToUtf8(path));
-        smf::WriteDump(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+        smf::WriteDump(file, sysex::StoreMessages());
         file.Close();
         return true;
     } catch (const kelvane::Failure&) {

@@ -30,8 +30,8 @@ std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& in
     std::vector<std::vector<std::uint8_t>> messages;
     messages.reserve(indexes.size());
     for (const int k : indexes) {
-        const std::uint8_t* bytes = sysex::SysExData[k];
-        messages.emplace_back(bytes, bytes + std::size_t{sysex::SysExLen[k]} + 1);  // F0 through F7
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        messages.emplace_back(message.begin(), message.end());
     }
     return messages;
 }

@@ -311,11 +311,10 @@ void TForm1::cmbOutputChange() {
 void TForm1::SysExClick() {
     const int k = SysEx->currentRow();
     if (k < 0 || k >= sysex::SysExCount) return;
-    const int last = sysex::SysExLen[k];
     SysInfo->clear();
     for (const std::string& line : sysex::InfoLines(k)) SysInfo->appendPlainText(QString::fromStdString(line));
-    const std::vector<std::uint8_t> message(sysex::SysExData[k], sysex::SysExData[k] + last + 1);
-    ExcOut(message.data(), last);
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    ExcOut(message.data(), static_cast<int>(message.size()) - 1);
 }
 
 void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
@@ -373,7 +372,8 @@ void TForm1::ReceiveDumpClick() {
         settings::InputChoiceSave(entry, name, [this](std::uint8_t mode) { INIT(mode); });
     };
     setup.storedMessage = [](int k) {
-        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        return std::vector<std::uint8_t>(message.begin(), message.end());
     };
     // The user asked for this request here, so it goes out whether or not MIDI OUT is ticked.
     setup.sendRequest = [](int entry, std::span<const std::uint8_t> request) {
@@ -399,10 +399,11 @@ void TForm1::SendDumpClick() {
     SendSetup setup;
     setup.port = midi::MidiOutHandle.get();
     if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
-    for (int k = 0; k < sysex::SysExCount; ++k) setup.messageSizes.push_back(std::size_t{sysex::SysExLen[k]} + 1);
+    for (int k = 0; k < sysex::MessageCount(); ++k) setup.messageSizes.push_back(sysex::MessageAt(k).size());
     setup.selectedMessage = SysEx->currentRow();
     setup.message = [](int k) {
-        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        return std::vector<std::uint8_t>(message.begin(), message.end());
     };
     const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
     setup.pace = {remembered.pauseMs, static_cast<int>(remembered.speedPercent)};
