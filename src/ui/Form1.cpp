@@ -170,8 +170,6 @@ void TForm1::CreateControls() {
     SysEx->setFont(LayoutFont(pGothic, 13, s));
     SysEx->setFrameShape(QFrame::NoFrame);
     SysEx->setSelectionMode(QAbstractItemView::SingleSelection);
-    SysEx->setSortingEnabled(false);
-    SysEx->setUniformItemSizes(true);
     SysEx->setItemDelegate(new FixedHeightDelegate(Scaled(13, s), SysEx));
     SysEx->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysEx->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -341,10 +339,12 @@ void TForm1::LoadIntoList(const std::string& pathUtf8) {
 }
 
 void TForm1::ShowStoredMessages(const std::string& droppedNotice) {
-    QStringList lines;
-    lines.reserve(sysex::SysExCount);
-    for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
-    SysEx->addItems(lines);
+    // The lines read the store as they are shown; until the next load or reception the list
+    // shows these messages, whatever the store holds meanwhile.
+    const int count = sysex::MessageCount();
+    SysEx->ShowLines(count, [count](int i) {
+        return i < count && i < sysex::MessageCount() ? QString::fromStdString(sysex::ListLine(i)) : QString();
+    });
     if (!droppedNotice.empty()) ShowNotice(droppedNotice);
 }
 

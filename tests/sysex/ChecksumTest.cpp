@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "Messages.h"
 #include "sysex/Checksum.h"
+#include "sysex/Loader.h"
 #include "sysex/Manufacturers.h"
 #include "sysex/Store.h"
 
@@ -107,6 +109,13 @@ TEST(ChecksumSummary, SaysWhatIsWrongOrThatNothingIs) {
     EXPECT_EQ(sysex::ChecksumSummary(sysex::CheckStore()),
               "24 件中 不一致 23 件: 0001, 0003, 0004, 0005, 0006, 0007, 0008, 0009, 0010, 0011, 0012, 0013, 0014, "
               "0015, 0016, 0017, 0018, 0019, 0020, 0021 ほか 3 件");
+    // Beyond the static block too.
+    std::vector<Bytes> beyond(1200, good);
+    beyond[1099] = bad;
+    const Bytes file = testsupport::Concat(beyond);
+    sysex::ScanDump(file.data(), file.size());
+    EXPECT_EQ(sysex::ChecksumSummary(sysex::CheckStore()), "1200 件中 不一致 1 件: 1100");
+    EXPECT_EQ(sysex::WrongChecksumsInStore(), std::vector<std::size_t>{1099});
 }
 
 TEST(Manufacturers, NameOneAndThreeByteIds) {
