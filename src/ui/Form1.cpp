@@ -365,7 +365,8 @@ void TForm1::ReceiveDumpClick() {
     setup.rememberedEntry = settings::RememberedInputEntry(setup.inputEntries);
     for (int i = 0; i < cmbOutput->count(); ++i) setup.outputEntries.push_back(cmbOutput->itemText(i).toStdString());
     setup.openOutputEntry = midi::MidiOutHandle ? midi::OutDeviceIndex : 0;
-    for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
+    setup.requestCount = sysex::MessageCount();
+    setup.requestLine = [](int i) { return sysex::ListLine(i); };
     setup.selectedMessage = SysEx->currentRow();
     setup.inputChosen = [this, entries = setup.inputEntries](int entry) {
         const std::string name = entry > 0 && entry < static_cast<int>(entries.size()) ? entries[entry] : std::string();

@@ -1,33 +1,13 @@
 #include "ui/MessageList.h"
 
-#include <QAbstractListModel>
+#include "ui/LazyLines.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace ui {
 
-class MessageList::Lines : public QAbstractListModel {
-public:
-    using QAbstractListModel::QAbstractListModel;
-
-    void Show(int count, std::function<QString(int)> lineText) {
-        beginResetModel();
-        count_ = count;
-        lineText_ = std::move(lineText);
-        endResetModel();
-    }
-    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : count_; }
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count_ || !lineText_) return {};
-        return lineText_(index.row());
-    }
-
-private:
-    int count_ = 0;
-    std::function<QString(int)> lineText_;
-};
-
-MessageList::MessageList(QWidget* parent) : QListView(parent), lines_(new Lines(this)) {
+MessageList::MessageList(QWidget* parent) : QListView(parent), lines_(new LazyLines(this)) {
     setModel(lines_);
     // Every line has the same height, so the view needs to measure none of a long list's lines.
     setUniformItemSizes(true);

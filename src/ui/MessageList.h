@@ -12,6 +12,8 @@
 
 namespace ui {
 
+class LazyLines;
+
 class MessageList : public QListView {
     Q_OBJECT
 public:
@@ -35,8 +37,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    class Lines;
-    Lines* lines_;
+    LazyLines* lines_;
 };
 
 }  // namespace ui

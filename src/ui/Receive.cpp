@@ -7,11 +7,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QTimer>
 
 #include "common/Failure.h"
 #include "midi/Input.h"
+#include "ui/LazyLines.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
 #include "ui/PortSelector.h"
@@ -60,8 +62,16 @@ void TReceive::CreateControls(double scale) {
     grid->addWidget(cmbRequestOutput, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("要求"), this), 3, 0);
     cmbRequest = new QComboBox(this);
-    cmbRequest->addItem(QStringLiteral("16 進数で入力"));
-    for (const std::string& line : setup_.requestLines) cmbRequest->addItem(QString::fromStdString(line));
+    // The loaded messages may be millions: their lines are made as the list shows them, and the
+    // box takes its width from the first line rather than from measuring every one.
+    auto* requests = new LazyLines(cmbRequest);
+    requests->Show(setup_.requestCount + 1, [line = setup_.requestLine](int row) {
+        return row == 0 ? QStringLiteral("16 進数で入力") : QString::fromStdString(line(row - 1));
+    });
+    cmbRequest->setModel(requests);
+    cmbRequest->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbRequest->setMinimumContentsLength(18);
+    if (auto* popup = qobject_cast<QListView*>(cmbRequest->view())) popup->setUniformItemSizes(true);
     cmbRequest->setCurrentIndex(setup_.selectedMessage >= 0 && setup_.selectedMessage + 1 < cmbRequest->count()
                                     ? setup_.selectedMessage + 1
                                     : 0);

@@ -40,7 +40,8 @@ struct ReceiveSetup {
     std::string inputListingGap;            // why the input list may lack ports; empty if complete
     std::vector<std::string> outputEntries; // the main window's output entries, "(None)" first
     int openOutputEntry = 0;                // the one open in the main window (0: none)
-    std::vector<std::string> requestLines;  // the list lines of the loaded messages
+    int requestCount = 0;                   // the loaded messages, and their list lines
+    std::function<std::string(int)> requestLine;
     int selectedMessage = -1;               // the loaded message selected in the window, if any
     std::function<void(int entry)> inputChosen;  // the user picked an input entry
     std::function<std::vector<std::uint8_t>(int message)> storedMessage;  // bytes of a loaded message

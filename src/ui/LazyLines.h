@@ -1,0 +1,25 @@
+#pragma once
+// A list model whose lines are made when a view asks for them, not up front: the window's list
+// and the receive dialog's choice of request show the store's messages, which may be millions.
+
+#include <QAbstractListModel>
+
+#include <functional>
+
+namespace ui {
+
+class LazyLines : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    // From now on `count` lines, line i being lineText(i).
+    void Show(int count, std::function<QString(int)> lineText);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    int count_ = 0;
+    std::function<QString(int)> lineText_;
+};
+
+}  // namespace ui
