@@ -34,14 +34,18 @@ std::string MakeDump(std::uint64_t& size) {
     std::vector<std::uint8_t> message;
     size = 0;
     for (int k = 0; k < kMessages; ++k) {
-        const std::size_t length = 40 + static_cast<std::size_t>(k * 7919 % 46);
+        const std::size_t length = 40 + static_cast<std::size_t>(k) * 7919 % 46;
         message.assign(length, static_cast<std::uint8_t>(k & 0x7F));
         message.front() = 0xF0;
         message.back() = 0xF7;
-        std::fwrite(message.data(), 1, message.size(), out);
+        if (std::fwrite(message.data(), 1, message.size(), out) != message.size()) break;
         size += message.size();
     }
-    std::fclose(out);
+    if (std::fclose(out) != 0 || size > 120'000'000) {
+        std::filesystem::remove(file);
+        std::fprintf(stderr, "could not write the dump\n");
+        std::exit(1);
+    }
     return file.string();
 }
 
