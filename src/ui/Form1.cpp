@@ -243,7 +243,8 @@ void TForm1::CreateMenu() {
 
 void TForm1::CreateDialogs() {
     OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {},
-                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)")}},
+                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)"),
+                                           QStringLiteral("RIFF MIDI File(*.RMI)")}},
                                          this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
