@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <numeric>
 #include <thread>
 #include <vector>
