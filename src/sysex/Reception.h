@@ -1,7 +1,7 @@
 #pragma once
 // Collecting the messages of one reception: bytes from an input go through the dump scanner
-// with the wire rules into slots of the reception's own, and only when the user stops do they
-// replace the store, exactly as a load does.
+// with the wire rules into a block and grown storage of the reception's own, and only when the
+// user stops do they replace the store, exactly as a load does.
 //
 // Threading: Feed and Lose run on the input's thread, one call at a time. Now may be called
 // from any thread at any time and never waits. MoveIntoStore runs on the store's thread (the
