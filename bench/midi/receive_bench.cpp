@@ -13,7 +13,7 @@
 
 #include "JackProcesses.h"
 #include "JackSender.h"
-#include "midi/JackInput.h"
+#include "midi/jack/JackInput.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 

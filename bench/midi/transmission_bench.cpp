@@ -27,8 +27,8 @@
 
 #include "JackProcesses.h"
 #include "Messages.h"
-#include "midi/JackOutput.h"
 #include "midi/Transmission.h"
+#include "midi/jack/JackOutput.h"
 
 namespace {
 

@@ -43,20 +43,6 @@ std::string TakeValue(const std::vector<std::string>& args, std::size_t& at, std
 
 }  // namespace
 
-std::uint32_t ParseNumber(std::string_view text, std::string_view what) {
-    std::uint32_t value = 0;
-    const char* end = text.data() + text.size();
-    // from_chars would accept nothing at all as a prefix match; every character must be a digit.
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || stop != end || error == std::errc::invalid_argument) {
-        throw UsageError(std::string(what) + " '" + std::string(text) + "' is not a number");
-    }
-    if (error == std::errc::result_out_of_range) {
-        throw UsageError(std::string(what) + " '" + std::string(text) + "' is too large");
-    }
-    return value;
-}
-
 std::uint32_t ParseSeconds(std::string_view text, std::string_view what) {
     const std::size_t point = text.find('.');
     const std::string_view whole = text.substr(0, point);

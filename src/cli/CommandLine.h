@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/MessageSelection.h"
+#include "cli/Numbers.h"
 #include "cli/UsageError.h"
 
 namespace cli {
@@ -47,9 +48,6 @@ struct Invocation {
 // "--port 3" or "--port=3"; "--" ends the options, so a file may be called "--json".
 // Throws UsageError.
 Invocation ParseCommandLine(const std::vector<std::string>& args);
-
-// Decimal digits only, no sign, within 32 bits. Throws UsageError naming `what`.
-std::uint32_t ParseNumber(std::string_view text, std::string_view what);
 
 // Seconds with up to three decimals ("1", "0.5", "2.125") as milliseconds, within 32 bits.
 // Throws UsageError naming `what`.

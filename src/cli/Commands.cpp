@@ -13,10 +13,11 @@
 #include "cli/Receiver.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
+#include "common/FileOutput.h"
 #include "midi/Input.h"
 #include "midi/Port.h"
 #include "smf/DumpWriter.h"
-#include "smf/NoDataText.h"
+#include "sysex/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Checksum.h"
 #include "sysex/FileFix.h"
@@ -62,7 +63,7 @@ void LoadDump(const std::string& path, std::ostream& err) {
 }
 
 void RequireMessages() {
-    if (sysex::SysExCount == 0) throw Notice(smf::NoDataText);
+    if (sysex::SysExCount == 0) throw Notice(sysex::NoDataText);
 }
 
 int StoreIndex(std::uint32_t messageNumber) {
@@ -134,7 +135,7 @@ bool Check(const Invocation& invocation, std::ostream& out) {
         // anew: whatever lies outside the messages stays, and the copy is the same kind of file.
         const sysex::FixedBytes fixed = sysex::FixChecksumsInDumpFile(invocation.dumpPath);
         if (fixed.fixed != wrong) throw kelvane::Failure(FileChangedText(invocation.dumpPath));
-        smf::WriteFileSafely(invocation.fixPath, fixed.bytes.data(), fixed.bytes.size());
+        kelvane::WriteFileSafely(invocation.fixPath, fixed.bytes.data(), fixed.bytes.size());
         if (invocation.json) {
             out << ",\"fixed\":" << wrong << ",\"file\":" << JsonString(invocation.fixPath);
         } else {
@@ -189,7 +190,7 @@ void Export(const std::string& outputPath, std::ostream& out) {
         return;
     }
     out.flush();
-    smf::OutputFile file(smf::StandardOutput);
+    kelvane::OutputFile file(kelvane::StandardOutput);
     smf::ExportStore(file);
 }
 
@@ -243,13 +244,13 @@ void LoadRequest(const Invocation& invocation, std::ostream& err) {
 
 // Receiving never records into nowhere: the target is created (as its temporary file) before
 // the input opens, so that a target that cannot be written costs nothing yet.
-std::unique_ptr<smf::OutputFile> PrepareTarget(const std::string& path, std::ostream& out) {
+std::unique_ptr<kelvane::OutputFile> PrepareTarget(const std::string& path, std::ostream& out) {
     if (path == "-") {
         out.flush();
-        return std::make_unique<smf::OutputFile>(smf::StandardOutput);
+        return std::make_unique<kelvane::OutputFile>(kelvane::StandardOutput);
     }
     try {
-        return std::make_unique<smf::OutputFile>(path);
+        return std::make_unique<kelvane::OutputFile>(path);
     } catch (const kelvane::Failure& failure) {
         throw kelvane::Failure(TargetUnwritableText(path, kelvane::FailureDisplayText(failure.what())));
     }
@@ -257,7 +258,7 @@ std::unique_ptr<smf::OutputFile> PrepareTarget(const std::string& path, std::ost
 
 // Writes the store and closes the target; should that still fail, the capture goes to a
 // recovery file instead, and the failure names it.
-void SaveCapture(smf::OutputFile& target, const std::string& path) {
+void SaveCapture(kelvane::OutputFile& target, const std::string& path) {
     try {
         smf::WriteDump(target, sysex::StoreMessages());
         target.Close();
@@ -317,7 +318,7 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     receive.timeoutMs = invocation.timeoutMs;
     // With the dump on standard output, everything said goes to standard error.
     std::ostream& report = invocation.outputPath == "-" ? err : out;
-    const std::unique_ptr<smf::OutputFile> target = PrepareTarget(invocation.outputPath, out);
+    const std::unique_ptr<kelvane::OutputFile> target = PrepareTarget(invocation.outputPath, out);
 
     const ReceiveOutcome outcome = ReceiveIntoStore(receive, errIsTerminal ? &err : nullptr);
     const std::string summary = sysex::ReceptionSummaryText(outcome.summary);

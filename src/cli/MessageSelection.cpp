@@ -1,7 +1,8 @@
 #include "cli/MessageSelection.h"
 
 #include "cli/CliTexts.h"
-#include "cli/CommandLine.h"
+#include "cli/Numbers.h"
+#include "cli/UsageError.h"
 #include "common/Failure.h"
 
 namespace cli {

@@ -37,7 +37,7 @@ bool WriteNew(const std::filesystem::path& path) {
     std::error_code error;
     if (std::filesystem::exists(path, error) || error) return false;
     try {
-        smf::OutputFile file(PathToUtf8(path));
+        kelvane::OutputFile file(PathToUtf8(path));
         smf::WriteDump(file, sysex::StoreMessages());
         file.Close();
         return true;

@@ -5,7 +5,7 @@
 
 namespace smf {
 
-void WriteDump(OutputFile& file, const sysex::MessageList& messages) {
+void WriteDump(kelvane::OutputFile& file, const sysex::MessageList& messages) {
     if (messages.count < 0) throw std::invalid_argument("message count outside the store");
     // Messages gathered into pieces as the SMF writer does: few system calls, no copy of the
     // store; one larger than a piece goes out by itself.
@@ -26,9 +26,9 @@ void WriteDump(OutputFile& file, const sysex::MessageList& messages) {
     if (!piece.empty()) file.Write(piece.data(), piece.size());
 }
 
-void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special) {
+void ExportStoreAsDump(const std::string& pathUtf8, kelvane::SpecialTargets special) {
     if (sysex::SysExCount < 0) throw std::invalid_argument("message count outside the store");
-    OutputFile file(pathUtf8, special);
+    kelvane::OutputFile file(pathUtf8, special);
     WriteDump(file, sysex::StoreMessages());
     file.Close();
 }

@@ -7,17 +7,18 @@
 #include <cstdint>
 #include <string>
 
-#include "smf/FileOutput.h"
+#include "common/FileOutput.h"
 #include "smf/SmfWriter.h"
 
 namespace smf {
 
 // Writes the messages into a newly created file (std::invalid_argument for a negative count).
 // Throws what the file throws.
-void WriteDump(OutputFile& file, const sysex::MessageList& messages);
+void WriteDump(kelvane::OutputFile& file, const sysex::MessageList& messages);
 
 // Creates or replaces the file (no question asked) and saves every message of the global store,
 // then closes it. Throws EInOutError as ExportStore does, and treats FIFOs and devices as it does.
-void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
+void ExportStoreAsDump(const std::string& pathUtf8,
+                       kelvane::SpecialTargets special = kelvane::SpecialTargets::WriteThrough);
 
 }  // namespace smf

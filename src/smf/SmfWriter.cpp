@@ -76,7 +76,7 @@ std::vector<std::uint8_t> BuildTrackBody(const sysex::MessageList& messages) {
     return body;
 }
 
-void WriteSmf(OutputFile& file, const sysex::MessageList& messages) {
+void WriteSmf(kelvane::OutputFile& file, const sysex::MessageList& messages) {
     const std::uint32_t trackLength = TrackBodySize(messages) + EndOfTrack.size();
     const std::uint8_t lengthField[4] = {
         static_cast<std::uint8_t>(trackLength >> 24), static_cast<std::uint8_t>(trackLength >> 16),
@@ -111,14 +111,14 @@ void WriteSmf(OutputFile& file, const sysex::MessageList& messages) {
     file.Write(EndOfTrack.data(), EndOfTrack.size());
 }
 
-void ExportStore(const std::string& pathUtf8, SpecialTargets special) {
+void ExportStore(const std::string& pathUtf8, kelvane::SpecialTargets special) {
     // What cannot be saved is refused before anything is prepared.
     TrackBodySize(sysex::StoreMessages());
-    OutputFile file(pathUtf8, special);
+    kelvane::OutputFile file(pathUtf8, special);
     ExportStore(file);
 }
 
-void ExportStore(OutputFile& file) {
+void ExportStore(kelvane::OutputFile& file) {
     WriteSmf(file, sysex::StoreMessages());
     file.Close();
 }

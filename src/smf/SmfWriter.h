@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "smf/FileOutput.h"
-#include "smf/InOutError.h"
+#include "common/FileOutput.h"
+#include "common/InOutError.h"
 #include "sysex/Store.h"
 
 namespace smf {
@@ -62,14 +62,15 @@ inline constexpr std::size_t WriteChunkBytes = std::size_t{1} << 20;
 // Writes the whole file for the messages into a prepared file, in this order: SMFHeader, the
 // track chunk length (n + 4, big-endian), the events, End of Track. Throws what the file and
 // TrackBodySize throw.
-void WriteSmf(OutputFile& file, const sysex::MessageList& messages);
+void WriteSmf(kelvane::OutputFile& file, const sysex::MessageList& messages);
 
 // The writing of EXPORT_SMF: saves every message of the global store, 0 .. sysex::SysExCount - 1,
 // in store order, in place of the file (no question asked), then closes it. Throws EInOutError;
 // the earlier file then stays as it was (OutputFile).
-void ExportStore(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
+void ExportStore(const std::string& pathUtf8,
+                 kelvane::SpecialTargets special = kelvane::SpecialTargets::WriteThrough);
 
 // The same into a file already prepared (standard output, say), closing it at the end.
-void ExportStore(OutputFile& file);
+void ExportStore(kelvane::OutputFile& file);
 
 }  // namespace smf

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <span>
 
-#include "smf/SmfReader.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Checksum.h"
 #include "sysex/DumpFile.h"
 #include "sysex/Loader.h"
@@ -30,15 +30,15 @@ std::size_t FixRaw(std::span<std::uint8_t> bytes) {
 }
 
 std::size_t FixSmf(std::span<std::uint8_t> bytes) {
-    smf::MemorySource source(bytes);
-    const smf::SmfContents contents = smf::ReadSmf(source, 0xFFFFFFFE);
+    MemorySource source(bytes);
+    const SmfContents contents = ReadSmf(source, 0xFFFFFFFE);
     std::size_t fixed = 0;
     std::vector<std::uint8_t> message;
-    for (const smf::SmfMessage& m : contents.messages) {
-        if (m.kind != smf::SmfMessageKind::Whole) continue;
+    for (const SmfMessage& m : contents.messages) {
+        if (m.kind != SmfMessageKind::Whole) continue;
         message.clear();
         for (std::size_t p = 0; p < m.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[m.firstPiece + p];
+            const SmfPiece& piece = contents.pieces[m.firstPiece + p];
             message.insert(message.end(), bytes.begin() + static_cast<std::ptrdiff_t>(piece.offset),
                            bytes.begin() + static_cast<std::ptrdiff_t>(piece.offset + piece.size));
         }
@@ -47,7 +47,7 @@ std::size_t FixSmf(std::span<std::uint8_t> bytes) {
         // The checksum byte's place in the file: a message split over packets lies in pieces.
         std::size_t index = verdict.at;
         for (std::size_t p = 0; p < m.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[m.firstPiece + p];
+            const SmfPiece& piece = contents.pieces[m.firstPiece + p];
             if (index < piece.size) {
                 bytes[piece.offset + index] = verdict.expected;
                 ++fixed;
@@ -65,8 +65,8 @@ FixedBytes FixChecksumsInFile(std::vector<std::uint8_t> file) {
     FixedBytes result;
     result.bytes = std::move(file);
     std::span<std::uint8_t> bytes(result.bytes);
-    smf::MemorySource whole(bytes);
-    if (smf::StartsLikeSmf(bytes)) {
+    MemorySource whole(bytes);
+    if (StartsLikeSmf(bytes)) {
         result.fixed = FixSmf(bytes);
     } else if (const std::optional<SmfWindow> data = RmidData(whole)) {
         result.fixed = FixSmf(bytes.subspan(data->offset, data->size));

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "common/Failure.h"
-#include "smf/SmfReader.h"
 #include "sysex/DumpFile.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -132,7 +132,7 @@ std::uint32_t Little32(const std::uint8_t* p) {
 
 }  // namespace
 
-std::optional<SmfWindow> RmidData(smf::ByteSource& file) {
+std::optional<SmfWindow> RmidData(ByteSource& file) {
     std::uint8_t head[12] = {};
     if (file.ReadAt(0, head, sizeof head) != sizeof head) return std::nullopt;
     if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "RMID", 4) != 0) return std::nullopt;
@@ -154,7 +154,7 @@ std::optional<SmfWindow> RmidData(smf::ByteSource& file) {
 
 namespace {
 
-class FileSource : public smf::ByteSource {
+class FileSource : public ByteSource {
 public:
     explicit FileSource(DumpFile& file) : file_(file) {}
     std::uint64_t Size() const override { return file_.Size(); }
@@ -168,16 +168,16 @@ private:
 
 }  // namespace
 
-ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8) {
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
     ScanResult result;
     StoreWriter& store = StoreWriting();
     store.Restart();
-    for (const smf::SmfMessage& message : contents.messages) {
-        if (message.kind == smf::SmfMessageKind::TooLong) {
+    for (const SmfMessage& message : contents.messages) {
+        if (message.kind == SmfMessageKind::TooLong) {
             ++result.droppedTooLong;
             continue;
         }
-        if (message.kind == smf::SmfMessageKind::CutOff) {
+        if (message.kind == SmfMessageKind::CutOff) {
             ++result.droppedCutOff;
             continue;
         }
@@ -196,7 +196,7 @@ ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& con
         }
         std::size_t at = 0;
         for (std::size_t p = 0; p < message.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[message.firstPiece + p];
+            const SmfPiece& piece = contents.pieces[message.firstPiece + p];
             const std::size_t got = source.ReadAt(piece.offset, bytes + at, piece.size);
             at += got;
             if (got != piece.size) break;
@@ -221,9 +221,9 @@ ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& con
 namespace {
 
 // The SMF inside a larger file, as a file of its own.
-class WindowSource : public smf::ByteSource {
+class WindowSource : public ByteSource {
 public:
-    WindowSource(smf::ByteSource& file, SmfWindow window) : file_(file), window_(window) {}
+    WindowSource(ByteSource& file, SmfWindow window) : file_(file), window_(window) {}
     std::uint64_t Size() const override { return window_.size; }
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
         if (offset >= window_.size) return 0;
@@ -232,19 +232,19 @@ public:
     }
 
 private:
-    smf::ByteSource& file_;
+    ByteSource& file_;
     SmfWindow window_;
 };
 
 // Standard MIDI File messages can be as long as a track (the reader counts them in 32 bits).
 constexpr std::size_t kLongestSmfMessage = 0xFFFFFFFE;
 
-ScanResult LoadSmf(smf::ByteSource& source, const std::string& pathUtf8, std::uint64_t base) {
-    smf::SmfContents contents;
+ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_t base) {
+    SmfContents contents;
     try {
-        contents = smf::ReadSmf(source, kLongestSmfMessage);
-    } catch (const smf::MalformedSmf& malformed) {
-        throw kelvane::Failure(MalformedSmfText(pathUtf8, smf::MalformedSmf(base + malformed.Offset(), malformed.Reason())));
+        contents = ReadSmf(source, kLongestSmfMessage);
+    } catch (const MalformedSmf& malformed) {
+        throw kelvane::Failure(MalformedSmfText(pathUtf8, MalformedSmf(base + malformed.Offset(), malformed.Reason())));
     }
     contents.damagedAt += base;
     return StoreSmfMessages(source, contents, pathUtf8);
@@ -256,7 +256,7 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     DumpFile file(pathUtf8);
     std::uint8_t magic[4] = {};
     const std::size_t magicSize = file.ReadAt(0, magic, sizeof magic);
-    if (smf::StartsLikeSmf({magic, magicSize})) {
+    if (StartsLikeSmf({magic, magicSize})) {
         FileSource source(file);
         return LoadSmf(source, pathUtf8, 0);
     }
@@ -291,7 +291,7 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     return result;
 }
 
-std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed) {
+std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed) {
     return kelvane::FormatText("ファイル %s は Standard MIDI File として読めません (", pathUtf8) + malformed.what() + ")";
 }
 

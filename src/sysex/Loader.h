@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "smf/SmfReader.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -86,7 +86,7 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 
 // Loads the dump file at `pathUtf8` into the store and sets SysExCount. A file that begins with
 // "MThd", or a RIFF 'RMID' file (the Standard MIDI File in its 'data' chunk), is read as a
-// Standard MIDI File (smf/SmfReader.h), its messages in the order a sequencer plays them (a
+// Standard MIDI File (sysex/SmfReader.h), its messages in the order a sequencer plays them (a
 // message without its F7 counts as cut off); anything else is scanned as a raw dump. Throws
 // kelvane::Failure "ファイル %s は開けません" when the file cannot be opened, and
 // MalformedSmfText for a Standard MIDI File whose header already breaks the format; the store is
@@ -94,10 +94,10 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 // (SysExCount says how many) and the same failure is thrown, so the store's invariants hold.
 ScanResult LoadDumpFile(const std::string& pathUtf8);
 
-// Puts the Whole messages of a file read by smf::ReadSmf into the store, in their order, and
+// Puts the Whole messages of a file read by ReadSmf into the store, in their order, and
 // sets SysExCount. Throws "ファイル %s は開けません" when the
 // source no longer holds what was read (SysExCount then counts the messages stored before).
-ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8);
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8);
 
 // A RIFF 'RMID' file wraps a Standard MIDI File in its 'data' chunk (Microsoft's RIFF MIDI, from
 // the Multimedia Programming Interface and Data Specifications 1.0): "RIFF" size "RMID", then
@@ -107,10 +107,10 @@ struct SmfWindow {
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
 };
-std::optional<SmfWindow> RmidData(smf::ByteSource& file);
+std::optional<SmfWindow> RmidData(ByteSource& file);
 
 // "ファイル %s は Standard MIDI File として読めません (オフセット N: what is wrong there)".
-std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed);
+std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed);
 
 // The list line of stored message `index` (from 0): "0001 42H 1024Byte", "0002 6Byte".
 std::string ListLine(int index);

@@ -20,7 +20,7 @@
 #include "midi/Port.h"
 #include "settings/Settings.h"
 #include "smf/DumpWriter.h"
-#include "smf/NoDataText.h"
+#include "sysex/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Checksum.h"
 #include "sysex/Inspector.h"
@@ -419,11 +419,11 @@ void TForm1::SendDumpClick() {
 
 // The user picks files here, not devices: both saves refuse an existing FIFO or device rather
 // than write to it (kelvane-cli writes to them on purpose).
-constexpr smf::SpecialTargets WindowSaveTargets = smf::SpecialTargets::Refuse;
+constexpr kelvane::SpecialTargets WindowSaveTargets = kelvane::SpecialTargets::Refuse;
 
 void TForm1::ExportRawDumpClick() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(smf::NoDataText);
+        ShowNotice(sysex::NoDataText);
         return;
     }
     if (!SaveRawDumpDialog->Execute()) return;
@@ -434,7 +434,7 @@ void TForm1::EXPORT_RAW_DUMP() { smf::ExportStoreAsDump(SaveRawDumpDialog->FileN
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(smf::NoDataText);
+        ShowNotice(sysex::NoDataText);
         return;
     }
     if (!SaveDialog1->Execute()) return;
@@ -446,7 +446,7 @@ void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), WindowSave
 // The list and the pane stay as they are: the check is told in a notice of its own.
 void TForm1::CheckChecksumsClick() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(smf::NoDataText);
+        ShowNotice(sysex::NoDataText);
         return;
     }
     ShowNotice(sysex::ChecksumSummary(sysex::CheckStore()));

@@ -21,8 +21,8 @@
 #include "Messages.h"
 #include "JackSender.h"
 #include "TempDir.h"
-#include "midi/JackOutput.h"
 #include "midi/Port.h"
+#include "midi/jack/JackOutput.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "smf/SmfReader.h"
+#include "sysex/SmfReader.h"
 #include "FuzzCheck.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
@@ -31,7 +31,7 @@ struct Bad {
 };
 
 struct ModelMessage {
-    smf::SmfMessageKind kind;
+    sysex::SmfMessageKind kind;
     std::uint64_t time;
     std::uint32_t track;
     Bytes bytes;  // Whole: F0 ... F7
@@ -69,13 +69,13 @@ void ModelTrack(const Bytes& f, std::size_t p, std::size_t end, std::uint32_t tr
     bool open = false;
     ModelMessage current{};
     auto cut = [&] {
-        current.kind = smf::SmfMessageKind::CutOff;
+        current.kind = sysex::SmfMessageKind::CutOff;
         current.bytes.clear();
         out.push_back(current);
         open = false;
     };
     auto begin = [&] {
-        current = {smf::SmfMessageKind::Whole, time, track, {0xF0}};
+        current = {sysex::SmfMessageKind::Whole, time, track, {0xF0}};
         open = true;
     };
     auto take = [&](std::uint8_t b) {
@@ -84,12 +84,12 @@ void ModelTrack(const Bytes& f, std::size_t p, std::size_t end, std::uint32_t tr
             return;
         }
         if (b == 0xF7) {
-            if (current.kind == smf::SmfMessageKind::Whole) current.bytes.push_back(0xF7);
+            if (current.kind == sysex::SmfMessageKind::Whole) current.bytes.push_back(0xF7);
             else current.bytes.clear();
             out.push_back(current);
             open = false;
-        } else if (current.kind == smf::SmfMessageKind::Whole) {
-            if (current.bytes.size() == maxLength) current.kind = smf::SmfMessageKind::TooLong;
+        } else if (current.kind == sysex::SmfMessageKind::Whole) {
+            if (current.bytes.size() == maxLength) current.kind = sysex::SmfMessageKind::TooLong;
             else current.bytes.push_back(b);
         }
     };
@@ -192,11 +192,11 @@ void ModelChunks(const Bytes& f, std::uint32_t headerLength, std::uint32_t decla
 
 void CompareWithReader(const Bytes& file, std::size_t maxLength) {
     const Model model = ModelRead(file, maxLength);
-    smf::MemorySource source(file);
-    smf::SmfContents contents;
+    sysex::MemorySource source(file);
+    sysex::SmfContents contents;
     try {
-        contents = smf::ReadSmf(source, maxLength);
-    } catch (const smf::MalformedSmf& malformed) {
+        contents = sysex::ReadSmf(source, maxLength);
+    } catch (const sysex::MalformedSmf& malformed) {
         Check(model.malformed);
         Check(malformed.Offset() == model.offset);
         return;
@@ -206,15 +206,15 @@ void CompareWithReader(const Bytes& file, std::size_t maxLength) {
     if (model.damaged) Check(contents.damagedAt == model.offset);
     Check(contents.messages.size() == model.messages.size());
     for (std::size_t k = 0; k < model.messages.size(); ++k) {
-        const smf::SmfMessage& got = contents.messages[k];
+        const sysex::SmfMessage& got = contents.messages[k];
         const ModelMessage& want = model.messages[k];
         Check(got.kind == want.kind);
         Check(got.time == want.time);
         Check(got.track == want.track);
-        if (got.kind != smf::SmfMessageKind::Whole) continue;
+        if (got.kind != sysex::SmfMessageKind::Whole) continue;
         Bytes bytes;
         for (std::size_t p = 0; p < got.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[got.firstPiece + p];
+            const sysex::SmfPiece& piece = contents.pieces[got.firstPiece + p];
             Check(piece.offset + piece.size <= file.size());
             bytes.insert(bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(piece.offset),
                          file.begin() + static_cast<std::ptrdiff_t>(piece.offset + piece.size));
@@ -247,7 +247,7 @@ void CompareWithLoader(const Bytes& file) {
     Check(!model.malformed);
     std::int32_t stored = 0, cutOff = 0;
     for (const ModelMessage& message : model.messages) {
-        if (message.kind == smf::SmfMessageKind::CutOff) {
+        if (message.kind == sysex::SmfMessageKind::CutOff) {
             ++cutOff;
         } else {
             Check(stored < sysex::SysExCount);

@@ -8,14 +8,15 @@
 #include "SmfTestMessages.h"
 #include "TempDir.h"
 #include "common/Failure.h"
+#include "common/InOutError.h"
 #include "smf/DumpWriter.h"
-#include "smf/InOutError.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
 namespace smf::test {
 namespace {
 
+using kelvane::EInOutError;
 using testsupport::ReadAll;
 
 class DumpWriterTest : public ::testing::Test {

@@ -26,7 +26,7 @@
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "common/Failure.h"
-#include "smf/InOutError.h"
+#include "common/InOutError.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Store.h"
 
@@ -111,6 +111,10 @@ namespace smf::test {
 namespace {
 
 namespace fs = std::filesystem;
+using kelvane::AccessDeniedCode;
+using kelvane::EInOutError;
+using kelvane::OutputFile;
+using kelvane::SpecialTargets;
 using testsupport::ReadAll;
 
 // Exit statuses of a check run in a child process.

@@ -8,7 +8,7 @@
 #include "SmfTestMessages.h"
 #include "TempDir.h"
 #include "common/Failure.h"
-#include "smf/InOutError.h"
+#include "common/InOutError.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Store.h"
 
@@ -16,6 +16,7 @@ namespace smf::test {
 namespace {
 
 namespace fs = std::filesystem;
+using kelvane::EInOutError;
 using testsupport::ReadAll;
 
 TEST(Vlq, EncodesOneToFourGroups) {

@@ -17,9 +17,9 @@
 
 #include "Bytes.h"
 #include "Messages.h"
-#include "midi/AlsaInput.h"
 #include "midi/Input.h"
 #include "midi/WireTime.h"
+#include "midi/alsa/AlsaInput.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 

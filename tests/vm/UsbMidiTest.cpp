@@ -22,9 +22,9 @@
 #include "Bytes.h"
 #include "Messages.h"
 #include "RawMidiReader.h"
-#include "midi/AlsaInput.h"
 #include "midi/OutputService.h"
 #include "midi/WirePacer.h"
+#include "midi/alsa/AlsaInput.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 
