@@ -65,6 +65,10 @@ std::string CaptureSavedElsewhereText(const std::string& path, const std::string
 
 std::string StdoutFailedText() { return "標準出力に書き込めません"; }
 
+std::string FileChangedText(const std::string& path) {
+    return "ファイル " + path + " がチェックの間に変わったため、直したものを保存しませんでした";
+}
+
 std::string FixedText(std::size_t fixed, const std::string& path) {
     return std::to_string(fixed) + " 件のチェックサムを直して " + path + " に保存しました";
 }

@@ -40,6 +40,8 @@ std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name,
 
 // check --fix: how many checksums the copy has corrected, and where it went.
 std::string FixedText(std::size_t fixed, const std::string& path);
+// check --fix: the file no longer holds what was checked.
+std::string FileChangedText(const std::string& path);
 
 // receive: the target refused its temporary file, so nothing was recorded.
 std::string TargetUnwritableText(const std::string& path, const std::string& reason);

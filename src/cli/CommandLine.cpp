@@ -335,7 +335,7 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli info FILE N [--json]
        kelvane-cli hex FILE N
        kelvane-cli export FILE OUT.mid
-       kelvane-cli check FILE [--fix OUT.syx] [--json]
+       kelvane-cli check FILE [--fix OUT] [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port PORT [--messages LIST] [--gap MS]
@@ -348,8 +348,10 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli request NAME [PARAM=VALUE ...]
        kelvane-cli --help | --version
 
-  FILE is a raw dump (.syx) or a Standard MIDI File (.mid), told apart by
-  its first bytes ("MThd").
+  FILE is a raw dump (.syx), a Standard MIDI File (.mid) or a RIFF MIDI
+  file (.rmi), told apart by their first bytes ("MThd", "RIFF"...."RMID").
+  Messages of any number and length are read; of a file damaged part way,
+  the messages before the damage.
 
   list    one line per message of the dump: number, 42H for KORG, stored length
   info    the four header lines of message N (numbered from 1, as in the list)
@@ -358,9 +360,10 @@ usage: kelvane-cli list FILE [--json]
           only once it is complete; OUT.mid "-" writes to standard output
   check   the checksum of each message (Roland Data Set 1 and Request Data 1,
           Yamaha bulk dumps): number, maker, verdict; exit status 1 when
-          any is wrong. --fix writes a copy as a dump file with every known
-          checksum corrected, replacing OUT.syx only once it is complete, and
-          then exits 0.
+          any is wrong. --fix writes a copy of FILE in which exactly the
+          wrong checksum bytes are corrected and every other byte is kept
+          (OUT may be FILE itself), replacing OUT only once it is complete,
+          and then exits 0.
   ports   the output ports: 0 (None), then one line "K name" per port, with
           its whole name; with --input the input ports the same way. PORT
           in send and receive is such a number K, or a port's name, whole or

@@ -14,6 +14,7 @@
 #include "cli/Receiver.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
+#include "common/FileOutput.h"
 #include "midi/Input.h"
 #include "midi/Port.h"
 #include "smf/DumpWriter.h"
@@ -21,6 +22,7 @@
 #include "smf/SmfWriter.h"
 #include "sysex/Checksum.h"
 #include "sysex/DeviceId.h"
+#include "sysex/FileFix.h"
 #include "sysex/Inspector.h"
 #include "sysex/Manufacturers.h"
 #include "sysex/Meaning.h"
@@ -78,9 +80,12 @@ int StoreIndex(std::uint32_t messageNumber) {
 
 // "manufacturer": the maker's name, or null when its ID is not in the table.
 std::string ManufacturerJson(int k) {
-    const auto name = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    const auto name = sysex::ManufacturerName(message.data(), message.size());
     return "\"manufacturer\":" + (name ? JsonString(*name) : std::string("null"));
 }
+
+std::size_t StoredLength(int k) { return sysex::MessageAt(k).size() - 1; }
 
 std::string NumberText(int k) {
     std::string number = std::to_string(k + 1);
@@ -95,7 +100,7 @@ void List(std::ostream& out, bool json) {
     }
     out << "{\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
-        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
+        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << StoredLength(k)
             << ',' << ManufacturerJson(k) << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
     }
     out << "]}\n";
@@ -111,10 +116,11 @@ bool Check(const Invocation& invocation, std::ostream& out) {
     for (int k = 0; k < sysex::SysExCount; ++k) {
         const sysex::ChecksumVerdict& verdict = verdicts[static_cast<std::size_t>(k)];
         if (verdict.state == sysex::ChecksumState::Wrong) ++wrong;
-        const auto maker = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        const auto maker = sysex::ManufacturerName(message.data(), message.size());
         if (!invocation.json) {
             const std::string makerText =
-                maker ? std::string(*maker) : "Unknown(" + sysex::HexByte(sysex::SysExData[k][1]) + "H)";
+                maker ? std::string(*maker) : "Unknown(" + sysex::HexByte(message[1]) + "H)";
             out << NumberText(k) << ' ' << makerText << ' ' << sysex::ChecksumVerdictText(verdict) << '\n';
             continue;
         }
@@ -129,8 +135,11 @@ bool Check(const Invocation& invocation, std::ostream& out) {
     }
     if (invocation.json) out << "],\"wrong\":" << wrong;
     if (!invocation.fixPath.empty()) {
-        for (int k = 0; k < sysex::SysExCount; ++k) sysex::FixChecksum(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
-        smf::ExportStoreAsDump(invocation.fixPath);
+        // The file's own bytes with only the wrong checksum bytes changed, not the store saved
+        // anew: whatever lies outside the messages stays, and the copy is the same kind of file.
+        const sysex::FixedBytes fixed = sysex::FixChecksumsInDumpFile(invocation.dumpPath);
+        if (fixed.fixed != wrong) throw kelvane::Failure(FileChangedText(invocation.dumpPath));
+        kelvane::WriteFileSafely(invocation.fixPath, fixed.bytes.data(), fixed.bytes.size());
         if (invocation.json) {
             out << ",\"fixed\":" << wrong << ",\"file\":" << JsonString(invocation.fixPath);
         } else {
@@ -149,9 +158,8 @@ void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
         return;
     }
     // Each pane line is "Label:value"; the labels become the field names.
-    const auto meaning =
-        sysex::MessageMeaning(std::span<const std::uint8_t>(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1));
-    out << "{\"number\":" << messageNumber << ",\"storedLength\":" << sysex::SysExLen[k] << ',' << ManufacturerJson(k)
+    const auto meaning = sysex::MessageMeaning(sysex::MessageAt(k));
+    out << "{\"number\":" << messageNumber << ",\"storedLength\":" << StoredLength(k) << ',' << ManufacturerJson(k)
         << ",\"meaning\":" << (meaning ? JsonString(*meaning) : std::string("null")) << ",\"fields\":{";
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::size_t colon = lines[i].find(':');
@@ -166,11 +174,12 @@ void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
 void Hex(std::ostream& out, std::uint32_t messageNumber) {
     constexpr std::size_t BytesPerLine = 16;
     const int k = StoreIndex(messageNumber);
-    const std::size_t bytes = std::size_t{sysex::SysExLen[k]} + 1;
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    const std::size_t bytes = message.size();
     std::string line;
     for (std::size_t i = 0; i < bytes; ++i) {
         if (i % BytesPerLine != 0) line += ' ';
-        line += sysex::HexByte(sysex::SysExData[k][i]);
+        line += sysex::HexByte(message[i]);
         if (i % BytesPerLine == BytesPerLine - 1 || i + 1 == bytes) {
             out << line << '\n';
             line.clear();
@@ -272,7 +281,7 @@ std::unique_ptr<kelvane::OutputFile> PrepareTarget(const std::string& path, std:
 // recovery file instead, and the failure names it.
 void SaveCapture(kelvane::OutputFile& target, const std::string& path) {
     try {
-        smf::WriteDump(target, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+        smf::WriteDump(target, sysex::StoreMessages());
         target.Close();
     } catch (const kelvane::Failure& failure) {
         const std::string reason = failure.what();
@@ -289,7 +298,7 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
         << "\",\"receivedBytes\":" << summary.receivedBytes << ",\"keptBytes\":" << summary.keptBytes
         << ",\"dropped\":{\"tooLong\":" << scan.droppedTooLong << ",\"cutOff\":" << scan.droppedCutOff
         << ",\"damaged\":" << scan.droppedDamaged << ",\"beyondCount\":" << scan.notKept
-        << ",\"atLimit\":" << (scan.stoppedAtLimit ? "true" : "false") << "},\"lost\":"
+        << ",\"atLimit\":" << (scan.stoppedOutOfMemory ? "true" : "false") << "},\"lost\":"
         << (summary.LostAnything() ? "true" : "false") << ",\"losses\":[";
     bool first = true;
     for (int k = 0; k < sysex::LossCauseCount; ++k) {
@@ -305,7 +314,7 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
     for (std::size_t i = 0; i < summary.wrongChecksums.size(); ++i) out << (i ? "," : "") << summary.wrongChecksums[i] + 1;
     out << "],\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
-        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
+        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << StoredLength(k)
             << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
     }
     out << "]}\n";

@@ -29,7 +29,7 @@ enum class Written { Yes, NameTaken, Refused };
 Written WriteNew(const fs::path& path) {
     try {
         kelvane::OutputFile file(PathToUtf8(path), kelvane::NewFileOnly);
-        smf::WriteDump(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+        smf::WriteDump(file, sysex::StoreMessages());
         file.Close();
         return Written::Yes;
     } catch (const kelvane::Failure&) {

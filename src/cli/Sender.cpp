@@ -34,13 +34,13 @@ constexpr std::uint64_t MaxSelectedBytes = std::uint64_t{1} << 28;
 
 std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes) {
     std::uint64_t bytes = 0;
-    for (const int k : indexes) bytes += std::uint64_t{sysex::SysExLen[k]} + 1;
+    for (const int k : indexes) bytes += sysex::MessageAt(k).size();
     if (bytes > MaxSelectedBytes) throw kelvane::Failure(TooManyBytesText(bytes, MaxSelectedBytes));
     std::vector<std::vector<std::uint8_t>> messages;
     messages.reserve(indexes.size());
     for (const int k : indexes) {
-        const std::uint8_t* bytes = sysex::SysExData[k];
-        messages.emplace_back(bytes, bytes + std::size_t{sysex::SysExLen[k]} + 1);  // F0 through F7
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        messages.emplace_back(message.begin(), message.end());
     }
     return messages;
 }

@@ -29,6 +29,10 @@ ChecksumVerdict Verdict(const std::uint8_t* message, std::size_t coveredFrom, st
 }
 
 ChecksumVerdict CheckRoland(const std::uint8_t* message, std::size_t size) {
+    // Roland's exclusive format numbers devices 00-1FH, and 7FH speaks to all; other bytes there
+    // belong to older forms without a checksum (a Juno-106 patch dump has 30H).
+    const std::uint8_t device = message[2];
+    if (device > 0x1F && device != 0x7F) return {};
     std::size_t at = 3;  // the model ID
     while (at < size && message[at] == 0x00 && at < 3 + 3) ++at;
     if (at >= size || message[at] == 0x00) return {};
@@ -87,8 +91,11 @@ std::string ChecksumVerdictText(const ChecksumVerdict& verdict) {
 
 std::vector<ChecksumVerdict> CheckStore() {
     std::vector<ChecksumVerdict> verdicts;
-    verdicts.reserve(static_cast<std::size_t>(SysExCount));
-    for (int k = 0; k < SysExCount; ++k) verdicts.push_back(CheckChecksum(SysExData[k], std::size_t{SysExLen[k]} + 1));
+    verdicts.reserve(static_cast<std::size_t>(MessageCount()));
+    for (std::int32_t k = 0; k < MessageCount(); ++k) {
+        const MessageBytes message = MessageAt(k);
+        verdicts.push_back(CheckChecksum(message.data(), message.size()));
+    }
     return verdicts;
 }
 
@@ -119,8 +126,9 @@ std::string ListNumbersText(const std::vector<std::size_t>& indexes) {
 
 std::vector<std::size_t> WrongChecksumsInStore() {
     std::vector<std::size_t> wrong;
-    for (int k = 0; k < SysExCount; ++k) {
-        if (CheckChecksum(SysExData[k], std::size_t{SysExLen[k]} + 1).state == ChecksumState::Wrong) {
+    for (std::int32_t k = 0; k < MessageCount(); ++k) {
+        const MessageBytes message = MessageAt(k);
+        if (CheckChecksum(message.data(), message.size()).state == ChecksumState::Wrong) {
             wrong.push_back(static_cast<std::size_t>(k));
         }
     }

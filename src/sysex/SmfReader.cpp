@@ -132,6 +132,13 @@ public:
         if (message.kind != SmfMessageKind::TooLong) Append(message, f7At, 1);
     }
 
+    // The open message is lost with the rest of a damaged file.
+    void Forget() {
+        out_.pieces.resize(out_.messages.back().firstPiece);
+        out_.messages.pop_back();
+        open_ = false;
+    }
+
     void Cut() {
         SmfMessage& message = out_.messages.back();
         open_ = false;
@@ -189,6 +196,26 @@ public:
             throw MalformedSmf(8, "形式 " + std::to_string(contents_.format) + " の Standard MIDI File には対応していません");
         }
         std::uint64_t at = 8 + std::uint64_t{headerLength};
+        try {
+            ReadChunks(at, size, declaredTracks);
+        } catch (const MalformedSmf& damage) {
+            // Past the header, what came before the damage is sound: a download cut short still
+            // holds its complete messages.
+            if (collector_.Open()) collector_.Forget();
+            contents_.damaged = true;
+            contents_.damagedAt = damage.Offset();
+            contents_.damage = damage.Reason();
+        }
+        if (contents_.format != 2) {
+            // Messages are already in track order and, within a track, in time order.
+            std::stable_sort(contents_.messages.begin(), contents_.messages.end(),
+                             [](const SmfMessage& a, const SmfMessage& b) { return a.time < b.time; });
+        }
+        return std::move(contents_);
+    }
+
+private:
+    void ReadChunks(std::uint64_t at, std::uint64_t size, std::uint32_t declaredTracks) {
         while (at < size) {
             const bool tracksMissing = contents_.tracks < declaredTracks;
             if (size - at < 8) {
@@ -214,15 +241,8 @@ public:
             throw MalformedSmf(size, "ヘッダーにあるトラック " + std::to_string(declaredTracks) + " 個のうち " +
                                          std::to_string(contents_.tracks) + " 個しかありません");
         }
-        if (contents_.format != 2) {
-            // Messages are already in track order and, within a track, in time order.
-            std::stable_sort(contents_.messages.begin(), contents_.messages.end(),
-                             [](const SmfMessage& a, const SmfMessage& b) { return a.time < b.time; });
-        }
-        return std::move(contents_);
     }
 
-private:
     void ReadTrack(std::uint64_t start, std::uint64_t end) {
         const std::uint32_t track = contents_.tracks++;
         cursor_.Seek(start);

@@ -92,6 +92,11 @@ struct SmfContents {
     std::uint32_t tracks = 0;             // MTrk chunks read
     std::vector<SmfMessage> messages;     // in the order a sequencer plays them
     std::vector<SmfPiece> pieces;
+    // Broken past its header: reading stopped at this offset; `messages` are those complete
+    // before it.
+    bool damaged = false;
+    std::uint64_t damagedAt = 0;
+    std::string damage;  // what is wrong there
 };
 
 // Messages and pieces a reader keeps at most, so that no file, however built, takes memory
@@ -99,8 +104,9 @@ struct SmfContents {
 inline constexpr std::size_t MaxSmfEntries = std::size_t{1} << 22;
 
 // Reads the structure of the whole file. A message with more than `maxStoredLength` bytes
-// before its F7 is TooLong. Throws MalformedSmf for a file that breaks the format (a truncated
-// chunk, an event that runs past its chunk, a missing track, ...), kelvane::Failure beyond
+// before its F7 is TooLong. Throws MalformedSmf for a file whose header breaks the format; a
+// file broken further on (a truncated chunk, an event that runs past its chunk, a missing
+// track, ...) gives what came before, marked damaged. Throws kelvane::Failure beyond
 // MaxSmfEntries, and what the source throws.
 SmfContents ReadSmf(ByteSource& source, std::size_t maxStoredLength);
 

@@ -171,8 +171,6 @@ void TForm1::CreateControls() {
     SysEx->setFont(LayoutFont(pGothic, 13, s));
     SysEx->setFrameShape(QFrame::NoFrame);
     SysEx->setSelectionMode(QAbstractItemView::SingleSelection);
-    SysEx->setSortingEnabled(false);
-    SysEx->setUniformItemSizes(true);
     SysEx->setItemDelegate(new FixedHeightDelegate(Scaled(13, s), SysEx));
     SysEx->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysEx->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -246,7 +244,8 @@ void TForm1::CreateMenu() {
 
 void TForm1::CreateDialogs() {
     OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {},
-                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)")}},
+                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)"),
+                                           QStringLiteral("RIFF MIDI File(*.RMI)")}},
                                          this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
@@ -369,11 +368,10 @@ std::vector<std::string> TForm1::RefreshOutputEntries(bool tell, std::string* go
 void TForm1::SysExClick() {
     const int k = SysEx->currentRow();
     if (k < 0 || k >= sysex::SysExCount) return;
-    const int last = sysex::SysExLen[k];
     SysInfo->clear();
     for (const std::string& line : sysex::InfoLines(k)) SysInfo->appendPlainText(QString::fromStdString(line));
-    const std::vector<std::uint8_t> message(sysex::SysExData[k], sysex::SysExData[k] + last + 1);
-    ExcOut(message.data(), last);
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    ExcOut(message.data(), static_cast<int>(message.size()) - 1);
 }
 
 void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
@@ -403,10 +401,12 @@ void TForm1::LoadIntoList(const std::string& pathUtf8) {
 }
 
 void TForm1::ShowStoredMessages(const std::string& droppedNotice) {
-    QStringList lines;
-    lines.reserve(sysex::SysExCount);
-    for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
-    SysEx->addItems(lines);
+    // The lines read the store as they are shown; until the next load or reception the list
+    // shows these messages, whatever the store holds meanwhile.
+    const int count = sysex::MessageCount();
+    SysEx->ShowLines(count, [count](int i) {
+        return i < count && i < sysex::MessageCount() ? QString::fromStdString(sysex::ListLine(i)) : QString();
+    });
     if (!droppedNotice.empty()) ShowNotice(droppedNotice);
 }
 
@@ -430,13 +430,15 @@ void TForm1::ReceiveDumpClick() {
     setup.rememberedEntry = settings::RememberedInputEntry(setup.inputEntries);
     setup.outputEntries = setup.listOutputs();
     setup.openOutputEntry = midi::MidiOutHandle ? midi::OutDeviceIndex : 0;
-    for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
+    setup.requestCount = sysex::MessageCount();
+    setup.requestLine = [](int i) { return sysex::ListLine(i); };
     setup.inputChosen = [this, entries = setup.inputEntries](int entry) {
         const std::string name = entry > 0 && entry < static_cast<int>(entries.size()) ? entries[entry] : std::string();
         settings::InputChoiceSave(entry, name, [this](std::uint8_t mode) { INIT(mode); });
     };
     setup.storedMessage = [](int k) {
-        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        return std::vector<std::uint8_t>(message.begin(), message.end());
     };
     // The user asked for this request here, so it goes out whether or not MIDI OUT is ticked.
     setup.sendRequest = [](int entry, std::span<const std::uint8_t> request) {
@@ -464,10 +466,11 @@ void TForm1::SendDumpClick() {
     SendSetup setup;
     setup.port = midi::MidiOutHandle.get();
     if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
-    for (int k = 0; k < sysex::SysExCount; ++k) setup.messageSizes.push_back(std::size_t{sysex::SysExLen[k]} + 1);
+    for (int k = 0; k < sysex::MessageCount(); ++k) setup.messageSizes.push_back(sysex::MessageAt(k).size());
     setup.selectedMessage = SysEx->currentRow();
     setup.message = [](int k) {
-        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        return std::vector<std::uint8_t>(message.begin(), message.end());
     };
     const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
     setup.pace = {remembered.pauseMs, static_cast<int>(remembered.speedPercent)};

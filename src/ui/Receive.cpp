@@ -8,12 +8,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QTimer>
 
 #include "common/Failure.h"
 #include "midi/Input.h"
 #include "sysex/Inspector.h"
+#include "ui/LazyLines.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
 #include "ui/PortSelector.h"
@@ -62,23 +64,35 @@ void TReceive::CreateControls(double scale) {
     grid->addWidget(cmbRequestOutput, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("要求"), this), 3, 0);
     cmbRequest = new QComboBox(this);
-    // Typed hex is the default whatever line is selected in the window: the line looked at last
-    // is as likely a bank as a request.
-    cmbRequest->addItem(QStringLiteral("16 進数で入力"));
-    for (const std::string& line : setup_.requestLines) cmbRequest->addItem(QString::fromStdString(line));
+    // Typed hex first and by default whatever line is selected in the window (the line looked at
+    // last is as likely a bank as a request); then the loaded messages, which may be millions, so
+    // their lines are made as the list shows them; then the named requests, by their name.
+    const int messages = setup_.requestCount;
+    const auto& named = sysex::NamedRequests();
+    auto* requests = new LazyLines(cmbRequest);
+    requests->Show(
+        1 + messages + static_cast<int>(named.size()),
+        [line = setup_.requestLine, messages, &named](int row) {
+            if (row == 0) return QStringLiteral("16 進数で入力");
+            if (row <= messages) return QString::fromStdString(line(row - 1));
+            const sysex::NamedRequest& request = named[static_cast<std::size_t>(row - 1 - messages)];
+            return QString::fromStdString(request.name + "  " + request.description);
+        },
+        [messages, &named](int row) {
+            return row > messages ? QVariant(QString::fromStdString(named[static_cast<std::size_t>(row - 1 - messages)].name))
+                                  : QVariant();
+        });
+    cmbRequest->setModel(requests);
+    // The named requests' descriptions are long; they must not widen the dialog.
+    cmbRequest->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbRequest->setMinimumContentsLength(28);
+    if (auto* popup = qobject_cast<QListView*>(cmbRequest->view())) popup->setUniformItemSizes(true);
     cmbRequest->setCurrentIndex(0);
     grid->addWidget(cmbRequest, 3, 1);
     edtRequestHex = new QLineEdit(this);
     edtRequestHex->setFont(portFont);
     edtRequestHex->setPlaceholderText(QStringLiteral("F0 7E 7F 06 01 F7"));
     grid->addWidget(edtRequestHex, 4, 1);
-    // The named requests' descriptions are long; they must not widen the dialog.
-    cmbRequest->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    cmbRequest->setMinimumContentsLength(28);
-    for (const sysex::NamedRequest& named : sysex::NamedRequests()) {
-        cmbRequest->addItem(QString::fromStdString(named.name + "  " + named.description),
-                            QString::fromStdString(named.name));
-    }
     // Shares the typed hex's place: only one of them shows.
     pnlRequestParameters = new QWidget(this);
     auto* parameters = new QFormLayout(pnlRequestParameters);
@@ -202,7 +216,7 @@ sysex::ParsedRequest TReceive::CurrentRequest() const {
         sysex::BuiltRequest built = sysex::BuildNamedRequest(*named, values);
         return {std::move(built.bytes), std::move(built.problem)};
     }
-    const int message = cmbRequest->currentIndex() - 1;
+    const int message = ChosenMessage();
     if (message < 0) return sysex::ParseRequestHex(edtRequestHex->text().toStdString());
     sysex::ParsedRequest request;
     if (setup_.storedMessage) request.bytes = setup_.storedMessage(message);
@@ -219,8 +233,13 @@ void TReceive::Relist(PortSelector* list, const std::function<std::vector<std::s
     ShowStartState();
 }
 
-bool TReceive::RequestConfirmed(const sysex::ParsedRequest& request) const {
+int TReceive::ChosenMessage() const {
     const int message = cmbRequest->currentIndex() - 1;
+    return message < setup_.requestCount ? message : -1;
+}
+
+bool TReceive::RequestConfirmed(const sysex::ParsedRequest& request) const {
+    const int message = ChosenMessage();
     if (message < 0 || request.bytes.size() <= sysex::LongestPlausibleRequest) return true;
     return AskYesNo("メッセージ " + std::to_string(message + 1) + " は " + std::to_string(request.bytes.size()) +
                     " バイトあり、要求ではなくデータの可能性があります。機器のデータを上書きするおそれがあります。"

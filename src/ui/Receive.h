@@ -43,7 +43,8 @@ struct ReceiveSetup {
     std::string inputListingGap;            // why the input list may lack ports; empty if complete
     std::vector<std::string> outputEntries; // the main window's output entries, "(None)" first
     int openOutputEntry = 0;                // the one open in the main window (0: none)
-    std::vector<std::string> requestLines;  // the list lines of the loaded messages
+    int requestCount = 0;                   // the loaded messages, and their list lines
+    std::function<std::string(int)> requestLine;
     // Both lists are listed afresh each time the user opens them: the input ports, and the
     // output ports (which the main window's selector follows, since both share one listing).
     std::function<std::vector<std::string>()> listInputs;
@@ -111,6 +112,8 @@ private:
     void Relist(PortSelector* list, const std::function<std::vector<std::string>()>& entries, const char* kind);
     // A loaded message too long to be a request goes only with the user's word.
     bool RequestConfirmed(const sysex::ParsedRequest& request) const;
+    // The loaded message chosen in 要求, or -1 for typed hex or a named request.
+    int ChosenMessage() const;
 
     ReceiveSetup setup_;
     QTimer* timer_ = nullptr;

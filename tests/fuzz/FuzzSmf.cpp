@@ -38,7 +38,8 @@ struct ModelMessage {
 };
 
 struct Model {
-    bool malformed = false;
+    bool malformed = false;  // the header already breaks the format: nothing is read
+    bool damaged = false;    // broken further on: the messages complete before it are read
     std::uint64_t offset = 0;
     std::vector<ModelMessage> messages;
 };
@@ -134,6 +135,9 @@ void ModelTrack(const Bytes& f, std::size_t p, std::size_t end, std::uint32_t tr
     if (open) cut();
 }
 
+void ModelChunks(const Bytes& f, std::uint32_t headerLength, std::uint32_t declared, std::size_t maxLength,
+                 std::vector<ModelMessage>& messages);
+
 Model ModelRead(const Bytes& f, std::size_t maxLength) {
     Model model;
     try {
@@ -144,6 +148,27 @@ Model ModelRead(const Bytes& f, std::size_t maxLength) {
         const std::uint32_t format = Big(f, 8, 2);
         const std::uint32_t declared = Big(f, 10, 2);
         if (format > 2) throw Bad{8};
+        try {
+            ModelChunks(f, headerLength, declared, maxLength, model.messages);
+        } catch (const Bad& bad) {
+            model.damaged = true;
+            model.offset = bad.offset;
+        }
+        if (format != 2) {
+            std::stable_sort(model.messages.begin(), model.messages.end(),
+                             [](const ModelMessage& a, const ModelMessage& b) { return a.time < b.time; });
+        }
+    } catch (const Bad& bad) {
+        model.malformed = true;
+        model.offset = bad.offset;
+        model.messages.clear();
+    }
+    return model;
+}
+
+void ModelChunks(const Bytes& f, std::uint32_t headerLength, std::uint32_t declared, std::size_t maxLength,
+                 std::vector<ModelMessage>& messages) {
+    {
         std::uint32_t tracks = 0;
         std::size_t at = 8 + headerLength;
         while (at < f.size()) {
@@ -158,20 +183,11 @@ Model ModelRead(const Bytes& f, std::size_t maxLength) {
                 if (isTrack || missing) throw Bad{at};
                 break;
             }
-            if (isTrack) ModelTrack(f, at + 8, static_cast<std::size_t>(end), tracks++, maxLength, model.messages);
+            if (isTrack) ModelTrack(f, at + 8, static_cast<std::size_t>(end), tracks++, maxLength, messages);
             at = static_cast<std::size_t>(end);
         }
         if (tracks < declared) throw Bad{f.size()};
-        if (format != 2) {
-            std::stable_sort(model.messages.begin(), model.messages.end(),
-                             [](const ModelMessage& a, const ModelMessage& b) { return a.time < b.time; });
-        }
-    } catch (const Bad& bad) {
-        model.malformed = true;
-        model.offset = bad.offset;
-        model.messages.clear();
     }
-    return model;
 }
 
 void CompareWithReader(const Bytes& file, std::size_t maxLength) {
@@ -186,6 +202,8 @@ void CompareWithReader(const Bytes& file, std::size_t maxLength) {
         return;
     }
     Check(!model.malformed);
+    Check(contents.damaged == model.damaged);
+    if (model.damaged) Check(contents.damagedAt == model.offset);
     Check(contents.messages.size() == model.messages.size());
     for (std::size_t k = 0; k < model.messages.size(); ++k) {
         const sysex::SmfMessage& got = contents.messages[k];
@@ -206,10 +224,10 @@ void CompareWithReader(const Bytes& file, std::size_t maxLength) {
     }
 }
 
-// The loader with the store's own limits on a real file: the store must hold the model's first
-// 1000 whole messages, and the counts must say what was left out.
+// The loader on a real file: the store must hold the model's whole messages, and the counts must
+// say what was left out.
 void CompareWithLoader(const Bytes& file) {
-    const Model model = ModelRead(file, sysex::MaxStoredLength);
+    const Model model = ModelRead(file, 0xFFFFFFFE);
     static const std::string path = std::string(std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
                                     "/kelvane-fuzz-smf-" + std::to_string(::getpid()) + ".mid";
     {
@@ -227,20 +245,21 @@ void CompareWithLoader(const Bytes& file) {
         return;
     }
     Check(!model.malformed);
-    std::int32_t stored = 0, tooLong = 0, cutOff = 0;
-    bool stopped = false;
+    std::int32_t stored = 0, cutOff = 0;
     for (const ModelMessage& message : model.messages) {
-        if (message.kind == sysex::SmfMessageKind::TooLong) ++tooLong;
-        else if (message.kind == sysex::SmfMessageKind::CutOff) ++cutOff;
-        else if (stored == sysex::MaxSysEx) { stopped = true; break; }
-        else {
-            Check(sysex::SysExLen[stored] + 1u == message.bytes.size());
-            Check(std::memcmp(sysex::SysExData[stored], message.bytes.data(), message.bytes.size()) == 0);
+        if (message.kind == sysex::SmfMessageKind::CutOff) {
+            ++cutOff;
+        } else {
+            Check(stored < sysex::SysExCount);
+            const sysex::MessageBytes got = sysex::MessageAt(stored);
+            Check(got.size() == message.bytes.size());
+            Check(std::memcmp(got.data(), message.bytes.data(), message.bytes.size()) == 0);
             ++stored;
         }
     }
     Check(result.stored == stored && sysex::SysExCount == stored);
-    Check(result.droppedTooLong == tooLong && result.droppedCutOff == cutOff && result.stoppedAtLimit == stopped);
+    Check(result.droppedTooLong == 0 && result.droppedCutOff == cutOff && !result.stoppedOutOfMemory);
+    Check(result.damaged == model.damaged);
 }
 
 }  // namespace

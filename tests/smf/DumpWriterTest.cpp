@@ -54,7 +54,7 @@ TEST_F(DumpWriterTest, FailsLikeTheSmfWriter) {
         EXPECT_EQ(error.Code(), 5);
         EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "ファイルへのアクセスが拒否されました.");
     }
-    sysex::SysExCount = sysex::MaxSysEx + 1;
+    sysex::SysExCount = -1;
     EXPECT_THROW(ExportStoreAsDump(Name("keep.syx")), std::invalid_argument);
     EXPECT_EQ(ReadAll(Name("keep.syx")), Bytes{0x01});
 }

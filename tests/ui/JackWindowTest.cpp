@@ -124,7 +124,7 @@ TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
     QTest::keyClick(w->form.get(), Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(w->form->SysEx->count(), 4);
     auto* list = w->form->SysEx;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->RowRect(1).center());
     EXPECT_EQ(Sent(), Concat({kGmOn, messages[1]}));
     for (int i = 0; i < 2; ++i) QTest::keyClick(list, Qt::Key_Down);
     QTest::keyClick(list, Qt::Key_Up);

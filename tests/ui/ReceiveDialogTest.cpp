@@ -111,7 +111,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     ASSERT_EQ(sysex::SysExCount, 2);
     EXPECT_EQ(Bytes(sysex::SysExData[0], sysex::SysExData[0] + 5), (Bytes{0xF0, 0x42, 0x10, 0x20, 0xF7}));
     EXPECT_EQ(w->form->SysEx->count(), 2);
-    EXPECT_EQ(w->form->SysEx->item(0)->text(), QStringLiteral("0001 42H 4Byte"));
+    EXPECT_EQ(w->form->SysEx->text(0), QStringLiteral("0001 42H 4Byte"));
     EXPECT_EQ(w->form->SysEx->currentRow(), -1);
     EXPECT_TRUE(w->form->SysInfo->toPlainText().isEmpty());
     EXPECT_EQ(w->recorder.notices, QStringList{QStringLiteral("2 メッセージ (9 バイト) を記録しました\n"
