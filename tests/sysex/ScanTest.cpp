@@ -130,7 +130,7 @@ TEST_F(Scan, StopsAfterThousandMessagesAndSaysSo) {
 }
 
 // At the limit the notice names what really kept a message out, and the limit sentence counts the
-// file's messages, the ones too long among them.
+// file's or the reception's messages, the ones too long or cut off among them.
 TEST_F(Scan, NoticeAtTheLimitNamesTheRightCauseAndMessage) {
     const std::string cut = "ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした";
     const struct {
@@ -138,6 +138,7 @@ TEST_F(Scan, NoticeAtTheLimitNamesTheRightCauseAndMessage) {
         std::vector<Bytes> parts;  // after 1000 stored messages of 2 bytes
         std::vector<Bytes> before; // ahead of them
         std::string notice;
+        bool received = false;      // scanned as a reception (a status byte cuts a message off)
     } cases[] = {
         {"a message cut off by the end", {Bytes{0xF0, 0x41, 0x10}}, {}, cut},
         {"two too long before the limit", {Message(2), Message(2)}, {Message(65536), Message(70000)},
@@ -146,15 +147,28 @@ TEST_F(Scan, NoticeAtTheLimitNamesTheRightCauseAndMessage) {
         {"too long after the limit, then a whole one", {Message(65536), Message(2)}, {},
          "65535 バイトを超えるメッセージ 1 件は長すぎるため読み込みませんでした\n"
          "メッセージは 1000 件までしか記録できないため、1002 件目以降は読み込みませんでした"},
+        {"received: one cut off by the next before the limit", {Message(2)}, {Bytes{0xF0, 0x41, 0x10}},
+         "途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした\n"
+         "メッセージは 1000 件までしか記録できないため、1002 件目以降は受信しませんでした",
+         true},
     };
     for (const auto& c : cases) {
         std::vector<Bytes> parts = c.before;
         parts.insert(parts.end(), 1000, Message(2));
         parts.insert(parts.end(), c.parts.begin(), c.parts.end());
         const Bytes file = Concat(parts);
-        const auto result = sysex::ScanDump(file.data(), file.size());
-        EXPECT_EQ(sysex::SysExCount, 1000) << c.what;
-        EXPECT_EQ(sysex::DroppedNotice(result), c.notice) << c.what;
+        sysex::ScanResult result;
+        if (c.received) {
+            sysex::DumpScanner scanner(sysex::ScanRules::Wire);
+            scanner.Feed(file.data(), file.size());
+            result = scanner.Finish();
+        } else {
+            result = sysex::ScanDump(file.data(), file.size());
+        }
+        EXPECT_EQ(result.stored, 1000) << c.what;
+        EXPECT_EQ(sysex::DroppedNotice(result, c.received ? sysex::DroppedFrom::Reception : sysex::DroppedFrom::Load),
+                  c.notice)
+            << c.what;
     }
 }
 
