@@ -5,6 +5,7 @@
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
+#include "cli/Identify.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
@@ -19,8 +20,11 @@
 #include "sysex/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Checksum.h"
+#include "sysex/DeviceId.h"
 #include "sysex/Inspector.h"
 #include "sysex/Manufacturers.h"
+#include "sysex/Meaning.h"
+#include "sysex/NamedRequests.h"
 #include "sysex/Loader.h"
 #include "sysex/Request.h"
 #include "sysex/Store.h"
@@ -145,8 +149,10 @@ void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
         return;
     }
     // Each pane line is "Label:value"; the labels become the field names.
+    const auto meaning =
+        sysex::MessageMeaning(std::span<const std::uint8_t>(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1));
     out << "{\"number\":" << messageNumber << ",\"storedLength\":" << sysex::SysExLen[k] << ',' << ManufacturerJson(k)
-        << ",\"fields\":{";
+        << ",\"meaning\":" << (meaning ? JsonString(*meaning) : std::string("null")) << ",\"fields\":{";
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::size_t colon = lines[i].find(':');
         out << (i ? "," : "") << JsonString(lines[i].substr(0, colon)) << ':'
@@ -206,18 +212,30 @@ void Ports(std::ostream& out, bool json, bool input) {
 void Send(const Invocation& invocation, std::ostream& out, std::ostream* progress) {
     RequireMessages();
     const std::vector<int> indexes = MessageIndexes(invocation.messages, sysex::SysExCount);
+    if (invocation.deviceId) {
+        // Refused before any port is listed or opened.
+        const std::string problem = sysex::DeviceIdProblem(StoredMessages(indexes), indexes, *invocation.deviceId);
+        if (!problem.empty()) throw kelvane::Failure(problem);
+    }
     const std::vector<std::string> entries = midi::ReadPortEntries(midi::EntryWidth::Whole);
     const std::uint32_t port = ResolvePort(invocation.port, entries, PortSide::Output, midi::PortListingGap());
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
-    InterruptCatcher interrupt;
-    const midi::TransmissionOutcome outcome =
-        SendMessages(indexes, midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
-    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
-    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
-    if (outcome.cancelled) {
-        throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
+    std::vector<std::vector<std::uint8_t>> messages = StoredMessages(indexes);
+    if (invocation.deviceId) {
+        // Copies are readdressed; the store, and so the file, stay as they were.
+        const std::string problem = sysex::DeviceIdProblem(messages, indexes, *invocation.deviceId);
+        if (!problem.empty()) throw kelvane::Failure(problem);
+        for (auto& message : messages) sysex::SetDeviceId(message, static_cast<std::uint8_t>(*invocation.deviceId));
     }
+    InterruptCatcher interrupt;
+    const midi::TransmissionOutcome outcome = SendMessages(
+        std::move(messages), midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
+    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
+    // Stopped as asked, also when the port then failed to take its last bytes (a suspended
+    // server): as in SendMessages.
+    if (outcome.cancelled) throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
+    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.
@@ -225,6 +243,10 @@ void LoadRequest(const Invocation& invocation, std::ostream& err) {
     if (!invocation.requestPath.empty()) {
         LoadDump(invocation.requestPath, err);
         RequireMessages();
+    } else if (!invocation.requestName.empty()) {
+        const sysex::BuiltRequest built = sysex::BuildNamedRequest(invocation.requestName, invocation.requestValues);
+        if (!built.problem.empty()) throw kelvane::Failure("--request-name: " + built.problem);
+        sysex::ScanDump(built.bytes.data(), built.bytes.size());
     } else if (!invocation.requestBytes.empty()) {
         const std::string problem = sysex::RequestProblem(invocation.requestBytes);
         if (!problem.empty()) throw kelvane::Failure("--request-hex: " + problem);
@@ -242,7 +264,7 @@ std::unique_ptr<kelvane::OutputFile> PrepareTarget(const std::string& path, std:
     try {
         return std::make_unique<kelvane::OutputFile>(path);
     } catch (const kelvane::Failure& failure) {
-        throw kelvane::Failure(TargetUnwritableText(path, kelvane::FailureDisplayText(failure.what())));
+        throw kelvane::Failure(TargetUnwritableText(path, failure.what()));
     }
 }
 
@@ -253,7 +275,7 @@ void SaveCapture(kelvane::OutputFile& target, const std::string& path) {
         smf::WriteDump(target, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
         target.Close();
     } catch (const kelvane::Failure& failure) {
-        const std::string reason = kelvane::FailureDisplayText(failure.what());
+        const std::string reason = failure.what();
         const std::string recovery = SaveRecoveryDump(path);
         if (recovery.empty()) throw kelvane::Failure(CaptureLostText(path, reason));
         throw SavedElsewhere(CaptureSavedElsewhereText(path, reason, recovery), recovery);
@@ -291,7 +313,8 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
 
 int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     LoadRequest(invocation, err);
-    const bool request = !invocation.requestPath.empty() || !invocation.requestBytes.empty();
+    const bool request =
+        !invocation.requestPath.empty() || !invocation.requestBytes.empty() || !invocation.requestName.empty();
     // One listing of each side, before anything is opened: the numbers are those `ports` showed.
     ReceiveRequest receive;
     const std::vector<std::string> inputs = midi::ReadInputEntries(midi::EntryWidth::Whole);
@@ -327,12 +350,71 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     return damaged ? ExitLost : ExitDone;
 }
 
+void IdentifyCommand(const Invocation& invocation, std::ostream& out) {
+    IdentifyRequest request;
+    const std::vector<std::string> inputs = midi::ReadInputEntries(midi::EntryWidth::Whole);
+    request.inputEntry = ResolvePort(invocation.inputPort, inputs, PortSide::Input, midi::InputListingGap());
+    request.inputName = inputs[request.inputEntry];
+    const std::vector<std::string> outputs = midi::ReadPortEntries(midi::EntryWidth::Whole);
+    request.outputEntry = ResolvePort(invocation.port, outputs, PortSide::Output, midi::PortListingGap());
+    request.outputName = outputs[request.outputEntry];
+    request.waitMs = invocation.waitMs;
+    const std::vector<sysex::IdentityReply> replies = Identify(request);
+    if (replies.empty()) throw kelvane::Failure(NoIdentityReplyText(request.outputName, request.inputName, request.waitMs));
+    if (invocation.json) {
+        out << IdentityRepliesJson(replies);
+    } else {
+        for (const sysex::IdentityReply& reply : replies) out << sysex::IdentityReplyLine(reply) << '\n';
+    }
+}
+
+std::string ParameterJson(const sysex::RequestParameter& p) {
+    return "{\"name\":" + JsonString(p.name) + ",\"meaning\":" + JsonString(p.meaning) +
+           ",\"range\":" + JsonString(sysex::ParameterRangeText(p)) + ",\"default\":" +
+           (p.byDefault ? JsonString(sysex::HexByte(static_cast<std::uint8_t>(*p.byDefault))) : std::string("null")) + "}";
+}
+
+void Requests(std::ostream& out, bool json) {
+    const auto& table = sysex::NamedRequests();
+    if (json) out << "{\"requests\":[";
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const sysex::NamedRequest& r = table[i];
+        if (!json) {
+            out << r.name << "  " << r.description << "  " << r.form << '\n';
+            for (const sysex::RequestParameter& p : r.parameters) {
+                out << "    " << p.name << "=" << sysex::ParameterRangeText(p) << "  " << p.meaning
+                    << (p.byDefault ? "  (省略時 " + sysex::HexByte(static_cast<std::uint8_t>(*p.byDefault)) + "H)" : "")
+                    << '\n';
+            }
+            out << "    出典: " << r.source << '\n';
+            continue;
+        }
+        out << (i ? "," : "") << "{\"name\":" << JsonString(r.name) << ",\"manufacturer\":" << JsonString(r.manufacturer)
+            << ",\"description\":" << JsonString(r.description) << ",\"form\":" << JsonString(r.form)
+            << ",\"parameters\":[";
+        for (std::size_t k = 0; k < r.parameters.size(); ++k) out << (k ? "," : "") << ParameterJson(r.parameters[k]);
+        out << "],\"source\":" << JsonString(r.source) << '}';
+    }
+    if (json) out << "]}\n";
+}
+
+void RequestCommand(const Invocation& invocation, std::ostream& out) {
+    const sysex::BuiltRequest built = sysex::BuildNamedRequest(invocation.requestName, invocation.requestValues);
+    if (!built.problem.empty()) throw kelvane::Failure(built.problem);
+    std::string line;
+    for (const std::uint8_t byte : built.bytes) line += (line.empty() ? "" : " ") + sysex::HexByte(byte);
+    out << line << '\n';
+}
+
 int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     switch (invocation.kind) {
         case CommandKind::Help: out << HelpText(); return ExitDone;
         case CommandKind::Version: out << VersionText() << '\n'; return ExitDone;
         case CommandKind::Ports: Ports(out, invocation.json, invocation.input); return ExitDone;
         case CommandKind::Receive: return Receive(invocation, out, err, errIsTerminal);
+        case CommandKind::Identify: IdentifyCommand(invocation, out); return ExitDone;
+        case CommandKind::Requests: Requests(out, invocation.json); return ExitDone;
+        case CommandKind::Request: RequestCommand(invocation, out); return ExitDone;
         default: break;
     }
     LoadDump(invocation.dumpPath, err);
@@ -381,12 +463,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         JsonFailure(out, invocation, notice.what());
         return ExitFailed;
     } catch (const SavedElsewhere& failure) {
-        err << kelvane::FailureDisplayText(failure.what()) << '\n';
-        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()), failure.RecoveryPath());
+        err << failure.what() << '\n';
+        JsonFailure(out, invocation, failure.what(), failure.RecoveryPath());
         return ExitFailed;
     } catch (const kelvane::Failure& failure) {
-        err << kelvane::FailureDisplayText(failure.what()) << '\n';
-        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()));
+        err << failure.what() << '\n';
+        JsonFailure(out, invocation, failure.what());
         return ExitFailed;
     } catch (const std::exception& error) {
         // Not one of the system's own failures (memory, a library fault): still no crash.
@@ -396,7 +478,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     out.flush();
     if (!out) {
-        err << kelvane::FailureDisplayText(StdoutFailedText()) << '\n';
+        err << StdoutFailedText() << '\n';
         return ExitFailed;
     }
     return status;

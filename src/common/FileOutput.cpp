@@ -26,7 +26,15 @@ EInOutError InOutErrorOf(const kelvane::FileReplaceError& failure) {
     case Outcome::EarlierKept:
         return base;
     case Outcome::MayBeIncomplete:
+        if (!failure.EarlierFile().empty()) {
+            return EInOutError(base.Code(), "ファイルは途中までしか書き込まれていない可能性があります。元の内容は " +
+                                                Utf8Of(failure.EarlierFile()) + " に残してあります" + reason);
+        }
         return EInOutError(base.Code(), "ファイルは途中までしか書き込まれていない可能性があります" + reason);
+    case Outcome::EarlierNotCopied:
+        return EInOutError(base.Code(), "フォルダーに新しいファイルを作れず、元のファイルの控えも残せないため、上書きしませんでした" + reason);
+    case Outcome::TargetBusy:
+        return EInOutError(base.Code(), "同じファイルを別の保存が書き込み中のため、上書きしませんでした");
     case Outcome::NotDurable:
         return EInOutError(base.Code(), "ファイルは保存しましたが、ディスクへの書き込みを確認できませんでした" + reason);
     case Outcome::TemporaryKept: {
@@ -44,6 +52,11 @@ OutputFile::OutputFile(const std::string& pathUtf8, SpecialTargets special) try 
 }
 
 OutputFile::OutputFile(StandardOutputTarget target) : file_(target) {}
+
+OutputFile::OutputFile(const std::string& pathUtf8, kelvane::NewFileOnlyTarget target) try : file_(pathUtf8, target) {
+} catch (const kelvane::FileReplaceError& failure) {
+    throw InOutErrorOf(failure);
+}
 
 void OutputFile::Write(const std::uint8_t* data, std::size_t size) {
     try {

@@ -19,6 +19,9 @@ public:
     explicit OutputFile(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
     // Writes to the process's standard output, which stays open afterwards.
     explicit OutputFile(StandardOutputTarget);
+    // Creates a new file, never over an existing name nor through a link; without a successful
+    // Close() it is removed again.
+    OutputFile(const std::string& pathUtf8, kelvane::NewFileOnlyTarget);
 
     // Writes all `size` bytes. Throws EInOutError: the system's code for a refused write, 101 for
     // a write that makes no progress; for a file written in place, the text adds that the file

@@ -44,6 +44,11 @@ EInOutError EInOutError::FromErrno(int errnoValue) {
     case EMFILE:
     case ENFILE:
         return EInOutError(TooManyOpenFilesCode);
+    case ENOSPC:
+#ifdef EDQUOT  // a quota, where the system has them
+    case EDQUOT:
+#endif
+        return EInOutError(DiskFullCode);
     default:
         return EInOutError(errnoValue, NumberedText(errnoValue));
     }

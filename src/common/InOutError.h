@@ -14,7 +14,7 @@ inline constexpr int PathNotFoundCode = 3;
 inline constexpr int TooManyOpenFilesCode = 4;
 inline constexpr int AccessDeniedCode = 5;
 inline constexpr int ReadPastEndCode = 100;
-inline constexpr int DiskFullCode = 101;          // a write that completed short or made no progress
+inline constexpr int DiskFullCode = 101;          // a full disk, or a write that made no progress
 inline constexpr int NumericInputExpectedCode = 106;
 
 // The text of a code: the fixed sentence of the codes above, else "I/O エラー (<code>)".
@@ -28,9 +28,10 @@ public:
     EInOutError(int code, const std::string& message);
 
     // Maps a POSIX errno onto the rows above: a missing folder (ENOENT), ENOTDIR and
-    // ENAMETOOLONG are 3; EACCES, EPERM, EROFS and EISDIR are 5; EMFILE and ENFILE are 4. Every
-    // other errno keeps its number and always reads "I/O エラー (<errno>)", even where the
-    // number equals a code of the table (EIO is 5 on Linux, yet it is no access denial).
+    // ENAMETOOLONG are 3; EACCES, EPERM, EROFS and EISDIR are 5; EMFILE and ENFILE are 4; a full
+    // disk or quota (ENOSPC, EDQUOT) is 101. Every other errno keeps its number and always reads
+    // "I/O エラー (<errno>)", even where the number equals a code of the table (EIO is 5 on
+    // Linux, yet it is no access denial).
     static EInOutError FromErrno(int errnoValue);
 
     // The table's code, or the platform's error number for a failure without a row of its own.

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLayout>
@@ -264,6 +265,7 @@ void TForm1::WireHandlers() {
     connect(CheckChecksums, &QAction::triggered, this, Guarded([this](bool) { CheckChecksumsClick(); }));
     connect(SysEx, &MessageList::userSelected, this, Guarded([this](int) { SysExClick(); }));
     connect(cmbOutput, &PortSelector::userChose, this, Guarded([this](int) { cmbOutputChange(); }));
+    cmbOutput->beforePopup = [this] { RunGuarded([this] { RefreshOutputEntries(); }); };
     // Without a window manager nobody turns Alt+F4 into a close request; do it here.
     auto* altF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
     connect(altF4, &QShortcut::activated, this, &QWidget::close);
@@ -283,13 +285,45 @@ void TForm1::FormCreate() {
     for (const std::string& entry : entries) cmbOutput->addItem(QString::fromStdString(entry));
     cmbOutput->setCurrentIndex(-1);  // Qt selects the first entry added; nothing is chosen yet
     settings::SettingsStartupStep([this](std::uint8_t mode) { INIT(mode); });
-    const int r = midi::StartPort(settings::OutPortSetting);
+    const int r = midi::StartPort(settings::RememberedOutputEntry(entries));
     cmbOutput->setCurrentIndex(midi::OutDeviceIndex < cmbOutput->count() ? midi::OutDeviceIndex : -1);
     EXC_SW->setChecked(r == 0);
     sysex::SysExCount = 0;
 }
 
-void TForm1::mnuExitClick() { QCoreApplication::quit(); }
+void TForm1::mnuExitClick() {
+    if (!CaptureMayGo()) return;
+    // Qt closes the windows on the way out; the user has answered already.
+    leaving_ = true;
+    QCoreApplication::quit();
+}
+
+// The close box, the system menu and Alt+F4 end the program as the exit command does.
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool go = false;
+    RunGuarded([&] { go = leaving_ || CaptureMayGo(); });
+    if (go) {
+        QMainWindow::closeEvent(event);
+    } else {
+        event->ignore();
+    }
+}
+
+bool TForm1::CaptureMayGo() {
+    if (!captureUnsaved_ || sysex::SysExCount == 0) return true;
+    switch (AskUnsaved("受信した " + std::to_string(sysex::SysExCount) +
+                       " メッセージは保存されていません。保存しますか?")) {
+        case UnsavedAnswer::Save:
+            if (!SaveRawDumpDialog->Execute()) return false;
+            EXPORT_RAW_DUMP();  // a failed save throws, and so stays
+            return true;
+        case UnsavedAnswer::Discard:
+            return true;
+        case UnsavedAnswer::Stay:
+            break;
+    }
+    return false;
+}
 
 void TForm1::About1Click() {
     if (seams_.showAbout) seams_.showAbout();
@@ -305,7 +339,31 @@ void TForm1::cmbOutputChange() {
     EXC_SW->setChecked(r == 0);
     EXC_SW->setEnabled(r == 0);
     ExcOut(midi::GMSystemOn.data(), static_cast<int>(midi::GMSystemOn.size()) - 1);
-    settings::PortChangeSave(midi::OutDeviceIndex, [this](std::uint8_t mode) { INIT(mode); });
+    const std::string name = cmbOutput->currentIndex() > 0 ? cmbOutput->currentText().toStdString() : std::string();
+    // Read before the save, which may fail on its own account.
+    const std::string why = r == 0 ? std::string() : midi::OpenPortError();
+    settings::PortChangeSave(midi::OutDeviceIndex, name, [this](std::uint8_t mode) { INIT(mode); });
+    // "MIDI OUT" alone going grey would leave the user guessing.
+    if (r != 0) ShowNotice("出力ポート「" + name + "」を開けません: " + why);
+}
+
+std::vector<std::string> TForm1::RefreshOutputEntries(bool tell, std::string* gone) {
+    midi::StartReadingPortEntries();
+    const std::vector<std::string> entries = midi::ReadPortEntries();
+    const std::string lost = cmbOutput->Refill(entries);
+    if (cmbOutput->currentIndex() >= 0) midi::OutDeviceIndex = cmbOutput->currentIndex();
+    if (gone) *gone = lost;
+    if (lost.empty()) return entries;
+    // Whatever took its place is not the port the user chose.
+    midi::OutDeviceIndex = -1;
+    midi::MidiOutHandle.reset();
+    EXC_SW->setChecked(false);
+    if (tell) {
+        const std::string gap = midi::PortListingGap();
+        ShowNotice("出力ポート「" + lost + "」が見つかりません" + (gap.empty() ? "" : " (" + gap + ")") +
+                   "\n接続を確かめて、MIDI OUT の一覧から出力ポートを選び直してください");
+    }
+    return entries;
 }
 
 void TForm1::SysExClick() {
@@ -323,6 +381,7 @@ void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
 void TForm1::MIDI_Reg(std::uint8_t mode) { settings::MIDI_Reg(mode, settings::DefaultRegistryStore()); }
 
 void TForm1::SysexI1Click() {
+    if (!CaptureMayGo()) return;
     SysEx->clear();
     SysInfo->clear();
     if (!OpenDialog1->Execute()) return;
@@ -330,6 +389,7 @@ void TForm1::SysexI1Click() {
 }
 
 void TForm1::OpenDumpFile(const std::string& pathUtf8) {
+    if (!CaptureMayGo()) return;
     SysEx->clear();
     SysInfo->clear();
     OpenDialog1->SetFileName(pathUtf8);
@@ -338,6 +398,7 @@ void TForm1::OpenDumpFile(const std::string& pathUtf8) {
 
 void TForm1::LoadIntoList(const std::string& pathUtf8) {
     const sysex::ScanResult result = sysex::LoadDumpFile(pathUtf8);
+    captureUnsaved_ = false;  // the store now holds what a file on disk holds
     ShowStoredMessages(sysex::DroppedNotice(result));
 }
 
@@ -360,14 +421,16 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::ReceiveDumpClick() {
+    if (!CaptureMayGo()) return;
     ReceiveSetup setup;
-    setup.inputEntries = midi::ReadInputEntries();
+    setup.listInputs = [] { return ListAside([] { return midi::ReadInputEntries(); }); };
+    setup.listOutputs = [this] { return RefreshOutputEntries(false); };
+    setup.inputEntries = setup.listInputs();
     setup.inputListingGap = midi::InputListingGap();
     setup.rememberedEntry = settings::RememberedInputEntry(setup.inputEntries);
-    for (int i = 0; i < cmbOutput->count(); ++i) setup.outputEntries.push_back(cmbOutput->itemText(i).toStdString());
+    setup.outputEntries = setup.listOutputs();
     setup.openOutputEntry = midi::MidiOutHandle ? midi::OutDeviceIndex : 0;
     for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
-    setup.selectedMessage = SysEx->currentRow();
     setup.inputChosen = [this, entries = setup.inputEntries](int entry) {
         const std::string name = entry > 0 && entry < static_cast<int>(entries.size()) ? entries[entry] : std::string();
         settings::InputChoiceSave(entry, name, [this](std::uint8_t mode) { INIT(mode); });
@@ -386,6 +449,7 @@ void TForm1::ReceiveDumpClick() {
     if (!reception) return;
     const sysex::ReceptionSummary summary = reception->MoveIntoStore();
     if (summary.scan.stored > 0) {
+        captureUnsaved_ = true;
         SysEx->clear();
         SysInfo->clear();
         ShowStoredMessages({});
@@ -396,6 +460,7 @@ void TForm1::ReceiveDumpClick() {
 // The send dialog uses the open port whether or not "MIDI OUT" is ticked: the user asked for
 // this send. The dialog is modal, so nothing else sends on the port or changes it meanwhile.
 void TForm1::SendDumpClick() {
+    RefreshOutputEntries();
     SendSetup setup;
     setup.port = midi::MidiOutHandle.get();
     if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
@@ -406,6 +471,13 @@ void TForm1::SendDumpClick() {
     };
     const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
     setup.pace = {remembered.pauseMs, static_cast<int>(remembered.speedPercent)};
+    // Once a send has failed: whether its port is still listed. One that has gone is closed
+    // here, and the dialog tells how to choose another.
+    setup.portGone = [this] {
+        std::string gone;
+        RefreshOutputEntries(false, &gone);
+        return !gone.empty();
+    };
     setup.paceChosen = [](const midi::Pace& pace) {
         settings::SaveSendPace({pace.pauseMs, static_cast<std::uint32_t>(pace.speedPercent)},
                                settings::DefaultRegistryStore());
@@ -427,7 +499,10 @@ void TForm1::ExportRawDumpClick() {
     EXPORT_RAW_DUMP();
 }
 
-void TForm1::EXPORT_RAW_DUMP() { smf::ExportStoreAsDump(SaveRawDumpDialog->FileName(), WindowSaveTargets); }
+void TForm1::EXPORT_RAW_DUMP() {
+    smf::ExportStoreAsDump(SaveRawDumpDialog->FileName(), WindowSaveTargets);
+    captureUnsaved_ = false;
+}
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {
@@ -438,7 +513,10 @@ void TForm1::SMF1Click() {
     EXPORT_SMF();
 }
 
-void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets); }
+void TForm1::EXPORT_SMF() {
+    smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets);
+    captureUnsaved_ = false;
+}
 
 // The list and the pane stay as they are: the check is told in a notice of its own.
 void TForm1::CheckChecksumsClick() {

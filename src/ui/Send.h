@@ -20,6 +20,7 @@
 
 #include "midi/Transmission.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -39,6 +40,9 @@ struct SendSetup {
     std::function<std::vector<std::uint8_t>(int message)> message;  // F0 through F7
     midi::Pace pace;                                                // remembered
     std::function<void(const midi::Pace&)> paceChosen;              // remember it
+    // After a failed send: whether the port has gone from the list (it is then closed, and the
+    // dialog no longer uses it).
+    std::function<bool()> portGone;
     // Asks whether to stop a send under way; a message box unless a test says otherwise.
     std::function<bool()> confirmStop;
 };
@@ -59,6 +63,8 @@ public:
     QSpinBox* edtTo = nullptr;
     QSpinBox* edtPause = nullptr;
     QComboBox* cmbSpeed = nullptr;
+    QCheckBox* chkDeviceId = nullptr;  // off: the messages go as loaded
+    QSpinBox* edtDeviceId = nullptr;   // the device number they get (hexadecimal)
     QProgressBar* barProgress = nullptr;
     QLabel* lblProgress = nullptr;
     QPushButton* btnStart = nullptr;

@@ -26,7 +26,9 @@ using clitest::CliResult;
 using clitest::RunCli;
 using testsupport::Bytes;
 
-const std::string Usage = "usage: kelvane-cli list|info|hex|export|check|ports|send|receive ... (kelvane-cli --help tells more)\n";
+const std::string Usage =
+    "usage: kelvane-cli list|info|hex|export|check|ports|send|receive|identify|requests|request ... "
+    "(kelvane-cli --help tells more)\n";
 
 // The loader's and inspector's test messages in one dump, with bytes the scan must skip.
 Bytes MixedDump() {
@@ -108,7 +110,7 @@ TEST_F(Cli, InfoPrintsThePaneLinesOfTheNumberedMessage) {
 
 TEST_F(Cli, InfoAsJson) {
     ExpectDone(RunCli({"info", Mixed(), "6", "--json"}),
-               R"j({"number":6,"storedLength":1024,"manufacturer":"Korg","fields":{"Vendor":"KORG","Machine":"X5(05R/W)",)j"
+               R"j({"number":6,"storedLength":1024,"manufacturer":"Korg","meaning":null,"fields":{"Vendor":"KORG","Machine":"X5(05R/W)",)j"
                R"j("SysExCH":"0A","Function":"11H"},"lines":["Vendor:KORG","Machine:X5(05R/W)",)j"
                R"j("SysExCH:0A","Function:11H"]})j" "\n");
 }
@@ -192,11 +194,11 @@ TEST_F(Cli, ExportOfAnEmptyStoreRefusesWithTheWindowsNotice) {
 TEST_F(Cli, ExportFailuresShowTheWindowsFailureText) {
     const std::string dump = Mixed();
     ExpectFailed(RunCli({"export", dump, dir.File("no/such/folder/x.mid").string()}), 1,
-                 "不正なファイル名です.\n");
+                 "不正なファイル名です\n");
     ExpectFailed(RunCli({"export", dump, dir.Path().string()}), 1,
-                 "ファイルへのアクセスが拒否されました.\n");
-    // A full disk: the numbered text keeps its ")" and gets no full stop; never exit 0.
-    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "I/O エラー (28)\n");
+                 "ファイルへのアクセスが拒否されました\n");
+    // A full disk is named as such; never exit 0.
+    ExpectFailed(RunCli({"export", dump, "/dev/full"}), 1, "ディスクがいっぱいです\n");
 }
 
 // Targets that are not files: nothing may wait for a reader that never comes, and bytes that
@@ -256,12 +258,12 @@ TEST_F(Cli, MoreThanAThousandMessagesKeepsTheFirstThousand) {
 
 TEST_F(Cli, FilesThatCannotBeReadFailWithTheLoadersText) {
     const std::string missing = dir.File("missing.syx").string();
-    ExpectFailed(RunCli({"list", missing}), 1, "ファイル " + missing + " は開けません.\n");
+    ExpectFailed(RunCli({"list", missing}), 1, "ファイル " + missing + " は開けません\n");
     ExpectFailed(RunCli({"export", missing, dir.File("x.mid").string()}), 1,
-                 "ファイル " + missing + " は開けません.\n");
+                 "ファイル " + missing + " は開けません\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("x.mid")));
     const std::string folder = dir.Path().string();
-    ExpectFailed(RunCli({"info", folder, "1"}), 1, "ファイル " + folder + " は開けません.\n");
+    ExpectFailed(RunCli({"info", folder, "1"}), 1, "ファイル " + folder + " は開けません\n");
 }
 
 TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
@@ -280,7 +282,7 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
         {{"hex", dump, "-1"}, "unknown option '-1'"},
         {{"hex", dump, "99999999999"}, "message number '99999999999' is too large"},
         {{"hex", dump, "1", "--json"}, "hex has no --json"},
-        {{"list", dump, "--port", "1"}, "--port belongs to send and receive only"},
+        {{"list", dump, "--port", "1"}, "--port belongs to send, receive and identify only"},
         {{"list", dump, "--verbose"}, "unknown option '--verbose'"},
         {{"send", dump}, "send needs --port K (see the ports command)"},
         {{"send", dump, "--port"}, "--port needs a value"},
@@ -294,16 +296,47 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
          "--idle, --count, --timeout, --request, --request-hex and --out-port belong to receive only"},
         {{"list", dump, "--input"}, "--input belongs to ports only"},
         {{"receive", "o.syx", "--port", "1", "--idle", "0.0001"}, "idle '0.0001' is not a number of seconds"},
-        {{"receive", "o.syx", "--port", "1", "--request-hex", "F0 7"}, "--request and --request-hex go with --out-port K (see ports)"},
+        {{"receive", "o.syx", "--port", "1", "--request-hex", "F0 7"}, "--request, --request-hex and --request-name go with --out-port K (see ports)"},
         {{"receive", "o.syx", "--port", "1", "--request-hex", "F0 XY", "--out-port", "1"},
          "--request-hex: 'XY' is not a hexadecimal byte"},
         {{"receive", "o.syx", "--port", "1", "--request", dump, "--request-hex", "F0", "--out-port", "1"},
-         "--request and --request-hex exclude each other"},
+         "--request, --request-hex and --request-name exclude each other"},
+        {{"identify", "--port", "1"}, "identify needs --input K, where the replies come in (see ports --input)"},
+        {{"identify", "--input", "1", "--port", "1", "--wait", "x"}, "wait 'x' is not a number"},
+        {{"send", dump, "--port", "1", "--wait", "1"}, "--wait belongs to identify only"},
+        {{"send", dump, "--port", "1", "--device-id", "80H"},
+         "--device-id '80H' is not a device number from 0 to 127 (00H-7FH)"},
+        {{"list", dump, "--device-id", "1"}, "--device-id belongs to send only"},
+        {{"request"}, "request takes 1 operand, not 0"},
+        {{"request", "identity", "device"}, "'device' is not PARAM=VALUE"},
+        {{"receive", "o.syx", "--port", "1", "--request-name", "identity", "x", "--out-port", "1"},
+         "'x' is not PARAM=VALUE"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         ExpectFailed(RunCli(c.args), 2, "kelvane-cli: " + c.reason + "\n" + Usage);
     }
+}
+
+TEST_F(Cli, RequestsByNameAndWhatAMessageMeans) {
+    ExpectDone(RunCli({"request", "roland-rq1", "device=10", "model=42", "address=400000", "size=00007F"}),
+               "F0 41 10 42 11 40 00 00 00 00 7F 41 F7\n");
+    ExpectDone(RunCli({"request", "identity"}), "F0 7E 7F 06 01 F7\n");
+    ExpectFailed(RunCli({"request", "korg-m1-program", "channel=10"}), 1,
+                 "korg-m1-program の channel (MIDI チャンネル (0H = 1ch)) は 0H-FH の 16 進数で指定してください (「10」)\n");
+    const std::string dump = Dump({0xF0, 0x41, 0x10, 0x42, 0x11, 0x40, 0x00, 0x00, 0x00, 0x00, 0x7F, 0x41, 0xF7});
+    const CliResult info = RunCli({"info", dump, "1", "--json"});
+    EXPECT_NE(info.out.find(R"("meaning":"Roland RQ1 40 00 00, 7F bytes")"), std::string::npos) << info.out;
+}
+
+// The refusal comes before any port is listed: no server runs for these tests.
+TEST_F(Cli, ADeviceNumberAMessageCannotHoldIsRefusedBeforeSending) {
+    const Bytes dump = testsupport::Concat({{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+                                            {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}});
+    const std::string path = Dump(dump);
+    ExpectFailed(RunCli({"send", path, "--port", "1", "--device-id", "16"}), 1,
+                 "メッセージ 0002 の形式は機器 ID 10H を持てません (00H-0FH)\n");
+    EXPECT_EQ(testsupport::ReadAll(path), dump);
 }
 
 TEST_F(Cli, MessageNumbersOutsideTheDumpFail) {
@@ -312,7 +345,7 @@ TEST_F(Cli, MessageNumbersOutsideTheDumpFail) {
     ExpectFailed(RunCli({"hex", dump, "7"}), 1, "メッセージ 7 はありません (1〜6)\n");
     ExpectFailed(RunCli({"send", dump, "--port", "1", "--messages", "2,5-9"}), 1,
                  "メッセージ 9 はありません (1〜6)\n");
-    ExpectFailed(RunCli({"send", dump, "--port", "0"}), 1, "ポート 0 は (None) のため送信できません.\n");
+    ExpectFailed(RunCli({"send", dump, "--port", "0"}), 1, "ポート 0 は (None) のため送信できません\n");
 }
 
 TEST_F(Cli, PortNumbersBeyondTheListFail) {
@@ -325,7 +358,9 @@ TEST_F(Cli, PortNumbersBeyondTheListFail) {
     const std::size_t sources = midi::ReadInputEntries().size() - 1;
     const std::string inputs = sources == 0 ? "(入力ポートがありません)" : "(1〜" + std::to_string(sources) + ")";
     ExpectFailed(RunCli({"receive", "o.syx", "--port", "256"}), 1, "入力ポート 256 はありません " + inputs + "\n");
-    ExpectFailed(RunCli({"receive", "o.syx", "--port", "0"}), 1, "入力ポート 0 は (None) のため受信できません.\n");
+    ExpectFailed(RunCli({"receive", "o.syx", "--port", "0"}), 1, "入力ポート 0 は (None) のため受信できません\n");
+    // A name nobody has: a Japanese sentence, so no Western full stop after it.
+    ExpectFailed(RunCli({"send", Mixed(), "--port", "nosuchport"}), 1, "「nosuchport」という名前のポートはありません\n");
     EXPECT_FALSE(std::filesystem::exists("o.syx"));
 }
 
@@ -334,7 +369,7 @@ TEST_F(Cli, ResultsThatCannotBeWrittenAreNotReportedAsDone) {
     clitest::CliOptions toFullDisk;
     toFullDisk.outPath = "/dev/full";
     const CliResult result = RunCli({"list", Mixed()}, toFullDisk);
-    ExpectFailed(result, 1, "標準出力に書き込めません.\n");
+    ExpectFailed(result, 1, "標準出力に書き込めません\n");
 }
 
 TEST(CliHelp, HelpAndVersionAreEnglishAndEndWell) {

@@ -46,7 +46,7 @@ TEST(InOutError, ErrnoFallsOnTheTableRowsOrKeepsItsNumber) {
         {EISDIR, 5, "ファイルへのアクセスが拒否されました"},
         {EMFILE, 4, "オープンしたファイルが多すぎます"},
         {ENFILE, 4, "オープンしたファイルが多すぎます"},
-        {ENOSPC, ENOSPC, "I/O エラー (" + std::to_string(ENOSPC) + ")"},
+        {ENOSPC, 101, "ディスクがいっぱいです"},
         // Numbers that coincide with codes of the table are still not those failures.
         {EIO, EIO, "I/O エラー (" + std::to_string(EIO) + ")"},
         {EINTR, EINTR, "I/O エラー (" + std::to_string(EINTR) + ")"},

@@ -15,7 +15,12 @@ namespace midi {
 
 namespace {
 
-void SilentPrinter(const char*) {}
+// Quiet, except for the one complaint that tells of libjack's own clean-up: a jack_client_open
+// after a server died closes every client still open (JackLibGlobals::Init in libjack 1.9),
+// so their records must say so before the next call on them.
+void SilentPrinter(const char* message) {
+    if (message && std::strstr(message, "clients are still allocated")) NoteLibJackClosesEveryClient();
+}
 
 std::string StatusText(jack_status_t status) {
     if (status & JackServerFailed) return "サーバーに接続できません";
@@ -63,14 +68,17 @@ void SilenceLibJack() {
     });
 }
 
-jack_client_t* OpenJackClientOrThrow(const char* name) {
+std::shared_ptr<JackClientRecord> OpenJackClientOrThrow(const char* name) {
     jack_status_t status{};
     jack_client_t* client = OpenJackClient(name, status);
     if (!client) {
         throw BackendFailure("JACK", "jack_client_open", StatusText(status),
                              static_cast<int>(status) ? -static_cast<int>(status) : -EIO);
     }
-    return client;
+    auto record = JackRecordOf(client);
+    // Closed already: its server went away at once.
+    if (!record) throw BackendFailure("JACK", "jack_client_open", StatusText(JackServerFailed), -EIO);
+    return record;
 }
 
 void CheckJack(int result, const char* operation) {
@@ -80,19 +88,21 @@ void CheckJack(int result, const char* operation) {
 }
 
 std::vector<std::string> ListJackMidiPorts(unsigned long flags) {
-    jack_client_t* client = nullptr;
+    std::shared_ptr<JackClientRecord> client;
     {
         const WithoutMemoryLocking unlocked;
         client = OpenJackClientOrThrow("Kelvane list");
     }
     std::vector<std::string> names;
-    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags)) {
-        for (const char** port = ports; *port; ++port) names.emplace_back(*port);
-        jack_free(ports);
+    if (const JackClientUse use(*client); use) {
+        if (const char** ports = jack_get_ports(client->client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags)) {
+            for (const char** port = ports; *port; ++port) names.emplace_back(*port);
+            jack_free(ports);
+        }
     }
     // The list is complete now; the caller (at start-up, the window) need not wait for the
     // server to take the client down.
-    CloseListingClientLater(client);
+    CloseListingClientLater(std::move(client));
     return names;
 }
 

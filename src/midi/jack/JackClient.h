@@ -6,6 +6,7 @@
 #include <jack/jack.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ namespace midi {
 // libjack prints its complaints to stderr; the program reports failures itself. Once per process.
 void SilenceLibJack();
 
-// OpenJackClient, throwing BackendFailure with the status in words when it fails.
-jack_client_t* OpenJackClientOrThrow(const char* name);
+// OpenJackClient, throwing BackendFailure with the status in words when it fails; the client's
+// record, which names it from now on (JackLifecycle.h). Meant for the lifecycle thread, where
+// nothing else opens or closes in between.
+std::shared_ptr<JackClientRecord> OpenJackClientOrThrow(const char* name);
 
 // libjack returns 0 on success, sometimes an errno value, and often just -1: anything else
 // throws BackendFailure naming `operation`.

@@ -31,14 +31,15 @@ public:
         try {
             ring_ = jack_ringbuffer_create(ringBytes);
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
-            client_ = OpenJackClientOrThrow("Kelvane in");
+            record_ = OpenJackClientOrThrow("Kelvane in");
+            client_ = record_->client;
             ownName_ = jack_get_client_name(client_);
             NoteOwnJackClient(ownName_);
             port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             CheckJack(jack_set_process_callback(client_, &JackInputPort::Process, gate_),
                   "jack_set_process_callback");
-            jack_on_info_shutdown(client_, &JackInputPort::Shutdown, gate_);
+            SetJackShutdownHandler(*record_, &JackInputPort::Shutdown, gate_);
             CheckJack(jack_set_port_registration_callback(client_, &JackInputPort::PortRegistered, gate_),
                       "jack_set_port_registration_callback");
             CheckJack(jack_set_port_connect_callback(client_, &JackInputPort::PortConnected, gate_),
@@ -91,9 +92,7 @@ private:
     }
 
     static void Shutdown(jack_status_t, const char*, void* arg) {
-        Gate& gate = *static_cast<Gate*>(arg);
-        gate.NoteServerGone();
-        const Gate::Entry entry(gate);
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
         if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
     }
 
@@ -170,7 +169,7 @@ private:
     // collector's last round finds everything it wrote, and the client closes later on the
     // lifecycle thread, taking the gate along.
     void Stop() {
-        CloseGatedClientLater(client_, gate_, ownName_);
+        CloseGatedClientLater(client_, record_, gate_, ownName_);
         stopping_.store(true, std::memory_order_release);
         if (collector_.joinable()) collector_.join();
         if (ring_) {
@@ -186,6 +185,7 @@ private:
     Gate* gate_ = new Gate(this);
     const std::string source_;
     jack_client_t* client_ = nullptr;
+    std::shared_ptr<JackClientRecord> record_;  // how the client is named when it closes
     std::string ownName_;  // as the server named the client
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;

@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <system_error>
+#include <vector>
 
 #include "midi/QueuedPort.h"
 
@@ -103,9 +106,71 @@ private:
     Clock::time_point heldSince_;               // guarded by mutex_
 };
 
-void CloseNow(jack_client_t* client) {
-    jack_deactivate(client);
-    jack_client_close(client);
+// Every client opened and not yet closed. Never destroyed, like the lifecycle thread.
+struct Registry {
+    std::mutex mutex;
+    std::map<jack_client_t*, std::shared_ptr<JackClientRecord>> clients;  // guarded by mutex
+    // A shutdown notice came since the last open: libjack's next open would close every client.
+    std::atomic<bool> serverWentAway{false};
+};
+
+Registry& Clients() {
+    static auto* registry = new Registry;
+    return *registry;
+}
+
+
+// libjack calls this from its process or notification thread, whichever sees the end first.
+void OnShutdown(jack_status_t, const char*, void* arg) {
+    auto* record = static_cast<JackClientRecord*>(arg);
+    record->gone.store(true);
+    Clients().serverWentAway.store(true);
+    record->TellOnce();
+}
+
+void Record(jack_client_t* client) {
+    auto record = std::make_shared<JackClientRecord>(client);
+    jack_on_info_shutdown(client, &OnShutdown, record.get());
+    std::lock_guard lock(Clients().mutex);
+    Clients().clients[client] = std::move(record);
+}
+
+// Lifecycle thread. Marks the client closed (so nobody calls libjack on it any more), tells its
+// handler when it closes for its server's sake, and forgets it; `close` false: libjack closes it.
+void Retire(JackClientRecord& record, bool close, bool serverGone) {
+    {
+        std::unique_lock lock(record.use);
+        if (record.closed) return;
+        record.closed = true;
+        if (serverGone) {
+            record.gone.store(true);
+            record.TellOnce();
+        }
+        if (close) {
+            jack_deactivate(record.client);
+            jack_client_close(record.client);
+        }
+    }
+    std::lock_guard lock(Clients().mutex);
+    const auto found = Clients().clients.find(record.client);
+    if (found != Clients().clients.end() && found->second.get() == &record) Clients().clients.erase(found);
+}
+
+void RetireAll(bool close) {
+    std::vector<std::shared_ptr<JackClientRecord>> all;
+    {
+        std::lock_guard lock(Clients().mutex);
+        for (const auto& entry : Clients().clients) all.push_back(entry.second);
+    }
+    for (const auto& record : all) Retire(*record, close, true);
+}
+
+// Lifecycle thread, before every open: what libjack would do within the open, done knowingly.
+jack_client_t* OpenOnLifecycle(const char* name, jack_status_t& status) {
+    if (Clients().serverWentAway.exchange(false)) RetireAll(true);
+    jack_client_t* client = jack_client_open(name, JackNoStartServer, &status);
+    if (client) Record(client);
+    return client;
 }
 
 // Counted for WaitForClosedPorts from the hand-over on; run inline when no thread can start.
@@ -145,7 +210,7 @@ jack_client_t* OpenJackClient(const char* name, jack_status_t& status) {
         status = static_cast<jack_status_t>(JackFailure | JackServerFailed);
         return nullptr;
     }
-    if (OnJackLifecycleThread()) return jack_client_open(name, JackNoStartServer, &status);
+    if (OnJackLifecycleThread()) return OpenOnLifecycle(name, status);
     struct Opened {
         jack_client_t* client;
         jack_status_t status;
@@ -153,7 +218,7 @@ jack_client_t* OpenJackClient(const char* name, jack_status_t& status) {
     const std::string copied = name;
     const auto opened = OnLifecycle<Opened>([copied] {
         Opened result{nullptr, {}};
-        result.client = jack_client_open(copied.c_str(), JackNoStartServer, &result.status);
+        result.client = OpenOnLifecycle(copied.c_str(), result.status);
         return result;
     });
     if (!opened) {
@@ -177,17 +242,41 @@ int ConnectJackPorts(jack_client_t* client, const char* source, const char* dest
         .value_or(-ETIMEDOUT);
 }
 
-void CloseJackClientLater(jack_client_t* client, std::function<bool()> serverGone, std::function<void()> afterClose) {
+std::shared_ptr<JackClientRecord> JackRecordOf(jack_client_t* client) {
+    std::lock_guard lock(Clients().mutex);
+    const auto found = Clients().clients.find(client);
+    return found == Clients().clients.end() ? nullptr : found->second;
+}
+
+void CloseJackClientLater(std::shared_ptr<JackClientRecord> client, std::function<void()> afterClose) {
     if (!client) return;
-    HandOverClose([client, serverGone = std::move(serverGone), afterClose = std::move(afterClose)] {
-        if (!serverGone || !serverGone()) CloseNow(client);
+    HandOverClose([client = std::move(client), afterClose = std::move(afterClose)] {
+        Retire(*client, true, false);
         if (afterClose) afterClose();
     }, false);
 }
 
-void CloseListingClientLater(jack_client_t* client) {
+void SetJackShutdownHandler(JackClientRecord& client, JackInfoShutdownCallback handler, void* arg) {
+    client.arg.store(arg);
+    client.handler.store(handler);
+    // A notice that came before there was anyone to tell.
+    if (client.gone.load()) client.TellOnce();
+}
+
+JackClientUse::JackClientUse(JackClientRecord& client) : record_(client) {
+    record_.use.lock_shared();
+    open_ = !record_.closed;
+}
+
+JackClientUse::~JackClientUse() { record_.use.unlock_shared(); }
+
+void NoteLibJackClosesEveryClient() {
+    if (OnJackLifecycleThread()) RetireAll(false);
+}
+
+void CloseListingClientLater(std::shared_ptr<JackClientRecord> client) {
     if (!client) return;
-    HandOverClose([client] { CloseNow(client); }, true);
+    HandOverClose([client = std::move(client)] { Retire(*client, true, false); }, true);
 }
 
 void HoldListingCloses() { Lifecycle::Instance().Hold(); }

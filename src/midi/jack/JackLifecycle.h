@@ -29,6 +29,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -45,6 +46,23 @@ inline constexpr std::size_t MaxJackServerNameBytes = 255;
 
 // Whether the server that JACK_DEFAULT_SERVER names (or "default") can be asked at all.
 bool JackServerNameUsable();
+
+// What we know of an open client. Freed only once the client is closed (by us or by libjack), so
+// libjack's shutdown notice can always reach it.
+struct JackClientRecord {
+    explicit JackClientRecord(jack_client_t* opened) : client(opened) {}
+    jack_client_t* const client;
+    std::shared_mutex use;  // shared: a JackClientUse; exclusive: the close
+    bool closed = false;    // guarded by use
+    std::atomic<JackInfoShutdownCallback> handler{nullptr};
+    std::atomic<void*> arg{nullptr};
+    std::atomic<bool> gone{false};  // the shutdown notice came, or the client was closed for it
+    std::atomic<bool> told{false};  // the handler has run
+    void TellOnce() {
+        const JackInfoShutdownCallback call = handler.load();
+        if (call && !told.exchange(true)) call(static_cast<jack_status_t>(JackFailure | JackServerError), "", arg.load());
+    }
+};
 
 // How long a listing or an open may take before JACK counts as absent (listing) or the open as
 // failed: a suspended server never answers.
@@ -97,24 +115,59 @@ jack_client_t* OpenJackClient(const char* name, jack_status_t& status);
 int ActivateJackClient(jack_client_t* client);
 int ConnectJackPorts(jack_client_t* client, const char* source, const char* destination);
 
+// Once a client's server has gone (its shutdown notice came), libjack's next jack_client_open in
+// the process closes and frees every client still open, behind their owners' backs. So every
+// client opens through OpenJackClient, which keeps a record of it: before an open that follows a
+// shutdown notice, the lifecycle thread closes every recorded client itself (telling each one's
+// shutdown handler), and a client closed that way is not closed again. The same happens should
+// libjack clean up all the same (a notice that came before we could hear of it). The owner
+// names its client by the record, never by the pointer: libjack may give a new client the
+// address of one it closed.
+//
+// The client's shutdown notice, through its record (instead of jack_on_info_shutdown): called
+// once, from a libjack thread, or from the lifecycle thread when the client is closed because its
+// server has gone. Call before activation; `arg` must live until the client is closed.
+void SetJackShutdownHandler(JackClientRecord& client, JackInfoShutdownCallback handler, void* arg);
+
+// Holds `client` open while a thread other than the lifecycle thread calls libjack on it outside
+// its callbacks (which end before any close). False when the client has been closed meanwhile.
+// Held only for calls that never wait for the server.
+class JackClientUse {
+public:
+    explicit JackClientUse(JackClientRecord& client);
+    ~JackClientUse();
+    JackClientUse(const JackClientUse&) = delete;
+    JackClientUse& operator=(const JackClientUse&) = delete;
+    explicit operator bool() const { return open_; }
+
+private:
+    JackClientRecord& record_;
+    bool open_ = false;
+};
+
+// For libjack's error printer: libjack is about to close every client still open, within the
+// current open on the lifecycle thread.
+void NoteLibJackClosesEveryClient();
+
+// What the owner of a client keeps from its open on: our record of it (above). Take it on the
+// lifecycle thread right after OpenJackClient; null for a client that did not open.
+std::shared_ptr<JackClientRecord> JackRecordOf(jack_client_t* client);
+
 // Hands the client over to the lifecycle thread, which deactivates and closes it and then runs
 // `afterClose` (to free what the client's callbacks used), and returns at once. Null does
-// nothing. A client whose server has gone (`serverGone` says so when its turn comes: its
-// shutdown notice came, and libjack calls none of its callbacks after that) is not closed, only
-// `afterClose` runs: once another client's open has failed on the dead server, libjack crashes in
-// jack_deactivate of such a client; it holds a few bytes, not worth that risk. WaitForClosedPorts
-// waits for these closes.
-void CloseJackClientLater(jack_client_t* client, std::function<bool()> serverGone,
-                          std::function<void()> afterClose = {});
+// nothing. A client whose server has gone is closed too: libjack delivers notices (port
+// registrations, a second shutdown notice) on its other thread after the first shutdown notice,
+// and only jack_client_close stops them. WaitForClosedPorts waits for these closes.
+void CloseJackClientLater(std::shared_ptr<JackClientRecord> client, std::function<void()> afterClose = {});
 // The same for a listing client, whose close waits while listing closes are held
 // (HoldListingCloses), at most ListingCloseHoldLimit, without holding up other work meanwhile.
-void CloseListingClientLater(jack_client_t* client);
+void CloseListingClientLater(std::shared_ptr<JackClientRecord> client);
 
 // What libjack's callbacks reach their port through. A port that goes away detaches itself here
 // and returns at once while its client closes later on the lifecycle thread: a callback that
 // runs meanwhile finds no port and does nothing. Detach waits only for a callback already
 // inside, which itself never waits. The gate must live until the client is closed (free it in
-// CloseJackClientLater's afterClose); it also keeps the server's shutdown notice for that close.
+// CloseJackClientLater's afterClose).
 template <typename Port>
 class JackCallbackGate {
 public:
@@ -149,10 +202,6 @@ public:
         if (silenced_) jack_midi_clear_buffer(jack_port_get_buffer(silenced_, frames));
     }
 
-    // From the shutdown callback, attached or not; for CloseJackClientLater's serverGone.
-    void NoteServerGone() { serverGone_.store(true); }
-    bool ServerGone() const { return serverGone_.load(); }
-
     // The sequentially consistent order of these and Entry's operations ensures that a callback
     // either sees no port or is seen inside.
     void Detach() {
@@ -163,28 +212,27 @@ public:
 private:
     std::atomic<Port*> port_;
     std::atomic<int> inside_{0};
-    std::atomic<bool> serverGone_{false};
     jack_port_t* silenced_ = nullptr;
 };
 
-// How a port with a gate ends: shuts its callbacks out, then hands `client` (null if it never
-// opened) to the lifecycle thread, which frees the gate after the close and only then stops
+// How a port with a gate ends: shuts its callbacks out, then hands the client (`record` null if
+// it never opened) to the lifecycle thread, which frees the gate after the close and only then stops
 // counting the client as ours (OwnClients.h), so no listing meanwhile offers its port. Returns at
-// once; `client` and `gate` are null afterwards.
+// once; `client`, `record` and `gate` are null afterwards.
 template <typename Port>
-void CloseGatedClientLater(jack_client_t*& client, JackCallbackGate<Port>*& gate, const std::string& ownName) {
+void CloseGatedClientLater(jack_client_t*& client, std::shared_ptr<JackClientRecord>& record,
+                           JackCallbackGate<Port>*& gate, const std::string& ownName) {
     gate->Detach();
-    if (client) {
-        CloseJackClientLater(
-            client, [gate] { return gate->ServerGone(); },
-            [gate, ownName] {
-                if (!ownName.empty()) ForgetOwnJackClient(ownName);
-                delete gate;
-            });
-        client = nullptr;
+    if (record) {
+        CloseJackClientLater(std::move(record), [gate, ownName] {
+            if (!ownName.empty()) ForgetOwnJackClient(ownName);
+            delete gate;
+        });
     } else {
         delete gate;
     }
+    client = nullptr;
+    record = nullptr;
     gate = nullptr;
 }
 

@@ -45,7 +45,8 @@ class JackSink final : public MessageSink {
 public:
     explicit JackSink(const std::string& device) : device_(device) {
         try {
-            client_ = OpenJackClientOrThrow("Kelvane");
+            record_ = OpenJackClientOrThrow("Kelvane");
+            client_ = record_->client;
             ownName_ = jack_get_client_name(client_);
             NoteOwnJackClient(ownName_);
             port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -55,7 +56,7 @@ public:
             if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
             CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
                   "jack_set_process_callback");
-            jack_on_info_shutdown(client_, &JackSink::Shutdown, gate_);
+            SetJackShutdownHandler(*record_, &JackSink::Shutdown, gate_);
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
@@ -133,6 +134,8 @@ private:
     // The frame (on the server's clock) of a hand-over that happened `handedOver`; a port that was
     // busy meanwhile makes that a while ago.
     jack_nframes_t HandOverFrame(std::chrono::steady_clock::time_point handedOver) const {
+        const JackClientUse use(*record_);
+        if (!use) throw DeviceGone(JackServerGoneText);
         const auto ago = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - handedOver);
         const auto agoFrames = std::clamp<std::int64_t>(ago.count(), 0, 10'000'000) *
                                static_cast<std::int64_t>(jack_get_sample_rate(client_)) / 1'000'000;
@@ -144,6 +147,9 @@ private:
     // comes back is a new port, reached only through a new open.
     void ThrowIfGone() const {
         if (gone_.load(std::memory_order_acquire)) throw DeviceGone(JackServerGoneText);
+        // The lifecycle thread may close the client once its server has gone.
+        const JackClientUse use(*record_);
+        if (!use) throw DeviceGone(JackServerGoneText);
         if (disconnected_.load(std::memory_order_acquire) ||
             !jack_port_by_name(client_, device_.c_str())) {
             throw DeviceGone(JackReceiverGoneText);
@@ -235,9 +241,7 @@ private:
     }
 
     static void Shutdown(jack_status_t, const char*, void* arg) {
-        Gate& gate = *static_cast<Gate*>(arg);
-        gate.NoteServerGone();
-        const Gate::Entry entry(gate);
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
         if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
     }
 
@@ -257,7 +261,7 @@ private:
     // Returns at once, whatever the server does: the callback is shut out, and the client closes
     // later on the lifecycle thread, taking the gate along.
     void Close() {
-        CloseGatedClientLater(client_, gate_, ownName_);
+        CloseGatedClientLater(client_, record_, gate_, ownName_);
         if (ring_) {
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
@@ -270,6 +274,7 @@ private:
     // Freed once the client has closed (CloseJackClientLater), never under a callback.
     Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;
+    std::shared_ptr<JackClientRecord> record_;  // how the client is named when it closes
     std::string ownName_;  // as the server named the client
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
