@@ -370,9 +370,11 @@ usage: kelvane-cli list FILE [--json]
           any part of it that only one port's name holds
   send    sends the listed messages in order on PORT; LIST like 1,3-5
           (default: all). The bytes go at PERCENT of a 31,250-baud MIDI
-          cable's rate (3,125 bytes/s, 320 us per byte; default 100), also
+          cable's rate (3,125 bytes/s, 320 us per byte; default )" +
+           std::to_string(midi::DefaultSpeedPercent) + R"(), also
           within a long message, and between messages MS milliseconds pass
-          (default 150; 0 for no pause). On a terminal one line shows the
+          (default )" +
+           std::to_string(midi::DefaultPauseMs) + R"(; 0 for no pause). On a terminal one line shows the
           progress. Ctrl+C stops it at once: a message cut short is closed
           with F7, and the messages sent whole are told; a port that takes
           nothing more is given up within 3 seconds. --device-id N

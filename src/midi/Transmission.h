@@ -28,17 +28,12 @@
 #include <vector>
 
 #include "midi/OutputService.h"
+#include "midi/Pace.h"
 
 namespace midi {
 
 inline constexpr int CableBytesPerSecond = 3125;
-inline constexpr std::uint32_t DefaultPauseMs = 150;
 inline constexpr int MaxChunkBytes = 256;
-
-struct Pace {
-    std::uint32_t pauseMs = DefaultPauseMs;  // after each message but the last
-    int speedPercent = 100;                  // share of the cable's rate, 1 to 100
-};
 
 // How long `bytes` take at `speedPercent` of the cable's rate.
 std::chrono::nanoseconds PacedTime(std::uint64_t bytes, int speedPercent);

@@ -100,7 +100,7 @@ SendPace LoadSendPace(RegistryStore& store) {
     std::unique_ptr<RegistryKey> key;
     store.CreateKey(SettingsKeyName, key);
     SendPace pace;
-    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, MaxSendPauseMs).value_or(pace.pauseMs);
+    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, midi::MaxPauseMs).value_or(pace.pauseMs);
     pace.speedPercent = LoadDword(key.get(), SendSpeedValueName, 1, 100).value_or(pace.speedPercent);
     return pace;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/Pace.h"
 #include "settings/RegistryStore.h"
 
 namespace settings {
@@ -40,15 +41,14 @@ inline constexpr char MarkerFileName[] = "KELVANE.cfg";
 // rate. Nothing else reads or writes them, so MIDI_Reg leaves them alone.
 inline constexpr char SendPauseValueName[] = "KELV_SendPause";
 inline constexpr char SendSpeedValueName[] = "KELV_SendSpeed";
-inline constexpr std::uint32_t MaxSendPauseMs = 60'000;
 
 struct SendPace {
-    std::uint32_t pauseMs = 150;
-    std::uint32_t speedPercent = 100;
+    std::uint32_t pauseMs = midi::DefaultPauseMs;
+    std::uint32_t speedPercent = midi::DefaultSpeedPercent;
 };
 
 // The remembered pace. A value that is absent, not a REG_DWORD or out of range (pause above
-// MaxSendPauseMs, speed outside 1 to 100) gives its default: a convenience never stops a send.
+// midi::MaxPauseMs, speed outside 1 to 100) gives its default: a convenience never stops a send.
 SendPace LoadSendPace(RegistryStore& store);
 
 // Writes both values; the first failed write throws "'<name>' の設定に失敗しました".

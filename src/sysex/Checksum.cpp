@@ -18,9 +18,8 @@ std::uint8_t TwosComplement(const std::uint8_t* first, const std::uint8_t* last)
     return static_cast<std::uint8_t>((0x80 - (sum & 0x7F)) & 0x7F);
 }
 
-ChecksumVerdict Verdict(const std::uint8_t* message, std::size_t coveredFrom, std::size_t sumAt, ChecksumFamily family) {
+ChecksumVerdict Verdict(const std::uint8_t* message, std::size_t coveredFrom, std::size_t sumAt) {
     ChecksumVerdict verdict;
-    verdict.family = family;
     verdict.at = sumAt;
     verdict.found = message[sumAt];
     verdict.expected = TwosComplement(message + coveredFrom, message + sumAt);
@@ -45,7 +44,7 @@ ChecksumVerdict CheckRoland(const std::uint8_t* message, std::size_t size) {
     if (cmd != 0x11 && cmd != 0x12) return {};
     const std::size_t sumAt = size - 2;
     if (sumAt < command + 1 + minCovered) return {};
-    return Verdict(message, command + 1, sumAt, ChecksumFamily::Roland);
+    return Verdict(message, command + 1, sumAt);
 }
 
 ChecksumVerdict CheckYamaha(const std::uint8_t* message, std::size_t size) {
@@ -55,10 +54,10 @@ ChecksumVerdict CheckYamaha(const std::uint8_t* message, std::size_t size) {
     if (count == 0) return {};
     if (message[3] == kXgModel) {
         if (between != count + 3) return {};
-        return Verdict(message, 4, size - 2, ChecksumFamily::YamahaXg);
+        return Verdict(message, 4, size - 2);
     }
     if (between != count) return {};
-    return Verdict(message, 6, size - 2, ChecksumFamily::Yamaha);
+    return Verdict(message, 6, size - 2);
 }
 
 }  // namespace

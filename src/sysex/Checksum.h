@@ -24,14 +24,11 @@ namespace sysex {
 
 enum class ChecksumState { None, Correct, Wrong };
 
-enum class ChecksumFamily { None, Roland, Yamaha, YamahaXg };
-
 struct ChecksumVerdict {
     ChecksumState state = ChecksumState::None;
     std::uint8_t expected = 0;  // what the checksum byte should hold (Correct, Wrong)
     std::uint8_t found = 0;     // what it holds
     std::size_t at = 0;         // its index in the message
-    ChecksumFamily family = ChecksumFamily::None;
 };
 
 ChecksumVerdict CheckChecksum(const std::uint8_t* message, std::size_t size);

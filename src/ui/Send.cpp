@@ -25,7 +25,6 @@ namespace {
 
 // Often enough that the bar looks live; the timer only reads the engine's progress.
 constexpr int TickMs = 100;
-constexpr int MaxPauseMs = 60'000;
 constexpr int BarSteps = 1000;
 
 QString Clock(std::chrono::milliseconds time) {
@@ -101,10 +100,10 @@ void TSend::CreateControls(double scale) {
 
     grid->addWidget(new QLabel(QStringLiteral("送信後の間隔"), this), 2, 0);
     edtPause = new QSpinBox(this);
-    edtPause->setRange(0, MaxPauseMs);
+    edtPause->setRange(0, static_cast<int>(midi::MaxPauseMs));
     edtPause->setSingleStep(10);
     edtPause->setSuffix(QStringLiteral(" ms"));
-    edtPause->setValue(static_cast<int>(std::min<std::uint32_t>(setup_.pace.pauseMs, MaxPauseMs)));
+    edtPause->setValue(static_cast<int>(std::min(setup_.pace.pauseMs, midi::MaxPauseMs)));
     grid->addWidget(edtPause, 2, 1, Qt::AlignLeft);
 
     grid->addWidget(new QLabel(QStringLiteral("速度"), this), 3, 0);

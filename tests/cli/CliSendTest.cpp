@@ -339,6 +339,7 @@ struct StopCase {
     int exitCode;
     const char* stoppedBy;  // in the JSON; null when the command failed
     int kept;
+    bool firstChecksumWrong = false;  // the first message a Roland DT1 whose checksum is off
 };
 
 class CliReceiveStops : public CliReceive, public ::testing::WithParamInterface<StopCase> {};
@@ -348,6 +349,7 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
     const StopCase& c = GetParam();
     std::vector<Bytes> messages;
     for (int k = 0; k < c.messagesSent; ++k) messages.push_back(PatternMessage(40 + k, static_cast<std::uint8_t>(k)));
+    if (c.firstChecksumWrong) messages[0] = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x42, 0xF7};
     // /dev/full takes the file but fails its writes: the save fails only at the very end.
     const std::string target = c.target == Target::Unwritable ? dir.File("missing-folder/out.syx").string()
                                : c.target == Target::FullDisk ? std::string("/dev/full")
@@ -416,6 +418,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"Timeout", {"--idle", "0", "--timeout", "1"}, 2, Then::Nothing, Target::Writable, 0, "timeout", 2},
                       StopCase{"CtrlCWhileTheServerHangs", {"--idle", "0"}, 2, Then::CtrlCWhileTheServerHangs, Target::Writable, 0, "interrupt", 2},
                       StopCase{"SourceGoneIsLoss", {"--idle", "0"}, 2, Then::SenderLeaves, Target::Writable, 3, "sourceGone", 2},
+                      StopCase{"WrongChecksumIsDamage", {"--idle", "0.3"}, 2, Then::Nothing, Target::Writable, 3, "idle", 2, true},
                       StopCase{"ServerStopKeepsAndWritesTheCapture", {"--idle", "0"}, 2, Then::ServerStops, Target::Writable, 3, "serverGone", 2},
                       StopCase{"UnwritableTargetBeforeRecording", {"--idle", "0.3"}, 0, Then::Nothing, Target::Unwritable, 1, nullptr, 0},
                       StopCase{"FailedSaveGoesToARecoveryFile", {"--idle", "0.3"}, 2, Then::Nothing, Target::FullDisk, 1, nullptr, 2}),

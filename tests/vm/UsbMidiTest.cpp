@@ -22,6 +22,7 @@
 #include "Bytes.h"
 #include "Messages.h"
 #include "RawMidiReader.h"
+#include "midi/Input.h"
 #include "midi/OutputService.h"
 #include "midi/WirePacer.h"
 #include "midi/alsa/AlsaInput.h"
@@ -143,8 +144,7 @@ TEST_F(UsbMidiTest, ReceivesTheLongestMessageAndHundredBackToBackByteExact) {
 
     auto service = midi::MakeAlsaInputService();
     sysex::Reception reception;
-    midi::InputOpenResult opened = service->Open(DeviceNamed(*service, source.name),
-                                                 [&](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); });
+    midi::InputOpenResult opened = service->Open(DeviceNamed(*service, source.name), midi::ReceiverFor(reception));
     ASSERT_EQ(opened.code, 0) << opened.error;
 
     snd_rawmidi_t* cable = nullptr;
@@ -163,9 +163,10 @@ TEST_F(UsbMidiTest, ReceivesTheLongestMessageAndHundredBackToBackByteExact) {
     const auto deadline = Clock::now() + kArrival;
     while (reception.Now().messages < expected && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
     snd_rawmidi_close(cable);
-    EXPECT_EQ(opened.port->LastError(), "");
     opened.port.reset();
-    const sysex::ScanResult result = reception.MoveIntoStore().scan;
+    const sysex::ReceptionSummary summary = reception.MoveIntoStore();
+    EXPECT_FALSE(summary.LostAnything());
+    const sysex::ScanResult& result = summary.scan;
     EXPECT_FALSE(result.DroppedAnything());
     ASSERT_EQ(sysex::SysExCount, expected) << "kernel log:\n" << KernelLog();
     for (std::size_t k = 0; k < messages.size(); ++k) {

@@ -97,11 +97,6 @@ public:
         Close();
     }
 
-    std::string LastError() const override {
-        if (overrun_.load(std::memory_order_relaxed)) return AlsaInputOverrunText;
-        return sourceGone_.load(std::memory_order_relaxed) ? "送信元のポートがなくなりました" : std::string();
-    }
-
 private:
     void Collect() {
         std::vector<pollfd> fds(static_cast<std::size_t>(snd_seq_poll_descriptors_count(seq_, POLLIN)));
@@ -120,7 +115,6 @@ private:
             if (result == -EAGAIN) return;
             if (result == -ENOSPC) {
                 // The kernel dropped events for us: whatever message was open has a gap.
-                overrun_.store(true, std::memory_order_relaxed);
                 receiver_.Lost(sysex::LossCause::Overrun, 0);
                 continue;
             }
@@ -173,7 +167,6 @@ private:
     int port_ = 0;
     std::thread collector_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> overrun_{false};
     std::atomic<bool> sourceGone_{false};
     int ownClient_ = -1;
     const int sourceClient_;

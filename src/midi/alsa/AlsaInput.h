@@ -16,9 +16,6 @@
 
 namespace midi {
 
-// LastError() of a port whose client lost events (the kernel's pool overflowed).
-inline constexpr const char* AlsaInputOverrunText = "受信が速すぎたため一部のデータが失われました";
-
 std::unique_ptr<InputService> MakeAlsaInputService();
 
 }  // namespace midi

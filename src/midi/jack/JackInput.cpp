@@ -56,13 +56,6 @@ public:
 
     ~JackInputPort() override { Stop(); }
 
-    std::string LastError() const override {
-        if (overflowed_.load(std::memory_order_relaxed)) return JackInputOverflowText;
-        if (gone_.load(std::memory_order_relaxed)) return JackServerGoneForInputText;
-        if (sourceGone_.load(std::memory_order_relaxed)) return JackSourceGoneText;
-        return {};
-    }
-
 private:
     // Each event goes into the ring as a record: a header (its size, with LostBefore set when
     // events were dropped just before it), then its bytes. So the collector knows exactly
@@ -85,7 +78,6 @@ private:
                 // A whole event is lost; the next record that fits says so.
                 ++self->droppedPending_;
                 self->dropped_.fetch_add(1, std::memory_order_relaxed);
-                self->overflowed_.store(true, std::memory_order_relaxed);
                 continue;
             }
             Header header = static_cast<Header>(event.size);
@@ -199,7 +191,6 @@ private:
     jack_ringbuffer_t* ring_ = nullptr;
     std::thread collector_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> overflowed_{false};   // written by the process callback
     std::atomic<bool> gone_{false};         // written by libjack's shutdown notice
     std::atomic<bool> sourceGone_{false};   // written by libjack's notification thread
     std::atomic<std::uint64_t> dropped_{0}; // events dropped so far; written by the callback

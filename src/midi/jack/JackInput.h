@@ -18,11 +18,6 @@
 
 namespace midi {
 
-// LastError() of a port whose server has gone away, and of one whose ring overflowed.
-inline constexpr const char* JackServerGoneForInputText = "JACK サーバーが停止したため受信できません";
-inline constexpr const char* JackInputOverflowText = "受信が速すぎたため一部のデータが失われました";
-inline constexpr const char* JackSourceGoneText = "送信元のポートがなくなりました";
-
 // The ring between the process callback and the collecting thread: a second of bytes at the
 // fastest a JACK sender can go in one cycle, many times over. Tests make it small to overflow it.
 inline constexpr std::size_t JackInputRingBytes = std::size_t{1} << 23;

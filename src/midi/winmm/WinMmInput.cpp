@@ -76,10 +76,6 @@ public:
 
     ~WinMmInputPort() override { Close(); }
 
-    std::string LastError() const override {
-        return broken_.load(std::memory_order_relaxed) ? WinMmInputErrorText : std::string();
-    }
-
     // The driver's thread: notes what came and wakes the collector; nothing else.
     void Arrived(UINT message, DWORD_PTR param1) {
         switch (message) {
@@ -132,7 +128,6 @@ private:
 
     void Handle(const Event& event) {
         if (event.broken) {
-            broken_.store(true, std::memory_order_relaxed);
             receiver_.Lost(sysex::LossCause::Damaged, 1);
         }
         if (!event.header) {
@@ -157,7 +152,6 @@ private:
                 withDriver_.fetch_add(1, std::memory_order_relaxed);
                 if (api_->AddBuffer(handle_, &header, sizeof header) == MMSYSERR_NOERROR) return;
                 withDriver_.fetch_sub(1, std::memory_order_relaxed);
-                broken_.store(true, std::memory_order_relaxed);
                 // One buffer fewer from now on: the driver may run out of them.
                 receiver_.Lost(sysex::LossCause::Overrun, 0);
             }
@@ -214,7 +208,6 @@ private:
     std::mutex requeue_;
     std::atomic<bool> stopping_{false};  // written under requeue_; read by the driver's thread too
     std::atomic<int> withDriver_{0};  // long-message buffers the driver holds now
-    std::atomic<bool> broken_{false};
 };
 
 // The same listed shape as the output side (WinMmOutputService) and the other backends.

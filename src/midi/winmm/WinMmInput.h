@@ -59,9 +59,6 @@ void CALLBACK WinMmInputCallback(HMIDIIN handle, UINT message, DWORD_PTR instanc
 // How long closing waits for the driver to hand the buffers back after midiInReset.
 inline constexpr std::chrono::milliseconds InputReturnWait{2000};
 
-// LastError() of a port whose driver reported a broken message or refused a buffer.
-inline constexpr const char* WinMmInputErrorText = "デバイスから壊れたデータを受信しました";
-
 std::unique_ptr<InputService> MakeWinMmInputService(std::shared_ptr<WinMmInApi> api = SystemWinMmInApi());
 
 }  // namespace midi

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <numeric>
 #include <string>
+#include <thread>
 
 #include "JackListed.h"
 #include "JackProcesses.h"
@@ -299,7 +300,9 @@ TEST_F(JackOutput, ChoosingPortsAfterTheServerDiedFailsQuietlyAndWorksOnceItRuns
 }
 
 // A suspended server (SIGSTOP) never answers: without a bound the choice would never return.
+// Once it runs again, an open port sends at once however long the server was held up.
 TEST_F(JackOutput, ASuspendedServerFailsAChoiceAndCountsAsAbsentUntilItRunsAgain) {
+    constexpr auto HeldUp = std::chrono::seconds(6);
     OwnJackServer own("-suspended");
     JackReceiver receiver(UniqueName("kelvane-rx"));
     const std::int32_t entry = EntryOf(receiver);
@@ -318,7 +321,14 @@ TEST_F(JackOutput, ASuspendedServerFailsAChoiceAndCountsAsAbsentUntilItRunsAgain
     own.Server().Suspend();
     const auto entries = ReadPortEntries();
     EXPECT_EQ(std::find(entries.begin(), entries.end(), receiver.PortName()), entries.end());
+    std::this_thread::sleep_for(HeldUp);
     own.Server().Resume();
+    // The port's idea of the server's current frame ran on while the server stood still; a
+    // message sent now goes in the next cycles, not once the server has caught up with it.
+    SendOnOpenPort(GMSystemOn.data(), 5);
+    Bytes twice = GmOnBytes;
+    Append(twice, GmOnBytes);
+    EXPECT_EQ(receiver.WaitForBytes(twice.size(), HeldUp / 2), twice);
     ResetPortStateForTests();
     EXPECT_TRUE(WaitForClosedPorts(Patience));
 }
