@@ -189,8 +189,8 @@ TEST_F(WinFileOutput, FailedReplaceKeepsBothVersionsAndNamesTheNewOne) {
 }
 
 // Wine maps its Z: drive onto the Unix root, where /dev/full refuses every write as a full
-// disk would. Real Windows has no such device, so there the case is skipped.
-TEST_F(WinFileOutput, FullDiskShowsTheSystemsNumber) {
+// disk would (ERROR_DISK_FULL). Real Windows has no such device, so there the case is skipped.
+TEST_F(WinFileOutput, FullDiskIsNamedAsSuch) {
     if (!wintest::RunningUnderWine()) GTEST_SKIP() << "only Wine offers a device that is always full";
     const char* full = "Z:\\dev\\full";
     kelvane::OutputFile file(full);
@@ -199,8 +199,8 @@ TEST_F(WinFileOutput, FullDiskShowsTheSystemsNumber) {
         file.Write(bytes.data(), bytes.size());
         FAIL() << "the write succeeded";
     } catch (const kelvane::EInOutError& error) {
-        EXPECT_EQ(error.Code(), ERROR_DISK_FULL);
-        EXPECT_EQ(std::string(error.what()), "I/O エラー (112)");
+        EXPECT_EQ(error.Code(), kelvane::DiskFullCode);
+        EXPECT_EQ(std::string(error.what()), "ディスクがいっぱいです");
     }
 }
 
