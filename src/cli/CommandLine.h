@@ -10,14 +10,12 @@
 
 #include "cli/MessageSelection.h"
 #include "cli/UsageError.h"
+#include "common/SendPace.h"
 
 namespace cli {
 
 enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive, Check };
 
-// Pause after each sent message unless --gap says otherwise; older devices drop data sent
-// back to back.
-inline constexpr std::uint32_t DefaultGapMs = 150;
 // A reception ends this long after the last byte unless --idle says otherwise.
 inline constexpr std::uint32_t DefaultIdleMs = 1000;
 
@@ -31,8 +29,10 @@ struct Invocation {
     std::string port;                   // send: output port, receive: input port; a number as
                                         // `ports` prints it, or (part of) a name
     std::vector<MessageRange> messages; // send: empty means all, in store order
-    std::uint32_t gapMs = DefaultGapMs; // send
-    int speedPercent = 100;             // send: share of the MIDI cable's rate, 1 to 100
+    // send: the pause after each message (older devices drop data sent back to back) and the
+    // speed, as common/SendPace.h has them
+    std::uint32_t gapMs = kelvane::DefaultPauseMs;
+    int speedPercent = kelvane::DefaultSpeedPercent;
     std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
     std::uint32_t count = 0;            // receive: keep this many messages, then stop; 0 = no limit
     std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit

@@ -84,7 +84,7 @@ midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const mi
 void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
                   std::ostream* progress, const InterruptCatcher* interrupt) {
     if (!midi::MidiOutHandle) throw kelvane::Failure(SendUnfinishedText(portIndex));
-    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, 100}, progress, interrupt);
+    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, kelvane::DefaultSpeedPercent}, progress, interrupt);
     if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
     if (outcome.cancelled) throw SendInterrupted(SendCancelledText(outcome.messagesWhole, indexes.size()));
 }

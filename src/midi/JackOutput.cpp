@@ -59,6 +59,9 @@ public:
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
+            // A physical port (a driver's or a bridge's) passes the bytes on to a cable.
+            const jack_port_t* destination = jack_port_by_name(client_, device.c_str());
+            physical_ = destination && (jack_port_flags(destination) & JackPortIsPhysical) != 0;
         } catch (...) {
             Close();
             throw;
@@ -69,6 +72,8 @@ public:
         WaitForCycleEnd();
         Close();
     }
+
+    bool LeadsToCable() const override { return physical_; }
 
     void Deliver(std::span<const std::uint8_t> message) override {
         DeliverHandedAt(message, std::chrono::steady_clock::now());
@@ -267,6 +272,7 @@ private:
     using Gate = JackCallbackGate<JackSink>;
 
     std::string device_;
+    bool physical_ = false;
     // Freed once the client has closed (CloseJackClientLater), never under a callback.
     Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;

@@ -78,8 +78,9 @@ SendPace LoadSendPace(RegistryStore& store) {
     std::unique_ptr<RegistryKey> key;
     store.CreateKey(SettingsKeyName, key);
     SendPace pace;
-    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, MaxSendPauseMs).value_or(pace.pauseMs);
-    pace.speedPercent = LoadDword(key.get(), SendSpeedValueName, 1, 100).value_or(pace.speedPercent);
+    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, kelvane::MaxPauseMs).value_or(pace.pauseMs);
+    const auto speed = LoadDword(key.get(), SendSpeedValueName, 0, kelvane::MaxSpeedPercent);
+    if (speed && kelvane::SpeedAccepted(*speed)) pace.speedPercent = *speed;
     return pace;
 }
 

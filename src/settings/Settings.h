@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/SendPace.h"
 #include "settings/RegistryStore.h"
 
 namespace settings {
@@ -34,18 +35,19 @@ inline constexpr char MarkerFileName[] = "KELVANE.cfg";
 
 // How the send dialog paces a send, remembered beside the port bytes as REG_DWORD values: the
 // pause after each message in milliseconds and the speed as a percentage of the MIDI cable's
-// rate. Nothing else reads or writes them, so MIDI_Reg leaves them alone.
+// rate, 0 for the fastest (common/SendPace.h). Nothing else reads or writes them, so MIDI_Reg
+// leaves them alone.
 inline constexpr char SendPauseValueName[] = "KELV_SendPause";
 inline constexpr char SendSpeedValueName[] = "KELV_SendSpeed";
-inline constexpr std::uint32_t MaxSendPauseMs = 60'000;
 
 struct SendPace {
-    std::uint32_t pauseMs = 150;
-    std::uint32_t speedPercent = 100;
+    std::uint32_t pauseMs = kelvane::DefaultPauseMs;
+    std::uint32_t speedPercent = kelvane::DefaultSpeedPercent;
 };
 
 // The remembered pace. A value that is absent, not a REG_DWORD or out of range (pause above
-// MaxSendPauseMs, speed outside 1 to 100) gives its default: a convenience never stops a send.
+// kelvane::MaxPauseMs, a speed a send does not take) gives its default: a convenience never
+// stops a send.
 SendPace LoadSendPace(RegistryStore& store);
 
 // Writes both values; the first failed write throws "'<name>' の設定に失敗しました".

@@ -22,7 +22,6 @@ namespace {
 
 // Often enough that the bar looks live; the timer only reads the engine's progress.
 constexpr int TickMs = 100;
-constexpr int MaxPauseMs = 60'000;
 constexpr int BarSteps = 1000;
 
 QString Clock(std::chrono::milliseconds time) {
@@ -98,21 +97,25 @@ void TSend::CreateControls(double scale) {
 
     grid->addWidget(new QLabel(QStringLiteral("送信後の間隔"), this), 2, 0);
     edtPause = new QSpinBox(this);
-    edtPause->setRange(0, MaxPauseMs);
+    edtPause->setRange(0, static_cast<int>(kelvane::MaxPauseMs));
     edtPause->setSingleStep(10);
     edtPause->setSuffix(QStringLiteral(" ms"));
-    edtPause->setValue(static_cast<int>(std::min<std::uint32_t>(setup_.pace.pauseMs, MaxPauseMs)));
+    edtPause->setValue(static_cast<int>(std::min<std::uint32_t>(setup_.pace.pauseMs, kelvane::MaxPauseMs)));
     grid->addWidget(edtPause, 2, 1, Qt::AlignLeft);
 
     grid->addWidget(new QLabel(QStringLiteral("速度"), this), 3, 0);
     cmbSpeed = new QComboBox(this);
     cmbSpeed->setEditable(false);
-    // A remembered speed not offered here takes the nearest slower one (the slowest at least).
-    int chosen = static_cast<int>(std::size(Speeds)) - 1;
-    for (int i = static_cast<int>(std::size(Speeds)) - 1; i >= 0; --i) {
-        if (Speeds[i] <= setup_.pace.speedPercent) chosen = i;
+    // A remembered speed not offered here takes the nearest slower share (the slowest at least).
+    const int remembered = setup_.pace.speedPercent;
+    int chosen = -1;
+    for (const int speed : kelvane::OfferedSpeeds) {
+        const int index = cmbSpeed->count();
+        cmbSpeed->addItem(QString::fromStdString(kelvane::SpeedText(speed)), speed);
+        const bool slower = speed != kelvane::FastestSpeed && remembered != kelvane::FastestSpeed && speed <= remembered;
+        if (speed == remembered || (slower && chosen < 0)) chosen = index;
     }
-    for (const int speed : Speeds) cmbSpeed->addItem(QStringLiteral("%1 %").arg(speed), speed);
+    if (chosen < 0) chosen = cmbSpeed->count() - 1;
     cmbSpeed->setCurrentIndex(chosen);
     grid->addWidget(cmbSpeed, 3, 1, Qt::AlignLeft);
 
@@ -190,10 +193,11 @@ void TSend::ShowPlan() {
     const midi::Pace pace = ChosenPace();
     const auto planned = midi::PacedTime(bytes, pace.speedPercent) +
                          std::chrono::milliseconds(pace.pauseMs) * std::max(last - first, 0);
-    lblProgress->setText(QStringLiteral("%1 メッセージ  %2 バイト  所要 %3")
-                             .arg(last - first + 1)
-                             .arg(bytes)
-                             .arg(Clock(std::chrono::ceil<std::chrono::milliseconds>(planned))));
+    // At the fastest speed only the port knows how long the bytes take.
+    const QString time = Clock(std::chrono::ceil<std::chrono::milliseconds>(planned)) +
+                         (pace.speedPercent == kelvane::FastestSpeed ? QStringLiteral(" + ポートの速さしだい") : QString());
+    lblProgress->setText(
+        QStringLiteral("%1 メッセージ  %2 バイト  所要 %3").arg(last - first + 1).arg(bytes).arg(time));
 }
 
 midi::Pace TSend::ChosenPace() const {
