@@ -20,6 +20,7 @@
 #include "midi/OwnClients.h"
 #include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
+#include "midi/WirePacer.h"
 
 namespace midi {
 
@@ -82,6 +83,13 @@ public:
     void DeliverHandedAt(std::span<const std::uint8_t> message,
                          std::chrono::steady_clock::time_point handedOver) override {
         ThrowIfGone();
+        if (physical_) {
+            // Nothing tells how fast a driver's port passes bytes on to its cable: never faster
+            // than the cable, whatever speed was asked for.
+            const auto now = WirePacer::Clock::now();
+            std::this_thread::sleep_for(pacer_.Reserve(message.size(), now));
+            handedOver = std::max(handedOver, WirePacer::Clock::now());
+        }
         const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
         const std::size_t needed = sizeof header + message.size();
         if (needed >= RingBytes) {
@@ -273,6 +281,7 @@ private:
 
     std::string device_;
     bool physical_ = false;
+    WirePacer pacer_{WirePacer::Clock::now()};  // port thread only; for a physical port
     // Freed once the client has closed (CloseJackClientLater), never under a callback.
     Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;

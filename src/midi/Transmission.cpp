@@ -96,8 +96,9 @@ TransmissionProgress Transmission::Progress() const {
         auto left = plannedEnd_ - at;
         // Without a planned rate, the bytes left take as long as the port has needed so far.
         if (pace_.speedPercent == kelvane::FastestSpeed && now.bytesDone > 0) {
-            left += (at - startedAt_) * static_cast<std::int64_t>(now.bytesTotal - now.bytesDone) /
-                    static_cast<std::int64_t>(now.bytesDone);
+            left += std::chrono::duration_cast<TransmissionClock::TimePoint::duration>(
+                std::chrono::duration<double>(at - startedAt_) * static_cast<double>(now.bytesTotal - now.bytesDone) /
+                static_cast<double>(now.bytesDone));
         }
         now.timeLeft = std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(left));
     }

@@ -175,6 +175,8 @@ TEST_F(JackOutput, APacedSendGivesAProgramWholeMessagesAndACablePieces) {
         {"a program's port at the fastest", JackReceiver::Kind::Program, {0, kelvane::FastestSpeed}, {1, 1, 1}},
         // 156 bytes (50 ms at the rate) at a time: 1,000 bytes in 7 pieces, 200 in 2.
         {"a physical port at the cable's rate", JackReceiver::Kind::Physical, {0, 100}, {1, 7, 2}},
+        {"a physical port at the fastest: pieces of 256 bytes", JackReceiver::Kind::Physical,
+         {0, kelvane::FastestSpeed}, {1, 4, 1}},
     };
     const std::vector<std::size_t> sizes{6, 1000, 200};
     for (const auto& row : rows) {
