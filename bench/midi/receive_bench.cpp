@@ -13,7 +13,8 @@
 
 #include "JackProcesses.h"
 #include "JackSender.h"
-#include "midi/JackInput.h"
+#include "midi/Input.h"
+#include "midi/jack/JackInput.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 
@@ -47,7 +48,7 @@ int main() {
     for (const std::size_t size : {std::size_t{1024}, std::size_t{16384}, std::size_t{65536}}) {
         sysex::ResetStoreForTests();
         sysex::Reception reception;
-        auto opened = service->Open(device, [&](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); });
+        auto opened = service->Open(device, midi::ReceiverFor(reception));
         if (opened.code != 0) {
             std::fprintf(stderr, "open failed: %s\n", opened.error.c_str());
             return 1;
@@ -62,10 +63,9 @@ int main() {
         sender.Send(burst);
         const bool all = WaitUntil([&] { return reception.Now().messages == sysex::MaxSysEx; }, std::chrono::minutes(10));
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        const std::string lost = opened.port->LastError();
         opened.port.reset();
-        reception.MoveIntoStore();
-        bool exact = all && lost.empty() && sysex::SysExCount == sysex::MaxSysEx;
+        const bool lost = reception.MoveIntoStore().LostAnything();
+        bool exact = all && !lost && sysex::SysExCount == sysex::MaxSysEx;
         for (int k = 0; exact && k < sysex::SysExCount; ++k) {
             exact = std::equal(messages[k].begin(), messages[k].end(), sysex::SysExData[k]);
         }

@@ -17,7 +17,7 @@
 
 #include "JackProcesses.h"
 #include "Messages.h"
-#include "midi/JackOutput.h"
+#include "midi/jack/JackOutput.h"
 
 namespace {
 

@@ -31,8 +31,8 @@
 
 #include "JackProcesses.h"
 #include "Messages.h"
-#include "midi/JackOutput.h"
 #include "midi/Transmission.h"
+#include "midi/jack/JackOutput.h"
 
 namespace {
 
@@ -153,7 +153,7 @@ public:
         seen_ = receiver_.Events().size();
         std::printf("%zu MiB in %zu messages at %s: run %.2f s, all received %.2f s (%.0f KiB/s), user+sys %.2f s, "
                     "%s, error \"%s\"\n",
-                    mib, messages.size(), kelvane::SpeedText(speed).c_str(), handed, wall,
+                    mib, messages.size(), midi::SpeedText(speed).c_str(), handed, wall,
                     static_cast<double>(expected.size()) / 1024.0 / wall, used, exact ? "byte-exact" : "NOT byte-exact",
                     outcome.error.c_str());
         std::fflush(stdout);
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     Bench bench(receiver, *opened.port);
     if (argc > 2 && std::strcmp(argv[1], "--fastest") == 0) {
         const auto mib = static_cast<std::size_t>(std::stoul(argv[2]));
-        bench.Bulk(mib, kelvane::FastestSpeed);
+        bench.Bulk(mib, midi::FastestSpeed);
         if (argc > 3 && std::strcmp(argv[3], "--cable") == 0) bench.Bulk(mib, 100);
         opened.port.reset();
         midi::WaitForClosedPorts(std::chrono::seconds(10));

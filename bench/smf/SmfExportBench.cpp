@@ -31,7 +31,7 @@ std::size_t FillFullStore() {
         sysex::SysExLen[k] = sysex::MaxStoredLength;
     }
     sysex::SysExCount = sysex::MaxSysEx;
-    return smf::SMFHeader.size() + 4 + smf::TrackBodySize(sysex::SysExCount, sysex::SysExLen) + smf::EndOfTrack.size();
+    return smf::SMFHeader.size() + 4 + smf::TrackBodySize(sysex::StoreMessages()) + smf::EndOfTrack.size();
 }
 
 const std::size_t fileBytes = FillFullStore();

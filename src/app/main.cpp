@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QTimer>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
+#include "common/Version.h"
 #include "midi/OutputService.h"
 #include "midi/Port.h"
 #include "ui/FirstPaint.h"
@@ -19,7 +22,36 @@
 #include "ui/info/About.h"
 #include "ui/info/ApplicationIcon.h"
 
+namespace {
+
+// Answered before anything else starts (no display, no sound server), so that a terminal, and
+// help2man for the manual page, can ask.
+constexpr char HelpText[] =
+    "Usage: kelvane [FILE]\n"
+    "\n"
+    "Kelvane shows the MIDI System Exclusive messages of a dump and sends them to a MIDI\n"
+    "output port (ALSA or JACK), one at a time or as a bank with a pause between messages\n"
+    "and at a chosen share of a MIDI cable's rate. It records dumps from a MIDI input,\n"
+    "optionally after sending a request, checks Roland and Yamaha checksums, opens raw\n"
+    "dumps (.syx, .ex) and Standard MIDI Files, and saves all messages as a Standard MIDI\n"
+    "File or a raw dump. The window's texts are Japanese.\n"
+    "\n"
+    "FILE, when given, is opened at start as File > Open would open it.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "The chosen ports are kept in ~/.config/ZORVIK.reg when the program starts in a folder\n"
+    "holding KELVANE.cfg (the menu entry starts it in /usr/share/kelvane). kelvane-cli offers\n"
+    "the same on the command line.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0)) {
+        std::fputs(std::strcmp(argv[1], "--help") == 0 ? HelpText : "kelvane " KELVANE_VERSION_TEXT "\n", stdout);
+        return 0;
+    }
     // Listing the ports (which may take a sound server's time) and reading the font
     // configuration run while the application object and the window are built; FormCreate
     // collects the one and the window's first font waits for the other. The listing starts

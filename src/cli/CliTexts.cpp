@@ -8,6 +8,16 @@ std::string MessageOutOfRangeText(std::uint32_t number, int storedCount) {
            std::to_string(storedCount) + ")";
 }
 
+std::string TooManyMessagesText(std::uint64_t selected, std::uint64_t limit) {
+    return "選択したメッセージが多すぎます (" + std::to_string(selected) + " 個、一度に送れるのは " +
+           std::to_string(limit) + " 個まで)";
+}
+
+std::string TooManyBytesText(std::uint64_t selected, std::uint64_t limit) {
+    return "選択したメッセージが大きすぎます (" + std::to_string(selected) + " バイト、一度に送れるのは " +
+           std::to_string(limit) + " バイトまで)";
+}
+
 std::string PortOutOfRangeText(std::uint32_t port, std::size_t deviceCount) {
     if (deviceCount == 0) return "ポート " + std::to_string(port) + " はありません (出力ポートがありません)";
     return "ポート " + std::to_string(port) + " はありません (1〜" + std::to_string(deviceCount) + ")";
@@ -55,8 +65,18 @@ std::string CaptureSavedElsewhereText(const std::string& path, const std::string
 
 std::string StdoutFailedText() { return "標準出力に書き込めません"; }
 
+std::string FileChangedText(const std::string& path) {
+    return "ファイル " + path + " がチェックの間に変わったため、直したものを保存しませんでした";
+}
+
 std::string FixedText(std::size_t fixed, const std::string& path) {
     return std::to_string(fixed) + " 件のチェックサムを直して " + path + " に保存しました";
+}
+
+std::string NoIdentityReplyText(const std::string& output, const std::string& input, std::uint32_t waitMs) {
+    return "応答がありません: " + output + " に機器の確認 (Identity Request) を送りましたが、" +
+           std::to_string(waitMs / 1000) + "." + std::to_string(waitMs % 1000 / 100) + " 秒のあいだに " + input +
+           " へ Identity Reply は届きませんでした (接続と機器の MIDI 設定を確かめてください)";
 }
 
 }  // namespace cli

@@ -10,6 +10,9 @@ namespace cli {
 
 // A message number that is 0 or beyond the stored messages.
 std::string MessageOutOfRangeText(std::uint32_t number, int storedCount);
+// A --messages list beyond what one send takes: too many messages, or too many bytes together.
+std::string TooManyMessagesText(std::uint64_t selected, std::uint64_t limit);
+std::string TooManyBytesText(std::uint64_t selected, std::uint64_t limit);
 
 // A port number beyond the selector's entries; deviceCount may be 0.
 std::string PortOutOfRangeText(std::uint32_t port, std::size_t deviceCount);
@@ -37,6 +40,8 @@ std::string InputPortOpenFailedText(std::uint32_t port, const std::string& name,
 
 // check --fix: how many checksums the copy has corrected, and where it went.
 std::string FixedText(std::size_t fixed, const std::string& path);
+// check --fix: the file no longer holds what was checked.
+std::string FileChangedText(const std::string& path);
 
 // receive: the target refused its temporary file, so nothing was recorded.
 std::string TargetUnwritableText(const std::string& path, const std::string& reason);
@@ -47,6 +52,9 @@ std::string CaptureLostText(const std::string& path, const std::string& reason);
 // receive: the target refused the capture at the end; it is in `recovery` instead.
 std::string CaptureSavedElsewhereText(const std::string& path, const std::string& reason,
                                       const std::string& recovery);
+
+// identify: no Identity Reply came in within the wait.
+std::string NoIdentityReplyText(const std::string& output, const std::string& input, std::uint32_t waitMs);
 
 // Standard output could not take the result (a full disk, a closed pipe).
 std::string StdoutFailedText();

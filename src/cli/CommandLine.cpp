@@ -11,11 +11,13 @@ namespace cli {
 
 namespace {
 
+// Operands from `operands` up; `more` lets any number follow (request's PARAM=VALUE).
 struct CommandShape {
     std::string_view name;
     CommandKind kind;
     std::size_t operands;
     bool takesJson;
+    bool more = false;
 };
 
 constexpr CommandShape Commands[] = {
@@ -24,7 +26,30 @@ constexpr CommandShape Commands[] = {
     {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, true},
     {"receive", CommandKind::Receive, 1, true},
     {"check", CommandKind::Check, 1, true},
+    {"identify", CommandKind::Identify, 0, true},
+    {"requests", CommandKind::Requests, 0, true},
+    {"request", CommandKind::Request, 1, false, true},
 };
+
+// Options followed by a value unless written "--name=value"; the command word is the first
+// argument that is neither an option nor such a value. --input takes a value for identify
+// only, so it is not among them.
+constexpr std::string_view ValueOptions[] = {"--port", "--messages", "--gap", "--speed", "--idle", "--count",
+                                             "--timeout", "--request", "--request-hex", "--out-port", "--fix",
+                                             "--wait", "--request-name", "--device-id"};
+
+std::string_view CommandWord(const std::vector<std::string>& args) {
+    for (std::size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (arg == "--") return at + 1 < args.size() ? std::string_view(args[at + 1]) : std::string_view();
+        if (arg.size() < 2 || arg[0] != '-') return arg;
+        if (arg.find('=') == std::string::npos &&
+            std::find(std::begin(ValueOptions), std::end(ValueOptions), arg) != std::end(ValueOptions)) {
+            ++at;
+        }
+    }
+    return {};
+}
 
 const CommandShape& FindCommand(std::string_view name) {
     for (const CommandShape& shape : Commands) {
@@ -43,20 +68,6 @@ std::string TakeValue(const std::vector<std::string>& args, std::size_t& at, std
 
 }  // namespace
 
-std::uint32_t ParseNumber(std::string_view text, std::string_view what) {
-    std::uint32_t value = 0;
-    const char* end = text.data() + text.size();
-    // from_chars would accept nothing at all as a prefix match; every character must be a digit.
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || stop != end || error == std::errc::invalid_argument) {
-        throw UsageError(std::string(what) + " '" + std::string(text) + "' is not a number");
-    }
-    if (error == std::errc::result_out_of_range) {
-        throw UsageError(std::string(what) + " '" + std::string(text) + "' is too large");
-    }
-    return value;
-}
-
 std::uint32_t ParseSeconds(std::string_view text, std::string_view what) {
     const std::size_t point = text.find('.');
     const std::string_view whole = text.substr(0, point);
@@ -74,6 +85,24 @@ std::uint32_t ParseSeconds(std::string_view text, std::string_view what) {
     const std::uint64_t total = seconds * 1000 + milliseconds;
     if (total > UINT32_MAX) throw UsageError(std::string(what) + " '" + std::string(text) + "' is too large");
     return static_cast<std::uint32_t>(total);
+}
+
+std::uint32_t ParseDeviceId(std::string_view text) {
+    std::string_view digits = text;
+    int base = 10;
+    if (digits.size() > 2 && (digits.substr(0, 2) == "0x" || digits.substr(0, 2) == "0X")) {
+        digits.remove_prefix(2);
+        base = 16;
+    } else if (digits.size() > 1 && (digits.back() == 'H' || digits.back() == 'h')) {
+        digits.remove_suffix(1);
+        base = 16;
+    }
+    std::uint32_t value = 0;
+    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || stop != digits.data() + digits.size() || error != std::errc() || value > 0x7F) {
+        throw UsageError("--device-id '" + std::string(text) + "' is not a device number from 0 to 127 (00H-7FH)");
+    }
+    return value;
 }
 
 std::vector<std::uint8_t> ParseHexBytes(std::string_view text, std::string_view what) {
@@ -117,6 +146,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     std::optional<std::string> speed;
     std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
     std::optional<std::string> fix;
+    std::optional<std::string> inputPort, wait, requestName, deviceId;
+    const bool identify = CommandWord(args) == "identify";
     bool optionsEnded = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
         const std::string& arg = args[at];
@@ -142,8 +173,16 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             gap = TakeValue(args, at, name, inlineValue);
         } else if (name == "--speed") {
             speed = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--input" && identify) {
+            inputPort = TakeValue(args, at, name, inlineValue);
         } else if (name == "--input" && !inlineValue) {
             input = true;
+        } else if (name == "--wait") {
+            wait = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--request-name") {
+            requestName = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--device-id") {
+            deviceId = TakeValue(args, at, name, inlineValue);
         } else if (name == "--idle") {
             idle = TakeValue(args, at, name, inlineValue);
         } else if (name == "--count") {
@@ -166,15 +205,28 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     if (operands.empty()) throw UsageError("no command given");
     const CommandShape& shape = FindCommand(operands.front());
     operands.erase(operands.begin());
-    if (operands.size() != shape.operands) {
+    // receive --request-name takes the request's PARAM=VALUE operands after the file.
+    const bool moreOperands = shape.more || (shape.kind == CommandKind::Receive && requestName);
+    if (moreOperands && operands.size() > shape.operands) {
+        for (std::size_t i = shape.operands; i < operands.size(); ++i) {
+            if (operands[i].find('=') == std::string::npos) {
+                throw UsageError("'" + operands[i] + "' is not PARAM=VALUE");
+            }
+        }
+    }
+    if (moreOperands ? operands.size() < shape.operands : operands.size() != shape.operands) {
         throw UsageError(std::string(shape.name) + " takes " + std::to_string(shape.operands) +
                          (shape.operands == 1 ? " operand" : " operands") + ", not " +
                          std::to_string(operands.size()));
     }
     if (json && !shape.takesJson) throw UsageError(std::string(shape.name) + " has no --json");
-    if (port && shape.kind != CommandKind::Send && shape.kind != CommandKind::Receive) {
-        throw UsageError("--port belongs to send and receive only");
+    if (port && shape.kind != CommandKind::Send && shape.kind != CommandKind::Receive &&
+        shape.kind != CommandKind::Identify) {
+        throw UsageError("--port belongs to send, receive and identify only");
     }
+    if (wait && shape.kind != CommandKind::Identify) throw UsageError("--wait belongs to identify only");
+    if (requestName && shape.kind != CommandKind::Receive) throw UsageError("--request-name belongs to receive only");
+    if (deviceId && shape.kind != CommandKind::Send) throw UsageError("--device-id belongs to send only");
     if ((messages || gap || speed) && shape.kind != CommandKind::Send) {
         throw UsageError("--messages, --gap and --speed belong to send only");
     }
@@ -214,18 +266,19 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             invocation.port = *port;
             if (messages) invocation.messages = ParseMessageSelection(*messages);
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
+            if (deviceId) invocation.deviceId = ParseDeviceId(*deviceId);
             if (speed) {
                 // "25" or "25%": a share of the cable's rate; "max" (or "最大", as the window
                 // names it): as fast as the port takes.
                 std::string_view text = *speed;
-                if (text == "max" || text == kelvane::SpeedText(kelvane::FastestSpeed)) {
-                    invocation.speedPercent = kelvane::FastestSpeed;
+                if (text == "max" || text == midi::SpeedText(midi::FastestSpeed)) {
+                    invocation.speedPercent = midi::FastestSpeed;
                 } else {
                     if (!text.empty() && text.back() == '%') text.remove_suffix(1);
                     const std::uint32_t percent = ParseNumber(text, "speed");
-                    if (percent == kelvane::FastestSpeed || !kelvane::SpeedAccepted(percent)) {
-                        throw UsageError("--speed takes a percentage from " + std::to_string(kelvane::MinSpeedPercent) +
-                                         " to " + std::to_string(kelvane::MaxSpeedPercent) + ", or max");
+                    if (percent == midi::FastestSpeed || !midi::SpeedAccepted(percent)) {
+                        throw UsageError("--speed takes a percentage from " + std::to_string(midi::MinSpeedPercent) +
+                                         " to " + std::to_string(midi::MaxSpeedPercent) + ", or max");
                     }
                     invocation.speedPercent = static_cast<int>(percent);
                 }
@@ -238,17 +291,37 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             if (idle) invocation.idleMs = ParseSeconds(*idle, "idle");
             if (count) invocation.count = ParseNumber(*count, "count");
             if (timeout) invocation.timeoutMs = ParseSeconds(*timeout, "timeout");
-            if (request && requestHex) throw UsageError("--request and --request-hex exclude each other");
+            if (int{request.has_value()} + int{requestHex.has_value()} + int{requestName.has_value()} > 1) {
+                throw UsageError("--request, --request-hex and --request-name exclude each other");
+            }
             if (request) invocation.requestPath = *request;
             if (requestHex) invocation.requestBytes = ParseHexBytes(*requestHex, "--request-hex");
-            if ((request || requestHex) != outPort.has_value()) {
-                throw UsageError("--request and --request-hex go with --out-port K (see ports)");
+            if (requestName) {
+                if (requestName->empty()) throw UsageError("--request-name needs a name (see requests)");
+                invocation.requestName = *requestName;
+                invocation.requestValues.assign(operands.begin() + 1, operands.end());
+            }
+            if ((request || requestHex || requestName) != outPort.has_value()) {
+                throw UsageError("--request, --request-hex and --request-name go with --out-port K (see ports)");
             }
             if (outPort && outPort->empty()) throw UsageError("--out-port needs a port");
             if (outPort) invocation.outPort = *outPort;
             break;
         case CommandKind::Ports:
             invocation.input = input;
+            break;
+        case CommandKind::Identify:
+            if (!port || port->empty()) throw UsageError("identify needs --port K, where the request goes (see ports)");
+            if (!inputPort || inputPort->empty()) {
+                throw UsageError("identify needs --input K, where the replies come in (see ports --input)");
+            }
+            invocation.port = *port;
+            invocation.inputPort = *inputPort;
+            if (wait) invocation.waitMs = ParseSeconds(*wait, "wait");
+            break;
+        case CommandKind::Request:
+            invocation.requestName = operands[0];
+            invocation.requestValues.assign(operands.begin() + 1, operands.end());
             break;
         default:
             break;
@@ -257,7 +330,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string_view UsageLine() {
-    return "usage: kelvane-cli list|info|hex|export|check|ports|send|receive ... (kelvane-cli --help tells more)";
+    return "usage: kelvane-cli list|info|hex|export|check|ports|send|receive|identify|requests|request ... "
+           "(kelvane-cli --help tells more)";
 }
 
 std::string VersionText() { return std::string("kelvane-cli ") + KELVANE_VERSION_TEXT; }
@@ -269,18 +343,23 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli info FILE N [--json]
        kelvane-cli hex FILE N
        kelvane-cli export FILE OUT.mid
-       kelvane-cli check FILE [--fix OUT.syx] [--json]
+       kelvane-cli check FILE [--fix OUT] [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port PORT [--messages LIST] [--gap MS]
-                   [--speed PERCENT|max] [--json]
+                   [--speed PERCENT|max] [--device-id N] [--json]
        kelvane-cli receive OUT.syx --port PORT [--idle SECONDS] [--count N]
                    [--timeout SECONDS] [--request FILE | --request-hex "F0 .. F7"
-                   --out-port PORT] [--json]
+                   | --request-name NAME [PARAM=VALUE ...] --out-port PORT] [--json]
+       kelvane-cli identify --port PORT --input PORT [--wait SECONDS] [--json]
+       kelvane-cli requests [--json]
+       kelvane-cli request NAME [PARAM=VALUE ...]
        kelvane-cli --help | --version
 
-  FILE is a raw dump (.syx) or a Standard MIDI File (.mid), told apart by
-  its first bytes ("MThd").
+  FILE is a raw dump (.syx), a Standard MIDI File (.mid) or a RIFF MIDI
+  file (.rmi), told apart by their first bytes ("MThd", "RIFF"...."RMID").
+  Messages of any number and length are read; of a file damaged part way,
+  the messages before the damage.
 
   list    one line per message of the dump: number, 42H for KORG, stored length
   info    the four header lines of message N (numbered from 1, as in the list)
@@ -289,9 +368,10 @@ usage: kelvane-cli list FILE [--json]
           only once it is complete; OUT.mid "-" writes to standard output
   check   the checksum of each message (Roland Data Set 1 and Request Data 1,
           Yamaha bulk dumps): number, maker, verdict; exit status 1 when
-          any is wrong. --fix writes a copy as a dump file with every known
-          checksum corrected, replacing OUT.syx only once it is complete, and
-          then exits 0.
+          any is wrong. --fix writes a copy of FILE in which exactly the
+          wrong checksum bytes are corrected and every other byte is kept
+          (OUT may be FILE itself), replacing OUT only once it is complete,
+          and then exits 0.
   ports   the output ports: 0 (None), then one line "K name" per port, with
           its whole name; with --input the input ports the same way. PORT
           in send and receive is such a number K, or a port's name, whole or
@@ -299,13 +379,19 @@ usage: kelvane-cli list FILE [--json]
   send    sends the listed messages in order on PORT; LIST like 1,3-5
           (default: all). The bytes go at PERCENT (1 to 1000) of a
           31,250-baud MIDI cable's rate (3,125 bytes/s, 320 us per byte;
-          default 100), also within a long message to a cable; "max" sends
-          as fast as the port takes them. A port that leads to a cable and
-          cannot tell how much it takes never gets more than the cable
-          carries. Between messages MS milliseconds pass (default 150; 0
-          for no pause). On a terminal one line shows the
+          default )" + std::to_string(midi::DefaultSpeedPercent) + R"(), also within a long message to a
+          cable; "max" sends as fast as the port takes them. A port that
+          leads to a cable and cannot tell how much it takes never gets more
+          than the cable carries. Between messages MS milliseconds pass
+          (default )" + std::to_string(midi::DefaultPauseMs) + R"(; 0 for no pause). On a terminal one line shows the
           progress. Ctrl+C stops it at once: a message cut short is closed
-          with F7, and the messages sent whole are told.
+          with F7, and the messages sent whole are told; a port that takes
+          nothing more is given up within 3 seconds. --device-id N
+          (decimal, or hexadecimal as 11H) first gives every message whose
+          form has a device number that number: Roland (00H-1FH), Yamaha and
+          KORG (0-15), universal messages (the broadcast 7FH stays); a number
+          some message cannot hold is refused before anything is sent. The
+          file is not changed.
   receive records the SysEx messages arriving on input port K and saves them
           as a dump file, printing their list lines. It stops SECONDS after
           the last byte that is not a real-time byte such as clock or active
@@ -318,10 +404,23 @@ usage: kelvane-cli list FILE [--json]
           OUT.syx is tried before recording starts; should saving still fail,
           the capture goes to a recovery file whose name is printed. OUT.syx
           "-" writes the dump to standard output (the list lines or the JSON
-          then go to standard error).
+          then go to standard error). --request-name sends a request of the
+          requests table, built from the PARAM=VALUE operands after OUT.syx.
+  identify
+          sends the Identity Request (F0 7E 7F 06 01 F7) on output PORT and
+          lists every Identity Reply that arrives on input PORT within SECONDS
+          (--wait, default 1): device ID, maker, family, member, version. Exit
+          status 1 when nothing answers.
+  requests
+          the dump requests known by name, with their parameters and the
+          document each follows
+  request prints the bytes of a named request; PARAM=VALUE in hexadecimal as
+          the makers' documents write them, as in
+          request roland-rq1 device=10 model=42 address=400000 size=00007F
   --json  one JSON document instead of lines (list, info, check, ports,
-          receive); list, info and check name each message's maker
-          ("manufacturer", null when its ID is not known); a failure then
+          receive, identify, requests); list, info and check name each
+          message's maker ("manufacturer", null when its ID is not known), info
+          what it means ("meaning", null when not known); a failure then
           also prints {"error": reason} on standard output. For send a
           summary: messagesSent (whole), messagesTotal, bytes, seconds,
           cancelled, and error when the port failed

@@ -4,20 +4,24 @@
 // or port number exists is known only once the file is loaded or the ports are listed.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/MessageSelection.h"
+#include "cli/Numbers.h"
 #include "cli/UsageError.h"
-#include "common/SendPace.h"
+#include "midi/Pace.h"
 
 namespace cli {
 
-enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive, Check };
+enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive, Check, Identify, Requests, Request };
 
 // A reception ends this long after the last byte unless --idle says otherwise.
 inline constexpr std::uint32_t DefaultIdleMs = 1000;
+// identify listens this long for replies unless --wait says otherwise.
+inline constexpr std::uint32_t DefaultWaitMs = 1000;
 
 struct Invocation {
     CommandKind kind = CommandKind::Help;
@@ -30,9 +34,9 @@ struct Invocation {
                                         // `ports` prints it, or (part of) a name
     std::vector<MessageRange> messages; // send: empty means all, in store order
     // send: the pause after each message (older devices drop data sent back to back) and the
-    // speed, as common/SendPace.h has them
-    std::uint32_t gapMs = kelvane::DefaultPauseMs;
-    int speedPercent = kelvane::DefaultSpeedPercent;
+    // speed, as midi/Pace.h has them
+    std::uint32_t gapMs = midi::DefaultPauseMs;
+    int speedPercent = midi::DefaultSpeedPercent;
     std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
     std::uint32_t count = 0;            // receive: keep this many messages, then stop; 0 = no limit
     std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit
@@ -40,6 +44,11 @@ struct Invocation {
     std::vector<std::uint8_t> requestBytes;  // receive: --request-hex, sent first
     std::string outPort;                // receive: output port the request goes to, as --port
     std::string fixPath;                // check: where the copy with corrected checksums goes
+    std::string inputPort;              // identify: the input port the replies come in on
+    std::uint32_t waitMs = DefaultWaitMs;  // identify
+    std::string requestName;            // request, receive --request-name: a named request
+    std::vector<std::string> requestValues;  // its "PARAM=VALUE" operands
+    std::optional<std::uint32_t> deviceId;   // send: the device number every message gets
 };
 
 // Reads the arguments after the program name. "--help" or "--version" anywhere (before "--")
@@ -48,12 +57,13 @@ struct Invocation {
 // Throws UsageError.
 Invocation ParseCommandLine(const std::vector<std::string>& args);
 
-// Decimal digits only, no sign, within 32 bits. Throws UsageError naming `what`.
-std::uint32_t ParseNumber(std::string_view text, std::string_view what);
-
 // Seconds with up to three decimals ("1", "0.5", "2.125") as milliseconds, within 32 bits.
 // Throws UsageError naming `what`.
 std::uint32_t ParseSeconds(std::string_view text, std::string_view what);
+
+// A device number: decimal ("17"), or hexadecimal with H or 0x ("11H", "0x11"), at most 7FH.
+// Throws UsageError.
+std::uint32_t ParseDeviceId(std::string_view text);
 
 // Hexadecimal bytes separated by spaces ("F0 41 10 F7"), one or two digits each. Throws
 // UsageError naming `what`.

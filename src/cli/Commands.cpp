@@ -5,6 +5,7 @@
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
+#include "cli/Identify.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
@@ -13,14 +14,19 @@
 #include "cli/Receiver.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
+#include "common/FileOutput.h"
 #include "midi/Input.h"
 #include "midi/Port.h"
 #include "smf/DumpWriter.h"
-#include "smf/NoDataText.h"
+#include "sysex/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Checksum.h"
+#include "sysex/DeviceId.h"
+#include "sysex/FileFix.h"
 #include "sysex/Inspector.h"
 #include "sysex/Manufacturers.h"
+#include "sysex/Meaning.h"
+#include "sysex/NamedRequests.h"
 #include "sysex/Loader.h"
 #include "sysex/Request.h"
 #include "sysex/Store.h"
@@ -61,7 +67,7 @@ void LoadDump(const std::string& path, std::ostream& err) {
 }
 
 void RequireMessages() {
-    if (sysex::SysExCount == 0) throw Notice(smf::NoDataText);
+    if (sysex::SysExCount == 0) throw Notice(sysex::NoDataText);
 }
 
 int StoreIndex(std::uint32_t messageNumber) {
@@ -74,9 +80,12 @@ int StoreIndex(std::uint32_t messageNumber) {
 
 // "manufacturer": the maker's name, or null when its ID is not in the table.
 std::string ManufacturerJson(int k) {
-    const auto name = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    const auto name = sysex::ManufacturerName(message.data(), message.size());
     return "\"manufacturer\":" + (name ? JsonString(*name) : std::string("null"));
 }
+
+std::size_t StoredLength(int k) { return sysex::MessageAt(k).size() - 1; }
 
 std::string NumberText(int k) {
     std::string number = std::to_string(k + 1);
@@ -91,7 +100,7 @@ void List(std::ostream& out, bool json) {
     }
     out << "{\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
-        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
+        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << StoredLength(k)
             << ',' << ManufacturerJson(k) << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
     }
     out << "]}\n";
@@ -107,10 +116,11 @@ bool Check(const Invocation& invocation, std::ostream& out) {
     for (int k = 0; k < sysex::SysExCount; ++k) {
         const sysex::ChecksumVerdict& verdict = verdicts[static_cast<std::size_t>(k)];
         if (verdict.state == sysex::ChecksumState::Wrong) ++wrong;
-        const auto maker = sysex::ManufacturerName(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        const auto maker = sysex::ManufacturerName(message.data(), message.size());
         if (!invocation.json) {
             const std::string makerText =
-                maker ? std::string(*maker) : "Unknown(" + sysex::HexByte(sysex::SysExData[k][1]) + "H)";
+                maker ? std::string(*maker) : "Unknown(" + sysex::HexByte(message[1]) + "H)";
             out << NumberText(k) << ' ' << makerText << ' ' << sysex::ChecksumVerdictText(verdict) << '\n';
             continue;
         }
@@ -125,8 +135,11 @@ bool Check(const Invocation& invocation, std::ostream& out) {
     }
     if (invocation.json) out << "],\"wrong\":" << wrong;
     if (!invocation.fixPath.empty()) {
-        for (int k = 0; k < sysex::SysExCount; ++k) sysex::FixChecksum(sysex::SysExData[k], std::size_t{sysex::SysExLen[k]} + 1);
-        smf::ExportStoreAsDump(invocation.fixPath);
+        // The file's own bytes with only the wrong checksum bytes changed, not the store saved
+        // anew: whatever lies outside the messages stays, and the copy is the same kind of file.
+        const sysex::FixedBytes fixed = sysex::FixChecksumsInDumpFile(invocation.dumpPath);
+        if (fixed.fixed != wrong) throw kelvane::Failure(FileChangedText(invocation.dumpPath));
+        kelvane::WriteFileSafely(invocation.fixPath, fixed.bytes.data(), fixed.bytes.size());
         if (invocation.json) {
             out << ",\"fixed\":" << wrong << ",\"file\":" << JsonString(invocation.fixPath);
         } else {
@@ -145,8 +158,9 @@ void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
         return;
     }
     // Each pane line is "Label:value"; the labels become the field names.
-    out << "{\"number\":" << messageNumber << ",\"storedLength\":" << sysex::SysExLen[k] << ',' << ManufacturerJson(k)
-        << ",\"fields\":{";
+    const auto meaning = sysex::MessageMeaning(sysex::MessageAt(k));
+    out << "{\"number\":" << messageNumber << ",\"storedLength\":" << StoredLength(k) << ',' << ManufacturerJson(k)
+        << ",\"meaning\":" << (meaning ? JsonString(*meaning) : std::string("null")) << ",\"fields\":{";
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::size_t colon = lines[i].find(':');
         out << (i ? "," : "") << JsonString(lines[i].substr(0, colon)) << ':'
@@ -160,11 +174,12 @@ void Info(std::ostream& out, std::uint32_t messageNumber, bool json) {
 void Hex(std::ostream& out, std::uint32_t messageNumber) {
     constexpr std::size_t BytesPerLine = 16;
     const int k = StoreIndex(messageNumber);
-    const std::size_t bytes = std::size_t{sysex::SysExLen[k]} + 1;
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    const std::size_t bytes = message.size();
     std::string line;
     for (std::size_t i = 0; i < bytes; ++i) {
         if (i % BytesPerLine != 0) line += ' ';
-        line += sysex::HexByte(sysex::SysExData[k][i]);
+        line += sysex::HexByte(message[i]);
         if (i % BytesPerLine == BytesPerLine - 1 || i + 1 == bytes) {
             out << line << '\n';
             line.clear();
@@ -180,7 +195,7 @@ void Export(const std::string& outputPath, std::ostream& out) {
         return;
     }
     out.flush();
-    smf::OutputFile file(smf::StandardOutput);
+    kelvane::OutputFile file(kelvane::StandardOutput);
     smf::ExportStore(file);
 }
 
@@ -206,18 +221,30 @@ void Ports(std::ostream& out, bool json, bool input) {
 void Send(const Invocation& invocation, std::ostream& out, std::ostream* progress) {
     RequireMessages();
     const std::vector<int> indexes = MessageIndexes(invocation.messages, sysex::SysExCount);
+    if (invocation.deviceId) {
+        // Refused before any port is listed or opened.
+        const std::string problem = sysex::DeviceIdProblem(StoredMessages(indexes), indexes, *invocation.deviceId);
+        if (!problem.empty()) throw kelvane::Failure(problem);
+    }
     const std::vector<std::string> entries = midi::ReadPortEntries(midi::EntryWidth::Whole);
     const std::uint32_t port = ResolvePort(invocation.port, entries, PortSide::Output, midi::PortListingGap());
     const int code = midi::OpenPortIndex(static_cast<std::int32_t>(port));
     if (code != 0) throw kelvane::Failure(PortOpenFailedText(port, entries[port], code));
-    InterruptCatcher interrupt;
-    const midi::TransmissionOutcome outcome =
-        SendMessages(indexes, midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
-    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
-    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
-    if (outcome.cancelled) {
-        throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
+    std::vector<std::vector<std::uint8_t>> messages = StoredMessages(indexes);
+    if (invocation.deviceId) {
+        // Copies are readdressed; the store, and so the file, stay as they were.
+        const std::string problem = sysex::DeviceIdProblem(messages, indexes, *invocation.deviceId);
+        if (!problem.empty()) throw kelvane::Failure(problem);
+        for (auto& message : messages) sysex::SetDeviceId(message, static_cast<std::uint8_t>(*invocation.deviceId));
     }
+    InterruptCatcher interrupt;
+    const midi::TransmissionOutcome outcome = SendMessages(
+        std::move(messages), midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
+    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
+    // Stopped as asked, also when the port then failed to take its last bytes (a suspended
+    // server): as in SendMessages.
+    if (outcome.cancelled) throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
+    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.
@@ -225,6 +252,10 @@ void LoadRequest(const Invocation& invocation, std::ostream& err) {
     if (!invocation.requestPath.empty()) {
         LoadDump(invocation.requestPath, err);
         RequireMessages();
+    } else if (!invocation.requestName.empty()) {
+        const sysex::BuiltRequest built = sysex::BuildNamedRequest(invocation.requestName, invocation.requestValues);
+        if (!built.problem.empty()) throw kelvane::Failure("--request-name: " + built.problem);
+        sysex::ScanDump(built.bytes.data(), built.bytes.size());
     } else if (!invocation.requestBytes.empty()) {
         const std::string problem = sysex::RequestProblem(invocation.requestBytes);
         if (!problem.empty()) throw kelvane::Failure("--request-hex: " + problem);
@@ -234,26 +265,26 @@ void LoadRequest(const Invocation& invocation, std::ostream& err) {
 
 // Receiving never records into nowhere: the target is created (as its temporary file) before
 // the input opens, so that a target that cannot be written costs nothing yet.
-std::unique_ptr<smf::OutputFile> PrepareTarget(const std::string& path, std::ostream& out) {
+std::unique_ptr<kelvane::OutputFile> PrepareTarget(const std::string& path, std::ostream& out) {
     if (path == "-") {
         out.flush();
-        return std::make_unique<smf::OutputFile>(smf::StandardOutput);
+        return std::make_unique<kelvane::OutputFile>(kelvane::StandardOutput);
     }
     try {
-        return std::make_unique<smf::OutputFile>(path);
+        return std::make_unique<kelvane::OutputFile>(path);
     } catch (const kelvane::Failure& failure) {
-        throw kelvane::Failure(TargetUnwritableText(path, kelvane::FailureDisplayText(failure.what())));
+        throw kelvane::Failure(TargetUnwritableText(path, failure.what()));
     }
 }
 
 // Writes the store and closes the target; should that still fail, the capture goes to a
 // recovery file instead, and the failure names it.
-void SaveCapture(smf::OutputFile& target, const std::string& path) {
+void SaveCapture(kelvane::OutputFile& target, const std::string& path) {
     try {
-        smf::WriteDump(target, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+        smf::WriteDump(target, sysex::StoreMessages());
         target.Close();
     } catch (const kelvane::Failure& failure) {
-        const std::string reason = kelvane::FailureDisplayText(failure.what());
+        const std::string reason = failure.what();
         const std::string recovery = SaveRecoveryDump(path);
         if (recovery.empty()) throw kelvane::Failure(CaptureLostText(path, reason));
         throw SavedElsewhere(CaptureSavedElsewhereText(path, reason, recovery), recovery);
@@ -267,7 +298,7 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
         << "\",\"receivedBytes\":" << summary.receivedBytes << ",\"keptBytes\":" << summary.keptBytes
         << ",\"dropped\":{\"tooLong\":" << scan.droppedTooLong << ",\"cutOff\":" << scan.droppedCutOff
         << ",\"damaged\":" << scan.droppedDamaged << ",\"beyondCount\":" << scan.notKept
-        << ",\"atLimit\":" << (scan.stoppedAtLimit ? "true" : "false") << "},\"lost\":"
+        << ",\"atLimit\":" << (scan.stoppedOutOfMemory ? "true" : "false") << "},\"lost\":"
         << (summary.LostAnything() ? "true" : "false") << ",\"losses\":[";
     bool first = true;
     for (int k = 0; k < sysex::LossCauseCount; ++k) {
@@ -283,7 +314,7 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
     for (std::size_t i = 0; i < summary.wrongChecksums.size(); ++i) out << (i ? "," : "") << summary.wrongChecksums[i] + 1;
     out << "],\"messages\":[";
     for (int k = 0; k < sysex::SysExCount; ++k) {
-        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << sysex::SysExLen[k]
+        out << (k ? "," : "") << "{\"number\":" << (k + 1) << ",\"storedLength\":" << StoredLength(k)
             << ",\"line\":" << JsonString(sysex::ListLine(k)) << '}';
     }
     out << "]}\n";
@@ -291,7 +322,8 @@ void WriteSummaryJson(std::ostream& out, const Invocation& invocation, const Rec
 
 int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     LoadRequest(invocation, err);
-    const bool request = !invocation.requestPath.empty() || !invocation.requestBytes.empty();
+    const bool request =
+        !invocation.requestPath.empty() || !invocation.requestBytes.empty() || !invocation.requestName.empty();
     // One listing of each side, before anything is opened: the numbers are those `ports` showed.
     ReceiveRequest receive;
     const std::vector<std::string> inputs = midi::ReadInputEntries(midi::EntryWidth::Whole);
@@ -308,7 +340,7 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     receive.timeoutMs = invocation.timeoutMs;
     // With the dump on standard output, everything said goes to standard error.
     std::ostream& report = invocation.outputPath == "-" ? err : out;
-    const std::unique_ptr<smf::OutputFile> target = PrepareTarget(invocation.outputPath, out);
+    const std::unique_ptr<kelvane::OutputFile> target = PrepareTarget(invocation.outputPath, out);
 
     const ReceiveOutcome outcome = ReceiveIntoStore(receive, errIsTerminal ? &err : nullptr);
     const std::string summary = sysex::ReceptionSummaryText(outcome.summary);
@@ -327,12 +359,71 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     return damaged ? ExitLost : ExitDone;
 }
 
+void IdentifyCommand(const Invocation& invocation, std::ostream& out) {
+    IdentifyRequest request;
+    const std::vector<std::string> inputs = midi::ReadInputEntries(midi::EntryWidth::Whole);
+    request.inputEntry = ResolvePort(invocation.inputPort, inputs, PortSide::Input, midi::InputListingGap());
+    request.inputName = inputs[request.inputEntry];
+    const std::vector<std::string> outputs = midi::ReadPortEntries(midi::EntryWidth::Whole);
+    request.outputEntry = ResolvePort(invocation.port, outputs, PortSide::Output, midi::PortListingGap());
+    request.outputName = outputs[request.outputEntry];
+    request.waitMs = invocation.waitMs;
+    const std::vector<sysex::IdentityReply> replies = Identify(request);
+    if (replies.empty()) throw kelvane::Failure(NoIdentityReplyText(request.outputName, request.inputName, request.waitMs));
+    if (invocation.json) {
+        out << IdentityRepliesJson(replies);
+    } else {
+        for (const sysex::IdentityReply& reply : replies) out << sysex::IdentityReplyLine(reply) << '\n';
+    }
+}
+
+std::string ParameterJson(const sysex::RequestParameter& p) {
+    return "{\"name\":" + JsonString(p.name) + ",\"meaning\":" + JsonString(p.meaning) +
+           ",\"range\":" + JsonString(sysex::ParameterRangeText(p)) + ",\"default\":" +
+           (p.byDefault ? JsonString(sysex::HexByte(static_cast<std::uint8_t>(*p.byDefault))) : std::string("null")) + "}";
+}
+
+void Requests(std::ostream& out, bool json) {
+    const auto& table = sysex::NamedRequests();
+    if (json) out << "{\"requests\":[";
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const sysex::NamedRequest& r = table[i];
+        if (!json) {
+            out << r.name << "  " << r.description << "  " << r.form << '\n';
+            for (const sysex::RequestParameter& p : r.parameters) {
+                out << "    " << p.name << "=" << sysex::ParameterRangeText(p) << "  " << p.meaning
+                    << (p.byDefault ? "  (省略時 " + sysex::HexByte(static_cast<std::uint8_t>(*p.byDefault)) + "H)" : "")
+                    << '\n';
+            }
+            out << "    出典: " << r.source << '\n';
+            continue;
+        }
+        out << (i ? "," : "") << "{\"name\":" << JsonString(r.name) << ",\"manufacturer\":" << JsonString(r.manufacturer)
+            << ",\"description\":" << JsonString(r.description) << ",\"form\":" << JsonString(r.form)
+            << ",\"parameters\":[";
+        for (std::size_t k = 0; k < r.parameters.size(); ++k) out << (k ? "," : "") << ParameterJson(r.parameters[k]);
+        out << "],\"source\":" << JsonString(r.source) << '}';
+    }
+    if (json) out << "]}\n";
+}
+
+void RequestCommand(const Invocation& invocation, std::ostream& out) {
+    const sysex::BuiltRequest built = sysex::BuildNamedRequest(invocation.requestName, invocation.requestValues);
+    if (!built.problem.empty()) throw kelvane::Failure(built.problem);
+    std::string line;
+    for (const std::uint8_t byte : built.bytes) line += (line.empty() ? "" : " ") + sysex::HexByte(byte);
+    out << line << '\n';
+}
+
 int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     switch (invocation.kind) {
         case CommandKind::Help: out << HelpText(); return ExitDone;
         case CommandKind::Version: out << VersionText() << '\n'; return ExitDone;
         case CommandKind::Ports: Ports(out, invocation.json, invocation.input); return ExitDone;
         case CommandKind::Receive: return Receive(invocation, out, err, errIsTerminal);
+        case CommandKind::Identify: IdentifyCommand(invocation, out); return ExitDone;
+        case CommandKind::Requests: Requests(out, invocation.json); return ExitDone;
+        case CommandKind::Request: RequestCommand(invocation, out); return ExitDone;
         default: break;
     }
     LoadDump(invocation.dumpPath, err);
@@ -381,12 +472,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         JsonFailure(out, invocation, notice.what());
         return ExitFailed;
     } catch (const SavedElsewhere& failure) {
-        err << kelvane::FailureDisplayText(failure.what()) << '\n';
-        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()), failure.RecoveryPath());
+        err << failure.what() << '\n';
+        JsonFailure(out, invocation, failure.what(), failure.RecoveryPath());
         return ExitFailed;
     } catch (const kelvane::Failure& failure) {
-        err << kelvane::FailureDisplayText(failure.what()) << '\n';
-        JsonFailure(out, invocation, kelvane::FailureDisplayText(failure.what()));
+        err << failure.what() << '\n';
+        JsonFailure(out, invocation, failure.what());
         return ExitFailed;
     } catch (const std::exception& error) {
         // Not one of the system's own failures (memory, a library fault): still no crash.
@@ -396,7 +487,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     out.flush();
     if (!out) {
-        err << kelvane::FailureDisplayText(StdoutFailedText()) << '\n';
+        err << StdoutFailedText() << '\n';
         return ExitFailed;
     }
     return status;

@@ -20,7 +20,8 @@ inline constexpr int ExitCancelled = 130;
 
 // Runs the command the arguments (those after the program name) describe. Results go to
 // `out`; failures, the loader's notice about dropped messages and (when `errIsTerminal`) the
-// send progress go to `err`. Returns the exit status: 0, 1 with the window's failure text, or
+// send progress go to `err`. Returns the exit status: 0, 1 with the failure's text (as written,
+// without the full stop the window's failure box adds), or
 // 2 with the reason and the usage line. Never throws.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal);
 

@@ -1,7 +1,8 @@
 #include "cli/MessageSelection.h"
 
 #include "cli/CliTexts.h"
-#include "cli/CommandLine.h"
+#include "cli/Numbers.h"
+#include "cli/UsageError.h"
 #include "common/Failure.h"
 
 namespace cli {
@@ -40,10 +41,14 @@ std::vector<int> MessageIndexes(const std::vector<MessageRange>& ranges, int sto
         return indexes;
     }
     const auto count = static_cast<std::uint32_t>(storedCount < 0 ? 0 : storedCount);
+    std::uint64_t selected = 0;
     for (const MessageRange& range : ranges) {
         if (range.first == 0) throw kelvane::Failure(MessageOutOfRangeText(0, storedCount));
         if (range.last > count) throw kelvane::Failure(MessageOutOfRangeText(range.last, storedCount));
+        selected += std::uint64_t{range.last} - range.first + 1;
     }
+    if (selected > MaxSelectedMessages) throw kelvane::Failure(TooManyMessagesText(selected, MaxSelectedMessages));
+    indexes.reserve(static_cast<std::size_t>(selected));
     for (const MessageRange& range : ranges) {
         for (std::uint32_t number = range.first; number <= range.last; ++number) {
             indexes.push_back(static_cast<int>(number) - 1);

@@ -18,9 +18,13 @@ struct MessageRange {
 // digits, '-' and ',', a number beyond 32 bits or a range that runs backwards.
 std::vector<MessageRange> ParseMessageSelection(std::string_view text);
 
+// At most this many messages go out in one send: a list may name a message many times, and a
+// short argument ("1-1000,1-1000,...") must not expand into more than memory holds.
+inline constexpr std::uint64_t MaxSelectedMessages = 1000000;
+
 // The store indexes (from 0) of the listed messages in the order written; all stored messages
-// when `ranges` is empty. Throws kelvane::Failure when a number is 0 or above `storedCount`,
-// before anything is expanded.
+// when `ranges` is empty. Throws kelvane::Failure when a number is 0 or above `storedCount`, or
+// the list names more than MaxSelectedMessages, before anything is expanded.
 std::vector<int> MessageIndexes(const std::vector<MessageRange>& ranges, int storedCount);
 
 }  // namespace cli

@@ -1,6 +1,8 @@
 #include "cli/Receiver.h"
 
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -47,8 +49,8 @@ void ShowCount(std::ostream& progress, const sysex::Reception::Progress& now) {
 
 ReceiveOutcome ReceiveIntoStore(const ReceiveRequest& request, std::ostream* progress) {
     InterruptCatcher interrupt;
-    const auto count = static_cast<std::int32_t>(std::min<std::uint32_t>(request.count, sysex::MaxSysEx));
-    sysex::Reception reception(count > 0 ? count : sysex::MaxSysEx);
+    const auto count = static_cast<std::int32_t>(std::min<std::uint32_t>(request.count, INT32_MAX));
+    sysex::Reception reception(count);
     std::unique_ptr<midi::InputPort> input = OpenInput(request, reception);
     const Clock::time_point start = Clock::now();
     if (request.sendStore) {

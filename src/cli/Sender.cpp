@@ -26,17 +26,24 @@ std::string Clock(std::chrono::milliseconds time) {
     return text;
 }
 
+// The transmission holds its own copy of what it sends; a list that names the store's largest
+// messages many times must not copy more than this (a day and more on a MIDI cable).
+constexpr std::uint64_t MaxSelectedBytes = std::uint64_t{1} << 28;
+
+}  // namespace
+
 std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes) {
+    std::uint64_t bytes = 0;
+    for (const int k : indexes) bytes += sysex::MessageAt(k).size();
+    if (bytes > MaxSelectedBytes) throw kelvane::Failure(TooManyBytesText(bytes, MaxSelectedBytes));
     std::vector<std::vector<std::uint8_t>> messages;
     messages.reserve(indexes.size());
     for (const int k : indexes) {
-        const std::uint8_t* bytes = sysex::SysExData[k];
-        messages.emplace_back(bytes, bytes + std::size_t{sysex::SysExLen[k]} + 1);  // F0 through F7
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        messages.emplace_back(message.begin(), message.end());
     }
     return messages;
 }
-
-}  // namespace
 
 std::string ProgressLine(const midi::TransmissionProgress& progress) {
     const std::uint64_t percent = progress.bytesTotal ? progress.bytesDone * 100 / progress.bytesTotal : 100;
@@ -56,7 +63,12 @@ std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_
 
 midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const midi::Pace& pace,
                                        std::ostream* progress, const InterruptCatcher* interrupt) {
-    midi::Transmission transmission(StoredMessages(indexes), pace);
+    return SendMessages(StoredMessages(indexes), pace, progress, interrupt);
+}
+
+midi::TransmissionOutcome SendMessages(std::vector<std::vector<std::uint8_t>> messages, const midi::Pace& pace,
+                                       std::ostream* progress, const InterruptCatcher* interrupt) {
+    midi::Transmission transmission(std::move(messages), pace);
     if (!midi::MidiOutHandle) {
         midi::TransmissionOutcome none;
         none.error = "ポートが開いていません";
@@ -84,9 +96,11 @@ midi::TransmissionOutcome SendMessages(const std::vector<int>& indexes, const mi
 void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
                   std::ostream* progress, const InterruptCatcher* interrupt) {
     if (!midi::MidiOutHandle) throw kelvane::Failure(SendUnfinishedText(portIndex));
-    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, kelvane::DefaultSpeedPercent}, progress, interrupt);
-    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
+    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, midi::DefaultSpeedPercent}, progress, interrupt);
+    // A port that takes nothing more after Ctrl+C (a suspended server) fails the wait for its
+    // last bytes; the send was still stopped as asked, and says so.
     if (outcome.cancelled) throw SendInterrupted(SendCancelledText(outcome.messagesWhole, indexes.size()));
+    if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
 }
 
 }  // namespace cli

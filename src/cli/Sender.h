@@ -27,6 +27,13 @@ std::string ProgressLine(const midi::TransmissionProgress& progress);
 // The --json summary, one line with its newline.
 std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_t messagesTotal);
 
+// Copies of the stored messages at `indexes` (from 0), F0 through F7.
+std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes);
+
+// Sends `messages` in that order on the open port at `pace`, as the overload below.
+midi::TransmissionOutcome SendMessages(std::vector<std::vector<std::uint8_t>> messages, const midi::Pace& pace,
+                                       std::ostream* progress, const InterruptCatcher* interrupt);
+
 // Sends the stored messages at `indexes` (from 0) in that order on the open port at `pace`.
 // With `progress` it keeps one line there up to date (and ends it); with `interrupt` a request
 // there cancels the send. Never throws for the port: its failure is in the outcome.

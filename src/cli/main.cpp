@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
     const int code = cli::Run(cli::ProgramArguments(argc, argv), std::cout, std::cerr, cli::StderrIsTerminal());
     // Ports and sound-server clients close on threads of their own; let them finish before the
     // process goes, but never keep a script waiting long for a server that does not answer.
+    // After Ctrl+C the send has given its port all the time it gets (Transmission's
+    // CancelledPortLimit) already.
     midi::MidiOutHandle.reset();
-    midi::WaitForClosedPorts(std::chrono::seconds(2));
+    midi::WaitForClosedPorts(code == cli::ExitCancelled ? std::chrono::milliseconds(200) : std::chrono::seconds(2));
     return code;
 }

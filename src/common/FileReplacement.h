@@ -12,11 +12,21 @@
 // symbolic link is written through to the file it names.
 //
 // Written directly instead are: an existing regular file that is writable while its folder
-// refuses new files (permissions, a read-only mount), the only way to save it at all, overwritten
-// from its start by the writes and cut to length and flushed by Close(); and an existing target
+// refuses new files (permissions, a read-only mount), the only way to save it at all; and an
+// existing target
 // that is not a regular file (a FIFO, a pipe, a device), opened for writing only. A FIFO without
 // a reader fails at once; a pipe whose reader has gone fails the write (the broken-pipe signal is
 // held back while writing, so it never ends the process).
+//
+// Writing in place keeps the new content in memory until Close(), which then takes an exclusive
+// lock on the target (waiting a few seconds for another save of it at most), keeps a copy of
+// the earlier file in the user's own state folder (UserStateFolder()), secures the room for the
+// new content on the disk, and only then overwrites the file; the copy goes once the new content
+// is on disk. Where the lock, the copy or the room cannot be had, the save is refused and the
+// target is untouched. POSIX only; on Windows the file is written over directly.
+//
+// A file created with NewFileOnly is created exclusively (never over an existing name, never
+// through a symbolic link) and written directly; without a successful Close() it is removed.
 //
 // One thread at a time per object.
 
@@ -26,6 +36,7 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kelvane {
 
@@ -41,6 +52,10 @@ enum class NewFileAccess {
     OwnerOnly,  // 0600: private settings
 };
 
+// Selects creating a new file only.
+struct NewFileOnlyTarget {};
+inline constexpr NewFileOnlyTarget NewFileOnly{};
+
 // Selects the process's standard output as the target.
 struct StandardOutputTarget {};
 inline constexpr StandardOutputTarget StandardOutput{};
@@ -51,7 +66,12 @@ class FileReplaceError : public std::exception {
 public:
     enum class Outcome {
         EarlierKept,      // the earlier file is as it was (or there was none), nothing is left over
-        MayBeIncomplete,  // written in place: the target holds only part of the new content
+        MayBeIncomplete,  // written in place: the target holds only part of the new content; the
+                          // earlier content is whole under EarlierFile() if not empty
+        EarlierNotCopied, // written in place was refused: no copy of the earlier file could be kept
+                          // in the user's state folder (the system's code says why); it is as it was
+        TargetBusy,       // written in place was refused: another save of the same file went on
+                          // longer than a save waits; the earlier file is as it was
         NotDurable,       // the new file is in place, but the system did not confirm it is on disk
         TemporaryKept,    // the replace failed: the new content is whole in TemporaryFile(), and
                           // the earlier file in its place, or under EarlierFile() if not empty
@@ -88,6 +108,9 @@ public:
                     NewFileAccess access = NewFileAccess::Everyone);
     // Writes to the process's standard output, which stays open afterwards.
     explicit FileReplacement(StandardOutputTarget);
+    // Creates `pathUtf8` as a new file (see above). Throws FileReplaceError: EEXIST when the name
+    // is taken, by a file or a link.
+    FileReplacement(const std::string& pathUtf8, NewFileOnlyTarget, NewFileAccess access = NewFileAccess::Everyone);
     // Without a successful Close(): closes, and removes the temporary file, so the earlier file
     // stays. Errors are not reported from here.
     ~FileReplacement();
@@ -110,8 +133,18 @@ private:
     std::filesystem::path targetPath_;  // the name the temporary file replaces
     std::filesystem::path tempPath_;    // empty when written directly
     bool ownsHandle_ = true;            // false for standard output
+    std::filesystem::path createdPath_;  // a NewFileOnly file, removed unless Close() succeeds
     bool inPlace_ = false;              // an existing file written over
     bool mayBreakPipe_ = false;
+    std::vector<std::uint8_t> pending_; // the new content of a file written in place
+
+    void CloseInPlace();
 };
+
+// The user's own folder for what the program keeps between runs ($XDG_STATE_HOME/kelvane, else
+// ~/.local/state/kelvane; %LOCALAPPDATA%\kelvane on Windows), created (mode 0700) when missing.
+// Only a folder that is the user's own and no symbolic link is used. Empty, with `error` set
+// (errno; GetLastError() on Windows), when there is none.
+std::filesystem::path UserStateFolder(int& error);
 
 }  // namespace kelvane

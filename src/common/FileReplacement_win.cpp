@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cwctype>
 #include <optional>
 #include <random>
@@ -186,9 +187,24 @@ FileReplacement::FileReplacement(StandardOutputTarget)
     }
 }
 
+FileReplacement::FileReplacement(const std::string& pathUtf8, NewFileOnlyTarget, NewFileAccess)
+    : handle_(FromHandle(INVALID_HANDLE_VALUE)) {
+    if (pathUtf8.find('\0') != std::string::npos) Fail(ERROR_PATH_NOT_FOUND);
+    const auto widePath = WideFromUtf8(pathUtf8);
+    if (!widePath) Fail(::GetLastError());
+    const std::wstring name = ExtendedName(*widePath);
+    // CREATE_NEW fails on any existing name, a link included, and so never writes through one.
+    const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Fail(::GetLastError());
+    handle_ = FromHandle(file);
+    createdPath_ = name;
+}
+
 FileReplacement::~FileReplacement() {
     if (AsHandle(handle_) != INVALID_HANDLE_VALUE && ownsHandle_) ::CloseHandle(AsHandle(handle_));
     if (!tempPath_.empty()) ::DeleteFileW(tempPath_.c_str());
+    if (!createdPath_.empty()) ::DeleteFileW(createdPath_.c_str());
 }
 
 void FileReplacement::Write(const std::uint8_t* data, std::size_t size) {
@@ -211,13 +227,16 @@ void FileReplacement::Close() {
     if (inPlace_ && (!::SetEndOfFile(file) || !::FlushFileBuffers(file))) {
         Fail(::GetLastError(), Outcome::MayBeIncomplete);
     }
-    if (!tempPath_.empty() && !::FlushFileBuffers(file)) Fail(::GetLastError());  // the destructor cleans up
+    if ((!tempPath_.empty() || !createdPath_.empty()) && !::FlushFileBuffers(file)) {
+        Fail(::GetLastError());  // the destructor cleans up
+    }
     handle_ = FromHandle(INVALID_HANDLE_VALUE);
     if (ownsHandle_ && !::CloseHandle(file)) {
         const DWORD error = ::GetLastError();
         if (tempPath_.empty()) Fail(error, inPlace_ ? Outcome::NotDurable : Outcome::EarlierKept);
         Fail(error);  // the destructor removes the temporary file
     }
+    createdPath_.clear();
     if (tempPath_.empty()) return;
 
     // From here on the temporary file holds the only whole copy of the new content: a failure
@@ -248,6 +267,27 @@ void FileReplacement::Close() {
     if (!::MoveFileExW(temp.c_str(), targetPath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Fail(::GetLastError(), Outcome::TemporaryKept, temp);
     }
+}
+
+fs::path UserStateFolder(int& error) {
+    const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || local[0] == L'\0') {
+        error = ERROR_PATH_NOT_FOUND;
+        return {};
+    }
+    const fs::path folder = fs::path(local) / L"kelvane";
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = static_cast<int>(::GetLastError());
+        return {};
+    }
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error = ERROR_ACCESS_DENIED;
+        return {};
+    }
+    error = 0;
+    return folder;
 }
 
 }  // namespace kelvane

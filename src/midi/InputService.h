@@ -57,10 +57,6 @@ public:
     // Destroying a port stops collecting: once the destructor has returned the receiver is not
     // called again and the device is closed.
     virtual ~InputPort() = default;
-
-    // Why bytes were lost or the device stopped delivering (UTF-8, in the UI's language); empty
-    // while nothing has gone wrong. Any thread.
-    virtual std::string LastError() const = 0;
 };
 
 struct InputOpenResult {

@@ -1,6 +1,7 @@
 #include "midi/Port.h"
 
 #include <algorithm>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <span>
@@ -26,6 +27,11 @@ struct Listing {
     std::vector<std::string> entries;
     std::string gap;
 };
+
+std::string& OpenError() {
+    static std::string error;
+    return error;
+}
 
 std::string& ListingGap() {
     static std::string gap;
@@ -136,6 +142,8 @@ std::vector<std::string> ReadPortEntries(EntryWidth width) {
         DropPendingListing();
         listing = ListEntries(CurrentOutputService(), width);
     } else if (pending.valid()) {
+        // A window that waits here still repaints, as it does while a backend waits.
+        while (pending.wait_for(std::chrono::milliseconds(10)) == std::future_status::timeout) WhileWaiting();
         // get() leaves the future empty, so a later call lists afresh.
         listing = pending.get();
     } else {
@@ -150,16 +158,26 @@ std::string PortListingGap() { return ListingGap(); }
 
 int OpenPortIndex(std::int32_t p) {
     MidiOutHandle.reset();
+    OpenError().clear();
     if (p == 0) return 0;
-    if (p < 0 || p > DeviceCount) return NoSuchDevice;
+    if (p < 0 || p > DeviceCount) {
+        OpenError() = "出力ポート " + std::to_string(p) + " はありません";
+        return NoSuchDevice;
+    }
     OpenResult result = CurrentOutputService().Open(static_cast<std::size_t>(p - 1));
-    if (result.code == 0 && !result.port) return NoSuchDevice;
+    if (result.code == 0 && !result.port) result.code = NoSuchDevice;
+    if (result.code != 0) {
+        OpenError() = result.error.empty() ? "エラー " + std::to_string(result.code) : result.error;
+        return result.code;
+    }
     MidiOutHandle = std::move(result.port);
-    return result.code;
+    return 0;
 }
 
-int StartPort(std::uint8_t rememberedIndex) {
-    OutDeviceIndex = rememberedIndex;
+std::string OpenPortError() { return OpenError(); }
+
+int StartPort(std::int32_t rememberedEntry) {
+    OutDeviceIndex = rememberedEntry;
     return OpenPortIndex(OutDeviceIndex);
 }
 
@@ -200,6 +218,7 @@ void ResetPortStateForTests() {
     DeviceCount = 0;
     OutDeviceIndex = 0;
     ListingGap().clear();
+    OpenError().clear();
 }
 
 }  // namespace midi

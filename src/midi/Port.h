@@ -73,10 +73,14 @@ void StartReadingPortEntries();
 // p is 0, otherwise the service's non-zero code (also for p beyond the list or below 0).
 int OpenPortIndex(std::int32_t p);
 
-// Start-up: OutDeviceIndex := the remembered port index, then opens it; returns the outcome.
+// Why the last OpenPortIndex failed (UTF-8, Japanese); empty after one that succeeded.
+std::string OpenPortError();
+
+// Start-up: OutDeviceIndex := the remembered entry (the remembered index, or where the
+// remembered name now stands; -1 when that name has gone), then opens it; returns the outcome.
 // The window then selects entry OutDeviceIndex (none when there is no such entry) and ticks
 // "MIDI OUT" exactly when the outcome is 0, leaving its enabled state alone.
-int StartPort(std::uint8_t rememberedIndex);
+int StartPort(std::int32_t rememberedEntry);
 
 // A choice in the selector: OutDeviceIndex := the chosen entry, then opens it; returns the
 // outcome. The window then ticks and enables "MIDI OUT" exactly when the outcome is 0, sends

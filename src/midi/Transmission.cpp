@@ -25,8 +25,8 @@ constexpr auto PortPoll = std::chrono::milliseconds(5);
 constexpr char StallText[] = "送信先のポートがデータを受け取りません";
 
 int ClampedSpeed(int percent) {
-    if (percent == kelvane::FastestSpeed) return percent;
-    return std::clamp(percent, kelvane::MinSpeedPercent, kelvane::MaxSpeedPercent);
+    if (percent == midi::FastestSpeed) return percent;
+    return std::clamp(percent, midi::MinSpeedPercent, midi::MaxSpeedPercent);
 }
 
 class SteadyClock final : public TransmissionClock {
@@ -53,12 +53,12 @@ std::chrono::nanoseconds PacedTime(std::uint64_t bytes, int speedPercent) {
     // 320 µs a byte at the full rate; exact in nanoseconds for every whole percentage that
     // divides 32,000,000.
     const int speed = ClampedSpeed(speedPercent);
-    if (speed == kelvane::FastestSpeed) return std::chrono::nanoseconds(0);
+    if (speed == midi::FastestSpeed) return std::chrono::nanoseconds(0);
     return std::chrono::nanoseconds(static_cast<std::int64_t>(bytes) * 32'000'000 / speed);
 }
 
 std::size_t ChunkBytes(int speedPercent) {
-    if (ClampedSpeed(speedPercent) == kelvane::FastestSpeed) return MaxChunkBytes;
+    if (ClampedSpeed(speedPercent) == midi::FastestSpeed) return MaxChunkBytes;
     const std::size_t perChunk =
         static_cast<std::size_t>(CableBytesPerSecond * ClampedSpeed(speedPercent) * ChunkMs / (100 * 1000));
     return std::clamp<std::size_t>(perChunk, MinChunkBytes, MaxChunkBytes);
@@ -95,7 +95,7 @@ TransmissionProgress Transmission::Progress() const {
         const auto at = clock_->Now();
         auto left = plannedEnd_ - at;
         // Without a planned rate, the bytes left take as long as the port has needed so far.
-        if (pace_.speedPercent == kelvane::FastestSpeed && now.bytesDone > 0) {
+        if (pace_.speedPercent == midi::FastestSpeed && now.bytesDone > 0) {
             left += std::chrono::duration_cast<TransmissionClock::TimePoint::duration>(
                 std::chrono::duration<double>(at - startedAt_) * static_cast<double>(now.bytesTotal - now.bytesDone) /
                 static_cast<double>(now.bytesDone));
@@ -158,7 +158,7 @@ void Transmission::CheckPort(OutputPort& port, const PortStatus& start) { Confir
 // a program's port is kept busy while a cable's is not given minutes of bytes a cancel cannot
 // take back.
 std::uint64_t Transmission::BacklogLimit() const {
-    if (pace_.speedPercent != kelvane::FastestSpeed) return backlogLimit_;
+    if (pace_.speedPercent != midi::FastestSpeed) return backlogLimit_;
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(clock_->Now() - sendStart_);
     std::uint64_t shown = 0;
     if (elapsed.count() > 0) {

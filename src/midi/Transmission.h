@@ -12,7 +12,7 @@
 // so waking late never adds up; a port that falls behind moves the rest of the plan back rather
 // than getting a burst.
 //
-// At the fastest speed (kelvane::FastestSpeed) only the pauses are planned: the bytes go as
+// At the fastest speed (midi::FastestSpeed) only the pauses are planned: the bytes go as
 // fast as the port passes them on, and what it may hold not yet passed on follows the rate it
 // has shown so far.
 //
@@ -34,18 +34,13 @@
 #include <string>
 #include <vector>
 
-#include "common/SendPace.h"
+#include "midi/Pace.h"
 #include "midi/OutputService.h"
 
 namespace midi {
 
 inline constexpr int CableBytesPerSecond = 3125;
 inline constexpr int MaxChunkBytes = 256;
-
-struct Pace {
-    std::uint32_t pauseMs = kelvane::DefaultPauseMs;      // after each message but the last
-    int speedPercent = kelvane::DefaultSpeedPercent;      // see common/SendPace.h
-};
 
 // How long `bytes` take at `speedPercent` of the cable's rate; nothing at the fastest speed.
 std::chrono::nanoseconds PacedTime(std::uint64_t bytes, int speedPercent);

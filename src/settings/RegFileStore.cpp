@@ -52,6 +52,12 @@ private:
     int fd_;
 };
 
+// Our file holds a few short values; anything this large is not ours to parse, and reading it
+// whole at every start would hold the window up for seconds. It reads as no file and is never
+// saved over, so the first save says it failed and whatever the file holds stays.
+constexpr off_t MaxRegFileBytes = 1 << 20;
+constexpr int TooLarge = EFBIG;
+
 struct FileText {
     int error = 0;  // 0, or errno of the failed open or read
     std::string text;
@@ -66,6 +72,7 @@ FileText ReadFileText(const fs::path& file) {
     struct stat status {};
     if (::fstat(fd.Get(), &status) != 0) return {errno, {}};
     if (!S_ISREG(status.st_mode)) return {EINVAL, {}};
+    if (status.st_size > MaxRegFileBytes) return {TooLarge, {}};
     char buffer[16384];
     while (true) {
         const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
@@ -75,6 +82,8 @@ FileText ReadFileText(const fs::path& file) {
             return {errno, {}};
         }
         result.text.append(buffer, static_cast<std::size_t>(got));
+        // It may be growing while it is read.
+        if (result.text.size() > static_cast<std::size_t>(MaxRegFileBytes)) return {TooLarge, {}};
     }
 }
 
@@ -179,6 +188,7 @@ private:
         if (error) return FromErrno(error.value(), RegWriteFault);
 
         auto old = ReadFileText(target);
+        if (old.error == TooLarge) return RegWriteFault;
         if (old.error != 0 && old.error != ENOENT) return FromErrno(old.error, RegWriteFault);
         auto document = old.text.empty() ? std::optional<RegDocument>(RegDocument{}) : ParseRegText(old.text);
         if (!document) {

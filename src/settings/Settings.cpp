@@ -12,6 +12,7 @@ namespace settings {
 std::uint8_t InPortSetting = 0;
 std::uint8_t OutPortSetting = 0;
 std::string InPortNameSetting;
+std::string OutPortNameSetting;
 
 namespace {
 
@@ -49,6 +50,27 @@ void LoadName(RegistryKey* key, const char* name, std::string& text) {
     text = read.substr(0, sizeBytes);
 }
 
+// Written when there is a name, and emptied when a name was stored before (a port name from an
+// earlier choice must not outlive a later "(None)" or the reset at start-up); a file that never
+// held one gets none.
+void SaveName(RegistryKey* key, const char* name, const std::string& text) {
+    RegType type = RegNone;
+    std::uint32_t sizeBytes = 0;
+    if (text.empty() && (key == nullptr || key->QueryValueInfo(name, type, sizeBytes) != RegSuccess)) return;
+    if (key == nullptr || key->SetValue(name, RegBinary, reinterpret_cast<const std::uint8_t*>(text.data()),
+                                        static_cast<std::uint32_t>(text.size())) != RegSuccess) {
+        Fail(WriteFailureText, name);
+    }
+}
+
+int RememberedEntry(const std::vector<std::string>& entries, std::uint8_t index, const std::string& name) {
+    if (name.empty()) return index;
+    for (std::size_t k = 1; k < entries.size(); ++k) {
+        if (entries[k] == name) return static_cast<int>(k);
+    }
+    return -1;
+}
+
 // A REG_DWORD within [low, high], or nothing.
 std::optional<std::uint32_t> LoadDword(RegistryKey* key, const char* name, std::uint32_t low, std::uint32_t high) {
     RegType type = RegNone;
@@ -78,9 +100,9 @@ SendPace LoadSendPace(RegistryStore& store) {
     std::unique_ptr<RegistryKey> key;
     store.CreateKey(SettingsKeyName, key);
     SendPace pace;
-    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, kelvane::MaxPauseMs).value_or(pace.pauseMs);
-    const auto speed = LoadDword(key.get(), SendSpeedValueName, 0, kelvane::MaxSpeedPercent);
-    if (speed && kelvane::SpeedAccepted(*speed)) pace.speedPercent = *speed;
+    pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, midi::MaxPauseMs).value_or(pace.pauseMs);
+    const auto speed = LoadDword(key.get(), SendSpeedValueName, 0, midi::MaxSpeedPercent);
+    if (speed && midi::SpeedAccepted(*speed)) pace.speedPercent = *speed;
     return pace;
 }
 
@@ -97,16 +119,13 @@ void MIDI_Reg(std::uint8_t mode, RegistryStore& store) {
     if (mode == SaveMode) {
         SaveByte(key.get(), InPortValueName, InPortSetting);
         SaveByte(key.get(), OutPortValueName, OutPortSetting);
-        if (!InPortNameSetting.empty() &&
-            (key == nullptr || key->SetValue(InPortNameValueName, RegBinary,
-                                             reinterpret_cast<const std::uint8_t*>(InPortNameSetting.data()),
-                                             static_cast<std::uint32_t>(InPortNameSetting.size())) != RegSuccess)) {
-            Fail(WriteFailureText, InPortNameValueName);
-        }
+        SaveName(key.get(), InPortNameValueName, InPortNameSetting);
+        SaveName(key.get(), OutPortNameValueName, OutPortNameSetting);
     } else if (mode == LoadMode) {
         LoadByte(key.get(), InPortValueName, InPortSetting);
         LoadByte(key.get(), OutPortValueName, OutPortSetting);
         LoadName(key.get(), InPortNameValueName, InPortNameSetting);
+        LoadName(key.get(), OutPortNameValueName, OutPortNameSetting);
     }
 }
 
@@ -114,6 +133,7 @@ void SettingsStartupStep(const ModeRunner& init) {
     InPortSetting = 0;
     OutPortSetting = 0;
     InPortNameSetting.clear();
+    OutPortNameSetting.clear();
     if (!MarkerFilePresent()) init(SaveMode);
     init(LoadMode);
 }
@@ -121,6 +141,11 @@ void SettingsStartupStep(const ModeRunner& init) {
 void PortChangeSave(int portIndex, const ModeRunner& init) {
     OutPortSetting = static_cast<std::uint8_t>(portIndex);
     init(SaveMode);
+}
+
+void PortChangeSave(int portIndex, const std::string& name, const ModeRunner& init) {
+    OutPortNameSetting = name;
+    PortChangeSave(portIndex, init);
 }
 
 void InputChoiceSave(int inputIndex, const ModeRunner& init) {
@@ -135,11 +160,12 @@ void InputChoiceSave(int inputIndex, const std::string& name, const ModeRunner& 
 }
 
 int RememberedInputEntry(const std::vector<std::string>& entries) {
-    if (InPortNameSetting.empty()) return InPortSetting < entries.size() ? InPortSetting : -1;
-    for (std::size_t k = 1; k < entries.size(); ++k) {
-        if (entries[k] == InPortNameSetting) return static_cast<int>(k);
-    }
-    return -1;
+    const int entry = RememberedEntry(entries, InPortSetting, InPortNameSetting);
+    return entry < static_cast<int>(entries.size()) ? entry : -1;
+}
+
+int RememberedOutputEntry(const std::vector<std::string>& entries) {
+    return RememberedEntry(entries, OutPortSetting, OutPortNameSetting);
 }
 
 bool MarkerFilePresent() {
@@ -156,6 +182,7 @@ void ResetSettingsForTests() {
     InPortSetting = 0;
     OutPortSetting = 0;
     InPortNameSetting.clear();
+    OutPortNameSetting.clear();
 }
 
 }  // namespace settings

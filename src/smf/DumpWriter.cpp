@@ -5,28 +5,31 @@
 
 namespace smf {
 
-void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots) {
-    if (count < 0 || count > sysex::MaxSysEx) throw std::invalid_argument("message count outside the store");
-    // Messages gathered into pieces as the SMF writer does: few system calls, no copy of the store.
+void WriteDump(kelvane::OutputFile& file, const sysex::MessageList& messages) {
+    if (messages.count < 0) throw std::invalid_argument("message count outside the store");
+    // Messages gathered into pieces as the SMF writer does: few system calls, no copy of the
+    // store; one larger than a piece goes out by itself.
     std::vector<std::uint8_t> piece;
     piece.reserve(WriteChunkBytes);
-    for (int k = 0; k < count; ++k) {
-        const std::size_t size = std::size_t{lengths[k]} + 1;
-        if (piece.size() + size > WriteChunkBytes) {
+    for (std::int32_t k = 0; k < messages.count; ++k) {
+        const sysex::MessageBytes message = messages.at(k);
+        if (piece.size() + message.size() > WriteChunkBytes) {
             file.Write(piece.data(), piece.size());
             piece.clear();
         }
-        piece.insert(piece.end(), slots[k], slots[k] + size);
+        if (message.size() > WriteChunkBytes) {
+            file.Write(message.data(), message.size());
+            continue;
+        }
+        piece.insert(piece.end(), message.begin(), message.end());
     }
     if (!piece.empty()) file.Write(piece.data(), piece.size());
 }
 
-void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special) {
-    if (sysex::SysExCount < 0 || sysex::SysExCount > sysex::MaxSysEx) {
-        throw std::invalid_argument("message count outside the store");
-    }
-    OutputFile file(pathUtf8, special);
-    WriteDump(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+void ExportStoreAsDump(const std::string& pathUtf8, kelvane::SpecialTargets special) {
+    if (sysex::SysExCount < 0) throw std::invalid_argument("message count outside the store");
+    kelvane::OutputFile file(pathUtf8, special);
+    WriteDump(file, sysex::StoreMessages());
     file.Close();
 }
 

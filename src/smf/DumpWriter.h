@@ -7,17 +7,18 @@
 #include <cstdint>
 #include <string>
 
-#include "smf/FileOutput.h"
+#include "common/FileOutput.h"
 #include "smf/SmfWriter.h"
 
 namespace smf {
 
-// Writes messages 0 .. count - 1 into a newly created file. count must lie between 0 and
-// sysex::MaxSysEx (std::invalid_argument otherwise). Throws what the file throws.
-void WriteDump(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots);
+// Writes the messages into a newly created file (std::invalid_argument for a negative count).
+// Throws what the file throws.
+void WriteDump(kelvane::OutputFile& file, const sysex::MessageList& messages);
 
 // Creates or replaces the file (no question asked) and saves every message of the global store,
 // then closes it. Throws EInOutError as ExportStore does, and treats FIFOs and devices as it does.
-void ExportStoreAsDump(const std::string& pathUtf8, SpecialTargets special = SpecialTargets::WriteThrough);
+void ExportStoreAsDump(const std::string& pathUtf8,
+                       kelvane::SpecialTargets special = kelvane::SpecialTargets::WriteThrough);
 
 }  // namespace smf

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "common/Failure.h"
+
 namespace smf {
 
 void AppendVlq(std::vector<std::uint8_t>& out, std::uint32_t value) {
@@ -23,36 +25,59 @@ std::vector<std::uint8_t> EncodeVlq(std::uint32_t value) {
     return bytes;
 }
 
-std::size_t EventSize(std::uint16_t storedLength) {
-    const std::size_t vlqBytes = storedLength < 0x80 ? 1 : storedLength < 0x4000 ? 2 : 3;
+std::size_t EventSize(std::size_t storedLength) {
+    std::size_t vlqBytes = 1;
+    for (std::size_t rest = storedLength >> 7; rest != 0; rest >>= 7) ++vlqBytes;
     return 2 + vlqBytes + storedLength;
 }
 
-std::uint32_t TrackBodySize(int count, const std::uint16_t* lengths) {
-    if (count < 0 || count > sysex::MaxSysEx) {
-        throw std::invalid_argument("message count outside the store: " + std::to_string(count));
+std::uint32_t TrackBodySize(const sysex::MessageList& messages) {
+    if (messages.count < 0) {
+        throw std::invalid_argument("message count outside the store: " + std::to_string(messages.count));
     }
-    std::uint32_t size = 0;
-    for (int k = 0; k < count; ++k) size += static_cast<std::uint32_t>(EventSize(lengths[k]));
-    return size;
+    // The chunk length field has 32 bits and must also hold End of Track.
+    constexpr std::uint64_t kLargestBody = 0xFFFFFFFFu - 4;
+    std::uint64_t size = 0;
+    for (std::int32_t k = 0; k < messages.count; ++k) {
+        const std::size_t storedLength = messages.at(k).size() - 1;
+        if (storedLength > MaxVlqValue) throw kelvane::Failure(TooLongForSmfText(k));
+        size += EventSize(storedLength);
+        if (size > kLargestBody) throw kelvane::Failure(TooLargeForSmfText());
+    }
+    return static_cast<std::uint32_t>(size);
 }
 
-void AppendSysExEvent(std::vector<std::uint8_t>& body, const Slot& slot, std::uint16_t storedLength) {
+std::string TooLongForSmfText(std::int32_t k) {
+    return "メッセージ " + std::to_string(k + 1) +
+           " は Standard MIDI File のイベントにできる長さ (268435455 バイト) を超えているため保存できません";
+}
+
+std::string TooLargeForSmfText() {
+    return "メッセージが合わせて 4 GiB を超えるため Standard MIDI File のトラックに収まらず、保存できません";
+}
+
+namespace {
+void AppendEventHead(std::vector<std::uint8_t>& body, std::size_t storedLength) {
     body.push_back(EventDeltaTicks);
     body.push_back(0xF0);
-    AppendVlq(body, storedLength);
-    body.insert(body.end(), slot + 1, slot + 1 + storedLength);
+    AppendVlq(body, static_cast<std::uint32_t>(storedLength));
+}
+}  // namespace
+
+void AppendSysExEvent(std::vector<std::uint8_t>& body, sysex::MessageBytes message) {
+    AppendEventHead(body, message.size() - 1);
+    body.insert(body.end(), message.begin() + 1, message.end());
 }
 
-std::vector<std::uint8_t> BuildTrackBody(int count, const std::uint16_t* lengths, const Slot* slots) {
+std::vector<std::uint8_t> BuildTrackBody(const sysex::MessageList& messages) {
     std::vector<std::uint8_t> body;
-    body.reserve(TrackBodySize(count, lengths));
-    for (int k = 0; k < count; ++k) AppendSysExEvent(body, slots[k], lengths[k]);
+    body.reserve(TrackBodySize(messages));
+    for (std::int32_t k = 0; k < messages.count; ++k) AppendSysExEvent(body, messages.at(k));
     return body;
 }
 
-void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const Slot* slots) {
-    const std::uint32_t trackLength = TrackBodySize(count, lengths) + EndOfTrack.size();
+void WriteSmf(kelvane::OutputFile& file, const sysex::MessageList& messages) {
+    const std::uint32_t trackLength = TrackBodySize(messages) + EndOfTrack.size();
     const std::uint8_t lengthField[4] = {
         static_cast<std::uint8_t>(trackLength >> 24), static_cast<std::uint8_t>(trackLength >> 16),
         static_cast<std::uint8_t>(trackLength >> 8), static_cast<std::uint8_t>(trackLength),
@@ -61,30 +86,40 @@ void WriteSmf(OutputFile& file, int count, const std::uint16_t* lengths, const S
     file.Write(SMFHeader.data(), SMFHeader.size());
     file.Write(lengthField, sizeof lengthField);
 
-    // A largest event (65,540 bytes) always fits an emptied piece, so the piece never grows.
+    // Events are gathered into pieces; one larger than a piece goes out by itself, straight
+    // from the store, so the piece never grows.
     std::vector<std::uint8_t> piece;
     piece.reserve(WriteChunkBytes);
-    for (int k = 0; k < count; ++k) {
-        if (piece.size() + EventSize(lengths[k]) > WriteChunkBytes) {
+    for (std::int32_t k = 0; k < messages.count; ++k) {
+        const sysex::MessageBytes message = messages.at(k);
+        const std::size_t size = EventSize(message.size() - 1);
+        if (piece.size() + size > WriteChunkBytes) {
             file.Write(piece.data(), piece.size());
             piece.clear();
         }
-        AppendSysExEvent(piece, slots[k], lengths[k]);
+        if (size > WriteChunkBytes) {
+            AppendEventHead(piece, message.size() - 1);
+            file.Write(piece.data(), piece.size());
+            file.Write(message.data() + 1, message.size() - 1);
+            piece.clear();
+            continue;
+        }
+        AppendSysExEvent(piece, message);
     }
     if (!piece.empty()) file.Write(piece.data(), piece.size());
 
     file.Write(EndOfTrack.data(), EndOfTrack.size());
 }
 
-void ExportStore(const std::string& pathUtf8, SpecialTargets special) {
-    // A count outside the store is refused before anything is prepared.
-    TrackBodySize(sysex::SysExCount, sysex::SysExLen);
-    OutputFile file(pathUtf8, special);
+void ExportStore(const std::string& pathUtf8, kelvane::SpecialTargets special) {
+    // What cannot be saved is refused before anything is prepared.
+    TrackBodySize(sysex::StoreMessages());
+    kelvane::OutputFile file(pathUtf8, special);
     ExportStore(file);
 }
 
-void ExportStore(OutputFile& file) {
-    WriteSmf(file, sysex::SysExCount, sysex::SysExLen, sysex::SysExData);
+void ExportStore(kelvane::OutputFile& file) {
+    WriteSmf(file, sysex::StoreMessages());
     file.Close();
 }
 

@@ -18,9 +18,8 @@ std::uint8_t TwosComplement(const std::uint8_t* first, const std::uint8_t* last)
     return static_cast<std::uint8_t>((0x80 - (sum & 0x7F)) & 0x7F);
 }
 
-ChecksumVerdict Verdict(const std::uint8_t* message, std::size_t coveredFrom, std::size_t sumAt, ChecksumFamily family) {
+ChecksumVerdict Verdict(const std::uint8_t* message, std::size_t coveredFrom, std::size_t sumAt) {
     ChecksumVerdict verdict;
-    verdict.family = family;
     verdict.at = sumAt;
     verdict.found = message[sumAt];
     verdict.expected = TwosComplement(message + coveredFrom, message + sumAt);
@@ -29,6 +28,10 @@ ChecksumVerdict Verdict(const std::uint8_t* message, std::size_t coveredFrom, st
 }
 
 ChecksumVerdict CheckRoland(const std::uint8_t* message, std::size_t size) {
+    // Roland's exclusive format numbers devices 00-1FH, and 7FH speaks to all; other bytes there
+    // belong to older forms without a checksum (a Juno-106 patch dump has 30H).
+    const std::uint8_t device = message[2];
+    if (device > 0x1F && device != 0x7F) return {};
     std::size_t at = 3;  // the model ID
     while (at < size && message[at] == 0x00 && at < 3 + 3) ++at;
     if (at >= size || message[at] == 0x00) return {};
@@ -41,7 +44,7 @@ ChecksumVerdict CheckRoland(const std::uint8_t* message, std::size_t size) {
     if (cmd != 0x11 && cmd != 0x12) return {};
     const std::size_t sumAt = size - 2;
     if (sumAt < command + 1 + minCovered) return {};
-    return Verdict(message, command + 1, sumAt, ChecksumFamily::Roland);
+    return Verdict(message, command + 1, sumAt);
 }
 
 ChecksumVerdict CheckYamaha(const std::uint8_t* message, std::size_t size) {
@@ -51,10 +54,10 @@ ChecksumVerdict CheckYamaha(const std::uint8_t* message, std::size_t size) {
     if (count == 0) return {};
     if (message[3] == kXgModel) {
         if (between != count + 3) return {};
-        return Verdict(message, 4, size - 2, ChecksumFamily::YamahaXg);
+        return Verdict(message, 4, size - 2);
     }
     if (between != count) return {};
-    return Verdict(message, 6, size - 2, ChecksumFamily::Yamaha);
+    return Verdict(message, 6, size - 2);
 }
 
 }  // namespace
@@ -87,8 +90,11 @@ std::string ChecksumVerdictText(const ChecksumVerdict& verdict) {
 
 std::vector<ChecksumVerdict> CheckStore() {
     std::vector<ChecksumVerdict> verdicts;
-    verdicts.reserve(static_cast<std::size_t>(SysExCount));
-    for (int k = 0; k < SysExCount; ++k) verdicts.push_back(CheckChecksum(SysExData[k], std::size_t{SysExLen[k]} + 1));
+    verdicts.reserve(static_cast<std::size_t>(MessageCount()));
+    for (std::int32_t k = 0; k < MessageCount(); ++k) {
+        const MessageBytes message = MessageAt(k);
+        verdicts.push_back(CheckChecksum(message.data(), message.size()));
+    }
     return verdicts;
 }
 
@@ -119,8 +125,9 @@ std::string ListNumbersText(const std::vector<std::size_t>& indexes) {
 
 std::vector<std::size_t> WrongChecksumsInStore() {
     std::vector<std::size_t> wrong;
-    for (int k = 0; k < SysExCount; ++k) {
-        if (CheckChecksum(SysExData[k], std::size_t{SysExLen[k]} + 1).state == ChecksumState::Wrong) {
+    for (std::int32_t k = 0; k < MessageCount(); ++k) {
+        const MessageBytes message = MessageAt(k);
+        if (CheckChecksum(message.data(), message.size()).state == ChecksumState::Wrong) {
             wrong.push_back(static_cast<std::size_t>(k));
         }
     }

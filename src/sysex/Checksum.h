@@ -4,7 +4,7 @@
 // false alarm. Messages run from their F0 through their F7 inclusive. Pure functions, any thread.
 //
 // Roland, Data Set 1 (12H) and Request Data 1 (11H):
-//   F0 41 dev model cmd address... data... sum F7
+//   F0 41 dev model cmd address... data... sum F7     (dev 00-1FH or 7FH)
 // The model ID is one byte, or, for the later models, one or more 00 bytes followed by one
 // non-zero byte (at most four bytes in all); the command byte follows it. The sum covers every
 // byte between the command byte and the checksum, so the address length needs no knowing.
@@ -24,14 +24,11 @@ namespace sysex {
 
 enum class ChecksumState { None, Correct, Wrong };
 
-enum class ChecksumFamily { None, Roland, Yamaha, YamahaXg };
-
 struct ChecksumVerdict {
     ChecksumState state = ChecksumState::None;
     std::uint8_t expected = 0;  // what the checksum byte should hold (Correct, Wrong)
     std::uint8_t found = 0;     // what it holds
     std::size_t at = 0;         // its index in the message
-    ChecksumFamily family = ChecksumFamily::None;
 };
 
 ChecksumVerdict CheckChecksum(const std::uint8_t* message, std::size_t size);
@@ -43,7 +40,7 @@ bool FixChecksum(std::uint8_t* message, std::size_t size);
 // "チェックサム不明".
 std::string ChecksumVerdictText(const ChecksumVerdict& verdict);
 
-// The verdicts of stored messages 0 .. SysExCount - 1.
+// The verdicts of every stored message.
 std::vector<ChecksumVerdict> CheckStore();
 
 // The indexes (from 0) of the stored messages whose checksum is wrong.

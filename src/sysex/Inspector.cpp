@@ -1,5 +1,7 @@
 #include "sysex/Inspector.h"
 
+#include <algorithm>
+
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -44,6 +46,14 @@ std::array<std::string, 4> InfoLines(const std::uint8_t* slot) {
     };
 }
 
-std::array<std::string, 4> InfoLines(int index) { return InfoLines(SysExData[index]); }
+std::array<std::string, 4> InfoLines(int index) {
+    // The pane reads bytes 1 to 4 whatever the message's length: in a slot, what the slot holds
+    // there (as it always has); beyond the block, a message shorter than that shows zeros.
+    if (index < MaxSysEx && SysExLen[index] != 0) return InfoLines(SysExData[index]);
+    const MessageBytes message = MessageAt(index);
+    std::uint8_t head[5] = {};
+    std::copy_n(message.data(), std::min(message.size(), sizeof head), head);
+    return InfoLines(head);
+}
 
 }  // namespace sysex

@@ -1,11 +1,16 @@
 #include "sysex/Loader.h"
 
 #include <cstring>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <memory>
+#include <new>
+#include <optional>
 
 #include "common/Failure.h"
-#include "smf/SmfReader.h"
 #include "sysex/DumpFile.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
@@ -17,8 +22,6 @@ constexpr std::uint8_t kF7 = 0xF7;
 constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
 }  // namespace
 
-SlotTarget StoreSlots() { return {SysExData, SysExLen}; }
-
 std::size_t DumpScanner::MessageEnd(const std::uint8_t* data, std::size_t pos, std::size_t size) const {
     if (rules_ == ScanRules::File) {
         const void* found = std::memchr(data + pos, kF7, size - pos);
@@ -29,32 +32,31 @@ std::size_t DumpScanner::MessageEnd(const std::uint8_t* data, std::size_t pos, s
 }
 
 void DumpScanner::Append(const std::uint8_t* bytes, std::size_t count) {
-    if (overflowing_) return;
-    if (count <= MaxStoredLength - length_) {
-        // With the slots full the message is only measured: only once its F7 comes is it known
-        // to be left out for the limit, rather than for its length or for being cut off.
-        if (next_ < MaxSysEx) std::memcpy(&target_.data[next_][length_], bytes, count);
-        length_ += count;
-    } else {
-        overflowing_ = true;
+    // Past the number asked for, a message is only framed, never written anywhere.
+    if (beyondKeep_ || stopped_ || count == 0) return;
+    try {
+        std::memcpy(target_.Extend(count), bytes, count);
+    } catch (const std::bad_alloc&) {
+        target_.Drop();
+        stopped_ = true;
+        result_.stoppedOutOfMemory = true;
     }
 }
 
-bool DumpScanner::EndMessage() {
+void DumpScanner::EndMessage() {
     if (beyondKeep_) {
         ++result_.notKept;
-    } else if (overflowing_) {
-        ++result_.droppedTooLong;
-    } else if (next_ == MaxSysEx) {
-        stopped_ = true;
-        result_.stoppedAtLimit = true;
-    } else {
-        target_.data[next_][length_] = kF7;
-        target_.lengths[next_] = static_cast<std::uint16_t>(length_);
-        ++next_;
+    } else if (!stopped_) {
+        Append(&kF7, 1);
+        // The count is a 32-bit number: a store that full has run out of room as surely.
+        if (!stopped_ && target_.Count() == INT32_MAX) {
+            target_.Drop();
+            stopped_ = true;
+            result_.stoppedOutOfMemory = true;
+        }
+        if (!stopped_) target_.Close();
     }
     inMessage_ = false;
-    return !stopped_;
 }
 
 bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
@@ -65,19 +67,16 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
             if (found == nullptr) return true;
             pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data);
             inMessage_ = true;
-            beyondKeep_ = keep_ < MaxSysEx && next_ >= keep_;
-            // Past the number asked for, a message is only framed, never written anywhere.
-            overflowing_ = beyondKeep_;
-            length_ = 0;
+            beyondKeep_ = keep_ > 0 && target_.Count() >= keep_;
             Append(data + pos, 1);
             ++pos;
         }
         const std::size_t end = MessageEnd(data, pos, size);
         Append(data + pos, end - pos);
-        if (end == size) return true;
+        if (end == size) return !stopped_;
         const std::uint8_t status = data[end];
         if (status == kF7) {
-            if (!EndMessage()) return false;
+            EndMessage();
             pos = end + 1;
         } else if (status >= 0xF8) {
             // Real-time bytes may come between any two bytes on a wire; they are not the message's.
@@ -85,6 +84,7 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
         } else {
             // The sender gave up on the message; the status byte begins whatever comes next.
             ++(beyondKeep_ ? result_.notKept : result_.droppedCutOff);
+            if (!beyondKeep_) target_.Drop();
             inMessage_ = false;
             pos = end;
         }
@@ -95,6 +95,7 @@ bool DumpScanner::Feed(const std::uint8_t* data, std::size_t size) {
 void DumpScanner::Abandon() {
     if (!inMessage_) return;
     ++(beyondKeep_ ? result_.notKept : result_.droppedDamaged);
+    if (!beyondKeep_) target_.Drop();
     inMessage_ = false;
 }
 
@@ -107,14 +108,16 @@ ScanResult DumpScanner::Finish() {
         } else {
             ++result_.droppedCutOff;
         }
+        if (!beyondKeep_) target_.Drop();
         inMessage_ = false;
     }
-    result_.stored = next_;
+    result_.stored = target_.Count();
     return result_;
 }
 
 ScanResult ScanDump(const std::uint8_t* data, std::size_t size) {
     DumpScanner scanner;
+    StoreGrown().Reserve(size);
     scanner.Feed(data, size);
     const ScanResult result = scanner.Finish();
     SysExCount = result.stored;
@@ -123,7 +126,35 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-class FileSource : public smf::ByteSource {
+std::uint32_t Little32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+}  // namespace
+
+std::optional<SmfWindow> RmidData(ByteSource& file) {
+    std::uint8_t head[12] = {};
+    if (file.ReadAt(0, head, sizeof head) != sizeof head) return std::nullopt;
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "RMID", 4) != 0) return std::nullopt;
+    const std::uint64_t size = file.Size();
+    std::uint64_t at = 12;
+    while (size - at >= 8) {
+        std::uint8_t chunk[8];
+        if (file.ReadAt(at, chunk, sizeof chunk) != sizeof chunk) break;
+        const std::uint64_t length = Little32(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            // A chunk cut short keeps what it has: the SMF reader tells where it breaks.
+            return SmfWindow{at + 8, std::min(length, size - (at + 8))};
+        }
+        at += 8 + length + (length & 1);
+        if (at > size) break;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+class FileSource : public ByteSource {
 public:
     explicit FileSource(DumpFile& file) : file_(file) {}
     std::uint64_t Size() const override { return file_.Size(); }
@@ -137,62 +168,112 @@ private:
 
 }  // namespace
 
-ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8) {
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
     ScanResult result;
-    std::int32_t next = 0;
-    for (const smf::SmfMessage& message : contents.messages) {
-        if (message.kind == smf::SmfMessageKind::TooLong) {
+    StoreWriter& store = StoreWriting();
+    store.Restart();
+    for (const SmfMessage& message : contents.messages) {
+        if (message.kind == SmfMessageKind::TooLong) {
             ++result.droppedTooLong;
             continue;
         }
-        if (message.kind == smf::SmfMessageKind::CutOff) {
+        if (message.kind == SmfMessageKind::CutOff) {
             ++result.droppedCutOff;
             continue;
         }
-        if (next == MaxSysEx) {
-            result.stoppedAtLimit = true;
+        if (store.Count() == INT32_MAX) {
+            result.stoppedOutOfMemory = true;
             break;
         }
-        // Straight from the file into the slot: the structure is known, so no byte needs a look.
-        std::uint8_t* slot = SysExData[next];
+        // Straight from the file into the store: the structure is known, so no byte needs a look.
+        std::uint8_t* bytes = nullptr;
+        try {
+            bytes = store.Extend(message.length);
+        } catch (const std::bad_alloc&) {
+            store.Drop();
+            result.stoppedOutOfMemory = true;
+            break;
+        }
         std::size_t at = 0;
         for (std::size_t p = 0; p < message.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[message.firstPiece + p];
-            const std::size_t got = source.ReadAt(piece.offset, slot + at, piece.size);
+            const SmfPiece& piece = contents.pieces[message.firstPiece + p];
+            const std::size_t got = source.ReadAt(piece.offset, bytes + at, piece.size);
             at += got;
             if (got != piece.size) break;
         }
         // Short only when the file changed since its structure was read.
-        if (at != message.length || slot[0] != kF0 || slot[at - 1] != kF7 ||
-            std::memchr(slot, kF7, at - 1) != nullptr) {
-            SysExCount = next;
+        if (at != message.length || bytes[0] != kF0 || bytes[at - 1] != kF7 ||
+            std::memchr(bytes, kF7, at - 1) != nullptr) {
+            store.Drop();
+            SysExCount = store.Count();
             throw kelvane::Failure(CannotOpenText(pathUtf8));
         }
-        SysExLen[next] = static_cast<std::uint16_t>(at - 1);
-        ++next;
+        store.Close();
     }
-    result.stored = next;
-    SysExCount = next;
+    result.damaged = contents.damaged;
+    result.damagedAt = contents.damagedAt;
+    result.damage = contents.damage;
+    result.stored = store.Count();
+    SysExCount = result.stored;
     return result;
 }
+
+namespace {
+
+// The SMF inside a larger file, as a file of its own.
+class WindowSource : public ByteSource {
+public:
+    WindowSource(ByteSource& file, SmfWindow window) : file_(file), window_(window) {}
+    std::uint64_t Size() const override { return window_.size; }
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        if (offset >= window_.size) return 0;
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(size, window_.size - offset));
+        return file_.ReadAt(window_.offset + offset, buffer, count);
+    }
+
+private:
+    ByteSource& file_;
+    SmfWindow window_;
+};
+
+// Standard MIDI File messages can be as long as a track (the reader counts them in 32 bits).
+constexpr std::size_t kLongestSmfMessage = 0xFFFFFFFE;
+
+ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_t base) {
+    SmfContents contents;
+    try {
+        contents = ReadSmf(source, kLongestSmfMessage);
+    } catch (const MalformedSmf& malformed) {
+        throw kelvane::Failure(MalformedSmfText(pathUtf8, MalformedSmf(base + malformed.Offset(), malformed.Reason())));
+    }
+    contents.damagedAt += base;
+    return StoreSmfMessages(source, contents, pathUtf8);
+}
+
+}  // namespace
 
 ScanResult LoadDumpFile(const std::string& pathUtf8) {
     DumpFile file(pathUtf8);
     std::uint8_t magic[4] = {};
     const std::size_t magicSize = file.ReadAt(0, magic, sizeof magic);
-    if (smf::StartsLikeSmf({magic, magicSize})) {
+    if (StartsLikeSmf({magic, magicSize})) {
         FileSource source(file);
-        smf::SmfContents contents;
-        try {
-            contents = smf::ReadSmf(source, MaxStoredLength);
-        } catch (const smf::MalformedSmf& malformed) {
-            throw kelvane::Failure(MalformedSmfText(pathUtf8, malformed));
-        }
-        return StoreSmfMessages(source, contents, pathUtf8);
+        return LoadSmf(source, pathUtf8, 0);
     }
-    // One buffer per load, not per message; the slots themselves are the destination.
+    FileSource whole(file);
+    if (const std::optional<SmfWindow> data = RmidData(whole)) {
+        WindowSource source(whole, *data);
+        return LoadSmf(source, pathUtf8, data->offset);
+    }
+    // One buffer per load, not per message; the store itself is the destination.
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
     DumpScanner scanner;
+    // Messages take at most the file's size: the grown storage never moves during the load.
+    try {
+        StoreGrown().Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), SIZE_MAX)));
+    } catch (const std::bad_alloc&) {
+        // It grows as it goes instead, as far as memory allows.
+    }
     try {
         std::uint64_t offset = 0;
         for (;;) {
@@ -201,7 +282,7 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
             if (got == 0 || !scanner.Feed(buffer.get(), got)) break;
         }
     } catch (...) {
-        // Slots below the scan position now hold new messages; only these are valid.
+        // Messages below the scan position are new and complete; only these are valid.
         SysExCount = scanner.Stored();
         throw;
     }
@@ -210,53 +291,54 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
     return result;
 }
 
-std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed) {
+std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed) {
     return kelvane::FormatText("ファイル %s は Standard MIDI File として読めません (", pathUtf8) + malformed.what() + ")";
 }
 
 std::string ListLine(int index) {
     // Built by appending only: GCC 12 at -O3 takes "literal" + string for an overlapping copy.
+    const MessageBytes message = MessageAt(index);
     const std::string number = std::to_string(index + 1);
     std::string line;
     line.reserve(24);
     if (number.size() < 4) line.append(4 - number.size(), '0');
     line += number;
-    if (SysExData[index][1] == 0x42) line += " 42H";
+    if (message.size() > 2 && message[1] == 0x42) line += " 42H";
     line += ' ';
-    line += std::to_string(SysExLen[index]);
+    line += std::to_string(message.size() - 1);
     line += "Byte";
     return line;
 }
 
 std::string DroppedNotice(const ScanResult& result, DroppedFrom from) {
     const bool received = from == DroppedFrom::Reception;
-    const std::string notRead = received ? "記録しませんでした" : "読み込みませんでした";
+    // Loads speak of reading, a reception of recording.
+    const std::string notKept = received ? "記録しませんでした" : "読み込みませんでした";
     std::string text;
     auto add = [&text](const std::string& sentence) {
         if (!text.empty()) text += "\n";
         text += sentence;
     };
     if (result.droppedTooLong > 0) {
-        add("65535 バイトを超えるメッセージ " + std::to_string(result.droppedTooLong) +
-            " 件は長すぎるため" + notRead);
+        add("4 GiB 以上あるメッセージ " + std::to_string(result.droppedTooLong) + " 件は長すぎるため" + notKept);
     }
     if (result.droppedUnterminated) {
         add("ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした");
     }
     if (result.droppedCutOff > 0) {
-        add("途中で途切れたメッセージ (F7 がないもの) " + std::to_string(result.droppedCutOff) +
-            " 件は記録しませんでした");
+        add("途中で途切れたメッセージ (F7 がないもの) " + std::to_string(result.droppedCutOff) + " 件は" + notKept);
     }
     if (result.droppedDamaged > 0) {
         add("受信中にデータが欠けたメッセージ " + std::to_string(result.droppedDamaged) + " 件は記録しませんでした");
     }
-    if (result.stoppedAtLimit) {
-        // The scan stops at the first message left out for the limit: the file's messages before
-        // it are the stored ones and those too long.
-        const std::int64_t firstLeftOut = std::int64_t{result.stored} + result.droppedTooLong + result.droppedCutOff +
-                                          result.droppedDamaged + 1;
-        add("メッセージは " + std::to_string(MaxSysEx) + " 件までしか記録できないため、" +
-            std::to_string(firstLeftOut) + (received ? " 件目以降は受信しませんでした" : " 件目以降は読み込みませんでした"));
+    if (result.damaged) {
+        add("ファイルはオフセット " + std::to_string(result.damagedAt) + " で壊れているため (" + result.damage +
+            ")、それより前の " + std::to_string(result.stored) + " 件だけを読み込みました");
+    }
+    if (result.stoppedOutOfMemory) {
+        const std::int64_t firstLeftOut = std::int64_t{result.stored} + 1;
+        add("メモリーが足りないため、" + std::to_string(firstLeftOut) +
+            (received ? " 件目以降は記録しませんでした" : " 件目以降は読み込みませんでした"));
     }
     return text;
 }

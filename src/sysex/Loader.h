@@ -2,11 +2,10 @@
 // Turning a dump file into messages in the store, and the list texts of the stored messages.
 //
 // A dump is a raw byte stream: every F0 ... F7 run is one message; bytes outside a message are
-// skipped. The scan never writes outside the store, whatever the file holds: a message longer
-// than a slot is dropped whole, an F0 that the end of the file reaches before any F7 is
-// dropped, and with the slots full the scan stops at the next message that would have been
-// stored. What was dropped is counted so the user can be told. GUI thread only (the store is not
-// shared with any other thread).
+// skipped. Messages of any number and length are kept (sysex/Store.h) until memory runs out:
+// the scan then stops, keeps the messages complete before, and says so. An F0 that the end of
+// the file reaches before any F7 is dropped. What was dropped is counted so the user can be
+// told. GUI thread only (the store is not shared with any other thread).
 //
 // Received bytes take the same road with the rules of a live MIDI stream (ScanRules::Wire):
 // real-time bytes (F8-FF) may sit inside a message and are dropped there, and any other status
@@ -14,26 +13,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "smf/SmfReader.h"
+#include "sysex/SmfReader.h"
 #include "sysex/Store.h"
 
 namespace sysex {
 
 struct ScanResult {
-    std::int32_t stored = 0;           // messages now in slots 0 .. stored - 1
-    std::int32_t droppedTooLong = 0;   // messages with more than 65,535 bytes before their F7
+    std::int32_t stored = 0;           // messages now in the store, numbers 0 .. stored - 1
+    std::int32_t droppedTooLong = 0;   // Standard MIDI File messages of 4 GiB or more
     bool droppedUnterminated = false;  // an F0 at the end of the file had no F7
-    bool stoppedAtLimit = false;       // the store was full and another whole message followed
+    bool stoppedOutOfMemory = false;   // memory (or the count's range) ran out at message stored + 1
     std::int32_t droppedCutOff = 0;    // received messages that another status byte or the
                                        // end of receiving cut off before their F7
     std::int32_t droppedDamaged = 0;   // received messages that lost bytes on the way in
     std::int32_t notKept = 0;          // messages begun after the number asked for was complete
+    // A Standard MIDI File broken at this offset: the messages complete before it were kept.
+    bool damaged = false;
+    std::uint64_t damagedAt = 0;
+    std::string damage;                // what is wrong there
 
     bool DroppedAnything() const {
-        return droppedTooLong > 0 || droppedUnterminated || stoppedAtLimit || droppedCutOff > 0 ||
-               droppedDamaged > 0;
+        return droppedTooLong > 0 || droppedUnterminated || stoppedOutOfMemory || droppedCutOff > 0 || droppedDamaged > 0 || damaged;
     }
 };
 
@@ -42,48 +45,38 @@ enum class ScanRules {
     Wire,  // a MIDI stream: real-time bytes inside a message are dropped, other status bytes cut it
 };
 
-// Where a scan puts complete messages: MaxSysEx slots and their stored lengths. The store by
-// default; a reception keeps slots of its own until the user stops it.
-struct SlotTarget {
-    std::uint8_t (*data)[SlotSize];
-    std::uint16_t* lengths;
-};
-SlotTarget StoreSlots();
-
-// Scans a dump fed in blocks of any size straight into slots (no copy, nothing allocated).
-// Writes the stored length of each complete message; SysExCount is the caller's business.
+// Scans a dump fed in blocks of any size straight into a store writer (the store's by default).
+// The message count is the caller's business.
 class DumpScanner {
 public:
-    // At most `keep` messages are stored; every message begun after them is only counted as
-    // not kept, however it ends.
-    explicit DumpScanner(ScanRules rules = ScanRules::File, SlotTarget target = StoreSlots(),
-                         std::int32_t keep = MaxSysEx)
-        : rules_(rules), target_(target), keep_(keep) {}
-    // Returns false once the scan has ended early (slots full and another whole message
-    // followed); further blocks are then ignored.
+    // At most `keep` messages are stored (0: no such limit); every message begun after them is
+    // only counted as not kept, however it ends.
+    explicit DumpScanner(ScanRules rules = ScanRules::File, StoreWriter& target = StoreWriting(),
+                         std::int32_t keep = 0)
+        : rules_(rules), target_(target), keep_(keep) {
+        target_.Restart();
+    }
+    // Returns false once the scan has ended early (memory ran out); further blocks are then
+    // ignored.
     bool Feed(const std::uint8_t* data, std::size_t size);
     // Ends the scan and tells what was stored and dropped.
     ScanResult Finish();
     // Messages complete so far.
-    std::int32_t Stored() const { return next_; }
+    std::int32_t Stored() const { return target_.Count(); }
     // Bytes went missing here: the open message, if any, is dropped as damaged rather than
     // stored with its parts spliced together.
     void Abandon();
 
 private:
     void Append(const std::uint8_t* bytes, std::size_t count);
-    // False once the slots were full and this message was one more: the scan stops.
-    bool EndMessage();
+    void EndMessage();
     std::size_t MessageEnd(const std::uint8_t* data, std::size_t pos, std::size_t size) const;
 
     ScanRules rules_;
-    SlotTarget target_;
+    StoreWriter& target_;
     std::int32_t keep_;
     bool beyondKeep_ = false;      // the current message began after `keep_` were stored
-    std::int32_t next_ = 0;        // next free slot
     bool inMessage_ = false;
-    bool overflowing_ = false;     // the current message has outgrown its slot
-    std::size_t length_ = 0;       // bytes of the current message so far, F0 included
     bool stopped_ = false;
     ScanResult result_;
 };
@@ -92,22 +85,32 @@ private:
 ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 
 // Loads the dump file at `pathUtf8` into the store and sets SysExCount. A file that begins with
-// "MThd" is read as a Standard MIDI File (smf/SmfReader.h), its messages in the order a
-// sequencer plays them, under the same limits and with the same counts of what was dropped (a
+// "MThd", or a RIFF 'RMID' file (the Standard MIDI File in its 'data' chunk), is read as a
+// Standard MIDI File (sysex/SmfReader.h), its messages in the order a sequencer plays them (a
 // message without its F7 counts as cut off); anything else is scanned as a raw dump. Throws
 // kelvane::Failure "ファイル %s は開けません" when the file cannot be opened, and
-// MalformedSmfText for a Standard MIDI File that breaks the format; the store is then
-// unchanged. Should the system refuse a read midway, the messages completed so far are kept
+// MalformedSmfText for a Standard MIDI File whose header already breaks the format; the store is
+// then unchanged. A file damaged further on gives the messages complete before the damage. Should the system refuse a read midway, the messages completed so far are kept
 // (SysExCount says how many) and the same failure is thrown, so the store's invariants hold.
 ScanResult LoadDumpFile(const std::string& pathUtf8);
 
-// Puts the Whole messages of a file read by smf::ReadSmf into the store, in their order and
-// under the store's limits, and sets SysExCount. Throws "ファイル %s は開けません" when the
+// Puts the Whole messages of a file read by ReadSmf into the store, in their order, and
+// sets SysExCount. Throws "ファイル %s は開けません" when the
 // source no longer holds what was read (SysExCount then counts the messages stored before).
-ScanResult StoreSmfMessages(smf::ByteSource& source, const smf::SmfContents& contents, const std::string& pathUtf8);
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8);
+
+// A RIFF 'RMID' file wraps a Standard MIDI File in its 'data' chunk (Microsoft's RIFF MIDI, from
+// the Multimedia Programming Interface and Data Specifications 1.0): "RIFF" size "RMID", then
+// chunks of a four-letter type, a little-endian size and the data, padded to an even length.
+// Where the SMF lies in such a file; nothing for any other file.
+struct SmfWindow {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+std::optional<SmfWindow> RmidData(ByteSource& file);
 
 // "ファイル %s は Standard MIDI File として読めません (オフセット N: what is wrong there)".
-std::string MalformedSmfText(const std::string& pathUtf8, const smf::MalformedSmf& malformed);
+std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed);
 
 // The list line of stored message `index` (from 0): "0001 42H 1024Byte", "0002 6Byte".
 std::string ListLine(int index);

@@ -1,6 +1,7 @@
 #pragma once
-// Names of MIDI manufacturers by their System Exclusive ID: one-byte IDs (01H-7DH, with the
-// universal IDs 7EH and 7FH) and three-byte IDs written 00 xx xx. One data table, each ID once.
+// Names of MIDI manufacturers by their System Exclusive ID, as the MIDI Association lists them:
+// one-byte IDs and three-byte IDs written 00 xx xx (besides, the special IDs 7DH-7FH). One data
+// table, each ID once.
 // Pure; any thread.
 
 #include <cstddef>
@@ -17,7 +18,7 @@ struct ManufacturerEntry {
     std::string_view name;
 };
 
-// The whole table, sorted by (threeBytes, id).
+// The whole table of makers (the special IDs aside), sorted by (threeBytes, id).
 std::span<const ManufacturerEntry> ManufacturerTable();
 
 // The maker of a message (from its F0 through its F7): byte 1, or bytes 1-3 when byte 1 is 00.

@@ -1,7 +1,7 @@
 #pragma once
 // Collecting the messages of one reception: bytes from an input go through the dump scanner
-// with the wire rules into slots of the reception's own, and only when the user stops do they
-// replace the store, exactly as a load does.
+// with the wire rules into a block and grown storage of the reception's own, and only when the
+// user stops do they replace the store, exactly as a load does.
 //
 // Threading: Feed and Lose run on the input's thread, one call at a time. Now may be called
 // from any thread at any time and never waits. MoveIntoStore runs on the store's thread (the
@@ -56,9 +56,9 @@ class Reception {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // At most `keep` messages are kept (a reception asked for a number of them); the others
-    // are counted as not kept.
-    explicit Reception(std::int32_t keep = MaxSysEx);
+    // At most `keep` messages are kept (a reception asked for a number of them; 0: no such
+    // limit); the others are counted as not kept.
+    explicit Reception(std::int32_t keep = 0);
     ~Reception();
     Reception(const Reception&) = delete;
     Reception& operator=(const Reception&) = delete;
@@ -72,7 +72,7 @@ public:
     struct Progress {
         std::int32_t messages = 0;   // complete messages kept so far
         std::uint64_t bytes = 0;     // SysEx bytes received (real-time and other messages not counted)
-        bool full = false;           // the slots are full; further messages are dropped
+        bool full = false;           // memory ran out; further messages are dropped
         bool lost = false;           // the input reported a loss
         bool ended = false;          // the source or its server has gone: nothing more will come
         // When the last byte other than a real-time byte came; real-time bytes (clock, active
@@ -82,7 +82,7 @@ public:
     };
     Progress Now() const;
 
-    // Ends the reception: the complete messages go to slots 0 .. n - 1 of the store and
+    // Ends the reception: the complete messages become messages 0 .. n - 1 of the store and
     // SysExCount := n; with no complete message the store is left as it was. A message still
     // open is dropped as cut off. Call once, after the input has been closed.
     ReceptionSummary MoveIntoStore();
@@ -107,7 +107,7 @@ private:
 // Whether a reception with this progress should stop by itself at `now`: once its source has
 // gone, once `idle` has passed since the last byte that was not a real-time byte (never before
 // the first such byte; an idle time of zero means only by hand), once `count` messages are
-// complete (0 = no such limit), or once the slots are full.
+// complete (0 = no such limit), or once memory has run out.
 bool ReceptionDone(const Reception::Progress& progress, Reception::Clock::time_point now,
                    std::chrono::milliseconds idle, std::int32_t count);
 

@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "ui/OpenRequest.h"
+
 namespace ui {
 
 namespace {
@@ -32,7 +34,7 @@ public:
     }
 
     // In the platform's own spelling: messages show a Windows user backslashes, not slashes.
-    std::string FileName() const override { return QDir::toNativeSeparators(lastPath_).toStdString(); }
+    std::string FileName() const override { return NativePath(lastPath_); }
 
     void SetFileName(const std::string& pathUtf8) override { lastPath_ = QString::fromStdString(pathUtf8); }
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLayout>
@@ -20,7 +21,7 @@
 #include "midi/Port.h"
 #include "settings/Settings.h"
 #include "smf/DumpWriter.h"
-#include "smf/NoDataText.h"
+#include "sysex/NoDataText.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Checksum.h"
 #include "sysex/Inspector.h"
@@ -170,8 +171,6 @@ void TForm1::CreateControls() {
     SysEx->setFont(LayoutFont(pGothic, 13, s));
     SysEx->setFrameShape(QFrame::NoFrame);
     SysEx->setSelectionMode(QAbstractItemView::SingleSelection);
-    SysEx->setSortingEnabled(false);
-    SysEx->setUniformItemSizes(true);
     SysEx->setItemDelegate(new FixedHeightDelegate(Scaled(13, s), SysEx));
     SysEx->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysEx->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -245,7 +244,8 @@ void TForm1::CreateMenu() {
 
 void TForm1::CreateDialogs() {
     OpenDialog1 = seams_.makeFileDialog({FileDialogSetup::Kind::Open, QStringLiteral("SysEx File(*.EX *.SYX)"), {},
-                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)")}},
+                                          {QStringLiteral("Standard MIDI File(*.MID *.MIDI)"),
+                                           QStringLiteral("RIFF MIDI File(*.RMI)")}},
                                          this);
     SaveDialog1 = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
@@ -264,6 +264,7 @@ void TForm1::WireHandlers() {
     connect(CheckChecksums, &QAction::triggered, this, Guarded([this](bool) { CheckChecksumsClick(); }));
     connect(SysEx, &MessageList::userSelected, this, Guarded([this](int) { SysExClick(); }));
     connect(cmbOutput, &PortSelector::userChose, this, Guarded([this](int) { cmbOutputChange(); }));
+    cmbOutput->beforePopup = [this] { RunGuarded([this] { RefreshOutputEntries(); }); };
     // Without a window manager nobody turns Alt+F4 into a close request; do it here.
     auto* altF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
     connect(altF4, &QShortcut::activated, this, &QWidget::close);
@@ -283,13 +284,45 @@ void TForm1::FormCreate() {
     for (const std::string& entry : entries) cmbOutput->addItem(QString::fromStdString(entry));
     cmbOutput->setCurrentIndex(-1);  // Qt selects the first entry added; nothing is chosen yet
     settings::SettingsStartupStep([this](std::uint8_t mode) { INIT(mode); });
-    const int r = midi::StartPort(settings::OutPortSetting);
+    const int r = midi::StartPort(settings::RememberedOutputEntry(entries));
     cmbOutput->setCurrentIndex(midi::OutDeviceIndex < cmbOutput->count() ? midi::OutDeviceIndex : -1);
     EXC_SW->setChecked(r == 0);
     sysex::SysExCount = 0;
 }
 
-void TForm1::mnuExitClick() { QCoreApplication::quit(); }
+void TForm1::mnuExitClick() {
+    if (!CaptureMayGo()) return;
+    // Qt closes the windows on the way out; the user has answered already.
+    leaving_ = true;
+    QCoreApplication::quit();
+}
+
+// The close box, the system menu and Alt+F4 end the program as the exit command does.
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool go = false;
+    RunGuarded([&] { go = leaving_ || CaptureMayGo(); });
+    if (go) {
+        QMainWindow::closeEvent(event);
+    } else {
+        event->ignore();
+    }
+}
+
+bool TForm1::CaptureMayGo() {
+    if (!captureUnsaved_ || sysex::SysExCount == 0) return true;
+    switch (AskUnsaved("受信した " + std::to_string(sysex::SysExCount) +
+                       " メッセージは保存されていません。保存しますか?")) {
+        case UnsavedAnswer::Save:
+            if (!SaveRawDumpDialog->Execute()) return false;
+            EXPORT_RAW_DUMP();  // a failed save throws, and so stays
+            return true;
+        case UnsavedAnswer::Discard:
+            return true;
+        case UnsavedAnswer::Stay:
+            break;
+    }
+    return false;
+}
 
 void TForm1::About1Click() {
     if (seams_.showAbout) seams_.showAbout();
@@ -305,17 +338,40 @@ void TForm1::cmbOutputChange() {
     EXC_SW->setChecked(r == 0);
     EXC_SW->setEnabled(r == 0);
     ExcOut(midi::GMSystemOn.data(), static_cast<int>(midi::GMSystemOn.size()) - 1);
-    settings::PortChangeSave(midi::OutDeviceIndex, [this](std::uint8_t mode) { INIT(mode); });
+    const std::string name = cmbOutput->currentIndex() > 0 ? cmbOutput->currentText().toStdString() : std::string();
+    // Read before the save, which may fail on its own account.
+    const std::string why = r == 0 ? std::string() : midi::OpenPortError();
+    settings::PortChangeSave(midi::OutDeviceIndex, name, [this](std::uint8_t mode) { INIT(mode); });
+    // "MIDI OUT" alone going grey would leave the user guessing.
+    if (r != 0) ShowNotice("出力ポート「" + name + "」を開けません: " + why);
+}
+
+std::vector<std::string> TForm1::RefreshOutputEntries(bool tell, std::string* gone) {
+    midi::StartReadingPortEntries();
+    const std::vector<std::string> entries = midi::ReadPortEntries();
+    const std::string lost = cmbOutput->Refill(entries);
+    if (cmbOutput->currentIndex() >= 0) midi::OutDeviceIndex = cmbOutput->currentIndex();
+    if (gone) *gone = lost;
+    if (lost.empty()) return entries;
+    // Whatever took its place is not the port the user chose.
+    midi::OutDeviceIndex = -1;
+    midi::MidiOutHandle.reset();
+    EXC_SW->setChecked(false);
+    if (tell) {
+        const std::string gap = midi::PortListingGap();
+        ShowNotice("出力ポート「" + lost + "」が見つかりません" + (gap.empty() ? "" : " (" + gap + ")") +
+                   "\n接続を確かめて、MIDI OUT の一覧から出力ポートを選び直してください");
+    }
+    return entries;
 }
 
 void TForm1::SysExClick() {
     const int k = SysEx->currentRow();
     if (k < 0 || k >= sysex::SysExCount) return;
-    const int last = sysex::SysExLen[k];
     SysInfo->clear();
     for (const std::string& line : sysex::InfoLines(k)) SysInfo->appendPlainText(QString::fromStdString(line));
-    const std::vector<std::uint8_t> message(sysex::SysExData[k], sysex::SysExData[k] + last + 1);
-    ExcOut(message.data(), last);
+    const sysex::MessageBytes message = sysex::MessageAt(k);
+    ExcOut(message.data(), static_cast<int>(message.size()) - 1);
 }
 
 void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
@@ -323,6 +379,7 @@ void TForm1::INIT(std::uint8_t mode) { MIDI_Reg(mode); }
 void TForm1::MIDI_Reg(std::uint8_t mode) { settings::MIDI_Reg(mode, settings::DefaultRegistryStore()); }
 
 void TForm1::SysexI1Click() {
+    if (!CaptureMayGo()) return;
     SysEx->clear();
     SysInfo->clear();
     if (!OpenDialog1->Execute()) return;
@@ -330,6 +387,7 @@ void TForm1::SysexI1Click() {
 }
 
 void TForm1::OpenDumpFile(const std::string& pathUtf8) {
+    if (!CaptureMayGo()) return;
     SysEx->clear();
     SysInfo->clear();
     OpenDialog1->SetFileName(pathUtf8);
@@ -338,14 +396,17 @@ void TForm1::OpenDumpFile(const std::string& pathUtf8) {
 
 void TForm1::LoadIntoList(const std::string& pathUtf8) {
     const sysex::ScanResult result = sysex::LoadDumpFile(pathUtf8);
+    captureUnsaved_ = false;  // the store now holds what a file on disk holds
     ShowStoredMessages(sysex::DroppedNotice(result));
 }
 
 void TForm1::ShowStoredMessages(const std::string& droppedNotice) {
-    QStringList lines;
-    lines.reserve(sysex::SysExCount);
-    for (int i = 0; i < sysex::SysExCount; ++i) lines.append(QString::fromStdString(sysex::ListLine(i)));
-    SysEx->addItems(lines);
+    // The lines read the store as they are shown; until the next load or reception the list
+    // shows these messages, whatever the store holds meanwhile.
+    const int count = sysex::MessageCount();
+    SysEx->ShowLines(count, [count](int i) {
+        return i < count && i < sysex::MessageCount() ? QString::fromStdString(sysex::ListLine(i)) : QString();
+    });
     if (!droppedNotice.empty()) ShowNotice(droppedNotice);
 }
 
@@ -360,20 +421,24 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::ReceiveDumpClick() {
+    if (!CaptureMayGo()) return;
     ReceiveSetup setup;
-    setup.inputEntries = midi::ReadInputEntries();
+    setup.listInputs = [] { return ListAside([] { return midi::ReadInputEntries(); }); };
+    setup.listOutputs = [this] { return RefreshOutputEntries(false); };
+    setup.inputEntries = setup.listInputs();
     setup.inputListingGap = midi::InputListingGap();
     setup.rememberedEntry = settings::RememberedInputEntry(setup.inputEntries);
-    for (int i = 0; i < cmbOutput->count(); ++i) setup.outputEntries.push_back(cmbOutput->itemText(i).toStdString());
+    setup.outputEntries = setup.listOutputs();
     setup.openOutputEntry = midi::MidiOutHandle ? midi::OutDeviceIndex : 0;
-    for (int i = 0; i < sysex::SysExCount; ++i) setup.requestLines.push_back(sysex::ListLine(i));
-    setup.selectedMessage = SysEx->currentRow();
+    setup.requestCount = sysex::MessageCount();
+    setup.requestLine = [](int i) { return sysex::ListLine(i); };
     setup.inputChosen = [this, entries = setup.inputEntries](int entry) {
         const std::string name = entry > 0 && entry < static_cast<int>(entries.size()) ? entries[entry] : std::string();
         settings::InputChoiceSave(entry, name, [this](std::uint8_t mode) { INIT(mode); });
     };
     setup.storedMessage = [](int k) {
-        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        return std::vector<std::uint8_t>(message.begin(), message.end());
     };
     // The user asked for this request here, so it goes out whether or not MIDI OUT is ticked.
     setup.sendRequest = [](int entry, std::span<const std::uint8_t> request) {
@@ -386,6 +451,7 @@ void TForm1::ReceiveDumpClick() {
     if (!reception) return;
     const sysex::ReceptionSummary summary = reception->MoveIntoStore();
     if (summary.scan.stored > 0) {
+        captureUnsaved_ = true;
         SysEx->clear();
         SysInfo->clear();
         ShowStoredMessages({});
@@ -396,16 +462,25 @@ void TForm1::ReceiveDumpClick() {
 // The send dialog uses the open port whether or not "MIDI OUT" is ticked: the user asked for
 // this send. The dialog is modal, so nothing else sends on the port or changes it meanwhile.
 void TForm1::SendDumpClick() {
+    RefreshOutputEntries();
     SendSetup setup;
     setup.port = midi::MidiOutHandle.get();
     if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
-    for (int k = 0; k < sysex::SysExCount; ++k) setup.messageSizes.push_back(std::size_t{sysex::SysExLen[k]} + 1);
+    for (int k = 0; k < sysex::MessageCount(); ++k) setup.messageSizes.push_back(sysex::MessageAt(k).size());
     setup.selectedMessage = SysEx->currentRow();
     setup.message = [](int k) {
-        return std::vector<std::uint8_t>(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1);
+        const sysex::MessageBytes message = sysex::MessageAt(k);
+        return std::vector<std::uint8_t>(message.begin(), message.end());
     };
     const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
     setup.pace = {remembered.pauseMs, static_cast<int>(remembered.speedPercent)};
+    // Once a send has failed: whether its port is still listed. One that has gone is closed
+    // here, and the dialog tells how to choose another.
+    setup.portGone = [this] {
+        std::string gone;
+        RefreshOutputEntries(false, &gone);
+        return !gone.empty();
+    };
     setup.paceChosen = [](const midi::Pace& pace) {
         settings::SaveSendPace({pace.pauseMs, static_cast<std::uint32_t>(pace.speedPercent)},
                                settings::DefaultRegistryStore());
@@ -416,34 +491,40 @@ void TForm1::SendDumpClick() {
 
 // The user picks files here, not devices: both saves refuse an existing FIFO or device rather
 // than write to it (kelvane-cli writes to them on purpose).
-constexpr smf::SpecialTargets WindowSaveTargets = smf::SpecialTargets::Refuse;
+constexpr kelvane::SpecialTargets WindowSaveTargets = kelvane::SpecialTargets::Refuse;
 
 void TForm1::ExportRawDumpClick() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(smf::NoDataText);
+        ShowNotice(sysex::NoDataText);
         return;
     }
     if (!SaveRawDumpDialog->Execute()) return;
     EXPORT_RAW_DUMP();
 }
 
-void TForm1::EXPORT_RAW_DUMP() { smf::ExportStoreAsDump(SaveRawDumpDialog->FileName(), WindowSaveTargets); }
+void TForm1::EXPORT_RAW_DUMP() {
+    smf::ExportStoreAsDump(SaveRawDumpDialog->FileName(), WindowSaveTargets);
+    captureUnsaved_ = false;
+}
 
 void TForm1::SMF1Click() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(smf::NoDataText);
+        ShowNotice(sysex::NoDataText);
         return;
     }
     if (!SaveDialog1->Execute()) return;
     EXPORT_SMF();
 }
 
-void TForm1::EXPORT_SMF() { smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets); }
+void TForm1::EXPORT_SMF() {
+    smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets);
+    captureUnsaved_ = false;
+}
 
 // The list and the pane stay as they are: the check is told in a notice of its own.
 void TForm1::CheckChecksumsClick() {
     if (sysex::SysExCount == 0) {
-        ShowNotice(smf::NoDataText);
+        ShowNotice(sysex::NoDataText);
         return;
     }
     ShowNotice(sysex::ChecksumSummary(sysex::CheckStore()));

@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
+class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -92,12 +94,22 @@ public:
     // choice would be opened; the dialog offers that path next.
     void OpenDumpFile(const std::string& pathUtf8);
 
+    // Lists the output ports afresh into the selector, keeping the chosen one by name, and
+    // returns the entries. A chosen port that has gone is closed and "MIDI OUT" unticked; it is
+    // told in a notice when `tell` (otherwise the caller tells it where the user looks) and then
+    // returned in `gone`.
+    std::vector<std::string> RefreshOutputEntries(bool tell = true, std::string* gone = nullptr);
+
+    // Whether messages that came in by reception are in the store and were not saved since.
+    bool CaptureUnsaved() const { return captureUnsaved_; }
+
     // The layout scale this window was built with (1 at 96 dpi).
     double LayoutScaleFactor() const { return scale_; }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void LoadIntoList(const std::string& pathUtf8);
@@ -108,10 +120,15 @@ private:
     void FixSize();
     // Fills the list from the store after a load or a reception, and tells what was left out.
     void ShowStoredMessages(const std::string& droppedNotice);
+    // Before the store is given up (exit, another file, another reception): true when there is
+    // no unsaved capture, or the user saved it or chose to discard it; false to stay.
+    bool CaptureMayGo();
 
     FormSeams seams_;
     double scale_ = 1.0;
     QWidget* client_ = nullptr;
+    bool captureUnsaved_ = false;
+    bool leaving_ = false;  // the exit command has been given and answered
 };
 
 // The main window of the running program.

@@ -51,6 +51,29 @@ bool AskYesNo(const std::string& text) {
     return box.clickedButton() == yes;
 }
 
+UnsavedAnswer AskUnsaved(const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    const QStringList buttons{QStringLiteral("保存する"), QStringLiteral("保存しない"), QStringLiteral("キャンセル")};
+    int chosen = 2;
+    if (installed) {
+        chosen = installed->Choice(shown, buttons);
+    } else {
+        QPointer<QWidget> before = QApplication::activeWindow();
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(ApplicationTitle), shown, QMessageBox::NoButton,
+                        before);
+        QPushButton* save = box.addButton(buttons[0], QMessageBox::AcceptRole);
+        QPushButton* discard = box.addButton(buttons[1], QMessageBox::DestructiveRole);
+        QPushButton* stay = box.addButton(buttons[2], QMessageBox::RejectRole);
+        box.setDefaultButton(stay);
+        box.setEscapeButton(stay);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+        if (before) before->activateWindow();
+        chosen = box.clickedButton() == save ? 0 : box.clickedButton() == discard ? 1 : 2;
+    }
+    return chosen == 0 ? UnsavedAnswer::Save : chosen == 1 ? UnsavedAnswer::Discard : UnsavedAnswer::Stay;
+}
+
 void ReportFailure(const std::string& message) {
     if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
     const QString shown = QString::fromStdString(kelvane::FailureDisplayText(message));

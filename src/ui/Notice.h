@@ -4,6 +4,7 @@
 // the application title. Tests may install a recorder in place of the real boxes.
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <string>
 #include <utility>
@@ -20,6 +21,8 @@ public:
     virtual void Failure(const QString& text) = 0;
     // A yes/no question; true for yes.
     virtual bool Question(const QString& text) = 0;
+    // A question with the given buttons; the number of the one chosen.
+    virtual int Choice(const QString& text, const QStringList& buttons) = 0;
 };
 
 // Installs a display for tests; nullptr restores the real boxes. Not owned.
@@ -30,6 +33,11 @@ void ShowNotice(const std::string& text);
 // Asks before something the user has is given up; true when the user said yes. No is the
 // default answer, so a stray Enter keeps what there is.
 bool AskYesNo(const std::string& text);
+
+// What becomes of data that would be lost unsaved: the user saves it first, lets it go, or stays
+// where things were. Staying is the default answer, and what Esc and the close box give.
+enum class UnsavedAnswer { Save, Discard, Stay };
+UnsavedAnswer AskUnsaved(const std::string& text);
 
 // Shows a failure's message, with "." appended where the text needs one, after releasing any
 // mouse capture so the box can be answered.

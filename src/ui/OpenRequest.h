@@ -18,4 +18,10 @@ std::optional<std::string> FileFromArguments(const QStringList& arguments);
 // The first local file among the dropped URLs; nothing when none is a local file.
 std::optional<std::string> DroppedFile(const QMimeData& data);
 
+// A path as Qt gives it (argument, drop, file dialog), in the platform's spelling, as the bytes
+// the file system knows it by. Qt shows a name that is not UTF-8 (a Shift_JIS name from an old
+// archive) with replacement characters and cannot give its bytes back; each such name is found
+// again among the names its folder holds, when exactly one of them shows as it does.
+std::string NativePath(const QString& path);
+
 }  // namespace ui

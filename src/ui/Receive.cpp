@@ -3,15 +3,19 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QTimer>
 
 #include "common/Failure.h"
 #include "midi/Input.h"
+#include "sysex/Inspector.h"
+#include "ui/LazyLines.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
 #include "ui/PortSelector.h"
@@ -53,23 +57,48 @@ void TReceive::CreateControls(double scale) {
     chkRequest = new QCheckBox(QStringLiteral("先に要求を送信"), this);
     grid->addWidget(chkRequest, 1, 0, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("送信先"), this), 2, 0);
-    cmbRequestOutput = new QComboBox(this);
+    cmbRequestOutput = new PortSelector(this);
     cmbRequestOutput->setFont(portFont);
     for (const std::string& entry : setup_.outputEntries) cmbRequestOutput->addItem(QString::fromStdString(entry));
     cmbRequestOutput->setCurrentIndex(setup_.openOutputEntry < cmbRequestOutput->count() ? setup_.openOutputEntry : 0);
     grid->addWidget(cmbRequestOutput, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("要求"), this), 3, 0);
     cmbRequest = new QComboBox(this);
-    cmbRequest->addItem(QStringLiteral("16 進数で入力"));
-    for (const std::string& line : setup_.requestLines) cmbRequest->addItem(QString::fromStdString(line));
-    cmbRequest->setCurrentIndex(setup_.selectedMessage >= 0 && setup_.selectedMessage + 1 < cmbRequest->count()
-                                    ? setup_.selectedMessage + 1
-                                    : 0);
+    // Typed hex first and by default whatever line is selected in the window (the line looked at
+    // last is as likely a bank as a request); then the loaded messages, which may be millions, so
+    // their lines are made as the list shows them; then the named requests, by their name.
+    const int messages = setup_.requestCount;
+    const auto& named = sysex::NamedRequests();
+    auto* requests = new LazyLines(cmbRequest);
+    requests->Show(
+        1 + messages + static_cast<int>(named.size()),
+        [line = setup_.requestLine, messages, &named](int row) {
+            if (row == 0) return QStringLiteral("16 進数で入力");
+            if (row <= messages) return QString::fromStdString(line(row - 1));
+            const sysex::NamedRequest& request = named[static_cast<std::size_t>(row - 1 - messages)];
+            return QString::fromStdString(request.name + "  " + request.description);
+        },
+        [messages, &named](int row) {
+            return row > messages ? QVariant(QString::fromStdString(named[static_cast<std::size_t>(row - 1 - messages)].name))
+                                  : QVariant();
+        });
+    cmbRequest->setModel(requests);
+    // The named requests' descriptions are long; they must not widen the dialog.
+    cmbRequest->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbRequest->setMinimumContentsLength(28);
+    if (auto* popup = qobject_cast<QListView*>(cmbRequest->view())) popup->setUniformItemSizes(true);
+    cmbRequest->setCurrentIndex(0);
     grid->addWidget(cmbRequest, 3, 1);
     edtRequestHex = new QLineEdit(this);
     edtRequestHex->setFont(portFont);
     edtRequestHex->setPlaceholderText(QStringLiteral("F0 7E 7F 06 01 F7"));
     grid->addWidget(edtRequestHex, 4, 1);
+    // Shares the typed hex's place: only one of them shows.
+    pnlRequestParameters = new QWidget(this);
+    auto* parameters = new QFormLayout(pnlRequestParameters);
+    parameters->setContentsMargins(0, 0, 0, 0);
+    pnlRequestParameters->hide();
+    grid->addWidget(pnlRequestParameters, 4, 1);
 
     grid->addWidget(new QLabel(QStringLiteral("無信号で停止"), this), 5, 0);
     edtIdle = new QDoubleSpinBox(this);
@@ -101,26 +130,47 @@ void TReceive::CreateControls(double scale) {
     buttons->addStretch();
     for (QPushButton* button : {btnStart, btnStop, btnCancel}) buttons->addWidget(button);
     grid->addLayout(buttons, 8, 0, 1, 2);
+    btnIdentify = new QPushButton(QStringLiteral("機器を確認"), this);
+    btnIdentify->setToolTip(QStringLiteral("送信先に Identity Request を送り、入力ポートに届いた応答を表示します"));
+    buttons->insertWidget(0, btnIdentify);
+    lblIdentity = new QLabel(this);
+    lblIdentity->setWordWrap(true);
+    lblIdentity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(lblIdentity, 9, 0, 1, 2);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     timer_ = new QTimer(this);
     timer_->setInterval(TickMs);
+    identifyTimer_ = new QTimer(this);
+    identifyTimer_->setSingleShot(true);
+    identifyTimer_->setInterval(IdentifyWaitMs);
 }
 
 void TReceive::WireHandlers() {
     connect(cmbInput, &PortSelector::userChose, this, Guarded([this](int entry) {
+                lostPort_.clear();
                 ShowStartState();
                 if (setup_.inputChosen) setup_.inputChosen(entry);
             }));
+    connect(cmbRequestOutput, &PortSelector::userChose, this, [this] { lostPort_.clear(); });
+    cmbInput->beforePopup = [this] { RunGuarded([this] { Relist(cmbInput, setup_.listInputs, "入力ポート"); }); };
+    cmbRequestOutput->beforePopup = [this] {
+        RunGuarded([this] { Relist(cmbRequestOutput, setup_.listOutputs, "送信先"); });
+    };
     auto update = [this] { ShowStartState(); };
     connect(chkRequest, &QCheckBox::toggled, this, update);
     connect(cmbRequestOutput, &QComboBox::currentIndexChanged, this, update);
-    connect(cmbRequest, &QComboBox::currentIndexChanged, this, update);
+    connect(cmbRequest, &QComboBox::currentIndexChanged, this, [this] {
+        ShowRequestParameters();
+        ShowStartState();
+    });
     connect(edtRequestHex, &QLineEdit::textChanged, this, update);
     connect(btnStart, &QPushButton::clicked, this, Guarded([this](bool) { btnStartClick(); }));
     connect(btnStop, &QPushButton::clicked, this, Guarded([this](bool) { btnStopClick(); }));
     connect(btnCancel, &QPushButton::clicked, this, Guarded([this](bool) { reject(); }));
     connect(timer_, &QTimer::timeout, this, [this] { RunGuarded([this] { Tick(); }); });
+    connect(btnIdentify, &QPushButton::clicked, this, Guarded([this](bool) { btnIdentifyClick(); }));
+    connect(identifyTimer_, &QTimer::timeout, this, [this] { RunGuarded([this] { FinishIdentify(); }); });
 }
 
 QString TReceive::CountText(const sysex::Reception::Progress& progress) {
@@ -128,13 +178,72 @@ QString TReceive::CountText(const sysex::Reception::Progress& progress) {
            QStringLiteral(" バイト");
 }
 
+const sysex::NamedRequest* TReceive::ChosenNamedRequest() const {
+    const QVariant name = cmbRequest->currentData();
+    return name.isValid() ? sysex::FindNamedRequest(name.toString().toStdString()) : nullptr;
+}
+
+void TReceive::ShowRequestParameters() {
+    auto* form = static_cast<QFormLayout*>(pnlRequestParameters->layout());
+    while (form->rowCount() > 0) form->removeRow(0);
+    edtParameters.clear();
+    const sysex::NamedRequest* named = ChosenNamedRequest();
+    if (named) {
+        for (const sysex::RequestParameter& parameter : named->parameters) {
+            auto* field = new QLineEdit(pnlRequestParameters);
+            if (parameter.byDefault) {
+                field->setPlaceholderText(QStringLiteral("省略時 ") +
+                                          QString::fromStdString(sysex::HexByte(static_cast<std::uint8_t>(*parameter.byDefault))));
+            }
+            field->setToolTip(QString::fromStdString(parameter.meaning + " (" + sysex::ParameterRangeText(parameter) + ")"));
+            connect(field, &QLineEdit::textChanged, this, [this] { ShowStartState(); });
+            form->addRow(QString::fromStdString(parameter.name), field);
+            edtParameters.push_back(field);
+        }
+    }
+    pnlRequestParameters->setVisible(named != nullptr && !named->parameters.empty());
+    edtRequestHex->setVisible(named == nullptr);
+}
+
 sysex::ParsedRequest TReceive::CurrentRequest() const {
-    const int message = cmbRequest->currentIndex() - 1;
+    if (const sysex::NamedRequest* named = ChosenNamedRequest()) {
+        // An empty field leaves the parameter to its default, or to the problem that it has none.
+        std::vector<std::pair<std::string, std::string>> values;
+        for (std::size_t i = 0; i < edtParameters.size() && i < named->parameters.size(); ++i) {
+            const std::string text = edtParameters[i]->text().trimmed().toStdString();
+            if (!text.empty()) values.emplace_back(named->parameters[i].name, text);
+        }
+        sysex::BuiltRequest built = sysex::BuildNamedRequest(*named, values);
+        return {std::move(built.bytes), std::move(built.problem)};
+    }
+    const int message = ChosenMessage();
     if (message < 0) return sysex::ParseRequestHex(edtRequestHex->text().toStdString());
     sysex::ParsedRequest request;
     if (setup_.storedMessage) request.bytes = setup_.storedMessage(message);
     request.problem = sysex::RequestProblem(request.bytes);
     return request;
+}
+
+void TReceive::Relist(PortSelector* list, const std::function<std::vector<std::string>()>& entries,
+                      const char* kind) {
+    if (!entries) return;
+    const std::string lost = list->Refill(entries());
+    if (list == cmbInput) setup_.inputListingGap = midi::InputListingGap();
+    if (!lost.empty()) lostPort_ = std::string(kind) + "「" + lost + "」が見つかりません。接続を確かめて、選び直してください";
+    ShowStartState();
+}
+
+int TReceive::ChosenMessage() const {
+    const int message = cmbRequest->currentIndex() - 1;
+    return message < setup_.requestCount ? message : -1;
+}
+
+bool TReceive::RequestConfirmed(const sysex::ParsedRequest& request) const {
+    const int message = ChosenMessage();
+    if (message < 0 || request.bytes.size() <= sysex::LongestPlausibleRequest) return true;
+    return AskYesNo("メッセージ " + std::to_string(message + 1) + " は " + std::to_string(request.bytes.size()) +
+                    " バイトあり、要求ではなくデータの可能性があります。機器のデータを上書きするおそれがあります。"
+                    "要求として送信しますか?");
 }
 
 std::string TReceive::StartProblem() const {
@@ -153,16 +262,57 @@ void TReceive::ShowStartState() {
     cmbRequestOutput->setEnabled(request);
     cmbRequest->setEnabled(request);
     edtRequestHex->setEnabled(request && cmbRequest->currentIndex() == 0);
+    pnlRequestParameters->setEnabled(request);
     const std::string problem = StartProblem();
-    btnStart->setEnabled(problem.empty());
+    btnStart->setEnabled(problem.empty() && !identifyInput_);
     // A listing that lacks a server says so even while a port is chosen.
-    lblReason->setText(QString::fromStdString(problem.empty() ? setup_.inputListingGap : problem));
+    const std::string reason = problem.empty() ? setup_.inputListingGap : problem;
+    lblReason->setText(QString::fromStdString(lostPort_.empty() || reason.empty() ? lostPort_ + reason
+                                                                                   : lostPort_ + "\n" + reason));
+}
+
+void TReceive::btnIdentifyClick() {
+    if (reception_ || identifyInput_) return;
+    if (cmbInput->currentIndex() <= 0 || cmbRequestOutput->currentIndex() <= 0) {
+        lblIdentity->setText(QStringLiteral("機器を確認するには、入力ポートと送信先を選んでください"));
+        return;
+    }
+    auto replies = std::make_unique<sysex::ReplyCollector>();
+    sysex::ReplyCollector* collector = replies.get();
+    midi::InputOpenResult opened = midi::OpenInputEntry(
+        cmbInput->currentIndex(),
+        midi::ByteReceiver([collector](std::span<const std::uint8_t> bytes) { collector->Feed(bytes); }));
+    if (opened.code != 0) {
+        throw kelvane::Failure("入力ポート " + cmbInput->currentText().toStdString() + " を開けません: " + opened.error);
+    }
+    // The input listens before the request goes, as for a reception.
+    if (setup_.sendRequest) setup_.sendRequest(cmbRequestOutput->currentIndex(), sysex::IdentityRequestMessage);
+    identifyReplies_ = std::move(replies);
+    identifyInput_ = std::move(opened.port);
+    btnIdentify->setEnabled(false);
+    btnStart->setEnabled(false);
+    lblIdentity->setText(QStringLiteral("応答を待っています..."));
+    identifyTimer_->start();
+}
+
+void TReceive::FinishIdentify() {
+    identifyInput_.reset();
+    const std::vector<sysex::IdentityReply> replies =
+        identifyReplies_ ? sysex::IdentityReplies(identifyReplies_->Take()) : std::vector<sysex::IdentityReply>{};
+    identifyReplies_.reset();
+    QStringList lines;
+    for (const sysex::IdentityReply& reply : replies) lines << QString::fromStdString(sysex::IdentityReplyLine(reply));
+    lblIdentity->setText(lines.isEmpty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
+                                         : lines.join(QLatin1Char('\n')));
+    btnIdentify->setEnabled(true);
+    ShowStartState();
 }
 
 void TReceive::btnStartClick() {
-    if (reception_ || !StartProblem().empty()) return;
+    if (reception_ || identifyInput_ || !StartProblem().empty()) return;
     const sysex::ParsedRequest request =
         chkRequest->isChecked() ? CurrentRequest() : sysex::ParsedRequest{};
+    if (!RequestConfirmed(request)) return;
     auto reception = std::make_unique<sysex::Reception>();
     midi::InputOpenResult opened = midi::OpenInputEntry(cmbInput->currentIndex(), midi::ReceiverFor(*reception));
     if (opened.code != 0) {
@@ -180,7 +330,8 @@ void TReceive::btnStartClick() {
     reception_ = std::move(reception);
     input_ = std::move(opened.port);
     for (QWidget* w : std::initializer_list<QWidget*>{cmbInput, chkRequest, cmbRequestOutput, cmbRequest,
-                                                      edtRequestHex, edtIdle, btnStart})
+                                                      edtRequestHex, pnlRequestParameters, edtIdle, btnStart,
+                                                      btnIdentify})
         w->setEnabled(false);
     lblReason->clear();
     btnStop->setEnabled(true);
@@ -207,6 +358,8 @@ void TReceive::btnStopClick() {
 void TReceive::CloseInput() {
     timer_->stop();
     input_.reset();
+    identifyTimer_->stop();
+    identifyInput_.reset();
 }
 
 void TReceive::reject() {

@@ -18,12 +18,15 @@
 #include <vector>
 
 #include "midi/InputService.h"
+#include "sysex/Identity.h"
+#include "sysex/NamedRequests.h"
 #include "sysex/Reception.h"
 #include "sysex/Request.h"
 
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,8 +43,12 @@ struct ReceiveSetup {
     std::string inputListingGap;            // why the input list may lack ports; empty if complete
     std::vector<std::string> outputEntries; // the main window's output entries, "(None)" first
     int openOutputEntry = 0;                // the one open in the main window (0: none)
-    std::vector<std::string> requestLines;  // the list lines of the loaded messages
-    int selectedMessage = -1;               // the loaded message selected in the window, if any
+    int requestCount = 0;                   // the loaded messages, and their list lines
+    std::function<std::string(int)> requestLine;
+    // Both lists are listed afresh each time the user opens them: the input ports, and the
+    // output ports (which the main window's selector follows, since both share one listing).
+    std::function<std::vector<std::string>()> listInputs;
+    std::function<std::vector<std::string>()> listOutputs;
     std::function<void(int entry)> inputChosen;  // the user picked an input entry
     std::function<std::vector<std::uint8_t>(int message)> storedMessage;  // bytes of a loaded message
     // Sends the request on an output entry now; throws kelvane::Failure when it cannot.
@@ -56,9 +63,14 @@ public:
     // Components.
     PortSelector* cmbInput = nullptr;
     QCheckBox* chkRequest = nullptr;
-    QComboBox* cmbRequestOutput = nullptr;
-    QComboBox* cmbRequest = nullptr;     // entry 0: typed in; then the loaded messages
+    PortSelector* cmbRequestOutput = nullptr;
+    QComboBox* cmbRequest = nullptr;     // entry 0, the default: typed in; then the loaded messages,
+                                         // then the named requests (their item data is the name)
     QLineEdit* edtRequestHex = nullptr;
+    QWidget* pnlRequestParameters = nullptr;  // one field per parameter of the named request chosen
+    std::vector<QLineEdit*> edtParameters;    // in the order of the request's parameters
+    QPushButton* btnIdentify = nullptr;  // asks what is connected, with 送信先 and 入力ポート
+    QLabel* lblIdentity = nullptr;       // the replies, or why there are none
     QLabel* lblReason = nullptr;         // why 開始 is disabled, or what the listing lacks
     QDoubleSpinBox* edtIdle = nullptr;
     QLabel* lblCount = nullptr;
@@ -68,6 +80,10 @@ public:
 
     void btnStartClick();
     void btnStopClick();
+    void btnIdentifyClick();
+
+    // How long the identify button listens for replies.
+    static constexpr int IdentifyWaitMs = 1000;
 
     // After the dialog was accepted: the finished reception (its input is closed).
     std::unique_ptr<sysex::Reception> TakeReception() { return std::move(reception_); }
@@ -88,11 +104,26 @@ private:
     // Why 開始 cannot start now; empty when it can.
     std::string StartProblem() const;
     void ShowStartState();
+    // The named request chosen in 要求, or nullptr.
+    const sysex::NamedRequest* ChosenNamedRequest() const;
+    void ShowRequestParameters();
+    void FinishIdentify();
+    // Fills a port list afresh when the user opens it; a chosen port that has gone is told.
+    void Relist(PortSelector* list, const std::function<std::vector<std::string>()>& entries, const char* kind);
+    // A loaded message too long to be a request goes only with the user's word.
+    bool RequestConfirmed(const sysex::ParsedRequest& request) const;
+    // The loaded message chosen in 要求, or -1 for typed hex or a named request.
+    int ChosenMessage() const;
 
     ReceiveSetup setup_;
     QTimer* timer_ = nullptr;
     std::unique_ptr<sysex::Reception> reception_;
     std::unique_ptr<midi::InputPort> input_;
+    // While the identify button waits for replies: the input it opened and what came in.
+    std::unique_ptr<sysex::ReplyCollector> identifyReplies_;
+    std::unique_ptr<midi::InputPort> identifyInput_;
+    QTimer* identifyTimer_ = nullptr;
+    std::string lostPort_;  // a chosen port that has gone, told until the user chooses again
 };
 
 }  // namespace ui

@@ -1,6 +1,7 @@
 #include "ui/Send.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,6 +14,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "common/Failure.h"
+#include "sysex/DeviceId.h"
 #include "ui/Notice.h"
 #include "ui/Scaling.h"
 
@@ -97,10 +100,10 @@ void TSend::CreateControls(double scale) {
 
     grid->addWidget(new QLabel(QStringLiteral("送信後の間隔"), this), 2, 0);
     edtPause = new QSpinBox(this);
-    edtPause->setRange(0, static_cast<int>(kelvane::MaxPauseMs));
+    edtPause->setRange(0, static_cast<int>(midi::MaxPauseMs));
     edtPause->setSingleStep(10);
     edtPause->setSuffix(QStringLiteral(" ms"));
-    edtPause->setValue(static_cast<int>(std::min<std::uint32_t>(setup_.pace.pauseMs, kelvane::MaxPauseMs)));
+    edtPause->setValue(static_cast<int>(std::min(setup_.pace.pauseMs, midi::MaxPauseMs)));
     grid->addWidget(edtPause, 2, 1, Qt::AlignLeft);
 
     grid->addWidget(new QLabel(QStringLiteral("速度"), this), 3, 0);
@@ -109,15 +112,30 @@ void TSend::CreateControls(double scale) {
     // A remembered speed not offered here takes the nearest slower share (the slowest at least).
     const int remembered = setup_.pace.speedPercent;
     int chosen = -1;
-    for (const int speed : kelvane::OfferedSpeeds) {
+    for (const int speed : midi::OfferedSpeeds) {
         const int index = cmbSpeed->count();
-        cmbSpeed->addItem(QString::fromStdString(kelvane::SpeedText(speed)), speed);
-        const bool slower = speed != kelvane::FastestSpeed && remembered != kelvane::FastestSpeed && speed <= remembered;
+        cmbSpeed->addItem(QString::fromStdString(midi::SpeedText(speed)), speed);
+        const bool slower = speed != midi::FastestSpeed && remembered != midi::FastestSpeed && speed <= remembered;
         if (speed == remembered || (slower && chosen < 0)) chosen = index;
     }
     if (chosen < 0) chosen = cmbSpeed->count() - 1;
     cmbSpeed->setCurrentIndex(chosen);
     grid->addWidget(cmbSpeed, 3, 1, Qt::AlignLeft);
+
+    // Readdressing: a dump recorded from one unit restored to another set to a different number.
+    auto* device = new QHBoxLayout;
+    chkDeviceId = new QCheckBox(QStringLiteral("機器 ID を書き換える"), this);
+    edtDeviceId = new QSpinBox(this);
+    edtDeviceId->setRange(0, 0x7F);
+    edtDeviceId->setDisplayIntegerBase(16);
+    edtDeviceId->setSuffix(QStringLiteral("H"));
+    edtDeviceId->setValue(0x10);
+    edtDeviceId->setEnabled(false);
+    edtDeviceId->setToolTip(QStringLiteral("Roland 00H-1FH、ヤマハ・KORG 0H-FH、ユニバーサル (7FH はそのまま)"));
+    device->addWidget(chkDeviceId);
+    device->addWidget(edtDeviceId);
+    device->addStretch();
+    grid->addLayout(device, 7, 0, 1, 2);
 
     barProgress = new QProgressBar(this);
     barProgress->setRange(0, BarSteps);
@@ -135,7 +153,7 @@ void TSend::CreateControls(double scale) {
     btnStart->setDefault(true);
     buttons->addStretch();
     for (QPushButton* button : {btnStart, btnStop, btnClose}) buttons->addWidget(button);
-    grid->addLayout(buttons, 6, 0, 1, 2);
+    grid->addLayout(buttons, 8, 0, 1, 2);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     SetIdle(true);
     if (setup_.port && MessageCount() == 0) lblProgress->setText(QStringLiteral("送信するデータがありません"));
@@ -150,6 +168,7 @@ void TSend::WireHandlers() {
         edtTo->setEnabled(rbRange->isChecked() && !Sending());
     };
     connect(rbRange, &QRadioButton::toggled, this, rangeEnabled);
+    connect(chkDeviceId, &QCheckBox::toggled, this, [this](bool on) { edtDeviceId->setEnabled(on && !Sending()); });
     rangeEnabled();
     // The range never runs backwards.
     connect(edtFrom, &QSpinBox::valueChanged, this, [this](int from) {
@@ -174,7 +193,10 @@ void TSend::SetIdle(bool idle) {
     const bool canStart = setup_.port != nullptr && MessageCount() > 0;
     btnStart->setEnabled(idle && canStart);
     btnStop->setEnabled(!idle);
-    for (QWidget* w : std::initializer_list<QWidget*>{rbAll, rbRange, edtPause, cmbSpeed}) w->setEnabled(idle && canStart);
+    for (QWidget* w : std::initializer_list<QWidget*>{rbAll, rbRange, edtPause, cmbSpeed, chkDeviceId}) {
+        w->setEnabled(idle && canStart);
+    }
+    edtDeviceId->setEnabled(idle && canStart && chkDeviceId->isChecked());
     edtFrom->setEnabled(idle && canStart && rbRange->isChecked());
     edtTo->setEnabled(idle && canStart && rbRange->isChecked());
     (idle ? btnStart : btnStop)->setDefault(true);
@@ -195,7 +217,7 @@ void TSend::ShowPlan() {
                          std::chrono::milliseconds(pace.pauseMs) * std::max(last - first, 0);
     // At the fastest speed only the port knows how long the bytes take.
     const QString time = Clock(std::chrono::ceil<std::chrono::milliseconds>(planned)) +
-                         (pace.speedPercent == kelvane::FastestSpeed ? QStringLiteral(" + ポートの速さしだい") : QString());
+                         (pace.speedPercent == midi::FastestSpeed ? QStringLiteral(" + ポートの速さしだい") : QString());
     lblProgress->setText(
         QStringLiteral("%1 メッセージ  %2 バイト  所要 %3").arg(last - first + 1).arg(bytes).arg(time));
 }
@@ -217,7 +239,18 @@ void TSend::btnStartClick() {
     if (!setup_.port || MessageCount() == 0 || Sending()) return;
     const auto [first, last] = ChosenRange();
     std::vector<std::vector<std::uint8_t>> messages;
-    for (int k = first; k <= last; ++k) messages.push_back(setup_.message(k));
+    std::vector<int> numbers;
+    for (int k = first; k <= last; ++k) {
+        messages.push_back(setup_.message(k));
+        numbers.push_back(k);
+    }
+    if (chkDeviceId->isChecked()) {
+        // Copies are readdressed; a number one of them cannot hold stops the send before it starts.
+        const auto id = static_cast<std::uint32_t>(edtDeviceId->value());
+        const std::string problem = sysex::DeviceIdProblem(messages, numbers, id);
+        if (!problem.empty()) throw kelvane::Failure(problem);
+        for (auto& message : messages) sysex::SetDeviceId(message, static_cast<std::uint8_t>(id));
+    }
     const midi::Pace pace = ChosenPace();
     transmission_ = std::make_unique<midi::Transmission>(std::move(messages), pace);
     finished_ = false;
@@ -259,7 +292,15 @@ void TSend::Finish() {
                                .arg(progress.messagesTotal)
                                .arg(outcome_.bytes)
                                .arg(SecondsText(outcome_.elapsed));
-    if (!outcome_.error.empty()) {
+    if (!outcome_.error.empty() && setup_.portGone && setup_.portGone()) {
+        // Its port is closed now; a further send here would have nowhere to go.
+        setup_.port = nullptr;
+        lblProgress->setText(QStringLiteral("出力ポート「") + QString::fromStdString(setup_.portName) +
+                             QStringLiteral("」がなくなったため、送信を続けられませんでした。\n送信済み ") + counts +
+                             QStringLiteral("\n接続を確かめて、メインウィンドウの MIDI OUT の一覧から出力ポートを"
+                                            "選び直してから、もう一度送信してください"));
+        lblPort->setText(QString::fromStdString(setup_.portName) + QStringLiteral(" (見つかりません)"));
+    } else if (!outcome_.error.empty()) {
         lblProgress->setText(QStringLiteral("失敗しました: ") + QString::fromStdString(outcome_.error) +
                              QStringLiteral("\n送信済み ") + counts);
     } else if (outcome_.cancelled) {

@@ -2,7 +2,7 @@
 // The send dialog: puts a loaded bank back into a device. It sends all stored messages or a
 // range of them on the port open in the main window (whether or not "MIDI OUT" is ticked: the
 // user asked for this send), with a pause after each message and at a share of the MIDI cable's
-// rate or as fast as the port takes (common/SendPace.h has what is offered), and shows messages, bytes and the time left as it goes. Modal over the main window.
+// rate or as fast as the port takes (midi/Pace.h has what is offered), and shows messages, bytes and the time left as it goes. Modal over the main window.
 //
 // The transmission engine (midi/Transmission.h) runs on a thread of its own; the dialog only
 // polls its progress with a timer, so the window never waits on the device. Closing the dialog
@@ -20,6 +20,7 @@
 
 #include "midi/Transmission.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -39,6 +40,9 @@ struct SendSetup {
     std::function<std::vector<std::uint8_t>(int message)> message;  // F0 through F7
     midi::Pace pace;                                                // remembered
     std::function<void(const midi::Pace&)> paceChosen;              // remember it
+    // After a failed send: whether the port has gone from the list (it is then closed, and the
+    // dialog no longer uses it).
+    std::function<bool()> portGone;
     // Asks whether to stop a send under way; a message box unless a test says otherwise.
     std::function<bool()> confirmStop;
 };
@@ -56,6 +60,8 @@ public:
     QSpinBox* edtTo = nullptr;
     QSpinBox* edtPause = nullptr;
     QComboBox* cmbSpeed = nullptr;
+    QCheckBox* chkDeviceId = nullptr;  // off: the messages go as loaded
+    QSpinBox* edtDeviceId = nullptr;   // the device number they get (hexadecimal)
     QProgressBar* barProgress = nullptr;
     QLabel* lblProgress = nullptr;
     QPushButton* btnStart = nullptr;

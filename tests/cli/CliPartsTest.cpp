@@ -14,9 +14,22 @@
 #include "cli/Interrupt.h"
 #include "cli/JsonText.h"
 #include "cli/MessageSelection.h"
+#include "cli/Recovery.h"
 #include "cli/Sender.h"
 #include "common/Failure.h"
 #include "midi/WireTime.h"
+#include "sysex/Loader.h"
+#include "sysex/Store.h"
+
+#if !defined(_WIN32)
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "Files.h"
+#include "TempDir.h"
+#endif
 
 namespace cli {
 namespace {
@@ -114,6 +127,9 @@ TEST(CliMessageSelection, IndexesAreCheckedAgainstTheStoreBeforeExpanding) {
         // A huge range is refused, not expanded into four billion numbers first.
         {{{1, 4294967295u}}, 1000, "メッセージ 4294967295 はありません (1〜1000)"},
         {{{1, 1}}, 0, "メッセージ 1 はありません (メッセージがありません)"},
+        // A short argument that names a bank many times is refused before it is expanded.
+        {std::vector<MessageRange>(1001, {1, 1000}), 1000,
+         "選択したメッセージが多すぎます (1001000 個、一度に送れるのは 1000000 個まで)"},
     };
     for (const auto& c : failing) {
         try {
@@ -154,8 +170,8 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "25%"}).speedPercent, 25);
     EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed=10", "--json"}).speedPercent, 10);
     EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "1000%"}).speedPercent, 1000);
-    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "max"}).speedPercent, kelvane::FastestSpeed);
-    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed=最大"}).speedPercent, kelvane::FastestSpeed);
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "max"}).speedPercent, midi::FastestSpeed);
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed=最大"}).speedPercent, midi::FastestSpeed);
     for (const char* bad : {"0", "1001", "-5", "fast", "", "%", "50%%", "max%"}) {
         EXPECT_THROW(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", bad}), UsageError) << bad;
     }
@@ -254,6 +270,73 @@ TEST(CliSender, WireTimeIsThatOfA31250BaudCable) {
     EXPECT_EQ(midi::WireTime(3125), std::chrono::seconds(1));
     EXPECT_EQ(midi::WireTime(65536), std::chrono::microseconds(20'971'520));
 }
+
+// What one send holds is bounded in bytes too: the store's largest messages named many times
+// are refused before a single copy is made.
+TEST(CliSender, SelectionBeyondWhatOneSendHoldsIsRefusedBeforeCopying) {
+    std::vector<std::uint8_t> bank;
+    for (int k = 0; k < 1000; ++k) {
+        bank.push_back(0xF0);
+        bank.insert(bank.end(), 59998, static_cast<std::uint8_t>(k % 128));
+        bank.push_back(0xF7);
+    }
+    sysex::ResetStoreForTests();
+    sysex::ScanDump(bank.data(), bank.size());
+    const std::vector<int> indexes = MessageIndexes(std::vector<MessageRange>(5, {1, 1000}), sysex::SysExCount);
+    try {
+        SendMessages(indexes, midi::Pace{}, nullptr, nullptr);
+        ADD_FAILURE() << "a selection of 300 MB was taken";
+    } catch (const kelvane::Failure& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "選択したメッセージが大きすぎます (300000000 バイト、一度に送れるのは 268435456 バイトまで)");
+    }
+    sysex::ResetStoreForTests();
+}
+
+#if !defined(_WIN32)
+// Where a capture goes when its target refuses it: beside the target where only the user can
+// plant names, else the user's own state folder; always a new file, never through a link.
+TEST(CliRecovery, CaptureGoesToANewFileTheUserOwns) {
+    const std::vector<std::uint8_t> capture{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    const struct {
+        const char* row;
+        const char* target;  // {dir} is a private folder, {shared} one every user may write to
+        const char* expected;  // {dir}, or {state} for the user's state folder
+    } rows[] = {
+        {"private folder", "{dir}/out.syx", "{dir}/out.syx.recovered.syx"},
+        {"a link planted under the first name", "{dir}/planted.syx", "{dir}/planted.syx.recovered-2.syx"},
+        {"a device", "/dev/full", "{state}/full.recovered.syx"},
+        {"a folder every user may write to", "{shared}/out.syx", "{state}/out.syx.recovered.syx"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        const testsupport::TempDir dir;
+        std::filesystem::create_directory(dir.File("shared"));
+        ::chmod(dir.File("shared").c_str(), 01777);
+        ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+        // Another user's link to a file of their choosing under the name tried first.
+        std::filesystem::create_symlink(dir.File("theirs.syx"), dir.File("planted.syx.recovered.syx"));
+        const auto fill = [&](std::string text) {
+            for (const auto& [key, value] : {std::pair<std::string, std::string>{"{dir}", dir.Path().string()},
+                                             {"{shared}", dir.File("shared").string()},
+                                             {"{state}", dir.File("state/kelvane").string()}}) {
+                if (const auto at = text.find(key); at != std::string::npos) text.replace(at, key.size(), value);
+            }
+            return text;
+        };
+        sysex::ResetStoreForTests();
+        sysex::ScanDump(capture.data(), capture.size());
+        const std::string saved = SaveRecoveryDump(fill(r.target));
+        EXPECT_EQ(saved, fill(r.expected));
+        if (!saved.empty()) {
+            EXPECT_EQ(testsupport::ReadAll(saved), capture);
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.File("theirs.syx")));
+        ::unsetenv("XDG_STATE_HOME");
+    }
+    sysex::ResetStoreForTests();
+}
+#endif
 
 }  // namespace
 }  // namespace cli

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "smf/SmfReader.h"
+#include "sysex/SmfReader.h"
 #include "FuzzCheck.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
@@ -31,14 +31,15 @@ struct Bad {
 };
 
 struct ModelMessage {
-    smf::SmfMessageKind kind;
+    sysex::SmfMessageKind kind;
     std::uint64_t time;
     std::uint32_t track;
     Bytes bytes;  // Whole: F0 ... F7
 };
 
 struct Model {
-    bool malformed = false;
+    bool malformed = false;  // the header already breaks the format: nothing is read
+    bool damaged = false;    // broken further on: the messages complete before it are read
     std::uint64_t offset = 0;
     std::vector<ModelMessage> messages;
 };
@@ -68,13 +69,13 @@ void ModelTrack(const Bytes& f, std::size_t p, std::size_t end, std::uint32_t tr
     bool open = false;
     ModelMessage current{};
     auto cut = [&] {
-        current.kind = smf::SmfMessageKind::CutOff;
+        current.kind = sysex::SmfMessageKind::CutOff;
         current.bytes.clear();
         out.push_back(current);
         open = false;
     };
     auto begin = [&] {
-        current = {smf::SmfMessageKind::Whole, time, track, {0xF0}};
+        current = {sysex::SmfMessageKind::Whole, time, track, {0xF0}};
         open = true;
     };
     auto take = [&](std::uint8_t b) {
@@ -83,12 +84,12 @@ void ModelTrack(const Bytes& f, std::size_t p, std::size_t end, std::uint32_t tr
             return;
         }
         if (b == 0xF7) {
-            if (current.kind == smf::SmfMessageKind::Whole) current.bytes.push_back(0xF7);
+            if (current.kind == sysex::SmfMessageKind::Whole) current.bytes.push_back(0xF7);
             else current.bytes.clear();
             out.push_back(current);
             open = false;
-        } else if (current.kind == smf::SmfMessageKind::Whole) {
-            if (current.bytes.size() == maxLength) current.kind = smf::SmfMessageKind::TooLong;
+        } else if (current.kind == sysex::SmfMessageKind::Whole) {
+            if (current.bytes.size() == maxLength) current.kind = sysex::SmfMessageKind::TooLong;
             else current.bytes.push_back(b);
         }
     };
@@ -134,6 +135,9 @@ void ModelTrack(const Bytes& f, std::size_t p, std::size_t end, std::uint32_t tr
     if (open) cut();
 }
 
+void ModelChunks(const Bytes& f, std::uint32_t headerLength, std::uint32_t declared, std::size_t maxLength,
+                 std::vector<ModelMessage>& messages);
+
 Model ModelRead(const Bytes& f, std::size_t maxLength) {
     Model model;
     try {
@@ -144,6 +148,27 @@ Model ModelRead(const Bytes& f, std::size_t maxLength) {
         const std::uint32_t format = Big(f, 8, 2);
         const std::uint32_t declared = Big(f, 10, 2);
         if (format > 2) throw Bad{8};
+        try {
+            ModelChunks(f, headerLength, declared, maxLength, model.messages);
+        } catch (const Bad& bad) {
+            model.damaged = true;
+            model.offset = bad.offset;
+        }
+        if (format != 2) {
+            std::stable_sort(model.messages.begin(), model.messages.end(),
+                             [](const ModelMessage& a, const ModelMessage& b) { return a.time < b.time; });
+        }
+    } catch (const Bad& bad) {
+        model.malformed = true;
+        model.offset = bad.offset;
+        model.messages.clear();
+    }
+    return model;
+}
+
+void ModelChunks(const Bytes& f, std::uint32_t headerLength, std::uint32_t declared, std::size_t maxLength,
+                 std::vector<ModelMessage>& messages) {
+    {
         std::uint32_t tracks = 0;
         std::size_t at = 8 + headerLength;
         while (at < f.size()) {
@@ -158,45 +183,38 @@ Model ModelRead(const Bytes& f, std::size_t maxLength) {
                 if (isTrack || missing) throw Bad{at};
                 break;
             }
-            if (isTrack) ModelTrack(f, at + 8, static_cast<std::size_t>(end), tracks++, maxLength, model.messages);
+            if (isTrack) ModelTrack(f, at + 8, static_cast<std::size_t>(end), tracks++, maxLength, messages);
             at = static_cast<std::size_t>(end);
         }
         if (tracks < declared) throw Bad{f.size()};
-        if (format != 2) {
-            std::stable_sort(model.messages.begin(), model.messages.end(),
-                             [](const ModelMessage& a, const ModelMessage& b) { return a.time < b.time; });
-        }
-    } catch (const Bad& bad) {
-        model.malformed = true;
-        model.offset = bad.offset;
-        model.messages.clear();
     }
-    return model;
 }
 
 void CompareWithReader(const Bytes& file, std::size_t maxLength) {
     const Model model = ModelRead(file, maxLength);
-    smf::MemorySource source(file);
-    smf::SmfContents contents;
+    sysex::MemorySource source(file);
+    sysex::SmfContents contents;
     try {
-        contents = smf::ReadSmf(source, maxLength);
-    } catch (const smf::MalformedSmf& malformed) {
+        contents = sysex::ReadSmf(source, maxLength);
+    } catch (const sysex::MalformedSmf& malformed) {
         Check(model.malformed);
         Check(malformed.Offset() == model.offset);
         return;
     }
     Check(!model.malformed);
+    Check(contents.damaged == model.damaged);
+    if (model.damaged) Check(contents.damagedAt == model.offset);
     Check(contents.messages.size() == model.messages.size());
     for (std::size_t k = 0; k < model.messages.size(); ++k) {
-        const smf::SmfMessage& got = contents.messages[k];
+        const sysex::SmfMessage& got = contents.messages[k];
         const ModelMessage& want = model.messages[k];
         Check(got.kind == want.kind);
         Check(got.time == want.time);
         Check(got.track == want.track);
-        if (got.kind != smf::SmfMessageKind::Whole) continue;
+        if (got.kind != sysex::SmfMessageKind::Whole) continue;
         Bytes bytes;
         for (std::size_t p = 0; p < got.pieceCount; ++p) {
-            const smf::SmfPiece& piece = contents.pieces[got.firstPiece + p];
+            const sysex::SmfPiece& piece = contents.pieces[got.firstPiece + p];
             Check(piece.offset + piece.size <= file.size());
             bytes.insert(bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(piece.offset),
                          file.begin() + static_cast<std::ptrdiff_t>(piece.offset + piece.size));
@@ -206,10 +224,10 @@ void CompareWithReader(const Bytes& file, std::size_t maxLength) {
     }
 }
 
-// The loader with the store's own limits on a real file: the store must hold the model's first
-// 1000 whole messages, and the counts must say what was left out.
+// The loader on a real file: the store must hold the model's whole messages, and the counts must
+// say what was left out.
 void CompareWithLoader(const Bytes& file) {
-    const Model model = ModelRead(file, sysex::MaxStoredLength);
+    const Model model = ModelRead(file, 0xFFFFFFFE);
     static const std::string path = std::string(std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
                                     "/kelvane-fuzz-smf-" + std::to_string(::getpid()) + ".mid";
     {
@@ -227,20 +245,21 @@ void CompareWithLoader(const Bytes& file) {
         return;
     }
     Check(!model.malformed);
-    std::int32_t stored = 0, tooLong = 0, cutOff = 0;
-    bool stopped = false;
+    std::int32_t stored = 0, cutOff = 0;
     for (const ModelMessage& message : model.messages) {
-        if (message.kind == smf::SmfMessageKind::TooLong) ++tooLong;
-        else if (message.kind == smf::SmfMessageKind::CutOff) ++cutOff;
-        else if (stored == sysex::MaxSysEx) { stopped = true; break; }
-        else {
-            Check(sysex::SysExLen[stored] + 1u == message.bytes.size());
-            Check(std::memcmp(sysex::SysExData[stored], message.bytes.data(), message.bytes.size()) == 0);
+        if (message.kind == sysex::SmfMessageKind::CutOff) {
+            ++cutOff;
+        } else {
+            Check(stored < sysex::SysExCount);
+            const sysex::MessageBytes got = sysex::MessageAt(stored);
+            Check(got.size() == message.bytes.size());
+            Check(std::memcmp(got.data(), message.bytes.data(), message.bytes.size()) == 0);
             ++stored;
         }
     }
     Check(result.stored == stored && sysex::SysExCount == stored);
-    Check(result.droppedTooLong == tooLong && result.droppedCutOff == cutOff && result.stoppedAtLimit == stopped);
+    Check(result.droppedTooLong == 0 && result.droppedCutOff == cutOff && !result.stoppedOutOfMemory);
+    Check(result.damaged == model.damaged);
 }
 
 }  // namespace

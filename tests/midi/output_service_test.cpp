@@ -12,10 +12,10 @@
 #include "FakeOutputService.h"
 #include "Wait.h"
 #include "common/Failure.h"
-#include "midi/AlsaOutput.h"
 #include "midi/CombinedOutput.h"
 #include "midi/Port.h"
 #include "midi/WirePacer.h"
+#include "midi/alsa/AlsaOutput.h"
 
 namespace midi {
 namespace {

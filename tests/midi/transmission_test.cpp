@@ -127,10 +127,10 @@ TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
          {{0, 400, 0xF7}, {278'000, 10, 0xF7}}, 2, 410, false, 281, false, {}, true},
         {"twice the cable's rate: chunks of at most 256 bytes, half the time", {400}, {0, 200}, {}, 0,
          {{0, 256, 0x11}, {40'960, 144, 0xF7}}, 1, 400, false, 64, false},
-        {"the fastest plans only the pauses", {10, 300}, {150, kelvane::FastestSpeed}, {}, 0,
+        {"the fastest plans only the pauses", {10, 300}, {150, midi::FastestSpeed}, {}, 0,
          {{0, 10, 0xF7}, {150'000, 256, 0x11}, {150'000, 44, 0xF7}}, 2, 310, false, 150, false},
         // Until the port has passed something on, 4 KiB may wait in it.
-        {"the fastest to a port that passes nothing on holds the rest back", {4500}, {0, kelvane::FastestSpeed}, {}, 0,
+        {"the fastest to a port that passes nothing on holds the rest back", {4500}, {0, midi::FastestSpeed}, {}, 0,
          {{0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11},
           {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11},
           {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {1'000'000, 256, 0x11},

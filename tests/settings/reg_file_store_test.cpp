@@ -378,16 +378,33 @@ TEST_F(RegFile, SavingWhatTheFileAlreadyHoldsWritesNothing) {
     EXPECT_EQ(ReadText(file), Header + "\"KELV_Out\"=hex:03\n");
 }
 
-// Opening a FIFO for reading would wait for a writer forever; it counts as an unreadable file.
-TEST_F(RegFile, NonRegularFileReadsAsNothingAndIsNotReplaced) {
-    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    auto key = Key();
-    settings::RegType type = 0;
-    std::uint32_t size = 0;
-    EXPECT_EQ(key->QueryValueInfo("KELV_In", type, size), settings::RegFileNotFound);
-    const std::uint8_t byte = 1;
-    EXPECT_EQ(key->SetValue("KELV_In", settings::RegBinary, &byte, 1), settings::RegWriteFault);
-    EXPECT_TRUE(fs::is_fifo(file));
+// Opening a FIFO for reading would wait for a writer forever, and a file far larger than ours
+// would be read whole at every start: both count as unreadable, and neither is saved over.
+TEST_F(RegFile, FileThatIsNoSettingsFileReadsAsNothingAndIsNotReplaced) {
+    const std::string stored = Header + "\"KELV_In\"=hex:07\n";
+    for (const char* row : {"FIFO", "larger than 1 MiB"}) {
+        SCOPED_TRACE(row);
+        fs::remove(file);
+        const bool fifo = std::string(row) == "FIFO";
+        if (fifo) {
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        } else {
+            WriteFile(stored);
+            fs::resize_file(file, (1 << 20) + 1);  // sparse: costs no disk
+        }
+        auto key = Key();
+        settings::RegType type = 0;
+        std::uint32_t size = 0;
+        EXPECT_EQ(key->QueryValueInfo("KELV_In", type, size), settings::RegFileNotFound);
+        const std::uint8_t byte = 1;
+        EXPECT_EQ(key->SetValue("KELV_In", settings::RegBinary, &byte, 1), settings::RegWriteFault);
+        if (fifo) {
+            EXPECT_TRUE(fs::is_fifo(file));
+        } else {
+            EXPECT_EQ(fs::file_size(file), (1u << 20) + 1);
+            EXPECT_EQ(ReadText(file).substr(0, stored.size()), stored);
+        }
+    }
 }
 
 // Killed saves leave their temporary files; the next save removes those no living save holds

@@ -151,6 +151,26 @@ TEST_F(Settings, StartupWithoutMarkerFileForgetsThePortButKeepsOtherValues) {
     }
 }
 
+// The output's name goes beside its byte; "(None)" empties a name stored before, and so does
+// the reset at a start without the marker file, so that no earlier port comes back.
+TEST_F(Settings, OutputNameIsKeptBesideTheByteAndForgottenWithIt) {
+    PutMarker();
+    EXPECT_EQ(Startup(), "");
+    EXPECT_EQ(FailureOf([&] { settings::PortChangeSave(2, "Syn", Init()); }), "");
+    EXPECT_EQ(ReadText(regFile), Stored(0, 2) + "\"KELV_OutName\"=hex:53,79,6e\n");
+    EXPECT_EQ(Startup(), "");
+    EXPECT_EQ(settings::OutPortNameSetting, "Syn");
+    EXPECT_EQ(settings::RememberedOutputEntry({"(None)", "A", "Syn"}), 2);
+    EXPECT_EQ(settings::RememberedOutputEntry({"(None)", "A", "B"}), -1) << "never the port with its number";
+    EXPECT_EQ(FailureOf([&] { settings::PortChangeSave(0, "", Init()); }), "");
+    EXPECT_EQ(ReadText(regFile), Stored(0, 0) + "\"KELV_OutName\"=hex:\n");
+    EXPECT_EQ(FailureOf([&] { settings::PortChangeSave(1, "Syn", Init()); }), "");
+    fs::remove(cwd / settings::MarkerFileName);
+    EXPECT_EQ(Startup(), "");
+    EXPECT_EQ(settings::OutPortNameSetting, "");
+    EXPECT_EQ(settings::RememberedOutputEntry({"(None)", "Syn"}), 0);
+}
+
 TEST_F(Settings, WithMarkerAndNothingStoredNothingIsWrittenUntilAPortChange) {
     PutMarker();
     EXPECT_EQ(Startup(), "");

@@ -8,14 +8,15 @@
 #include "SmfTestMessages.h"
 #include "TempDir.h"
 #include "common/Failure.h"
+#include "common/InOutError.h"
 #include "smf/DumpWriter.h"
-#include "smf/InOutError.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
 
 namespace smf::test {
 namespace {
 
+using kelvane::EInOutError;
 using testsupport::ReadAll;
 
 class DumpWriterTest : public ::testing::Test {
@@ -53,7 +54,7 @@ TEST_F(DumpWriterTest, FailsLikeTheSmfWriter) {
         EXPECT_EQ(error.Code(), 5);
         EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "ファイルへのアクセスが拒否されました.");
     }
-    sysex::SysExCount = sysex::MaxSysEx + 1;
+    sysex::SysExCount = -1;
     EXPECT_THROW(ExportStoreAsDump(Name("keep.syx")), std::invalid_argument);
     EXPECT_EQ(ReadAll(Name("keep.syx")), Bytes{0x01});
 }

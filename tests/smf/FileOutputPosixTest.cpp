@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -26,7 +28,7 @@
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "common/Failure.h"
-#include "smf/InOutError.h"
+#include "common/InOutError.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Store.h"
 
@@ -41,6 +43,7 @@ struct CallFailure {
     int error = 0;
     int passed = 0;           // calls of this kind that succeed first
     bool noNewFiles = false;  // and every temporary file is refused (EACCES)
+    bool kill = false;        // the failing call kills the process instead
 };
 CallFailure failing;
 std::string& failingUnder = *new std::string;  // empty: disarmed; outlives exit-time writes
@@ -59,6 +62,7 @@ bool Trips(Call call, const std::string& path) {
     if (failingUnder.empty() || path.rfind(failingUnder, 0) != 0) return false;
     if (failing.noNewFiles && call == Call::CreateTemporary) return errno = EACCES, true;
     if (failing.call != call || failingSeen++ < failing.passed) return false;
+    if (failing.kill) ::raise(SIGKILL);
     errno = failing.error;
     return true;
 }
@@ -111,6 +115,10 @@ namespace smf::test {
 namespace {
 
 namespace fs = std::filesystem;
+using kelvane::AccessDeniedCode;
+using kelvane::EInOutError;
+using kelvane::OutputFile;
+using kelvane::SpecialTargets;
 using testsupport::ReadAll;
 
 // Exit statuses of a check run in a child process.
@@ -158,15 +166,15 @@ TEST_F(FileOutputPosixTest, ReadOnlyTargetOrFolderIsRefusedAndLeftAsItWas) {
     EXPECT_TRUE(fs::is_empty(dir_.Path() / "read-only"));
 }
 
-TEST_F(FileOutputPosixTest, FullDeviceShowsTheSystemsNumber) {
+TEST_F(FileOutputPosixTest, FullDeviceIsNamedAsSuch) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "this system has no /dev/full";
     FillStore({StoredMessage(6, 0)});
     try {
         ExportStore("/dev/full");
         FAIL() << "no failure";
     } catch (const EInOutError& error) {
-        EXPECT_EQ(error.Code(), 28);
-        EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "I/O エラー (28)");
+        EXPECT_EQ(error.Code(), kelvane::DiskFullCode);
+        EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "ディスクがいっぱいです.");
     }
 }
 
@@ -230,39 +238,60 @@ TEST_F(FileOutputPosixTest, FullDiskKeepsTheEarlierFileWhole) {
         ExportStore(song);
         FAIL() << "a 90 KB file fitted on a 64 KiB disk";
     } catch (const EInOutError& error) {
-        EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "I/O エラー (28)");
+        EXPECT_EQ(kelvane::FailureDisplayText(error.what()), "ディスクがいっぱいです.");
     }
     EXPECT_EQ(ReadAll(song), ExpectedFile(good));
     EXPECT_EQ(Names(disk), std::vector<std::string>{"song.mid"});
 }
 
+// The user's state folder, where a file written in place keeps its earlier content meanwhile.
+struct StateFolder {
+    StateFolder() { ::setenv("XDG_STATE_HOME", dir.Path().c_str(), 1); }
+    ~StateFolder() { ::unsetenv("XDG_STATE_HOME"); }
+    fs::path Kept() const { return dir.Path() / "kelvane"; }
+    testsupport::TempDir dir;
+};
+
 // Every way a save can fail, each injected where it hurts most; the earlier file must come out
 // byte for byte as it was, with nothing left beside it. Writing in place happens only where the
-// folder refuses new files, and then a failure says the file may be incomplete; a failed flush of
-// the folder after the rename says the new file may not be on disk.
+// folder refuses new files; it keeps the earlier content in the state folder until the new one is
+// complete, refuses when it cannot (no copy, no room, another save of the file going on), and a
+// failure partway names the copy. A failed flush of the folder after the rename says the new file
+// may not be on disk.
 TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
     enum Left { Earlier, New, Changed };
+    enum Also { Nothing, NoStateFolder, HeldByAnotherSave };
     const std::string song = "song.mid", longName = std::string(236, 'n') + ".mid";  // 240 bytes
     const std::string longestName = std::string(250, 'x') + ".mid";                  // 254, new
+    const std::string full = "ディスクがいっぱいです.";
     const struct {
         const char* row;
         std::string name;
         CallFailure failure;
-        const char* text;  // as displayed; "" for a save that succeeds
+        std::string text;  // as displayed, "{copy}" for the kept copy's path; "" for a success
         Left left;
+        const char* disk = nullptr;  // options of a tmpfs of its own
+        Also also = Nothing;
     } rows[] = {
-        {"no space", song, {Call::Write, ENOSPC, 1}, "I/O エラー (28)", Earlier},
+        {"no space", song, {Call::Write, ENOSPC, 1}, full, Earlier},
         {"I/O error flushing", song, {Call::SyncFile, EIO}, "I/O エラー (5)", Earlier},
-        {"no inodes", song, {}, "I/O エラー (28)", Earlier},  // a real tmpfs without free inodes
+        {"no inodes", song, {}, full, Earlier, "size=1m,nr_inodes=8"},
         {"I/O error renaming", song, {Call::Rename, EIO}, "I/O エラー (5)", Earlier},
-        {"240-byte name, no space", longName, {Call::Write, ENOSPC, 1}, "I/O エラー (28)", Earlier},
+        {"240-byte name, no space", longName, {Call::Write, ENOSPC, 1}, full, Earlier},
         {"240-byte name", longName, {}, "", New},
         {"254-byte new name", longestName, {}, "", New},
         {"folder not flushed", song, {Call::SyncFolder, EIO},
          "ファイルは保存しましたが、ディスクへの書き込みを確認できませんでした (I/O エラー (5))", New},
         {"folder refuses new files", song, {.noNewFiles = true}, "", New},
         {"in place, I/O error writing", song, {Call::Write, EIO, 1, true},
-         "ファイルは途中までしか書き込まれていない可能性があります (I/O エラー (5))", Changed},
+         "ファイルは途中までしか書き込まれていない可能性があります。元の内容は {copy} に残してあります (I/O エラー (5))",
+         Changed},
+        {"in place, full disk", song, {.noNewFiles = true}, full, Earlier, "size=64k"},
+        {"in place, no state folder", song, {.noNewFiles = true},
+         "フォルダーに新しいファイルを作れず、元のファイルの控えも残せないため、上書きしませんでした (不正なファイル名です)",
+         Earlier, nullptr, NoStateFolder},
+        {"in place, another save at it", song, {.noNewFiles = true},
+         "同じファイルを別の保存が書き込み中のため、上書きしませんでした.", Earlier, nullptr, HeldByAnotherSave},
     };
     const Bytes earlier(30000, 0xEE);
     Bytes fresh(90000);
@@ -270,9 +299,10 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         const testsupport::TempDir dir;
+        const StateFolder state;
         const fs::path folder = dir.Path() / "disk", target = folder / r.name;
         const bool noInodes = std::string(r.row) == "no inodes", existed = r.name != longestName;
-        const SmallDisk disk(folder, noInodes ? "size=1m,nr_inodes=8" : nullptr);
+        const SmallDisk disk(folder, r.disk);
         if (!disk.error.empty()) {
             ADD_FAILURE() << disk.error;  // the tests run as root, where a tmpfs mounts
             continue;
@@ -282,6 +312,10 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
             filler = ::open((folder / std::to_string(k)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
             if (filler >= 0) ::close(filler);
         }
+        // A file where the state folder would be: the copy cannot be kept.
+        if (r.also == NoStateFolder) ::setenv("XDG_STATE_HOME", dir.Write("no-folder", {}).c_str(), 1);
+        const int holder = r.also == HeldByAnotherSave ? ::open(target.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (holder >= 0) ::flock(holder, LOCK_EX);
         const auto before = Names(folder);
         std::string text;
         try {
@@ -293,7 +327,19 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
         } catch (const EInOutError& error) {
             text = kelvane::FailureDisplayText(error.what());
         }
-        EXPECT_EQ(text, r.text);
+        if (holder >= 0) ::close(holder);
+        // What the state folder holds afterwards: a copy of the earlier file only where the new
+        // one is incomplete.
+        const std::vector<std::string> kept = fs::is_directory(state.Kept()) ? Names(state.Kept()) : std::vector<std::string>{};
+        std::string expectedText = r.text;
+        if (const std::size_t at = expectedText.find("{copy}"); at != std::string::npos) {
+            ASSERT_EQ(kept.size(), 1u);
+            expectedText.replace(at, 6, (state.Kept() / kept[0]).string());
+            EXPECT_EQ(ReadAll(state.Kept() / kept[0]), earlier);
+        } else {
+            EXPECT_EQ(kept, std::vector<std::string>{});
+        }
+        EXPECT_EQ(text, expectedText);
         const Bytes now = fs::exists(target) ? ReadAll(target) : Bytes{};
         EXPECT_EQ(now == (r.left == New ? fresh : existed ? earlier : Bytes{}), r.left != Changed) << now.size();
         std::vector<std::string> expected = before;
@@ -301,6 +347,67 @@ TEST_F(FileOutputPosixTest, EveryFailureKeepsTheEarlierFileByteForByte) {
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Names(folder), expected);
     }
+}
+
+// Saves written in place at once, each in a process of its own: they take turns, so the file
+// ends as one of them wrote it, never as a mix, and each says it saved.
+TEST_F(FileOutputPosixTest, SavesInPlaceAtOnceTakeTurns) {
+    const StateFolder state;
+    const std::string path = dir_.Write("song.mid", Bytes(1000, 0xEE));
+    std::vector<Bytes> contents;
+    for (int k = 0; k < 4; ++k) contents.push_back(Bytes(8u << 20, static_cast<std::uint8_t>(k + 1)));
+    // Every save has its content ready and closes only when the start pipe closes: all at once.
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<std::unique_ptr<testsupport::ForkedChild>> saves;
+    for (const Bytes& content : contents) {
+        saves.push_back(std::make_unique<testsupport::ForkedChild>([&] {
+            ::close(start[1]);
+            const FailingCalls injected({.noNewFiles = true}, dir_.Path());
+            try {
+                OutputFile file(path);
+                file.Write(content.data(), content.size());
+                char go;
+                while (::read(start[0], &go, 1) < 0 && errno == EINTR) {
+                }
+                file.Close();
+                return 0;
+            } catch (const EInOutError&) {
+                return 1;
+            }
+        }));
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (auto& save : saves) EXPECT_EQ(save->Wait(), std::optional<int>(0));
+    const Bytes now = ReadAll(path);
+    EXPECT_TRUE(std::find(contents.begin(), contents.end(), now) != contents.end()) << now.size();
+    EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"song.mid"});
+    EXPECT_EQ(Names(state.Kept()), std::vector<std::string>{});
+}
+
+// A save written in place and killed partway: the earlier content waits whole in the state folder.
+TEST_F(FileOutputPosixTest, KilledSaveInPlaceLeavesTheEarlierCopyWhole) {
+    const StateFolder state;
+    const Bytes earlier(200000, 0xEE);
+    const std::string path = dir_.Write("song.mid", earlier);
+    testsupport::ForkedChild child([&] {
+        // Killed at its second write into the file, with the first 64 KiB over the earlier content.
+        const FailingCalls injected({.call = Call::Write, .passed = 1, .noNewFiles = true, .kill = true}, dir_.Path());
+        const Bytes fresh(400000, 0x11);
+        OutputFile file(path);
+        file.Write(fresh.data(), fresh.size());
+        try {
+            file.Close();
+        } catch (...) {
+        }
+        return 0;
+    });
+    ASSERT_FALSE(child.Wait().has_value()) << "the save was not killed";
+    EXPECT_NE(ReadAll(path), earlier);
+    const std::vector<std::string> kept = Names(state.Kept());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(ReadAll(state.Kept() / kept[0]), earlier);
 }
 
 // A save killed with SIGKILL halfway through a full store's 65 MB leaves the earlier file alone;
@@ -384,13 +491,21 @@ TEST_F(FileOutputPosixTest, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
     fs::permissions(path, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
     fs::permissions(dir_.Path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     fs::permissions(folder, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    // The saving user's state folder, which it creates itself, for the earlier content meanwhile.
+    const fs::path state = dir_.Path() / "state";
+    fs::create_directory(state);
+    fs::permissions(state, fs::perms::all);
     const Bytes gm{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
     FillStore({gm});
-    const auto status = testsupport::RunUnprivileged([&] { return ExportOutcome(path, 0, ""); });
+    const auto status = testsupport::RunUnprivileged([&] {
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+        return ExportOutcome(path, 0, "");
+    });
     if (status == 125) GTEST_SKIP() << "cannot switch to user 65534 to test permissions as root";
     EXPECT_EQ(status, Saved);
     EXPECT_EQ(ReadAll(path), ExpectedFile({gm}));
     EXPECT_EQ(Names(folder), std::vector<std::string>{"song.mid"});
+    EXPECT_EQ(Names(state / "kelvane"), std::vector<std::string>{});
 }
 
 // A FIFO or a device is opened for writing only: no reader means an immediate failure (ENXIO),

@@ -39,6 +39,7 @@ struct Shape {
     std::vector<Bytes> messages;  // F0 ... F7, in store order
     std::int32_t cutOff = 0;
     std::string failure;  // what follows "(" in the failure text; empty when it loads
+    std::string damage;   // "オフセット N: what" for a file that loads up to its damage
 };
 
 const Bytes kA{0xF0, 0x43, 0x10, 0xF7}, kB{0xF0, 0x41, 0x10, 0xF7}, kC{0xF0, 0x7E, 0xF7};
@@ -46,14 +47,27 @@ const Bytes kA{0xF0, 0x43, 0x10, 0xF7}, kB{0xF0, 0x41, 0x10, 0xF7}, kC{0xF0, 0x7
 Bytes EvA(std::uint8_t delta) { return {delta, 0xF0, 0x03, 0x43, 0x10, 0xF7}; }
 Bytes EvB(std::uint8_t delta) { return {delta, 0xF0, 0x03, 0x41, 0x10, 0xF7}; }
 Bytes EvC(std::uint8_t delta) { return {delta, 0xF0, 0x02, 0x7E, 0xF7}; }
-Shape Loads(const char* what, Bytes file, std::vector<Bytes> messages, std::int32_t cutOff = 0) {
-    return {what, std::move(file), std::move(messages), cutOff, ""};
-}
-Shape Fails(const char* what, Bytes file, std::string failure) { return {what, std::move(file), {}, 0, std::move(failure)}; }
 Bytes Cat(std::vector<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+Shape Loads(const char* what, Bytes file, std::vector<Bytes> messages, std::int32_t cutOff = 0) {
+    return {what, std::move(file), std::move(messages), cutOff, "", ""};
+}
+Shape Fails(const char* what, Bytes file, std::string failure) { return {what, std::move(file), {}, 0, std::move(failure), ""}; }
+Shape Damaged(const char* what, Bytes file, std::vector<Bytes> messages, std::string damage) {
+    return {what, std::move(file), std::move(messages), 0, "", std::move(damage)};
+}
+Bytes Little32(std::size_t n) {
+    return {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
+            static_cast<std::uint8_t>(n >> 24)};
+}
+// A RIFF 'RMID' file: an odd-sized chunk (and its pad byte) before the 'data' chunk holding the SMF.
+Bytes Rmid(const Bytes& smf) {
+    const Bytes before = Cat({Bytes{'D', 'I', 'S', 'P'}, Little32(3), {1, 2, 3, 0}});
+    const Bytes data = Cat({Bytes{'d', 'a', 't', 'a'}, Little32(smf.size()), smf});
+    return Cat({Bytes{'R', 'I', 'F', 'F'}, Little32(4 + before.size() + data.size()), {'R', 'M', 'I', 'D'}, before, data});
 }
 
 std::vector<Shape> Shapes() {
@@ -67,6 +81,7 @@ std::vector<Shape> Shapes() {
         Loads("format 2: track after track", Smf(2, 2, {t0, t1}), {kA, kB, kC}),
         Loads("running status across a meta event",
               Smf(0, 1, {Track(Cat({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x01, 0x41, 0x00, 0x3C, 0x00}, EvC(0)}))}), {kC}),
+        Loads("channel pressure takes one data byte", Smf(0, 1, {Track(Cat({{0x00, 0xD0, 0x40}, EvC(0)}))}), {kC}),
         Loads("split packets with a note between",
               Smf(0, 1, {Track({0x00, 0xF0, 0x02, 0x43, 0x10, 0x05, 0x90, 0x3C, 0x40, 0x10, 0xF7, 0x02, 0x4C, 0xF7})}),
               {{0xF0, 0x43, 0x10, 0x4C, 0xF7}}),
@@ -77,16 +92,33 @@ std::vector<Shape> Shapes() {
         Loads("alien chunk skipped, zero padding after the tracks",
               Cat({Smf(0, 1, {Chunk("XYZW", {1, 2}), Track(EvA(0))}), {0, 0}}), {kA}),
         Loads("more tracks than declared: all read", Smf(1, 1, {t0, t1}), {kB, kA, kC}),
-        Fails("fewer tracks than declared", Smf(1, 3, {t0, t1}), "オフセット 47: ヘッダーにあるトラック 3 個のうち 2 個しかありません"),
-        Fails("truncated chunk", truncated, "オフセット 14: チャンクがファイルの末尾で途切れています"),
-        Fails("event length beyond its chunk", Smf(0, 1, {Track({0x00, 0xF0, 0x09, 0x43, 0xF7})}),
-              "オフセット 22: イベントがトラックの末尾を越えています"),
-        Fails("running status without a status", Smf(0, 1, {Track({0x00, 0x3C, 0x40})}),
-              "オフセット 23: ランニングステータスの前にステータスがありません"),
-        Fails("status that no track holds", Smf(0, 1, {Track({0x00, 0xF2, 0x00, 0x00})}),
-              "オフセット 23: トラックにはないはずのステータス F2H があります"),
-        Fails("delta time of five bytes", Smf(0, 1, {Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0, 0x01, 0xF7})}),
-              "オフセット 22: 可変長の数値が 4 バイトを超えています"),
+        Loads("RMID: the SMF in its data chunk", Rmid(Smf(0, 1, {Track(Cat({EvB(0), EvC(0)}))})), {kB, kC}),
+        Fails("header shorter than six bytes", Chunk("MThd", {0, 0, 0, 1}), "オフセット 4: MThd チャンクの長さが 6 未満です"),
+        Fails("format 3", Smf(3, 1, {Track(EvA(0))}), "オフセット 8: 形式 3 の Standard MIDI File には対応していません"),
+        // Damage past the header: the messages complete before it are kept.
+        Damaged("fewer tracks than declared", Smf(1, 3, {t0, t1}), {kB, kA, kC},
+                "オフセット 47: ヘッダーにあるトラック 3 個のうち 2 個しかありません"),
+        Damaged("truncated chunk", truncated, {}, "オフセット 14: チャンクがファイルの末尾で途切れています"),
+        Damaged("last track declares more than the file holds", [] {
+                    Bytes file = Smf(1, 2, {Track(EvA(0)), Track(Cat({EvB(0), EvC(0)}))});
+                    file.resize(file.size() - 3);
+                    return file;
+                }(),
+                {kA}, "オフセット 28: チャンクがファイルの末尾で途切れています"),
+        Damaged("RMID whose SMF is cut short", [] {
+                    Bytes smf = Smf(1, 2, {Track(EvA(0)), Track(EvB(0))});
+                    smf.resize(smf.size() - 2);
+                    return Rmid(smf);
+                }(),
+                {kA}, "オフセット 60: チャンクがファイルの末尾で途切れています"),
+        Damaged("event length beyond its chunk", Smf(0, 1, {Track(Cat({EvC(0), {0x00, 0xF0, 0x09, 0x43, 0xF7}}))}), {kC},
+                "オフセット 27: イベントがトラックの末尾を越えています"),
+        Damaged("running status without a status", Smf(0, 1, {Track({0x00, 0x3C, 0x40})}), {},
+                "オフセット 23: ランニングステータスの前にステータスがありません"),
+        Damaged("status that no track holds", Smf(0, 1, {Track({0x00, 0xF2, 0x00, 0x00})}), {},
+                "オフセット 23: トラックにはないはずのステータス F2H があります"),
+        Damaged("message open at the damage is lost with it", Smf(0, 1, {Track({0x00, 0xF0, 0x01, 0x43, 0x81, 0x81, 0x81, 0x81, 0x01})}), {},
+                "オフセット 26: 可変長の数値が 4 バイトを超えています"),
     };
 }
 
@@ -109,10 +141,14 @@ TEST(SmfShapes, LoadAsASequencerPlaysThemOrFailNamingTheOffset) {
         }
         const sysex::ScanResult result = sysex::LoadDumpFile(path);
         EXPECT_EQ(result.droppedCutOff, shape.cutOff);
+        EXPECT_EQ(result.damaged ? "オフセット " + std::to_string(result.damagedAt) + ": " + result.damage : "", shape.damage);
+        if (result.damaged) {
+            EXPECT_NE(sysex::DroppedNotice(result).find("オフセット " + std::to_string(result.damagedAt)), std::string::npos);
+        }
         ASSERT_EQ(sysex::SysExCount, static_cast<std::int32_t>(shape.messages.size()));
         for (std::size_t k = 0; k < shape.messages.size(); ++k) {
-            const Bytes& want = shape.messages[k];
-            EXPECT_EQ(Bytes(sysex::SysExData[k], sysex::SysExData[k] + sysex::SysExLen[k] + 1), want) << "message " << k;
+            const auto stored = sysex::MessageAt(static_cast<std::int32_t>(k));
+            EXPECT_EQ(Bytes(stored.begin(), stored.end()), shape.messages[k]) << "message " << k;
         }
     }
 }

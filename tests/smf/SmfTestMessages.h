@@ -13,7 +13,7 @@ using testsupport::Bytes;
 
 // A pattern message of tests/support by its stored length (F0 up to the last data byte), the
 // length the store and the file's events count.
-inline Bytes StoredMessage(std::uint16_t storedLength, unsigned seed) {
+inline Bytes StoredMessage(std::size_t storedLength, unsigned seed) {
     return testsupport::PatternMessage(storedLength + 1u, seed);
 }
 

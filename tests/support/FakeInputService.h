@@ -40,7 +40,6 @@ private:
     public:
         explicit Port(std::shared_ptr<FakeInputState> state) : state_(std::move(state)) {}
         ~Port() override { state_->receiver = nullptr; }
-        std::string LastError() const override { return {}; }
 
     private:
         std::shared_ptr<FakeInputState> state_;

@@ -21,6 +21,7 @@ struct FakeDevice {
     std::string name;
     bool nameFails = false;  // DeviceName throws for it
     int openCode = 0;        // what Open gives; 0 opens
+    bool sendFails = false;  // its port takes messages but fails every one (the device went away)
 };
 
 using FakeLog = std::vector<std::string>;
@@ -37,10 +38,17 @@ inline std::string HexText(std::span<const std::uint8_t> bytes) {
 
 class FakePort final : public OutputPort {
 public:
-    FakePort(std::size_t device, std::shared_ptr<FakeLog> log) : device_(device), log_(std::move(log)) {}
+    FakePort(std::size_t device, std::shared_ptr<FakeLog> log, bool fails = false)
+        : device_(device), log_(std::move(log)), fails_(fails) {}
     ~FakePort() override { log_->push_back("close " + std::to_string(device_)); }
 
     void Send(std::span<const std::uint8_t> message) override {
+        if (fails_) {
+            ++status_.handedOver;
+            ++status_.failed;
+            status_.lastError = "device gone";
+            return;
+        }
         log_->push_back("send " + std::to_string(device_) + ": " + HexText(message));
         ++status_.handedOver;
         ++status_.sent;
@@ -52,6 +60,7 @@ private:
     std::size_t device_;
     std::shared_ptr<FakeLog> log_;
     PortStatus status_;
+    bool fails_;
 };
 
 class FakeOutputService final : public OutputService {
@@ -88,10 +97,13 @@ public:
             return {fake.openCode, "refused", nullptr};
         }
         log_->push_back("open " + std::to_string(device) + " " + fake.name);
-        return {0, {}, std::make_unique<FakePort>(device, log_)};
+        return {0, {}, std::make_unique<FakePort>(device, log_, fake.sendFails)};
     }
 
     const std::shared_ptr<FakeLog>& Log() const { return log_; }
+
+    // Devices come and go: the next CountDevices lists these.
+    void SetDevices(std::vector<FakeDevice> devices) { devices_ = std::move(devices); }
 
 private:
     std::vector<FakeDevice> devices_;

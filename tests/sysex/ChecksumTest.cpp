@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "Messages.h"
 #include "sysex/Checksum.h"
+#include "sysex/Loader.h"
 #include "sysex/Manufacturers.h"
 #include "sysex/Store.h"
 
@@ -48,6 +50,14 @@ TEST(Checksum, RecognisesOnlyShapesWithoutDoubt) {
         {"model ID of zeros only", {0xF0, 0x41, 0x10, 0x00, 0x00, 0x00, 0x00, 0x12, 0x40, 0x00, 0x7F, 0x41, 0xF7}, ChecksumState::None, 0},
         {"handshake command", {0xF0, 0x41, 0x10, 0x42, 0x42, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, ChecksumState::None, 0},
         {"too short to hold an address and data", {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x40, 0xF7}, ChecksumState::None, 0},
+        // Roland's checksummed form numbers devices 00-1FH, 7FH for all; other device bytes
+        // belong to forms without a checksum and get no verdict, right or wrong.
+        {"device 1FH", {0xF0, 0x41, 0x1F, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x42, 0xF7}, ChecksumState::Wrong, 0x41},
+        {"device 7FH", {0xF0, 0x41, 0x7F, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, ChecksumState::Correct, 0x41},
+        {"device 20H", {0xF0, 0x41, 0x20, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x42, 0xF7}, ChecksumState::None, 0},
+        {"device 7EH", {0xF0, 0x41, 0x7E, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x42, 0xF7}, ChecksumState::None, 0},
+        {"Juno-106 patch dump with a data byte 12H",
+         {0xF0, 0x41, 0x30, 0x01, 0x12, 0x10, 0x20, 0x30, 0x40, 0x55, 0xF7}, ChecksumState::None, 0},
         {"status byte inside", {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x90, 0x7F, 0x00, 0x41, 0xF7}, ChecksumState::None, 0},
         // Yamaha.
         {"single-voice bulk dump", VoiceDump(), ChecksumState::Correct, VoiceDump().end()[-2]},
@@ -63,7 +73,12 @@ TEST(Checksum, RecognisesOnlyShapesWithoutDoubt) {
         SCOPED_TRACE(c.what);
         const auto verdict = sysex::CheckChecksum(c.message.data(), c.message.size());
         EXPECT_EQ(verdict.state, c.state);
-        if (c.state == ChecksumState::None) continue;
+        if (c.state == ChecksumState::None) {
+            Bytes untouched = c.message;
+            EXPECT_FALSE(sysex::FixChecksum(untouched.data(), untouched.size()));
+            EXPECT_EQ(untouched, c.message);
+            continue;
+        }
         EXPECT_EQ(verdict.expected, c.expected);
         Bytes fixed = c.message;
         EXPECT_EQ(sysex::FixChecksum(fixed.data(), fixed.size()), c.state == ChecksumState::Wrong);
@@ -94,6 +109,13 @@ TEST(ChecksumSummary, SaysWhatIsWrongOrThatNothingIs) {
     EXPECT_EQ(sysex::ChecksumSummary(sysex::CheckStore()),
               "24 件中 不一致 23 件: 0001, 0003, 0004, 0005, 0006, 0007, 0008, 0009, 0010, 0011, 0012, 0013, 0014, "
               "0015, 0016, 0017, 0018, 0019, 0020, 0021 ほか 3 件");
+    // Beyond the static block too.
+    std::vector<Bytes> beyond(1200, good);
+    beyond[1099] = bad;
+    const Bytes file = testsupport::Concat(beyond);
+    sysex::ScanDump(file.data(), file.size());
+    EXPECT_EQ(sysex::ChecksumSummary(sysex::CheckStore()), "1200 件中 不一致 1 件: 1100");
+    EXPECT_EQ(sysex::WrongChecksumsInStore(), std::vector<std::size_t>{1099});
 }
 
 TEST(Manufacturers, NameOneAndThreeByteIds) {
@@ -101,8 +123,9 @@ TEST(Manufacturers, NameOneAndThreeByteIds) {
         Bytes message;
         const char* name;  // nullptr: not known
     } cases[] = {
-        {{0xF0, 0x41, 0x10, 0xF7}, "Roland"}, {{0xF0, 0x01, 0xF7}, "Sequential Circuits"},
-        {{0xF0, 0x00, 0x20, 0x29, 0x01, 0xF7}, "Focusrite / Novation"}, {{0xF0, 0x00, 0x21, 0x09, 0xF7}, "Native Instruments"},
+        {{0xF0, 0x41, 0x10, 0xF7}, "Roland Corporation"}, {{0xF0, 0x01, 0xF7}, "Sequential Circuits"},
+        {{0xF0, 0x7E, 0x7F, 0xF7}, "Universal Non-Real Time"},
+        {{0xF0, 0x00, 0x20, 0x29, 0x01, 0xF7}, "Focusrite/Novation"}, {{0xF0, 0x00, 0x21, 0x09, 0xF7}, "Native Instruments"},
         {{0xF0, 0x00, 0x00, 0x0E, 0x01, 0xF7}, "Alesis Studio Electronics"}, {{0xF0, 0x00, 0x7F, 0x7F, 0xF7}, nullptr},
         {{0xF0, 0x00, 0x20, 0xF7}, nullptr}, {{0xF0, 0xF7}, nullptr},  // an ID that runs into the F7; F7 is no ID
     };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -101,16 +102,6 @@ TEST_F(Scan, LongestMessageFitsItsSlotExactly) {
     EXPECT_EQ(sysex::SysExLen[1], 3);
 }
 
-TEST_F(Scan, MessageTooLongForItsSlotIsDroppedWholeAndScanGoesOn) {
-    const Bytes file = Concat({Message(2), Message(65536), Message(70000), Message(4, 0x22)});
-    const auto result = sysex::ScanDump(file.data(), file.size());
-    EXPECT_EQ(result.droppedTooLong, 2);
-    ASSERT_EQ(sysex::SysExCount, 2);
-    EXPECT_EQ(sysex::SysExLen[1], 4);
-    EXPECT_EQ(Bytes(sysex::SysExData[1], sysex::SysExData[1] + 5), Message(4, 0x22));
-    EXPECT_NE(sysex::DroppedNotice(result).find("65535 バイトを超えるメッセージ 2 件"), std::string::npos);
-}
-
 TEST_F(Scan, MessageCutByEndOfFileIsNotStored) {
     const Bytes file = Concat({Message(5), Bytes{0xF0, 0x41, 0x10}});
     const auto result = sysex::ScanDump(file.data(), file.size());
@@ -119,44 +110,60 @@ TEST_F(Scan, MessageCutByEndOfFileIsNotStored) {
     EXPECT_NE(sysex::DroppedNotice(result).find("途切れた"), std::string::npos);
 }
 
-TEST_F(Scan, StopsAfterThousandMessagesAndSaysSo) {
-    std::vector<Bytes> parts(1003, Message(2));
-    const Bytes file = Concat(parts);
-    const auto result = sysex::ScanDump(file.data(), file.size());
-    EXPECT_TRUE(result.stoppedAtLimit);
-    EXPECT_EQ(sysex::SysExCount, 1000);
-    EXPECT_EQ(sysex::DroppedNotice(result),
-              "メッセージは 1000 件までしか記録できないため、1001 件目以降は読み込みませんでした");
+// Beyond the static block's limits (1,000 messages, 65,535 bytes before the F7) messages go to
+// storage that grows; every reader sees them all, in file order, whatever block sizes the file
+// comes in.
+struct BeyondCase {
+    const char* name;
+    std::size_t count;                                  // messages of stored length 2 ...
+    std::vector<std::pair<std::size_t, std::size_t>> long_;  // ... but these (number, stored length)
+};
+
+class BeyondTheBlock : public ::testing::TestWithParam<BeyondCase> {
+protected:
+    void SetUp() override { sysex::ResetStoreForTests(); }
+};
+
+TEST_P(BeyondTheBlock, EveryMessageIsKeptAndReadBack) {
+    const BeyondCase& c = GetParam();
+    std::vector<Bytes> messages;
+    for (std::size_t k = 0; k < c.count; ++k) messages.push_back(Message(2, static_cast<std::uint8_t>(k % 0x70)));
+    for (const auto& [k, length] : c.long_) messages[k] = Message(length, static_cast<std::uint8_t>(k % 0x70));
+    const Bytes file = Concat(messages);
+    for (const std::size_t block : {std::size_t{7}, std::size_t{65536}, file.size()}) {
+        sysex::DumpScanner scanner;
+        for (std::size_t pos = 0; pos < file.size(); pos += block)
+            scanner.Feed(file.data() + pos, std::min(block, file.size() - pos));
+        const auto result = scanner.Finish();
+        sysex::SysExCount = result.stored;
+        EXPECT_FALSE(result.DroppedAnything());
+        ASSERT_EQ(sysex::MessageCount(), static_cast<std::int32_t>(c.count)) << "block " << block;
+        for (std::size_t k = 0; k < c.count; ++k) {
+            const auto stored = sysex::MessageAt(static_cast<std::int32_t>(k));
+            ASSERT_TRUE(Bytes(stored.begin(), stored.end()) == messages[k]) << "message " << k << ", block " << block;
+            // A message that fits the block stays where the block's readers always found it.
+            if (k < 1000 && messages[k].size() <= 65536) {
+                EXPECT_EQ(sysex::SysExLen[k], messages[k].size() - 1) << k;
+            }
+        }
+    }
+    const std::size_t last = c.count - 1;
+    const std::string number = std::to_string(last + 1);
+    EXPECT_EQ(sysex::ListLine(static_cast<int>(last)),
+              std::string(number.size() < 4 ? 4 - number.size() : 0, '0') + number + " " +
+                  std::to_string(messages[last].size() - 1) + "Byte");
 }
 
-// At the limit the notice names what really kept a message out, and the limit sentence counts the
-// file's messages, the ones too long among them.
-TEST_F(Scan, NoticeAtTheLimitNamesTheRightCauseAndMessage) {
-    const std::string cut = "ファイルの末尾で途切れたメッセージ (F7 がないもの) 1 件は読み込みませんでした";
-    const struct {
-        const char* what;
-        std::vector<Bytes> parts;  // after 1000 stored messages of 2 bytes
-        std::vector<Bytes> before; // ahead of them
-        std::string notice;
-    } cases[] = {
-        {"a message cut off by the end", {Bytes{0xF0, 0x41, 0x10}}, {}, cut},
-        {"two too long before the limit", {Message(2), Message(2)}, {Message(65536), Message(70000)},
-         "65535 バイトを超えるメッセージ 2 件は長すぎるため読み込みませんでした\n"
-         "メッセージは 1000 件までしか記録できないため、1003 件目以降は読み込みませんでした"},
-        {"too long after the limit, then a whole one", {Message(65536), Message(2)}, {},
-         "65535 バイトを超えるメッセージ 1 件は長すぎるため読み込みませんでした\n"
-         "メッセージは 1000 件までしか記録できないため、1002 件目以降は読み込みませんでした"},
-    };
-    for (const auto& c : cases) {
-        std::vector<Bytes> parts = c.before;
-        parts.insert(parts.end(), 1000, Message(2));
-        parts.insert(parts.end(), c.parts.begin(), c.parts.end());
-        const Bytes file = Concat(parts);
-        const auto result = sysex::ScanDump(file.data(), file.size());
-        EXPECT_EQ(sysex::SysExCount, 1000) << c.what;
-        EXPECT_EQ(sysex::DroppedNotice(result), c.notice) << c.what;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BeyondTheBlock,
+    ::testing::Values(BeyondCase{"Count999", 999, {}}, BeyondCase{"Count1000", 1000, {}},
+                      BeyondCase{"Count1001", 1001, {}}, BeyondCase{"Count1500", 1500, {}},
+                      BeyondCase{"Count10001", 10001, {{10000, 70000}}},
+                      BeyondCase{"Longest65535InBlock", 3, {{1, 65535}}},
+                      BeyondCase{"First65536", 3, {{0, 65536}}},
+                      BeyondCase{"Long65536And70000AmongSlots", 1002, {{1, 65536}, {500, 70000}, {999, 65536}, {1000, 65535}}},
+                      BeyondCase{"LongAfterTheBlock", 1003, {{1001, 200000}, {1002, 65536}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Scan, ExactlyThousandMessagesWithTrailingJunkDropsNothing) {
     std::vector<Bytes> parts(1000, Message(2));
@@ -170,7 +177,7 @@ TEST_F(Scan, ExactlyThousandMessagesWithTrailingJunkDropsNothing) {
 
 TEST_F(Scan, BlockBoundariesAnywhereGiveTheSameStore) {
     const Bytes file = Concat({Bytes{0x01}, Message(300, 0x33), Bytes{0xF7, 0x02}, Message(7, 0x44),
-                               Message(70000), Message(1)});
+                               Message(1)});
     for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{4096}}) {
         sysex::ResetStoreForTests();
         sysex::DumpScanner scanner;
@@ -178,7 +185,6 @@ TEST_F(Scan, BlockBoundariesAnywhereGiveTheSameStore) {
             scanner.Feed(file.data() + pos, std::min(block, file.size() - pos));
         const auto result = scanner.Finish();
         ASSERT_EQ(result.stored, 3) << "block " << block;
-        EXPECT_EQ(result.droppedTooLong, 1) << "block " << block;
         EXPECT_EQ(sysex::SysExLen[0], 300);
         EXPECT_EQ(sysex::SysExLen[1], 7);
         EXPECT_EQ(sysex::SysExLen[2], 1);
@@ -264,8 +270,10 @@ TEST_F(Scan, ReceivedLongestMessageFitsDespiteRealTimeBytesInside) {
 TEST_F(Scan, ReceivesIntoSlotsOtherThanTheStore) {
     static std::uint8_t slots[sysex::MaxSysEx][sysex::SlotSize];
     static std::uint16_t lengths[sysex::MaxSysEx];
+    sysex::GrownMessages grown;
+    sysex::StoreWriter writer(slots, lengths, grown);
     const Bytes received{0xF0, 0x12, 0xF7};
-    sysex::DumpScanner scanner(sysex::ScanRules::Wire, {slots, lengths});
+    sysex::DumpScanner scanner(sysex::ScanRules::Wire, writer);
     scanner.Feed(received.data(), received.size());
     EXPECT_EQ(scanner.Finish().stored, 1);
     EXPECT_EQ(Bytes(slots[0], slots[0] + 3), received);
@@ -273,10 +281,17 @@ TEST_F(Scan, ReceivesIntoSlotsOtherThanTheStore) {
     EXPECT_EQ(sysex::SysExData[0][0], 0);
 }
 
-TEST(DroppedNotice, CountsCutOffMessages) {
+// A load speaks of reading, a reception of recording.
+TEST(DroppedNotice, LoadsReadAndReceptionsRecord) {
     sysex::ScanResult result;
     result.droppedCutOff = 3;
-    EXPECT_EQ(sysex::DroppedNotice(result), "途中で途切れたメッセージ (F7 がないもの) 3 件は記録しませんでした");
+    EXPECT_EQ(sysex::DroppedNotice(result), "途中で途切れたメッセージ (F7 がないもの) 3 件は読み込みませんでした");
+    EXPECT_EQ(sysex::DroppedNotice(result, sysex::DroppedFrom::Reception),
+              "途中で途切れたメッセージ (F7 がないもの) 3 件は記録しませんでした");
+    sysex::ScanResult full;
+    full.stored = 1200;
+    full.stoppedOutOfMemory = true;
+    EXPECT_EQ(sysex::DroppedNotice(full), "メモリーが足りないため、1201 件目以降は読み込みませんでした");
 }
 
 TEST(DroppedNotice, SaysNothingWhenNothingWasDropped) {

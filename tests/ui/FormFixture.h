@@ -44,6 +44,8 @@ public:
     QStringList failures;
     QStringList questions;
     std::deque<bool> answers;  // to the questions, in turn; no when none is left
+    QStringList choices;       // the texts of questions with buttons
+    std::deque<int> chosen;    // the buttons chosen, in turn; the last button when none is left
     void Notice(const QString& text) override { notices << text; }
     void Failure(const QString& text) override { failures << text; }
     bool Question(const QString& text) override {
@@ -51,6 +53,13 @@ public:
         if (answers.empty()) return false;
         const bool answer = answers.front();
         answers.pop_front();
+        return answer;
+    }
+    int Choice(const QString& text, const QStringList& buttons) override {
+        choices << text;
+        if (chosen.empty()) return static_cast<int>(buttons.size()) - 1;
+        const int answer = chosen.front();
+        chosen.pop_front();
         return answer;
     }
 };

@@ -47,7 +47,7 @@ protected:
     }
     void ClickLine(int row) {
         auto* list = w->form->SysEx;
-        const QRect r = list->visualItemRect(list->item(row));
+        const QRect r = list->RowRect(row);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
     }
     QString Pane() const { return w->form->SysInfo->toPlainText(); }

@@ -43,7 +43,7 @@ int EntryNamed(QComboBox* box, const std::string& name) {
 
 QStringList Lines(const ui::MessageList* list) {
     QStringList lines;
-    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    for (int i = 0; i < list->count(); ++i) lines << list->text(i);
     return lines;
 }
 

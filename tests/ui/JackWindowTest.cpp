@@ -12,6 +12,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -124,15 +125,16 @@ TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
     QTest::keyClick(w->form.get(), Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(w->form->SysEx->count(), 4);
     auto* list = w->form->SysEx;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->RowRect(1).center());
     EXPECT_EQ(Sent(), Concat({kGmOn, messages[1]}));
     for (int i = 0; i < 2; ++i) QTest::keyClick(list, Qt::Key_Down);
     QTest::keyClick(list, Qt::Key_Up);
     EXPECT_EQ(Sent(), Concat({messages[2], messages[3], messages[2]}));
 }
 
-// "送信(&T)..." sends a range of the loaded messages, byte-exact, in order, also with "MIDI OUT"
-// unticked; the pace it remembers is the one it handed to the engine.
+// "送信(&T)..." opens with the remembered pace and sends a range of the loaded messages,
+// byte-exact, in order, also with "MIDI OUT" unticked; the pace it remembers is the one it handed
+// to the engine, whose chunks show the chosen speed.
 TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
     const std::vector<Bytes> bank{PatternMessage(100, 1), PatternMessage(700, 2), PatternMessage(6, 3),
                                   PatternMessage(2000, 4), PatternMessage(50, 5)};
@@ -142,6 +144,7 @@ TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
     ASSERT_EQ(Sent(), kGmOn);
     w->form->EXC_SW->setChecked(false);
     w->form->SysEx->setCurrentRow(1);  // from the selected line...
+    settings::SaveSendPace({200, 25}, settings::DefaultRegistryStore());
     bool started = false;
     midi::TransmissionOutcome outcome;
     uitest::DriveModal<ui::TSend>([&] { w->form->SendDump->trigger(); }, [&](ui::TSend* dialog) {
@@ -150,6 +153,8 @@ TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
             EXPECT_TRUE(dialog->rbRange->isChecked());
             EXPECT_EQ(dialog->edtFrom->value(), 2);
             EXPECT_EQ(dialog->edtTo->value(), 5);  // ...to the last
+            EXPECT_EQ(std::make_pair(dialog->edtPause->value(), dialog->cmbSpeed->currentData().toInt()),
+                      std::make_pair(200, 25));
             dialog->edtTo->setValue(4);
             dialog->edtPause->setValue(300);
             dialog->cmbSpeed->setCurrentIndex(dialog->cmbSpeed->findData(50));
@@ -165,6 +170,10 @@ TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
     EXPECT_EQ(Sent(), Concat({bank[1], bank[2], bank[3]}));
     const settings::SendPace remembered = settings::LoadSendPace(settings::DefaultRegistryStore());
     EXPECT_EQ(std::make_pair(remembered.pauseMs, remembered.speedPercent), std::make_pair(300u, 50u));
+    ASSERT_EQ(rx->Stop(), 0);
+    std::size_t largest = 0;
+    for (const auto& event : rx->Events()) largest = std::max<std::size_t>(largest, event.size);
+    EXPECT_LE(largest, midi::ChunkBytes(50));
 }
 
 }  // namespace

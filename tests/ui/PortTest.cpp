@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include "settings/Settings.h"
 #include "sysex/Store.h"
 #include "ui/PortSelector.h"
+#include "ui/Send.h"
 
 namespace {
 
@@ -120,6 +123,103 @@ TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {
     EXPECT_TRUE(w->recorder.failures.isEmpty());
 }
 
+// Numbers move as devices come and go; the remembered name finds the port wherever it stands,
+// and a name that has gone opens nothing rather than the port that now has the number.
+TEST_F(PortSelection, TheRememberedOutputIsFoundByName) {
+    const struct {
+        const char* name;
+        std::uint8_t byte;
+        int selected;
+        FakeLog opened;
+    } cases[] = {
+        {"Device 2", 1, 3, {"open 2 Device 2"}},
+        {"Device 0", 3, 1, {"open 0 Device 0"}},
+        {"Gone", 1, -1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MarkerFile();
+        const std::string name = c.name;
+        uitest::StoreSettings({Byte("KELV_Out", c.byte), {"KELV_OutName", settings::RegBinary, {name.begin(), name.end()}}});
+        w.reset();
+        midi::ResetPortStateForTests();
+        log->clear();
+        Start(FakeOutputService::Numbered(3));
+        EXPECT_EQ(w->form->cmbOutput->currentIndex(), c.selected);
+        EXPECT_EQ(*log, c.opened);
+        EXPECT_EQ(w->form->EXC_SW->isChecked(), c.selected > 0);
+        EXPECT_TRUE(w->recorder.failures.isEmpty());
+    }
+    // A choice is remembered by its name too.
+    ChooseWithKeys(2);
+    settings::OutPortNameSetting.clear();
+    StoredOut();
+    EXPECT_EQ(settings::OutPortNameSetting, "Device 1");
+}
+
+// The list is read afresh each time the user opens it: a device plugged in meanwhile can be
+// chosen, the chosen port keeps its place by name, and one that has gone is told once.
+TEST_F(PortSelection, TheListFollowsTheDevicesWhenOpened) {
+    auto service = std::make_unique<FakeOutputService>(std::vector<FakeDevice>{{"A"}, {"B"}}, log);
+    FakeOutputService* devices = service.get();
+    midi::InstallOutputService(std::move(service));
+    w = std::make_unique<uitest::FormUnderTest>();
+    ChooseWithKeys(2);
+    auto* combo = w->form->cmbOutput;
+
+    devices->SetDevices({{"New"}, {"A"}, {"B"}});
+    combo->showPopup();
+    combo->hidePopup();
+    EXPECT_EQ(combo->count(), 4);
+    EXPECT_EQ(combo->currentText(), QStringLiteral("B"));
+    EXPECT_EQ(midi::OutDeviceIndex, 3);
+    EXPECT_TRUE(w->recorder.notices.isEmpty());
+    log->clear();
+    ChooseWithKeys(1);  // the new one can be chosen
+    EXPECT_EQ(log->at(log->size() - 2), "open 0 New");
+
+    ChooseWithKeys(3);
+    devices->SetDevices({{"New"}, {"A"}});
+    for (int opened = 0; opened < 2; ++opened) {
+        combo->showPopup();
+        combo->hidePopup();
+    }
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_FALSE(w->form->EXC_SW->isChecked());
+    EXPECT_EQ(log->back(), "close 2");
+    ASSERT_EQ(w->recorder.notices.size(), 1) << "told once";
+    EXPECT_TRUE(w->recorder.notices[0].startsWith(QStringLiteral("出力ポート「B」が見つかりません"))) << w->recorder.notices[0].toStdString();
+}
+
+// A send whose port went away meanwhile says so, and how to choose another port, instead of a
+// bare count; the dialog no longer offers to send on it.
+TEST_F(PortSelection, ASendWhosePortHasGoneSaysHowToChooseAnother) {
+    auto service = std::make_unique<FakeOutputService>(std::vector<FakeDevice>{{"Synth", false, 0, true}}, log);
+    FakeOutputService* devices = service.get();
+    midi::InstallOutputService(std::move(service));
+    w = std::make_unique<uitest::FormUnderTest>();
+    ChooseWithKeys(1);
+    testsupport::TempDir dir;
+    w->open->answers = {dir.Write("one.syx", {0xF0, 0x43, 0x10, 0xF7})};
+    w->form->SysexI1->trigger();
+    int step = 0;
+    QString shown;
+    uitest::DriveModal<ui::TSend>([&] { w->form->SendDump->trigger(); }, [&](ui::TSend* d) {
+        if (step++ == 0) {
+            devices->SetDevices({});
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+        } else if (d->LastOutcome() || step > 1500) {
+            shown = d->lblProgress->text();
+            EXPECT_FALSE(d->btnStart->isEnabled());
+            d->reject();
+        }
+    });
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("出力ポート「Synth」がなくなったため"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("MIDI OUT の一覧から出力ポートを選び直して"))) << shown.toStdString();
+    EXPECT_EQ(w->form->cmbOutput->currentIndex(), -1);
+    EXPECT_TRUE(w->recorder.notices.isEmpty()) << "told in the dialog, not twice";
+}
+
 TEST_F(PortSelection, FailedOpenAtStartUnticksButLeavesTheBoxEnabled) {
     MarkerFile();
     uitest::StoreSettings({Byte("KELV_Out", 1)});
@@ -179,6 +279,7 @@ TEST_F(PortSelection, FailedOpenOnChangeDisablesMidiOutSkipsGreetingAndStillSave
     EXPECT_EQ(log->back(), "open 1 Broken -> 4");
     EXPECT_FALSE(w->form->EXC_SW->isChecked());
     EXPECT_FALSE(w->form->EXC_SW->isEnabled());
+    EXPECT_EQ(w->recorder.notices, QStringList{QStringLiteral("出力ポート「Broken」を開けません: refused")});
     EXPECT_EQ(StoredOut(), 2);
     ChooseWithKeys(1);  // a later good choice enables it again
     EXPECT_TRUE(w->form->EXC_SW->isChecked());

@@ -6,11 +6,14 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <tuple>
 #include <filesystem>
@@ -24,6 +27,8 @@
 #include "midi/Input.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
+#include "sysex/Identity.h"
+#include "sysex/NamedRequests.h"
 #include "sysex/Store.h"
 #include "ui/MessageList.h"
 #include "ui/Receive.h"
@@ -76,7 +81,8 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
         case 0:
             EXPECT_EQ(d->cmbInput->count(), 3);
             EXPECT_EQ(d->cmbInput->currentText(), QStringLiteral("Busy"));
-            EXPECT_EQ(d->cmbRequest->count(), 3) << "typed in, then the two loaded messages";
+            EXPECT_EQ(d->cmbRequest->count(), 3 + static_cast<int>(sysex::NamedRequests().size()))
+                << "typed in, then the two loaded messages, then the named requests";
             EXPECT_EQ(d->edtIdle->value(), 1.0);
             d->cmbInput->setCurrentIndex(1);
             emit d->cmbInput->activated(1);
@@ -105,7 +111,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     ASSERT_EQ(sysex::SysExCount, 2);
     EXPECT_EQ(Bytes(sysex::SysExData[0], sysex::SysExData[0] + 5), (Bytes{0xF0, 0x42, 0x10, 0x20, 0xF7}));
     EXPECT_EQ(w->form->SysEx->count(), 2);
-    EXPECT_EQ(w->form->SysEx->item(0)->text(), QStringLiteral("0001 42H 4Byte"));
+    EXPECT_EQ(w->form->SysEx->text(0), QStringLiteral("0001 42H 4Byte"));
     EXPECT_EQ(w->form->SysEx->currentRow(), -1);
     EXPECT_TRUE(w->form->SysInfo->toPlainText().isEmpty());
     EXPECT_EQ(w->recorder.notices, QStringList{QStringLiteral("2 メッセージ (9 バイト) を記録しました\n"
@@ -154,6 +160,189 @@ TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
             EXPECT_EQ(d->cmbInput->currentIndex(), selected) << name;
             d->reject();
         });
+    }
+}
+
+// A named request goes out built from its fields; the identify button asks on 送信先 and shows
+// the replies that came to 入力ポート, while the loaded dump stays as it was.
+TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
+    w.reset();
+    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
+    w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    const Bytes reply{0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0x42, 0x02, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7};
+    int step = 0;
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+        switch (step++) {
+        case 0: {
+            d->cmbInput->setCurrentIndex(1);
+            emit d->cmbInput->activated(1);
+            d->cmbRequestOutput->setCurrentIndex(1);
+            QTest::mouseClick(d->btnIdentify, Qt::LeftButton);
+            ASSERT_TRUE(input->receiver);
+            EXPECT_FALSE(d->btnStart->isEnabled()) << "one use of the input at a time";
+            Feed(reply);
+            break;
+        }
+        default:
+            if (!d->btnIdentify->isEnabled() && step < 1500) return;  // the wait ends on the dialog's timer
+            EXPECT_FALSE(input->receiver) << "the identify input is still open";
+            EXPECT_EQ(d->lblIdentity->text().toStdString(), sysex::IdentityReplyLine(*sysex::ParseIdentityReply(reply)));
+            d->chkRequest->setChecked(true);
+            d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("roland-rq1")));
+            ASSERT_EQ(d->edtParameters.size(), 4u);  // device, model, address, size
+            EXPECT_FALSE(d->edtRequestHex->isVisible());
+            d->edtParameters[1]->setText(QStringLiteral("42"));
+            d->edtParameters[2]->setText(QStringLiteral("400000"));
+            EXPECT_FALSE(d->btnStart->isEnabled());
+            EXPECT_EQ(d->lblReason->text().toStdString(),
+                      "roland-rq1 には size (サイズ, 1-4 バイト (各 00H-7FH)) の指定が必要です");
+            d->edtParameters[3]->setText(QStringLiteral("00007F"));
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            QTest::mouseClick(d->btnStop, Qt::LeftButton);
+        }
+    });
+    EXPECT_EQ(*log, (midi::testing::FakeLog{"open 0 Synth", "send 0: F0 7E 7F 06 01 F7", "close 0", "open 0 Synth",
+                                            "send 0: F0 41 10 42 11 40 00 00 00 00 7F 41 F7", "close 0"}));
+    EXPECT_EQ(sysex::SysExCount, 0);
+}
+
+// The request defaults to typed hex whatever line is selected; a loaded message may be chosen,
+// but one too long to be a request goes only after the user says yes.
+TEST_F(ReceiveDialog, ALongMessageIsNeverTheDefaultRequestAndAsksBeforeItGoes) {
+    w.reset();
+    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
+    w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    Bytes bank{0xF0, 0x43, 0x00, 0x09};
+    bank.resize(40, 0x11);
+    bank.back() = 0xF7;
+    Bytes file{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+    file.insert(file.end(), bank.begin(), bank.end());
+    w->open->answers = {dir.Write("two.syx", file)};
+    w->form->SysexI1->trigger();
+    w->form->SysEx->setCurrentRow(1);  // the bank was looked at last
+    const struct {
+        const char* what;
+        int message;  // entry of 要求
+        std::deque<bool> answers;
+        bool sent;
+    } cases[] = {
+        {"short message, no question", 1, {}, true},
+        {"long message, no", 2, {false}, false},
+        {"long message, yes", 2, {true}, true},
+    };
+    settings::InPortSetting = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log->clear();
+        w->recorder.questions.clear();
+        w->recorder.answers = c.answers;
+        int step = 0;
+        uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+            if (step++ > 0) return d->reject();
+            EXPECT_EQ(d->cmbRequest->currentIndex(), 0) << "typed hex first";
+            d->chkRequest->setChecked(true);
+            d->cmbRequestOutput->setCurrentIndex(1);
+            d->cmbRequest->setCurrentIndex(c.message);
+            QTest::mouseClick(d->btnStart, Qt::LeftButton);
+            EXPECT_EQ(static_cast<bool>(input->receiver), c.sent) << "receiving";
+        });
+        EXPECT_EQ(w->recorder.questions.size(), static_cast<qsizetype>(c.answers.size()));
+        const bool sent = std::any_of(log->begin(), log->end(), [](const std::string& line) { return line.starts_with("send 0: F0"); });
+        EXPECT_EQ(sent, c.sent);
+    }
+}
+
+// A capture lives only in memory until it is saved: exiting, opening a file and receiving again
+// ask first, and do what the answer says; a store that came from a file goes without a word.
+TEST_F(ReceiveDialog, AnUnsavedCaptureIsNeverGivenUpUnasked) {
+    enum class Act { Exit, CloseBox, Open, Receive };
+    enum : int { Save = 0, Discard = 1, Stay = 2 };
+    const struct {
+        const char* what;
+        bool fromFile;  // the store was loaded, not received
+        Act act;
+        std::deque<int> chosen;
+        bool goesAhead;
+    } cases[] = {
+        {"F10, stay", false, Act::Exit, {Stay}, false},
+        {"F10, discard", false, Act::Exit, {Discard}, true},
+        {"close box, stay", false, Act::CloseBox, {Stay}, false},
+        {"close box, save", false, Act::CloseBox, {Save}, true},
+        {"open, stay", false, Act::Open, {Stay}, false},
+        {"open, save", false, Act::Open, {Save}, true},
+        {"receive again, stay", false, Act::Receive, {Stay}, false},
+        {"receive again, discard", false, Act::Receive, {Discard}, true},
+        {"loaded from a file, F10", true, Act::Exit, {}, true},
+    };
+    const std::string other = dir.Write("other.syx", {0xF0, 0x05, 0xF7});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        w.reset();  // the old window's recorder goes before the new one's comes
+        w = std::make_unique<uitest::FormUnderTest>();
+        w->ShowAndActivate();
+        sysex::ResetStoreForTests();
+        if (c.fromFile) {
+            w->open->answers = {dir.Write("bank.syx", {0xF0, 0x42, 0x10, 0xF7, 0xF0, 0x43, 0x20, 0x30, 0xF7})};
+            w->form->SysexI1->trigger();
+        } else {
+            settings::InPortSetting = 1;
+            settings::InPortNameSetting.clear();
+            int step = 0;
+            int waits = 0;
+            uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+                if (step == 0) {
+                    // Shown and ready first; a generous bound keeps a fault from hanging.
+                    if (++waits > 500) return d->reject();
+                    if (!d->isVisible() || !d->btnStart->isEnabled()) return;
+                    ++step;
+                    QTest::mouseClick(d->btnStart, Qt::LeftButton);
+                    ASSERT_TRUE(input->receiver);
+                    Feed({0xF0, 0x42, 0x10, 0xF7, 0xF0, 0x43, 0x20, 0x30, 0xF7});
+                } else if (d->lblCount->text() == QStringLiteral("2 メッセージ  9 バイト") || ++step > 1500) {
+                    QTest::mouseClick(d->btnStop, Qt::LeftButton);
+                }
+            });
+        }
+        ASSERT_EQ(sysex::SysExCount, 2) << (w->recorder.failures + w->recorder.notices).join(" / ").toStdString();
+        w->recorder.notices.clear();
+        w->recorder.chosen = c.chosen;
+        const std::string saved = (dir.Path() / (std::string(c.what) + ".syx")).string();
+        w->saveSyx->answers = {saved};
+        bool wentAhead = false;
+        switch (c.act) {
+            case Act::Exit:
+                QTimer::singleShot(0, [&] { w->form->mnuExit->trigger(); });
+                QTimer::singleShot(1000, [] { QApplication::exit(7); });
+                wentAhead = QApplication::exec() == 0;
+                break;
+            case Act::CloseBox: wentAhead = w->form->close(); break;
+            case Act::Open:
+                w->open->answers = {other};
+                w->form->SysexI1->trigger();
+                wentAhead = sysex::SysExCount == 1;
+                break;
+            case Act::Receive:
+                uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+                    wentAhead = true;
+                    d->reject();
+                });
+                break;
+        }
+        EXPECT_EQ(wentAhead, c.goesAhead);
+        EXPECT_EQ(w->recorder.choices.size(), c.chosen.size());
+        for (const QString& q : w->recorder.choices) {
+            EXPECT_EQ(q, QStringLiteral("受信した 2 メッセージは保存されていません。保存しますか?"));
+        }
+        const bool savedFirst = !c.chosen.empty() && c.chosen.front() == Save;
+        EXPECT_EQ(std::filesystem::exists(saved), savedFirst);
+        if (savedFirst) {
+            EXPECT_EQ(std::filesystem::file_size(saved), 9u);
+        }
+        if (!c.goesAhead) {
+            EXPECT_EQ(sysex::SysExCount, 2) << "the capture is still there";
+        }
     }
 }
 

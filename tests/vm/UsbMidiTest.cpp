@@ -24,10 +24,11 @@
 #include "Bytes.h"
 #include "Messages.h"
 #include "RawMidiReader.h"
-#include "midi/AlsaInput.h"
+#include "midi/Input.h"
 #include "midi/OutputService.h"
 #include "midi/Transmission.h"
 #include "midi/WirePacer.h"
+#include "midi/alsa/AlsaInput.h"
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 
@@ -169,8 +170,7 @@ TEST_F(UsbMidiTest, ReceivesTheLongestMessageAndHundredBackToBackByteExact) {
 
     auto service = midi::MakeAlsaInputService();
     sysex::Reception reception;
-    midi::InputOpenResult opened = service->Open(DeviceNamed(*service, source.name),
-                                                 [&](std::span<const std::uint8_t> bytes) { reception.Feed(bytes); });
+    midi::InputOpenResult opened = service->Open(DeviceNamed(*service, source.name), midi::ReceiverFor(reception));
     ASSERT_EQ(opened.code, 0) << opened.error;
 
     snd_rawmidi_t* cable = nullptr;
@@ -189,9 +189,10 @@ TEST_F(UsbMidiTest, ReceivesTheLongestMessageAndHundredBackToBackByteExact) {
     const auto deadline = Clock::now() + kArrival;
     while (reception.Now().messages < expected && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
     snd_rawmidi_close(cable);
-    EXPECT_EQ(opened.port->LastError(), "");
     opened.port.reset();
-    const sysex::ScanResult result = reception.MoveIntoStore().scan;
+    const sysex::ReceptionSummary summary = reception.MoveIntoStore();
+    EXPECT_FALSE(summary.LostAnything());
+    const sysex::ScanResult& result = summary.scan;
     EXPECT_FALSE(result.DroppedAnything());
     ASSERT_EQ(sysex::SysExCount, expected) << "kernel log:\n" << KernelLog();
     for (std::size_t k = 0; k < messages.size(); ++k) {
@@ -249,11 +250,11 @@ TEST_F(UsbMidiTest, AMegabyteDumpAtTheFastestSpeedArrivesByteExact) {
         dump.push_back(testsupport::PatternMessage(4000, k));
         testsupport::Append(wire, dump.back());
     }
-    std::vector<int> speeds{kelvane::FastestSpeed};
+    std::vector<int> speeds{midi::FastestSpeed};
     const char* cable = std::getenv("KELVANE_VM_CABLE_LEG");
     if (cable && std::string(cable) == "1") speeds.push_back(100);
     for (const int speed : speeds) {
-        SCOPED_TRACE(kelvane::SpeedText(speed));
+        SCOPED_TRACE(midi::SpeedText(speed));
         RawMidiReader far(gadgetDevice_);
         auto service = midi::MakePlatformOutputService();
         midi::OpenResult opened = service->Open(DeviceNamed(*service, sink.name));
@@ -269,7 +270,7 @@ TEST_F(UsbMidiTest, AMegabyteDumpAtTheFastestSpeedArrivesByteExact) {
         EXPECT_TRUE(SameBytes(wire, *arrived));
         EXPECT_EQ(far.Overruns(), 0u);
         std::printf("USB MIDI: %zu bytes in %zu messages at %s in %.2f s\n", wire.size(), dump.size(),
-                    kelvane::SpeedText(speed).c_str(), static_cast<double>(outcome.elapsed.count()) / 1000.0);
+                    midi::SpeedText(speed).c_str(), static_cast<double>(outcome.elapsed.count()) / 1000.0);
         opened.port.reset();
         ASSERT_TRUE(midi::WaitForClosedPorts(kArrival));
     }

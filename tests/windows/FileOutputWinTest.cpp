@@ -10,8 +10,8 @@
 #include "Files.h"
 #include "TempDir.h"
 #include "WinFiles.h"
-#include "smf/FileOutput.h"
-#include "smf/InOutError.h"
+#include "common/FileOutput.h"
+#include "common/InOutError.h"
 #include "smf/SmfWriter.h"
 #include "sysex/Loader.h"
 #include "sysex/Store.h"
@@ -28,9 +28,9 @@ struct Outcome {
 
 Outcome CreateFailure(const std::string& pathUtf8) {
     try {
-        smf::OutputFile file(pathUtf8);
+        kelvane::OutputFile file(pathUtf8);
         file.Close();
-    } catch (const smf::EInOutError& error) {
+    } catch (const kelvane::EInOutError& error) {
         return {error.Code(), error.what()};
     }
     return {0, "(no failure)"};
@@ -45,7 +45,7 @@ TEST_F(WinFileOutput, WritesAFileWhoseNameNoAnsiCodePageHolds) {
     auto name = wintest::NameOutsideCodePages();
     name += ".mid";
     const auto path = dir.Path() / name;
-    smf::OutputFile file(Utf8(path));
+    kelvane::OutputFile file(Utf8(path));
     const Bytes bytes{0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06};
     file.Write(bytes.data(), bytes.size());
     file.Close();
@@ -81,14 +81,14 @@ TEST_F(WinFileOutput, ReplacesALongerFileOnlyOnceTheNewOneIsComplete) {
     const Bytes earlier(1000, 0xAA);
     wintest::WriteWholeFile(path, earlier);
     {
-        smf::OutputFile file(Utf8(path));
+        kelvane::OutputFile file(Utf8(path));
         const Bytes first{0x4D, 0x54};
         file.Write(first.data(), first.size());
         EXPECT_EQ(testsupport::ReadAll(path), earlier);
     }  // abandoned: the earlier file stays
     EXPECT_EQ(testsupport::ReadAll(path), earlier);
 
-    smf::OutputFile file(Utf8(path));
+    kelvane::OutputFile file(Utf8(path));
     const Bytes bytes{0x4D, 0x54, 0x72, 0x6B, 0x00};
     file.Write(bytes.data(), bytes.size());
     EXPECT_EQ(testsupport::ReadAll(path), earlier);
@@ -153,7 +153,7 @@ TEST_F(WinFileOutput, SavesWhereTheFullNameIsLongerThanMaxPath) {
     const Bytes bytes{0x4D, 0x54, 0x68, 0x64};
     const std::wstring song = L"song.mid", longest(254, L'x');
     for (const std::wstring& name : {song, song, longest}) {
-        smf::OutputFile file(Utf8(folder.substr(4) + L"\\" + name));
+        kelvane::OutputFile file(Utf8(folder.substr(4) + L"\\" + name));
         file.Write(bytes.data(), bytes.size());
         file.Close();
         EXPECT_EQ(testsupport::ReadAll(folder + L"\\" + name), bytes);
@@ -167,14 +167,14 @@ TEST_F(WinFileOutput, FailedReplaceKeepsBothVersionsAndNamesTheNewOne) {
     const auto path = dir.File("song.mid");
     const Bytes earlier(1000, 0xAA), fresh{0x4D, 0x54, 0x68, 0x64};
     wintest::WriteWholeFile(path, earlier);
-    smf::OutputFile file(Utf8(path));
+    kelvane::OutputFile file(Utf8(path));
     file.Write(fresh.data(), fresh.size());
     const wintest::HeldFile scanner(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(scanner.IsOpen());
     const Outcome outcome = [&]() -> Outcome {
         try {
             file.Close();
-        } catch (const smf::EInOutError& error) {
+        } catch (const kelvane::EInOutError& error) {
             return {error.Code(), error.what()};
         }
         return {};
@@ -193,12 +193,12 @@ TEST_F(WinFileOutput, FailedReplaceKeepsBothVersionsAndNamesTheNewOne) {
 TEST_F(WinFileOutput, FullDiskShowsTheSystemsNumber) {
     if (!wintest::RunningUnderWine()) GTEST_SKIP() << "only Wine offers a device that is always full";
     const char* full = "Z:\\dev\\full";
-    smf::OutputFile file(full);
+    kelvane::OutputFile file(full);
     const Bytes bytes{0x4D, 0x54, 0x68, 0x64};
     try {
         file.Write(bytes.data(), bytes.size());
         FAIL() << "the write succeeded";
-    } catch (const smf::EInOutError& error) {
+    } catch (const kelvane::EInOutError& error) {
         EXPECT_EQ(error.Code(), ERROR_DISK_FULL);
         EXPECT_EQ(std::string(error.what()), "I/O エラー (112)");
     }

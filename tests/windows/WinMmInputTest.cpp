@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Messages.h"
-#include "midi/WinMmInput.h"
+#include "midi/winmm/WinMmInput.h"
 
 namespace {
 

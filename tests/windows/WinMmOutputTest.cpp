@@ -19,7 +19,7 @@
 #include "common/Failure.h"
 #include "midi/Port.h"
 #include "midi/Transmission.h"
-#include "midi/WinMmOutput.h"
+#include "midi/winmm/WinMmOutput.h"
 
 namespace {
 

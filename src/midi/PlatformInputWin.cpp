@@ -1,9 +1,0 @@
-// The Windows platform's input service: WinMM, which every Windows MIDI input device appears in.
-
-#include "midi/WinMmInput.h"
-
-namespace midi {
-
-std::unique_ptr<InputService> MakePlatformInputService() { return MakeWinMmInputService(); }
-
-}  // namespace midi

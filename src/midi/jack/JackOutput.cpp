@@ -1,0 +1,329 @@
+#include "midi/jack/JackOutput.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/BackendFailure.h"
+#include "midi/jack/JackClient.h"
+#include "midi/OwnClients.h"
+#include "midi/ListedOutputService.h"
+#include "midi/QueuedPort.h"
+#include "midi/WirePacer.h"
+
+namespace midi {
+
+namespace {
+
+// Big enough for the longest stored message (64 KiB) and its length header several times over.
+constexpr std::size_t RingBytes = std::size_t{1} << 18;
+// How long the server may take no bytes at all before a waiting message counts as failed.
+constexpr auto StallLimit = std::chrono::seconds(5);
+constexpr auto PollInterval = std::chrono::milliseconds(1);
+// Many periods of the longest usual period (8192 frames at 44.1 kHz is 186 ms).
+constexpr auto CycleEndLimit = std::chrono::milliseconds(500);
+
+// Each message in the ring: its length, then the frame at which it was handed over, so that the
+// process callback keeps the spacing of hand-overs (the pauses between messages and the pace
+// inside one) to the frame instead of moving every message to the start of a period.
+struct RecordHeader {
+    std::uint32_t length;
+    jack_nframes_t frame;
+};
+
+class JackSink final : public MessageSink {
+public:
+    explicit JackSink(const std::string& device) : device_(device) {
+        try {
+            record_ = OpenJackClientOrThrow("Kelvane");
+            client_ = record_->client;
+            ownName_ = jack_get_client_name(client_);
+            NoteOwnJackClient(ownName_);
+            port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+            if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
+            gate_->SilenceWhenDetached(port_);
+            ring_ = jack_ringbuffer_create(RingBytes);
+            if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
+            CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
+                  "jack_set_process_callback");
+            SetJackShutdownHandler(*record_, &JackSink::Shutdown, gate_);
+            CheckJack(ActivateJackClient(client_), "jack_activate");
+            const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
+            if (connected != EEXIST) CheckJack(connected, "jack_connect");
+            // A physical port (a driver's or a bridge's) passes the bytes on to a cable.
+            const jack_port_t* destination = jack_port_by_name(client_, device.c_str());
+            physical_ = destination && (jack_port_flags(destination) & JackPortIsPhysical) != 0;
+        } catch (...) {
+            Close();
+            throw;
+        }
+    }
+
+    ~JackSink() override {
+        WaitForCycleEnd();
+        Close();
+    }
+
+    bool LeadsToCable() const override { return physical_; }
+
+    void Deliver(std::span<const std::uint8_t> message) override {
+        DeliverHandedAt(message, std::chrono::steady_clock::now());
+    }
+
+    void DeliverHandedAt(std::span<const std::uint8_t> message,
+                         std::chrono::steady_clock::time_point handedOver) override {
+        ThrowIfGone();
+        if (physical_) {
+            // Nothing tells how fast a driver's port passes bytes on to its cable: never faster
+            // than the cable, whatever speed was asked for.
+            const auto now = WirePacer::Clock::now();
+            std::this_thread::sleep_for(pacer_.Reserve(message.size(), now));
+            handedOver = std::max(handedOver, WirePacer::Clock::now());
+        }
+        const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
+        const std::size_t needed = sizeof header + message.size();
+        if (needed >= RingBytes) {
+            throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
+        }
+        WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= needed; });
+
+        // The whole record becomes readable at once, so the callback never sees half a
+        // message and splits only where the port buffer forces it.
+        jack_ringbuffer_data_t parts[2];
+        jack_ringbuffer_get_write_vector(ring_, parts);
+        std::size_t written = 0;
+        auto put = [&](const void* from, std::size_t count) {
+            const auto* bytes = static_cast<const char*>(from);
+            while (count > 0) {
+                std::size_t at = written;
+                int part = 0;
+                if (at >= parts[0].len) {
+                    at -= parts[0].len;
+                    part = 1;
+                }
+                const std::size_t room = std::min(count, parts[part].len - at);
+                std::memcpy(parts[part].buf + at, bytes, room);
+                bytes += room;
+                count -= room;
+                written += room;
+            }
+        };
+        put(&header, sizeof header);
+        put(message.data(), message.size());
+        jack_ringbuffer_write_advance(ring_, needed);
+        produced_ += needed;
+        recordEnds_.push_back(produced_);
+    }
+
+    std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) override {
+        try {
+            WaitFor([&] { return consumed_.load(std::memory_order_acquire) == produced_ || moreWaiting(); });
+        } catch (...) {
+            recordEnds_.clear();  // the port counts every pending message as failed
+            throw;
+        }
+        // Records are taken in order: those that end at or before what the callback has read are out.
+        const std::uint64_t consumed = consumed_.load(std::memory_order_acquire);
+        std::uint64_t held = 0;
+        while (!recordEnds_.empty() && recordEnds_.front() <= consumed) {
+            recordEnds_.pop_front();
+            ++held;
+        }
+        return std::min(held, pending);
+    }
+
+private:
+    // The frame (on the server's clock) of a hand-over that happened `handedOver`; a port that was
+    // busy meanwhile makes that a while ago.
+    jack_nframes_t HandOverFrame(std::chrono::steady_clock::time_point handedOver) const {
+        const JackClientUse use(*record_);
+        if (!use) throw DeviceGone(JackServerGoneText);
+        const auto ago = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - handedOver);
+        const auto agoFrames = std::clamp<std::int64_t>(ago.count(), 0, 10'000'000) *
+                               static_cast<std::int64_t>(jack_get_sample_rate(client_)) / 1'000'000;
+        return jack_frame_time(client_) - static_cast<jack_nframes_t>(agoFrames);
+    }
+
+    // Once the server or the receiving port has gone, nothing queued can ever arrive: the port
+    // gives all of it up at once instead of waiting StallLimit for each message. A receiver that
+    // comes back is a new port, reached only through a new open.
+    void ThrowIfGone() const {
+        if (gone_.load(std::memory_order_acquire)) throw DeviceGone(JackServerGoneText);
+        // The lifecycle thread may close the client once its server has gone.
+        const JackClientUse use(*record_);
+        if (!use) throw DeviceGone(JackServerGoneText);
+        if (disconnected_.load(std::memory_order_acquire) ||
+            !jack_port_by_name(client_, device_.c_str())) {
+            throw DeviceGone(JackReceiverGoneText);
+        }
+    }
+
+    // Polls, because the process callback may not signal anyone. Fails when the server or the
+    // receiver has gone, or the server has taken nothing for StallLimit.
+    template <typename Ready>
+    void WaitFor(Ready ready) {
+        auto progress = consumed_.load(std::memory_order_acquire);
+        auto deadline = std::chrono::steady_clock::now() + StallLimit;
+        while (!ready()) {
+            ThrowIfGone();
+            const auto now = consumed_.load(std::memory_order_acquire);
+            if (now != progress) {
+                progress = now;
+                deadline = std::chrono::steady_clock::now() + StallLimit;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                throw BackendFailure("JACK", "送信", "サーバーがデータを受け取りません", -ETIMEDOUT);
+            }
+            std::this_thread::sleep_for(PollInterval);
+        }
+    }
+
+    // Realtime thread: only ring reads, port-buffer writes and one atomic store.
+    static int Process(jack_nframes_t frames, void* arg) {
+        Gate& gate = *static_cast<Gate*>(arg);
+        const Gate::Entry entry(gate);
+        JackSink* const self = entry.port;
+        if (!self) {
+            gate.Silence(frames);
+            return 0;
+        }
+        self->cycles_.fetch_add(1, std::memory_order_release);
+        void* buffer = jack_port_get_buffer(self->port_, frames);
+        jack_midi_clear_buffer(buffer);
+        // jack_connect returns before the new connection reaches the process graph; bytes
+        // written until then would go nowhere, so they wait in the ring. (A lock-free read.)
+        if (jack_port_connected(self->port_) == 0) {
+            if (self->connectedOnce_.load(std::memory_order_relaxed)) {
+                self->disconnected_.store(true, std::memory_order_release);
+            }
+            return 0;
+        }
+        self->connectedOnce_.store(true, std::memory_order_release);
+        // What was handed over during the previous cycle is played one period later at its own
+        // offset; anything that waited longer goes as early as the events before it allow.
+        const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
+        std::uint64_t taken = 0;
+        jack_nframes_t next = 0;  // the earliest frame the next event may take
+        bool any = false;
+        for (;;) {
+            if (self->remaining_ == 0) {
+                if (jack_ringbuffer_read_space(self->ring_) < sizeof(RecordHeader)) break;
+                RecordHeader header;
+                jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&header), sizeof header);
+                const auto offset = static_cast<std::int32_t>(header.frame + frames - cycleStart);
+                // A record handed over during this cycle is due in the next one. A frame further
+                // ahead only means the estimate of "now" ran ahead of the server's cycles (a
+                // server held up by a busy machine or stopped for a while): waiting for it would
+                // hold back everything behind it by as long, so it goes at once.
+                const auto period = static_cast<std::int32_t>(frames);
+                if (offset >= period && offset < 2 * period) break;
+                // A message that still fits whole into an empty buffer waits for the next cycle
+                // rather than being split.
+                const std::size_t room = jack_midi_max_event_size(buffer);
+                if (any && header.length > room) break;
+                jack_ringbuffer_read_advance(self->ring_, sizeof header);
+                taken += sizeof header;
+                self->remaining_ = header.length;
+                if (offset > 0 && offset < period) next = std::max(next, static_cast<jack_nframes_t>(offset));
+                if (header.length == 0) continue;
+            }
+            const std::size_t room = jack_midi_max_event_size(buffer);
+            const std::size_t count = std::min<std::size_t>(self->remaining_, room);
+            if (count == 0) break;
+            const jack_nframes_t time = std::min(next, frames - 1);
+            jack_midi_data_t* slot = jack_midi_event_reserve(buffer, time, count);
+            if (!slot) break;
+            jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(slot), count);
+            self->remaining_ -= count;
+            taken += count;
+            next = time + 1;
+            any = true;
+        }
+        if (taken) self->consumed_.fetch_add(taken, std::memory_order_release);
+        return 0;
+    }
+
+    static void Shutdown(jack_status_t, const char*, void* arg) {
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
+    }
+
+    // Bytes the callback has taken reach the receiver only when their cycle ends; a port of the
+    // same device that sends next (QueuedPort's turn) must not put its bytes into that cycle
+    // too, so the last port waits until the next cycle has begun. Bounded: a suspended server
+    // starts none.
+    void WaitForCycleEnd() const {
+        if (gone_.load(std::memory_order_acquire) || !connectedOnce_.load(std::memory_order_acquire)) return;
+        const auto seen = cycles_.load(std::memory_order_acquire);
+        const auto deadline = std::chrono::steady_clock::now() + CycleEndLimit;
+        while (cycles_.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(PollInterval);
+        }
+    }
+
+    // Returns at once, whatever the server does: the callback is shut out, and the client closes
+    // later on the lifecycle thread, taking the gate along.
+    void Close() {
+        CloseGatedClientLater(client_, record_, gate_, ownName_);
+        if (ring_) {
+            jack_ringbuffer_free(ring_);
+            ring_ = nullptr;
+        }
+    }
+
+    using Gate = JackCallbackGate<JackSink>;
+
+    std::string device_;
+    bool physical_ = false;
+    WirePacer pacer_{WirePacer::Clock::now()};  // port thread only; for a physical port
+    // Freed once the client has closed (CloseJackClientLater), never under a callback.
+    Gate* gate_ = new Gate(this);
+    jack_client_t* client_ = nullptr;
+    std::shared_ptr<JackClientRecord> record_;  // how the client is named when it closes
+    std::string ownName_;  // as the server named the client
+    jack_port_t* port_ = nullptr;
+    jack_ringbuffer_t* ring_ = nullptr;
+    std::size_t remaining_ = 0;                 // process callback only
+    std::atomic<bool> connectedOnce_{false};   // written by the callback
+    std::atomic<std::uint64_t> cycles_{0};     // written by the callback
+    std::atomic<bool> disconnected_{false};    // written by the callback
+    std::uint64_t produced_ = 0;                // port thread only
+    std::deque<std::uint64_t> recordEnds_;      // port thread only: produced_ after each record not yet read
+    std::atomic<std::uint64_t> consumed_{0};   // written by the callback
+    std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
+};
+
+class JackOutputService final : public ListedOutputService<std::string> {
+public:
+    JackOutputService() : ListedOutputService("JACK") { SilenceLibJack(); }
+
+private:
+    // A suspended server answers nothing; after JackAnswerLimit it counts as absent.
+    std::vector<std::string> List() override {
+        return WithoutOwnPorts(ListJackMidiPortsWithinLimit(JackPortIsInput));
+    }
+    std::string NameOf(const std::string& device) const override { return device; }
+    std::unique_ptr<OutputPort> OpenPort(const std::string& device) override {
+        return RunWithinJackLimit<std::unique_ptr<OutputPort>>("接続", [device] {
+            return std::make_unique<QueuedPort>("jack " + device, std::make_unique<JackSink>(device));
+        });
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<OutputService> MakeJackOutputService() {
+    return std::make_unique<JackOutputService>();
+}
+
+}  // namespace midi
