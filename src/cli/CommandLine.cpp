@@ -268,12 +268,20 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             if (gap) invocation.gapMs = ParseNumber(*gap, "gap");
             if (deviceId) invocation.deviceId = ParseDeviceId(*deviceId);
             if (speed) {
-                // "25" or "25%": a share of the cable's rate; more than the cable is never asked for.
+                // "25" or "25%": a share of the cable's rate; "max" (or "最大", as the window
+                // names it): as fast as the port takes.
                 std::string_view text = *speed;
-                if (!text.empty() && text.back() == '%') text.remove_suffix(1);
-                const std::uint32_t percent = ParseNumber(text, "speed");
-                if (percent < 1 || percent > 100) throw UsageError("--speed takes a percentage from 1 to 100");
-                invocation.speedPercent = static_cast<int>(percent);
+                if (text == "max" || text == midi::SpeedText(midi::FastestSpeed)) {
+                    invocation.speedPercent = midi::FastestSpeed;
+                } else {
+                    if (!text.empty() && text.back() == '%') text.remove_suffix(1);
+                    const std::uint32_t percent = ParseNumber(text, "speed");
+                    if (percent == midi::FastestSpeed || !midi::SpeedAccepted(percent)) {
+                        throw UsageError("--speed takes a percentage from " + std::to_string(midi::MinSpeedPercent) +
+                                         " to " + std::to_string(midi::MaxSpeedPercent) + ", or max");
+                    }
+                    invocation.speedPercent = static_cast<int>(percent);
+                }
             }
             break;
         case CommandKind::Receive:
@@ -339,7 +347,7 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
        kelvane-cli send FILE --port PORT [--messages LIST] [--gap MS]
-                   [--speed PERCENT] [--device-id N] [--json]
+                   [--speed PERCENT|max] [--device-id N] [--json]
        kelvane-cli receive OUT.syx --port PORT [--idle SECONDS] [--count N]
                    [--timeout SECONDS] [--request FILE | --request-hex "F0 .. F7"
                    | --request-name NAME [PARAM=VALUE ...] --out-port PORT] [--json]
@@ -369,12 +377,13 @@ usage: kelvane-cli list FILE [--json]
           in send and receive is such a number K, or a port's name, whole or
           any part of it that only one port's name holds
   send    sends the listed messages in order on PORT; LIST like 1,3-5
-          (default: all). The bytes go at PERCENT of a 31,250-baud MIDI
-          cable's rate (3,125 bytes/s, 320 us per byte; default )" +
-           std::to_string(midi::DefaultSpeedPercent) + R"(), also
-          within a long message, and between messages MS milliseconds pass
-          (default )" +
-           std::to_string(midi::DefaultPauseMs) + R"(; 0 for no pause). On a terminal one line shows the
+          (default: all). The bytes go at PERCENT (1 to 1000) of a
+          31,250-baud MIDI cable's rate (3,125 bytes/s, 320 us per byte;
+          default )" + std::to_string(midi::DefaultSpeedPercent) + R"(), also within a long message to a
+          cable; "max" sends as fast as the port takes them. A port that
+          leads to a cable and cannot tell how much it takes never gets more
+          than the cable carries. Between messages MS milliseconds pass
+          (default )" + std::to_string(midi::DefaultPauseMs) + R"(; 0 for no pause). On a terminal one line shows the
           progress. Ctrl+C stops it at once: a message cut short is closed
           with F7, and the messages sent whole are told; a port that takes
           nothing more is given up within 3 seconds. --device-id N

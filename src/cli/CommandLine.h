@@ -33,8 +33,10 @@ struct Invocation {
     std::string port;                   // send: output port, receive: input port; a number as
                                         // `ports` prints it, or (part of) a name
     std::vector<MessageRange> messages; // send: empty means all, in store order
-    std::uint32_t gapMs = midi::DefaultPauseMs;     // send
-    int speedPercent = midi::DefaultSpeedPercent;   // send: share of the MIDI cable's rate, 1 to 100
+    // send: the pause after each message (older devices drop data sent back to back) and the
+    // speed, as midi/Pace.h has them
+    std::uint32_t gapMs = midi::DefaultPauseMs;
+    int speedPercent = midi::DefaultSpeedPercent;
     std::uint32_t idleMs = DefaultIdleMs;  // receive: 0 = no idle stop
     std::uint32_t count = 0;            // receive: keep this many messages, then stop; 0 = no limit
     std::uint32_t timeoutMs = 0;        // receive: stop after this long in all; 0 = no limit

@@ -96,7 +96,7 @@ midi::TransmissionOutcome SendMessages(std::vector<std::vector<std::uint8_t>> me
 void SendMessages(const std::vector<int>& indexes, std::uint32_t portIndex, std::uint32_t gapMs,
                   std::ostream* progress, const InterruptCatcher* interrupt) {
     if (!midi::MidiOutHandle) throw kelvane::Failure(SendUnfinishedText(portIndex));
-    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, 100}, progress, interrupt);
+    const midi::TransmissionOutcome outcome = SendMessages(indexes, midi::Pace{gapMs, midi::DefaultSpeedPercent}, progress, interrupt);
     // A port that takes nothing more after Ctrl+C (a suspended server) fails the wait for its
     // last bytes; the send was still stopped as asked, and says so.
     if (outcome.cancelled) throw SendInterrupted(SendCancelledText(outcome.messagesWhole, indexes.size()));

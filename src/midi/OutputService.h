@@ -45,6 +45,11 @@ public:
 
     virtual PortStatus Status() const = 0;
 
+    // Whether the bytes end on a MIDI cable (or a device that reads them as from one), which
+    // needs the pace inside a long message, rather than in a program that reads each message
+    // handed over as one (a JACK client's port). Fixed while the port is open.
+    virtual bool LeadsToCable() const { return true; }
+
     // Destroying a port returns at once. Messages already handed over are still delivered
     // whole by the port's thread, which then closes the device and ends.
 };

@@ -206,7 +206,7 @@ struct QueuedPort::State {
 };
 
 QueuedPort::QueuedPort(std::string device, std::unique_ptr<MessageSink> sink)
-    : state_(std::make_shared<State>()) {
+    : state_(std::make_shared<State>()), leadsToCable_(sink->LeadsToCable()) {
     state_->sink = std::move(sink);
     state_->device = std::move(device);
     PortThreadRegistry& registry = PortThreadRegistry::Instance();

@@ -60,6 +60,9 @@ public:
         (void)moreWaiting;
         return pending;
     }
+
+    // As OutputPort::LeadsToCable; asked once, on the thread that makes the port.
+    virtual bool LeadsToCable() const { return true; }
 };
 
 // For a backend that closes a device (or a client) on a thread of its own, so that
@@ -81,11 +84,13 @@ public:
     void Send(std::span<const std::uint8_t> message) override;
     bool WaitUntilSent(std::chrono::milliseconds timeout) override;
     PortStatus Status() const override;
+    bool LeadsToCable() const override { return leadsToCable_; }
 
     struct State;  // shared by the port and its thread; the last of the two frees it
 
 private:
     std::shared_ptr<State> state_;
+    bool leadsToCable_ = true;
 };
 
 }  // namespace midi

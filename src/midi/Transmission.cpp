@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 
 #include "common/Failure.h"
 
@@ -23,7 +24,10 @@ constexpr auto PortPoll = std::chrono::milliseconds(5);
 
 constexpr char StallText[] = "送信先のポートがデータを受け取りません";
 
-int ClampedSpeed(int percent) { return std::clamp(percent, 1, 100); }
+int ClampedSpeed(int percent) {
+    if (percent == midi::FastestSpeed) return percent;
+    return std::clamp(percent, midi::MinSpeedPercent, midi::MaxSpeedPercent);
+}
 
 class SteadyClock final : public TransmissionClock {
 public:
@@ -48,10 +52,13 @@ private:
 std::chrono::nanoseconds PacedTime(std::uint64_t bytes, int speedPercent) {
     // 320 µs a byte at the full rate; exact in nanoseconds for every whole percentage that
     // divides 32,000,000.
-    return std::chrono::nanoseconds(static_cast<std::int64_t>(bytes) * 32'000'000 / ClampedSpeed(speedPercent));
+    const int speed = ClampedSpeed(speedPercent);
+    if (speed == midi::FastestSpeed) return std::chrono::nanoseconds(0);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(bytes) * 32'000'000 / speed);
 }
 
 std::size_t ChunkBytes(int speedPercent) {
+    if (ClampedSpeed(speedPercent) == midi::FastestSpeed) return MaxChunkBytes;
     const std::size_t perChunk =
         static_cast<std::size_t>(CableBytesPerSecond * ClampedSpeed(speedPercent) * ChunkMs / (100 * 1000));
     return std::clamp<std::size_t>(perChunk, MinChunkBytes, MaxChunkBytes);
@@ -85,8 +92,15 @@ TransmissionProgress Transmission::Progress() const {
     std::lock_guard lock(progressMutex_);
     TransmissionProgress now = progress_;
     if (started_ && !now.finished) {
-        now.timeLeft = std::max(std::chrono::milliseconds(0),
-                                std::chrono::ceil<std::chrono::milliseconds>(plannedEnd_ - clock_->Now()));
+        const auto at = clock_->Now();
+        auto left = plannedEnd_ - at;
+        // Without a planned rate, the bytes left take as long as the port has needed so far.
+        if (pace_.speedPercent == midi::FastestSpeed && now.bytesDone > 0) {
+            left += std::chrono::duration_cast<TransmissionClock::TimePoint::duration>(
+                std::chrono::duration<double>(at - startedAt_) * static_cast<double>(now.bytesTotal - now.bytesDone) /
+                static_cast<double>(now.bytesDone));
+        }
+        now.timeLeft = std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(left));
     }
     return now;
 }
@@ -128,6 +142,7 @@ void Transmission::Confirm(const PortStatus& now, const PortStatus& start) {
     // The port passes chunks on in the order it got them.
     while (!unconfirmed_.empty() && handedChunks_ - unconfirmed_.size() < confirmedChunks_) {
         unconfirmedBytes_ -= unconfirmed_.front();
+        confirmedBytes_ += unconfirmed_.front();
         unconfirmed_.pop_front();
     }
 }
@@ -139,6 +154,21 @@ std::size_t Transmission::ConfirmedMessages() const {
 
 void Transmission::CheckPort(OutputPort& port, const PortStatus& start) { Confirm(port.Status(), start); }
 
+// At the fastest speed the port may hold what it has passed on in MaxBacklogTime so far, so that
+// a program's port is kept busy while a cable's is not given minutes of bytes a cancel cannot
+// take back.
+std::uint64_t Transmission::BacklogLimit() const {
+    if (pace_.speedPercent != midi::FastestSpeed) return backlogLimit_;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(clock_->Now() - sendStart_);
+    std::uint64_t shown = 0;
+    if (elapsed.count() > 0) {
+        shown = static_cast<std::uint64_t>(static_cast<double>(confirmedBytes_) *
+                                           static_cast<double>(std::chrono::microseconds(MaxBacklogTime).count()) /
+                                           static_cast<double>(elapsed.count()));
+    }
+    return std::max(FirstFastestBacklog, shown);
+}
+
 // A port that has fallen behind (a driver that takes longer than the cable) gets no more until
 // it catches up, so a cancel never waits for a long queue.
 void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes) {
@@ -146,7 +176,9 @@ void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::s
     std::uint64_t passed = confirmedChunks_;
     for (;;) {
         Confirm(port.Status(), start);
-        if (unconfirmed_.empty() || unconfirmedBytes_ + nextBytes <= backlogLimit_ || CancelRequested()) return;
+        if (unconfirmed_.empty() || unconfirmedBytes_ + nextBytes <= BacklogLimit() || CancelRequested()) {
+            return;
+        }
         if (confirmedChunks_ != passed) {
             passed = confirmedChunks_;
             deadline = clock_->Now() + StallLimit;
@@ -180,14 +212,17 @@ void Transmission::WaitForPort(OutputPort& port, const PortStatus& start, std::u
 TransmissionOutcome Transmission::Send(OutputPort& port) {
     const PortStatus startStatus = port.Status();
     auto planStart = clock_->Now();
-    const std::size_t chunkLimit = ChunkBytes(pace_.speedPercent);
+    sendStart_ = planStart;
+    // A program reads one event as one message; only a cable needs the pace inside a message.
+    const std::size_t chunkLimit = port.LeadsToCable() ? ChunkBytes(pace_.speedPercent) : std::numeric_limits<std::size_t>::max();
     backlogLimit_ = std::max<std::uint64_t>(
-        MinBacklogChunks * chunkLimit,
+        MinBacklogChunks * ChunkBytes(pace_.speedPercent),
         static_cast<std::uint64_t>(CableBytesPerSecond) * static_cast<std::uint64_t>(pace_.speedPercent) *
             static_cast<std::uint64_t>(MaxBacklogTime.count()) / (100 * 1000));
     {
         std::lock_guard lock(progressMutex_);
         started_ = true;
+        startedAt_ = planStart;
         plannedEnd_ = planStart + std::chrono::ceil<std::chrono::steady_clock::duration>(PlannedTime(messages_, pace_));
     }
 

@@ -4,10 +4,17 @@
 //
 // Older instruments drop data that comes back to back or faster than their input buffer
 // drains, so the messages go out at a chosen share of the MIDI cable's rate (3,125 bytes a
-// second), also inside a message: it is handed to the port in chunks of at most 50 ms at that
-// rate (never more than 256 bytes), each at its planned time. After each message but the last
-// comes a pause. The plan is absolute from the start, so waking late never adds up; a port that
-// falls behind moves the rest of the plan back rather than getting a burst.
+// second), also inside a message: to a port that leads to a cable it is handed in chunks of at
+// most 50 ms at that rate (never more than 256 bytes), each at its planned time. A port that
+// leads to a program (OutputPort::LeadsToCable) gets each message whole at the time of its
+// first byte, so that the program reads one message as one; the spacing of whole messages keeps
+// the rate. After each message but the last comes a pause. The plan is absolute from the start,
+// so waking late never adds up; a port that falls behind moves the rest of the plan back rather
+// than getting a burst.
+//
+// At the fastest speed (midi::FastestSpeed) only the pauses are planned: the bytes go as
+// fast as the port passes them on, and what it may hold not yet passed on follows the rate it
+// has shown so far.
 //
 // Cancel stops handing chunks at once. A message cut short is closed with F7, so that the
 // device ends it instead of waiting for more; the outcome counts only the messages that went
@@ -27,15 +34,15 @@
 #include <string>
 #include <vector>
 
-#include "midi/OutputService.h"
 #include "midi/Pace.h"
+#include "midi/OutputService.h"
 
 namespace midi {
 
 inline constexpr int CableBytesPerSecond = 3125;
 inline constexpr int MaxChunkBytes = 256;
 
-// How long `bytes` take at `speedPercent` of the cable's rate.
+// How long `bytes` take at `speedPercent` of the cable's rate; nothing at the fastest speed.
 std::chrono::nanoseconds PacedTime(std::uint64_t bytes, int speedPercent);
 
 // The largest chunk handed to the port at once at `speedPercent`.
@@ -87,6 +94,8 @@ public:
     // bounds what still goes out after a cancel.
     static constexpr std::chrono::milliseconds MaxBacklogTime{400};
     static constexpr std::size_t MinBacklogChunks = 4;
+    // At the fastest speed a port that passed nothing on yet may hold this much.
+    static constexpr std::uint64_t FirstFastestBacklog = 4096;
 
     Transmission(std::vector<std::vector<std::uint8_t>> messages, Pace pace,
                  std::unique_ptr<TransmissionClock> clock = MakeSteadyTransmissionClock());
@@ -109,6 +118,7 @@ private:
     void CheckPort(OutputPort& port, const PortStatus& start);
     void Report(std::size_t messagesDone, std::uint64_t bytesDone);
     void Confirm(const PortStatus& now, const PortStatus& start);
+    std::uint64_t BacklogLimit() const;
     std::size_t ConfirmedMessages() const;
 
     std::vector<std::vector<std::uint8_t>> messages_;
@@ -123,12 +133,15 @@ private:
     // Sizes of the chunks handed over and not yet passed on, oldest first, and their sum.
     std::deque<std::size_t> unconfirmed_;
     std::uint64_t unconfirmedBytes_ = 0;
+    std::uint64_t confirmedBytes_ = 0;
+    TransmissionClock::TimePoint sendStart_{};
     std::uint64_t handedChunks_ = 0;
     std::uint64_t backlogLimit_ = 0;
 
     mutable std::mutex progressMutex_;
     TransmissionProgress progress_;           // guarded by progressMutex_
     TransmissionClock::TimePoint plannedEnd_{};  // guarded by progressMutex_
+    TransmissionClock::TimePoint startedAt_{};   // guarded by progressMutex_
     bool started_ = false;                    // guarded by progressMutex_
 };
 

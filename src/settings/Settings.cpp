@@ -101,7 +101,8 @@ SendPace LoadSendPace(RegistryStore& store) {
     store.CreateKey(SettingsKeyName, key);
     SendPace pace;
     pace.pauseMs = LoadDword(key.get(), SendPauseValueName, 0, midi::MaxPauseMs).value_or(pace.pauseMs);
-    pace.speedPercent = LoadDword(key.get(), SendSpeedValueName, 1, 100).value_or(pace.speedPercent);
+    const auto speed = LoadDword(key.get(), SendSpeedValueName, 0, midi::MaxSpeedPercent);
+    if (speed && midi::SpeedAccepted(*speed)) pace.speedPercent = *speed;
     return pace;
 }
 

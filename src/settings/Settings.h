@@ -38,7 +38,8 @@ inline constexpr char MarkerFileName[] = "KELVANE.cfg";
 
 // How the send dialog paces a send, remembered beside the port bytes as REG_DWORD values: the
 // pause after each message in milliseconds and the speed as a percentage of the MIDI cable's
-// rate. Nothing else reads or writes them, so MIDI_Reg leaves them alone.
+// rate, 0 for the fastest (midi/Pace.h). Nothing else reads or writes them, so MIDI_Reg
+// leaves them alone.
 inline constexpr char SendPauseValueName[] = "KELV_SendPause";
 inline constexpr char SendSpeedValueName[] = "KELV_SendSpeed";
 
@@ -48,7 +49,8 @@ struct SendPace {
 };
 
 // The remembered pace. A value that is absent, not a REG_DWORD or out of range (pause above
-// midi::MaxPauseMs, speed outside 1 to 100) gives its default: a convenience never stops a send.
+// midi::MaxPauseMs, a speed a send does not take) gives its default: a convenience never
+// stops a send.
 SendPace LoadSendPace(RegistryStore& store);
 
 // Writes both values; the first failed write throws "'<name>' の設定に失敗しました".

@@ -109,12 +109,16 @@ void TSend::CreateControls(double scale) {
     grid->addWidget(new QLabel(QStringLiteral("速度"), this), 3, 0);
     cmbSpeed = new QComboBox(this);
     cmbSpeed->setEditable(false);
-    // A remembered speed not offered here takes the nearest slower one (the slowest at least).
-    int chosen = static_cast<int>(std::size(Speeds)) - 1;
-    for (int i = static_cast<int>(std::size(Speeds)) - 1; i >= 0; --i) {
-        if (Speeds[i] <= setup_.pace.speedPercent) chosen = i;
+    // A remembered speed not offered here takes the nearest slower share (the slowest at least).
+    const int remembered = setup_.pace.speedPercent;
+    int chosen = -1;
+    for (const int speed : midi::OfferedSpeeds) {
+        const int index = cmbSpeed->count();
+        cmbSpeed->addItem(QString::fromStdString(midi::SpeedText(speed)), speed);
+        const bool slower = speed != midi::FastestSpeed && remembered != midi::FastestSpeed && speed <= remembered;
+        if (speed == remembered || (slower && chosen < 0)) chosen = index;
     }
-    for (const int speed : Speeds) cmbSpeed->addItem(QStringLiteral("%1 %").arg(speed), speed);
+    if (chosen < 0) chosen = cmbSpeed->count() - 1;
     cmbSpeed->setCurrentIndex(chosen);
     grid->addWidget(cmbSpeed, 3, 1, Qt::AlignLeft);
 
@@ -211,10 +215,11 @@ void TSend::ShowPlan() {
     const midi::Pace pace = ChosenPace();
     const auto planned = midi::PacedTime(bytes, pace.speedPercent) +
                          std::chrono::milliseconds(pace.pauseMs) * std::max(last - first, 0);
-    lblProgress->setText(QStringLiteral("%1 メッセージ  %2 バイト  所要 %3")
-                             .arg(last - first + 1)
-                             .arg(bytes)
-                             .arg(Clock(std::chrono::ceil<std::chrono::milliseconds>(planned))));
+    // At the fastest speed only the port knows how long the bytes take.
+    const QString time = Clock(std::chrono::ceil<std::chrono::milliseconds>(planned)) +
+                         (pace.speedPercent == midi::FastestSpeed ? QStringLiteral(" + ポートの速さしだい") : QString());
+    lblProgress->setText(
+        QStringLiteral("%1 メッセージ  %2 バイト  所要 %3").arg(last - first + 1).arg(bytes).arg(time));
 }
 
 midi::Pace TSend::ChosenPace() const {

@@ -2,7 +2,7 @@
 // The send dialog: puts a loaded bank back into a device. It sends all stored messages or a
 // range of them on the port open in the main window (whether or not "MIDI OUT" is ticked: the
 // user asked for this send), with a pause after each message and at a share of the MIDI cable's
-// rate, and shows messages, bytes and the time left as it goes. Modal over the main window.
+// rate or as fast as the port takes (midi/Pace.h has what is offered), and shows messages, bytes and the time left as it goes. Modal over the main window.
 //
 // The transmission engine (midi/Transmission.h) runs on a thread of its own; the dialog only
 // polls its progress with a timer, so the window never waits on the device. Closing the dialog
@@ -49,9 +49,6 @@ struct SendSetup {
 
 class TSend : public QDialog {
 public:
-    // The speeds offered, as shares of the cable's rate.
-    static constexpr int Speeds[] = {100, 50, 25, 10};
-
     TSend(QWidget* owner, double scale, SendSetup setup);
     ~TSend() override;
 

@@ -169,7 +169,10 @@ TEST(CliCommandLine, ReadsEveryCommandWithOptionsAnywhere) {
     EXPECT_FALSE(defaults.json);
     EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "25%"}).speedPercent, 25);
     EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed=10", "--json"}).speedPercent, 10);
-    for (const char* bad : {"0", "101", "-5", "fast", "", "%", "50%%"}) {
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "1000%"}).speedPercent, 1000);
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", "max"}).speedPercent, midi::FastestSpeed);
+    EXPECT_EQ(ParseCommandLine({"send", "a.syx", "--port=1", "--speed=最大"}).speedPercent, midi::FastestSpeed);
+    for (const char* bad : {"0", "1001", "-5", "fast", "", "%", "50%%", "max%"}) {
         EXPECT_THROW(ParseCommandLine({"send", "a.syx", "--port=1", "--speed", bad}), UsageError) << bad;
     }
     EXPECT_THROW(ParseCommandLine({"list", "a.syx", "--speed", "50"}), UsageError);

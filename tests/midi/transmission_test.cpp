@@ -1,5 +1,5 @@
 // The transmission engine's plan and cancel on a made-up clock: what reaches the port, when,
-// and what the outcome says.
+// and what the outcome says, for ports that lead to a cable and ports that lead to a program.
 
 #include <gtest/gtest.h>
 
@@ -64,6 +64,7 @@ public:
         }
     }
     bool WaitUntilSent(milliseconds) override { return true; }
+    bool LeadsToCable() const override { return !toProgram; }
     midi::PortStatus Status() const override {
         midi::PortStatus now = status_;
         now.sent = clock_.now >= clock_.start + confirmFrom ? now.handedOver - now.failed : 0;
@@ -73,6 +74,7 @@ public:
     std::vector<Handed> handed;
     std::uint64_t failAt = 0;
     microseconds confirmFrom{0};
+    bool toProgram = false;
 
 private:
     FakeClock& clock_;
@@ -92,6 +94,7 @@ struct Row {
     long long elapsedMs;
     bool failed;
     microseconds confirmFrom{0};
+    bool toProgram = false;
 };
 
 TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
@@ -119,6 +122,20 @@ TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
           {249'600, 156, 0x11}, {299'520, 156, 0x11}, {349'440, 156, 0x11}, {1'004'360, 156, 0x11},
           {1'054'280, 156, 0x11}, {1'104'200, 156, 0x11}, {1'154'120, 156, 0x11}, {1'204'040, 128, 0xF7}},
          1, 2000, false, 1245, false, microseconds(1'000'000)},
+        // A program reads one event as one message: the rate is kept by spacing whole messages.
+        {"to a program each message goes whole, spaced at the rate", {400, 10}, {150, 100}, {}, 0,
+         {{0, 400, 0xF7}, {278'000, 10, 0xF7}}, 2, 410, false, 281, false, {}, true},
+        {"twice the cable's rate: chunks of at most 256 bytes, half the time", {400}, {0, 200}, {}, 0,
+         {{0, 256, 0x11}, {40'960, 144, 0xF7}}, 1, 400, false, 64, false},
+        {"the fastest plans only the pauses", {10, 300}, {150, midi::FastestSpeed}, {}, 0,
+         {{0, 10, 0xF7}, {150'000, 256, 0x11}, {150'000, 44, 0xF7}}, 2, 310, false, 150, false},
+        // Until the port has passed something on, 4 KiB may wait in it.
+        {"the fastest to a port that passes nothing on holds the rest back", {4500}, {0, midi::FastestSpeed}, {}, 0,
+         {{0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11},
+          {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11},
+          {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {1'000'000, 256, 0x11},
+          {1'000'000, 148, 0xF7}},
+         1, 4500, false, 1000, false, microseconds(1'000'000)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -132,6 +149,7 @@ TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
         RecordingPort port(time);
         port.failAt = row.failAt;
         port.confirmFrom = row.confirmFrom;
+        port.toProgram = row.toProgram;
         // Before the start the time left is the whole plan.
         EXPECT_EQ(transmission.Progress().timeLeft, ceil<milliseconds>(midi::PlannedTime(messages, row.pace)));
 

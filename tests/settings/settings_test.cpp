@@ -119,7 +119,9 @@ TEST_F(Settings, SendPaceLoadsWhatFitsAndSavesBesideThePortBytes) {
     } cases[] = {
         {"nothing stored", "", 150, 100},
         {"both stored", "\"KELV_SendPause\"=dword:000003e8\n\"KELV_SendSpeed\"=dword:00000019\n", 1000, 25},
-        {"out of range", "\"KELV_SendPause\"=dword:0000ea61\n\"KELV_SendSpeed\"=dword:00000065\n", 150, 100},
+        {"out of range", "\"KELV_SendPause\"=dword:0000ea61\n\"KELV_SendSpeed\"=dword:000003e9\n", 150, 100},
+        {"above the cable", "\"KELV_SendSpeed\"=dword:000003e8\n", 150, 1000},
+        {"the fastest", "\"KELV_SendSpeed\"=dword:00000000\n", 150, 0},
         {"wrong types", "\"KELV_SendPause\"=hex:10\n\"KELV_SendSpeed\"=\"50\"\n", 150, 100},
     };
     for (const auto& c : cases) {

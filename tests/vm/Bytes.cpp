@@ -30,9 +30,14 @@ testing::AssertionResult SameBytes(const std::vector<std::uint8_t>& expected,
         return testing::AssertionSuccess();
     }
     const auto offset = static_cast<std::size_t>(expectedAt - expected.begin());
+    // How much agrees at the end tells a loss or a swap in the middle from a cut end.
+    const auto [expectedBack, actualBack] =
+        std::mismatch(expected.rbegin(), expected.rend(), actual.rbegin(), actual.rend());
     return testing::AssertionFailure()
            << "expected " << expected.size() << " bytes, got " << actual.size()
-           << "; first difference at offset " << offset << "\n  expected:" << HexAround(expected, offset)
+           << "; first difference at offset " << offset << ", the last "
+           << static_cast<std::size_t>(expectedBack - expected.rbegin()) << " bytes agree"
+           << "\n  expected:" << HexAround(expected, offset)
            << "\n  actual:  " << HexAround(actual, offset);
 }
 

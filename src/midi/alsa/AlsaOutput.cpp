@@ -1,9 +1,12 @@
 #include "midi/alsa/AlsaOutput.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstdarg>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,7 +31,18 @@ struct AlsaDevice {
     int port = 0;
     std::string name;
     bool cable = false;  // stands for a cable or a raw MIDI device: never faster than 3,125 bytes/s
+    int card = -1;       // of a port of snd-seq-midi, which stands for a raw MIDI device's output
 };
+
+// snd-seq-midi gives a card's raw MIDI subdevice S of device D the port D * 32 + S of the card's
+// kernel client, typed HARDWARE (snd-virmidi's ports, whose raw MIDI device is the far end,
+// are not).
+constexpr int PortsPerRawMidiDevice = 256 / 8;
+
+int RawMidiCard(int clientType, int card, unsigned portType) {
+    const bool hardware = (portType & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
+    return clientType == SND_SEQ_KERNEL_CLIENT && hardware ? card : -1;
+}
 
 // The kernel's own clients are its drivers (sound cards, USB MIDI, snd-virmidi): whatever type
 // their ports claim (snd-virmidi's say only MIDI_GENERIC), their bytes end in a rawmidi buffer
@@ -69,6 +83,7 @@ std::vector<AlsaDevice> ListDevices() {
     while (snd_seq_query_next_client(seq.get(), client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
         const int clientType = static_cast<int>(snd_seq_client_info_get_type(client));
+        const int card = snd_seq_client_info_get_card(client);
         // The system client's timer and announce ports are not instruments.
         if (id == self || id == SND_SEQ_CLIENT_SYSTEM || IsOwnAlsaClient(id)) continue;
         snd_seq_port_info_set_client(port, id);
@@ -76,13 +91,99 @@ std::vector<AlsaDevice> ListDevices() {
         while (snd_seq_query_next_port(seq.get(), port) >= 0) {
             const unsigned caps = snd_seq_port_info_get_capability(port);
             if ((caps & wanted) != wanted || (caps & SND_SEQ_PORT_CAP_NO_EXPORT)) continue;
-            devices.push_back({id, snd_seq_port_info_get_port(port),
-                               snd_seq_port_info_get_name(port),
-                               StandsForCable(clientType, snd_seq_port_info_get_type(port))});
+            const unsigned type = snd_seq_port_info_get_type(port);
+            devices.push_back({id, snd_seq_port_info_get_port(port), snd_seq_port_info_get_name(port),
+                               StandsForCable(clientType, type), RawMidiCard(clientType, card, type)});
         }
     }
     return devices;
 }
+
+// The raw MIDI output behind a port of snd-seq-midi, opened directly. The sequencer hands such
+// a port's bytes to the device's raw MIDI buffer and drops what does not fit, and it tells
+// nobody how full that buffer is; the raw MIDI device does (a write takes only what fits), so
+// the device gets bytes exactly as fast as it passes them on: a USB interface far faster than
+// a cable, a cable's UART at the cable's rate. Only one opener may hold it: while a program
+// (or our own subscription) has the port through the sequencer, it cannot be opened; once open,
+// it stays open until the port closes, since closing it cuts the bytes still in flight.
+class RawOutput {
+public:
+    // None when the raw MIDI device cannot be opened for output (held by another user, gone).
+    static std::unique_ptr<RawOutput> TryOpen(int card, int port) {
+        const std::string name = "hw:" + std::to_string(card) + "," + std::to_string(port / PortsPerRawMidiDevice) +
+                                 "," + std::to_string(port % PortsPerRawMidiDevice);
+        snd_rawmidi_t* raw = nullptr;
+        if (snd_rawmidi_open(nullptr, &raw, name.c_str(), SND_RAWMIDI_NONBLOCK) < 0 || !raw) return nullptr;
+        return std::unique_ptr<RawOutput>(new RawOutput(raw));
+    }
+
+    // A USB interface still has the last bytes in flight when the buffer is empty, and closing
+    // gives them only 50 ms before it cancels them; a device behind a slow cable may need more.
+    ~RawOutput() {
+        const auto deadline = std::chrono::steady_clock::now() + CloseLimit;
+        while (Buffered() > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(InFlightTime);
+        snd_rawmidi_close(raw_);
+    }
+    RawOutput(const RawOutput&) = delete;
+    RawOutput& operator=(const RawOutput&) = delete;
+
+    // Returns once the buffer holds every byte; throws when the device takes nothing for
+    // `stallLimit` or fails.
+    void Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds stallLimit) {
+        auto deadline = std::chrono::steady_clock::now() + stallLimit;
+        while (!bytes.empty()) {
+            const ssize_t written = snd_rawmidi_write(raw_, bytes.data(), bytes.size());
+            if (written > 0) {
+                bytes = bytes.subspan(static_cast<std::size_t>(written));
+                written_ += static_cast<std::uint64_t>(written);
+                deadline = std::chrono::steady_clock::now() + stallLimit;
+                continue;
+            }
+            if (written < 0 && written != -EAGAIN) CheckAlsa(static_cast<int>(written), "snd_rawmidi_write");
+            if (std::chrono::steady_clock::now() >= deadline) {
+                throw BackendFailure("ALSA", "snd_rawmidi_write", "デバイスがデータを受け取りません", -ETIMEDOUT);
+            }
+            WaitForRoom();
+        }
+    }
+
+    // Bytes written so far, and of those the ones the device has not yet taken from the buffer.
+    std::uint64_t Written() const { return written_; }
+    std::uint64_t Buffered() const {
+        snd_rawmidi_status_t* status;
+        snd_rawmidi_status_alloca(&status);
+        if (snd_rawmidi_status(raw_, status) < 0) return 0;  // a device gone holds nothing
+        const std::size_t avail = snd_rawmidi_status_get_avail(status);
+        return bufferBytes_ > avail ? bufferBytes_ - avail : 0;
+    }
+
+private:
+    static constexpr auto CloseLimit = std::chrono::seconds(2);
+    static constexpr auto InFlightTime = std::chrono::milliseconds(200);
+
+    explicit RawOutput(snd_rawmidi_t* raw) : raw_(raw) {
+        snd_rawmidi_params_t* params;
+        snd_rawmidi_params_alloca(&params);
+        if (snd_rawmidi_params_current(raw_, params) >= 0) bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
+    }
+
+    void WaitForRoom() const {
+        pollfd fds[4];
+        const int count = snd_rawmidi_poll_descriptors(raw_, fds, 4);
+        if (count > 0) {
+            poll(fds, static_cast<nfds_t>(count), 20);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    snd_rawmidi_t* raw_;
+    std::size_t bufferBytes_ = 0;
+    std::uint64_t written_ = 0;
+};
 
 class AlsaSink final : public MessageSink {
 public:
@@ -101,12 +202,22 @@ public:
                                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC |
                                                      SND_SEQ_PORT_TYPE_APPLICATION),
                       "snd_seq_create_simple_port");
-        CheckAlsa(snd_seq_connect_to(seq_.get(), port_, device.client, device.port),
-              "snd_seq_connect_to");
+        if (device.card < 0) Subscribe();
     }
 
     void Deliver(std::span<const std::uint8_t> message) override {
         CheckStillThere("送信");
+        if (device_.card >= 0 && !subscribed_) {
+            if (!raw_) raw_ = RawOutput::TryOpen(device_.card, device_.port);
+            if (raw_) {
+                raw_->Write(message, StallLimit);
+                messageEnds_.push_back(raw_->Written());
+                return;
+            }
+            // Another program holds the device through the sequencer: go along with it, at the
+            // cable's rate, for as long as this port is open.
+            Subscribe();
+        }
         for (std::size_t offset = 0; offset < message.size(); offset += AlsaChunkBytes) {
             const auto chunk = message.subspan(offset, std::min(AlsaChunkBytes, message.size() - offset));
             if (paced_) std::this_thread::sleep_for(pacer_.Reserve(chunk.size(), WirePacer::Clock::now()));
@@ -114,7 +225,41 @@ public:
         }
     }
 
+    // Only the raw MIDI device tells what it has passed on.
+    std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) override {
+        if (!raw_) return pending;
+        try {
+            auto deadline = std::chrono::steady_clock::now() + StallLimit;
+            std::uint64_t buffered = raw_->Buffered();
+            while (buffered > 0 && !moreWaiting()) {
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    throw BackendFailure("ALSA", "送信", "デバイスがデータを受け取りません", -ETIMEDOUT);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                const std::uint64_t now = raw_->Buffered();
+                if (now < buffered) deadline = std::chrono::steady_clock::now() + StallLimit;
+                buffered = now;
+            }
+            const std::uint64_t passed = raw_->Written() - buffered;
+            std::uint64_t held = 0;
+            while (!messageEnds_.empty() && messageEnds_.front() <= passed) {
+                messageEnds_.pop_front();
+                ++held;
+            }
+            return std::min(held, pending);
+        } catch (...) {
+            messageEnds_.clear();
+            raw_.reset();
+            throw;
+        }
+    }
+
 private:
+    void Subscribe() {
+        CheckAlsa(snd_seq_connect_to(seq_.get(), port_, device_.client, device_.port), "snd_seq_connect_to");
+        subscribed_ = true;
+    }
+
     BackendFailure Gone(const char* operation) const {
         return BackendFailure("ALSA", operation, "デバイス " + device_.name + " がありません", -ENODEV);
     }
@@ -162,6 +307,9 @@ private:
     int port_ = 0;
     WirePacer pacer_;
     bool paced_;
+    bool subscribed_ = false;
+    std::unique_ptr<RawOutput> raw_;          // from the first message on, for a raw MIDI device
+    std::deque<std::uint64_t> messageEnds_;  // raw_->Written() after each message not yet passed on
 };
 
 class AlsaOutputService final : public ListedOutputService<AlsaDevice> {

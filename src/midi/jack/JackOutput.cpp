@@ -20,6 +20,7 @@
 #include "midi/OwnClients.h"
 #include "midi/ListedOutputService.h"
 #include "midi/QueuedPort.h"
+#include "midi/WirePacer.h"
 
 namespace midi {
 
@@ -60,6 +61,9 @@ public:
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
+            // A physical port (a driver's or a bridge's) passes the bytes on to a cable.
+            const jack_port_t* destination = jack_port_by_name(client_, device.c_str());
+            physical_ = destination && (jack_port_flags(destination) & JackPortIsPhysical) != 0;
         } catch (...) {
             Close();
             throw;
@@ -71,6 +75,8 @@ public:
         Close();
     }
 
+    bool LeadsToCable() const override { return physical_; }
+
     void Deliver(std::span<const std::uint8_t> message) override {
         DeliverHandedAt(message, std::chrono::steady_clock::now());
     }
@@ -78,6 +84,13 @@ public:
     void DeliverHandedAt(std::span<const std::uint8_t> message,
                          std::chrono::steady_clock::time_point handedOver) override {
         ThrowIfGone();
+        if (physical_) {
+            // Nothing tells how fast a driver's port passes bytes on to its cable: never faster
+            // than the cable, whatever speed was asked for.
+            const auto now = WirePacer::Clock::now();
+            std::this_thread::sleep_for(pacer_.Reserve(message.size(), now));
+            handedOver = std::max(handedOver, WirePacer::Clock::now());
+        }
         const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
         const std::size_t needed = sizeof header + message.size();
         if (needed >= RingBytes) {
@@ -271,6 +284,8 @@ private:
     using Gate = JackCallbackGate<JackSink>;
 
     std::string device_;
+    bool physical_ = false;
+    WirePacer pacer_{WirePacer::Clock::now()};  // port thread only; for a physical port
     // Freed once the client has closed (CloseJackClientLater), never under a callback.
     Gate* gate_ = new Gate(this);
     jack_client_t* client_ = nullptr;

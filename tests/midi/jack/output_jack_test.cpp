@@ -17,6 +17,7 @@
 #include "Messages.h"
 #include "midi/OwnClients.h"
 #include "midi/Port.h"
+#include "midi/Transmission.h"
 #include "midi/jack/JackClient.h"
 #include "midi/jack/JackOutput.h"
 
@@ -160,6 +161,45 @@ TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     EXPECT_EQ(counts[1], 1u);
     EXPECT_GT(counts[3], 1u);
     EXPECT_EQ(counts[4], 1u);
+}
+
+// A program reads one event as one message; only a port that leads to a cable gets the paced
+// pieces of a long message.
+TEST_F(JackOutput, APacedSendGivesAProgramWholeMessagesAndACablePieces) {
+    const struct {
+        const char* what;
+        JackReceiver::Kind kind;
+        Pace pace;
+        std::vector<std::size_t> eventsPerMessage;
+    } rows[] = {
+        {"a program's port at the cable's rate", JackReceiver::Kind::Program, {0, 100}, {1, 1, 1}},
+        {"a program's port at the fastest", JackReceiver::Kind::Program, {0, midi::FastestSpeed}, {1, 1, 1}},
+        // 156 bytes (50 ms at the rate) at a time: 1,000 bytes in 7 pieces, 200 in 2.
+        {"a physical port at the cable's rate", JackReceiver::Kind::Physical, {0, 100}, {1, 7, 2}},
+        {"a physical port at the fastest: pieces of 256 bytes", JackReceiver::Kind::Physical,
+         {0, midi::FastestSpeed}, {1, 4, 1}},
+    };
+    const std::vector<std::size_t> sizes{6, 1000, 200};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        JackReceiver receiver(UniqueName("kelvane-rx"), row.kind);
+        auto service = MakeJackOutputService();
+        auto port = OpenReceiver(*service, receiver);
+        EXPECT_EQ(port->LeadsToCable(), row.kind == JackReceiver::Kind::Physical);
+        std::vector<Bytes> messages;
+        Bytes expected;
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            messages.push_back(PatternMessage(sizes[i], static_cast<unsigned>(i)));
+            Append(expected, messages.back());
+        }
+        Transmission transmission(messages, row.pace);
+        const TransmissionOutcome outcome = transmission.Run(*port);
+        EXPECT_EQ(outcome.error, "");
+        EXPECT_EQ(outcome.messagesWhole, sizes.size());
+        EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
+        ASSERT_EQ(receiver.Stop(), 0);
+        EXPECT_EQ(EventsPerMessage(receiver.Events(), sizes), row.eventsPerMessage);
+    }
 }
 
 TEST_F(JackOutput, HundredMessagesBackToBackAllArriveInOrder) {
