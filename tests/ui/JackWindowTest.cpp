@@ -43,7 +43,7 @@ protected:
         settings::ResetSettingsForTests();
         midi::ResetPortStateForTests();
         const std::string name = std::string("rxw-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        rx = std::make_unique<kelvane::testing::JackReceiver>(name.substr(0, 24));
+        rx = std::make_unique<kelvane::testing::JackReceiver>(name.substr(0, 24), ReceiverKind());
         w = std::make_unique<uitest::FormUnderTest>();
         w->ShowAndActivate();
         for (int i = 0; i < w->form->cmbOutput->count(); ++i)
@@ -53,6 +53,9 @@ protected:
     void TearDown() override {
         w.reset();
         midi::ResetPortStateForTests();
+    }
+    virtual kelvane::testing::JackReceiver::Kind ReceiverKind() const {
+        return kelvane::testing::JackReceiver::Kind::Program;
     }
     void ChooseReceiver() {
         w->form->cmbOutput->setCurrentIndex(entry);
@@ -132,10 +135,19 @@ TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
     EXPECT_EQ(Sent(), Concat({messages[2], messages[3], messages[2]}));
 }
 
+// A port that leads to a cable gets each message in pieces sized for the chosen speed, so what
+// arrives there shows the pace the engine was handed.
+class JackWindowToACable : public JackWindow {
+protected:
+    kelvane::testing::JackReceiver::Kind ReceiverKind() const override {
+        return kelvane::testing::JackReceiver::Kind::Physical;
+    }
+};
+
 // "送信(&T)..." opens with the remembered pace and sends a range of the loaded messages,
 // byte-exact, in order, also with "MIDI OUT" unticked; the pace it remembers is the one it handed
-// to the engine, whose chunks show the chosen speed.
-TEST_F(JackWindow, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
+// to the engine, whose pieces show the chosen speed.
+TEST_F(JackWindowToACable, SendDialogSendsTheChosenRangeInOrderAndRemembersThePace) {
     const std::vector<Bytes> bank{PatternMessage(100, 1), PatternMessage(700, 2), PatternMessage(6, 3),
                                   PatternMessage(2000, 4), PatternMessage(50, 5)};
     w->open->answers = {dir.Write("bank.syx", Concat(bank))};
