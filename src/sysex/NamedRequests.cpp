@@ -378,7 +378,7 @@ BuiltRequest BuildNamedRequest(const NamedRequest& request,
     std::vector<std::string> seen;
     for (const auto& [name, text] : given) {
         const auto found = std::find_if(request.parameters.begin(), request.parameters.end(),
-                                        [&](const RequestParameter& p) { return p.name == name; });
+                                        [&name = name](const RequestParameter& p) { return p.name == name; });
         if (found == request.parameters.end()) {
             std::string names;
             for (const RequestParameter& p : request.parameters) names += (names.empty() ? "" : ", ") + p.name;
