@@ -99,8 +99,8 @@ ScanResult LoadDumpFile(const std::string& pathUtf8);
 // source no longer holds what was read (SysExCount then counts the messages stored before).
 ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8);
 
-// A RIFF 'RMID' file wraps a Standard MIDI File in its 'data' chunk (Microsoft's RIFF MIDI, from
-// the Multimedia Programming Interface and Data Specifications 1.0): "RIFF" size "RMID", then
+// A RIFF 'RMID' file wraps a Standard MIDI File in its 'data' chunk (Microsoft's RIFF MIDI, as
+// IBM and Microsoft's 1991 multimedia programming interface and data formats give it): "RIFF" size "RMID", then
 // chunks of a four-letter type, a little-endian size and the data, padded to an even length.
 // Where the SMF lies in such a file; nothing for any other file.
 struct SmfWindow {

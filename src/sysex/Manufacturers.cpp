@@ -735,7 +735,7 @@ constexpr ManufacturerEntry kTable[] = {
     {0x4007, true, "Slik Corporation"},
 };
 
-// Not makers' IDs but the special ones of the MIDI 1.0 Detailed Specification (section 4.2,
+// Not makers' IDs but the special ones of MIDI 1.0 itself (its detailed standard, section 4.2,
 // System Exclusive): for non-commercial use, and the two universal kinds.
 constexpr ManufacturerEntry kSpecial[] = {
     {0x7D, false, "Non-Commercial"},
