@@ -193,7 +193,7 @@ void TReceive::ShowRequestParameters() {
             auto* field = new QLineEdit(pnlRequestParameters);
             if (parameter.byDefault) {
                 field->setPlaceholderText(QStringLiteral("省略時 ") +
-                                          QString::fromStdString(sysex::HexByte(static_cast<std::uint8_t>(*parameter.byDefault))));
+                                          QString::fromStdString(sysex::ParameterValueText(parameter, *parameter.byDefault)));
             }
             field->setToolTip(QString::fromStdString(parameter.meaning + " (" + sysex::ParameterRangeText(parameter) + ")"));
             connect(field, &QLineEdit::textChanged, this, [this] { ShowStartState(); });
@@ -285,7 +285,9 @@ void TReceive::btnIdentifyClick() {
     if (opened.code != 0) {
         throw kelvane::Failure("入力ポート " + cmbInput->currentText().toStdString() + " を開けません: " + opened.error);
     }
-    // The input listens before the request goes, as for a reception.
+    // The input listens before the request goes, as for a reception; whatever came before it
+    // answers an earlier request.
+    collector->Discard();
     if (setup_.sendRequest) setup_.sendRequest(cmbRequestOutput->currentIndex(), sysex::IdentityRequestMessage);
     identifyReplies_ = std::move(replies);
     identifyInput_ = std::move(opened.port);
@@ -297,13 +299,11 @@ void TReceive::btnIdentifyClick() {
 
 void TReceive::FinishIdentify() {
     identifyInput_.reset();
-    const std::vector<sysex::IdentityReply> replies =
-        identifyReplies_ ? sysex::IdentityReplies(identifyReplies_->Take()) : std::vector<sysex::IdentityReply>{};
+    const std::string answers =
+        identifyReplies_ ? sysex::IdentifyAnswersText(sysex::SortIdentifyAnswers(identifyReplies_->Take())) : std::string();
     identifyReplies_.reset();
-    QStringList lines;
-    for (const sysex::IdentityReply& reply : replies) lines << QString::fromStdString(sysex::IdentityReplyLine(reply));
-    lblIdentity->setText(lines.isEmpty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
-                                         : lines.join(QLatin1Char('\n')));
+    lblIdentity->setText(answers.empty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
+                                         : QString::fromStdString(answers));
     btnIdentify->setEnabled(true);
     ShowStartState();
 }
