@@ -70,10 +70,10 @@ std::vector<NamedRequest> MakeTable() {
                     "(https://manualsdump.com/en/manuals/roland-vk-8/244543/73); address and size of equal length, "
                     "checksum: Roland TR-626 Owner's Manual, Request data "
                     "(https://www.easymanua.ls/roland/tr-626/manual?p=90)"});
+    // The M1R is the M1's rack version; its exclusive header carries the M1's ID 19H.
     const std::string m1 =
-        "KORG M1 MIDI Implementation, 3. MIDI Exclusive Format, as transcribed from the scanned manual in a "
-        "public repository (read through the code index, file 39899403104; the same bytes in a second "
-        "transcription, file 40512767925)";
+        "KORG M1R Owner's Manual, 3. MIDI EXCLUSIVE FORMAT, p. 125, header F0 42 3n 19 "
+        "(https://www.easymanua.ls/korg/m1r/manual?p=125)";
     rows.push_back({"korg-m1-program", "", "KORG M1 Program Parameter Dump Request",
                     "KORG M1: 現在のプログラムのダンプ要求", "F0 42 3{channel} 19 10 F7", {Channel()}, false,
                     m1 + ", (2) PROGRAM PARAMETER DUMP REQUEST 10H"});

@@ -167,6 +167,9 @@ TEST(NamedRequests, MakersComeFromTheMakersTable) {
     std::vector<std::string> makers;
     for (const sysex::NamedRequest& r : sysex::NamedRequests()) {
         EXPECT_FALSE(r.manufacturer.empty()) << r.name;
+        // A document a user can open: a public address, never an index's number.
+        EXPECT_NE(r.source.find("http"), std::string::npos) << r.name;
+        EXPECT_EQ(r.source.find("index"), std::string::npos) << r.name;
         if (r.form.rfind("F0 7E", 0) != 0 && std::find(makers.begin(), makers.end(), r.manufacturer) == makers.end()) {
             makers.push_back(r.manufacturer);
         }
