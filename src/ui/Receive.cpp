@@ -50,7 +50,7 @@ void TReceive::CreateControls(double scale) {
     cmbInput->setEditable(false);
     cmbInput->setFont(portFont);
     cmbInput->setMinimumWidth(Scaled(260, scale));
-    for (const std::string& entry : setup_.inputEntries) cmbInput->addItem(QString::fromStdString(entry));
+    cmbInput->Refill(setup_.inputEntries);
     cmbInput->setCurrentIndex(setup_.rememberedEntry < cmbInput->count() ? setup_.rememberedEntry : -1);
     grid->addWidget(cmbInput, 0, 1);
 
@@ -59,7 +59,7 @@ void TReceive::CreateControls(double scale) {
     grid->addWidget(new QLabel(QStringLiteral("送信先"), this), 2, 0);
     cmbRequestOutput = new PortSelector(this);
     cmbRequestOutput->setFont(portFont);
-    for (const std::string& entry : setup_.outputEntries) cmbRequestOutput->addItem(QString::fromStdString(entry));
+    cmbRequestOutput->Refill(setup_.outputEntries);
     cmbRequestOutput->setCurrentIndex(setup_.openOutputEntry < cmbRequestOutput->count() ? setup_.openOutputEntry : 0);
     grid->addWidget(cmbRequestOutput, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("要求"), this), 3, 0);
