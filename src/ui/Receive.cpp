@@ -283,7 +283,7 @@ void TReceive::btnIdentifyClick() {
         cmbInput->currentIndex(),
         midi::ByteReceiver([collector](std::span<const std::uint8_t> bytes) { collector->Feed(bytes); }));
     if (opened.code != 0) {
-        throw kelvane::Failure("入力ポート " + cmbInput->currentText().toStdString() + " を開けません: " + opened.error);
+        throw kelvane::Failure("入力ポート " + cmbInput->ChosenName() + " を開けません: " + opened.error);
     }
     // The input listens before the request goes, as for a reception; whatever came before it
     // answers an earlier request.
@@ -316,7 +316,7 @@ void TReceive::btnStartClick() {
     auto reception = std::make_unique<sysex::Reception>();
     midi::InputOpenResult opened = midi::OpenInputEntry(cmbInput->currentIndex(), midi::ReceiverFor(*reception));
     if (opened.code != 0) {
-        throw kelvane::Failure("入力ポート " + cmbInput->currentText().toStdString() + " を開けません: " + opened.error);
+        throw kelvane::Failure("入力ポート " + cmbInput->ChosenName() + " を開けません: " + opened.error);
     }
     // The input is open first, so that no byte of the reply can come before anybody listens.
     if (!request.bytes.empty() && setup_.sendRequest) {
