@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -121,7 +120,8 @@ void TReceive::CreateControls(double scale) {
     grid->addWidget(edtRequestHex, 4, 1);
     // Shares the typed hex's place: only one of them shows.
     pnlRequestParameters = new QWidget(this);
-    auto* parameters = new QFormLayout(pnlRequestParameters);
+    auto* parameters = new QGridLayout(pnlRequestParameters);
+    parameters->setColumnStretch(1, 1);
     parameters->setContentsMargins(0, 0, 0, 0);
     pnlRequestParameters->hide();
     grid->addWidget(pnlRequestParameters, 4, 1);
@@ -226,8 +226,12 @@ const sysex::NamedRequest* TReceive::ChosenNamedRequest() const {
 }
 
 void TReceive::ShowRequestParameters() {
-    auto* form = static_cast<QFormLayout*>(pnlRequestParameters->layout());
-    while (form->rowCount() > 0) form->removeRow(0);
+    auto* rows = static_cast<QGridLayout*>(pnlRequestParameters->layout());
+    // The rows of the request chosen before go with their widgets.
+    while (QLayoutItem* item = rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
     edtParameters.clear();
     const sysex::NamedRequest* named = ChosenNamedRequest();
     if (named) {
@@ -246,16 +250,23 @@ void TReceive::ShowRequestParameters() {
                 ForgetIdentity();
                 ShowStartState();
             });
-            auto* row = new QHBoxLayout;
-            row->addWidget(field, 1);
-            row->addWidget(new QLabel(range, pnlRequestParameters));
             auto* label = new QLabel(QString::fromStdString(parameter.meaning), pnlRequestParameters);
             label->setToolTip(QString::fromStdString(parameter.name));
             label->setBuddy(field);
-            form->addRow(label, row);
+            const int row = static_cast<int>(edtParameters.size());
+            rows->addWidget(label, row, 0);
+            rows->addWidget(field, row, 1);
+            rows->addWidget(new QLabel(range, pnlRequestParameters), row, 2);
             edtParameters.push_back(field);
         }
     }
+    // Tab goes from the request through its fields, then on as before.
+    QWidget* previous = cmbRequest;
+    for (QLineEdit* field : edtParameters) {
+        setTabOrder(previous, field);
+        previous = field;
+    }
+    setTabOrder(previous, edtIdle);
     pnlRequestParameters->setVisible(named != nullptr && !named->parameters.empty());
     edtRequestHex->setVisible(named == nullptr);
 }
@@ -330,7 +341,7 @@ void TReceive::ShowStartState() {
 
 void TReceive::ShowRequestBytes() {
     if (!chkRequest->isChecked()) {
-        lblRequestBytes->SetText(QStringLiteral("開始 では要求を送信しません"));
+        lblRequestBytes->SetText(QStringLiteral("「開始」では要求を送信しません"));
         return;
     }
     const sysex::ParsedRequest request = CurrentRequest();
@@ -345,7 +356,7 @@ void TReceive::ShowRequestBytes() {
         hex += QString::fromStdString(sysex::HexByte(request.bytes[i]));
     }
     if (shown < request.bytes.size()) hex += QStringLiteral(" ... (全 %1 バイト)").arg(request.bytes.size());
-    lblRequestBytes->SetText(QStringLiteral("開始 で送信: ") + hex);
+    lblRequestBytes->SetText(QStringLiteral("「開始」で送信: ") + hex);
 }
 
 void TReceive::ForgetIdentity() {

@@ -26,7 +26,6 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
-class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;

@@ -5,7 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -231,16 +231,16 @@ TEST_F(ReceiveDialog, TheBytesLineShowsWhatStartSendsAsTheRequestIsEdited) {
         std::vector<QString> fields;
         std::string shown;
     } cases[] = {
-        {"not ticked", false, nullptr, 0, "F0 7E 7F 06 01 F7", {}, "開始 では要求を送信しません"},
-        {"typed hex", true, nullptr, 0, " f0 7e 7f 06 01 f7", {}, "開始 で送信: F0 7E 7F 06 01 F7"},
+        {"not ticked", false, nullptr, 0, "F0 7E 7F 06 01 F7", {}, "「開始」では要求を送信しません"},
+        {"typed hex", true, nullptr, 0, " f0 7e 7f 06 01 f7", {}, "「開始」で送信: F0 7E 7F 06 01 F7"},
         {"typed hex cut short", true, nullptr, 0, "F0 7E 7F", {},
          "送信するバイトを組み立てられません: " + sysex::ParseRequestHex("F0 7E 7F").problem},
         {"named, a field missing", true, "roland-rq1", 0, "", {"", "42", "400000", ""},
          "送信するバイトを組み立てられません: " + missingSize},
         {"named, whole", true, "roland-rq1", 0, "", {"", "42", "400000", "00007F"},
-         "開始 で送信: F0 41 10 42 11 40 00 00 00 00 7F 41 F7"},
+         "「開始」で送信: F0 41 10 42 11 40 00 00 00 00 7F 41 F7"},
         {"loaded bank", true, nullptr, 1, "", {},
-         "開始 で送信: F0 43 00 09 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 ... (全 40 バイト)"},
+         "「開始」で送信: F0 43 00 09 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 ... (全 40 バイト)"},
     };
     uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         for (const auto& c : cases) {
@@ -300,17 +300,14 @@ TEST_F(ReceiveDialog, LabelsAreJapaneseEntriesWholeAndNoWordIsBroken) {
         const sysex::NamedRequest& k1 = *sysex::FindNamedRequest("kawai-k1-patch");
         d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("kawai-k1-patch")));
         ASSERT_EQ(d->edtParameters.size(), k1.parameters.size());
-        const auto* form = static_cast<QFormLayout*>(d->pnlRequestParameters->layout());
+        const auto* rows = static_cast<QGridLayout*>(d->pnlRequestParameters->layout());
         for (std::size_t i = 0; i < k1.parameters.size(); ++i) {
             const auto row = static_cast<int>(i);
-            const auto* label = qobject_cast<QLabel*>(form->itemAt(row, QFormLayout::LabelRole)->widget());
-            ASSERT_TRUE(label);
+            const auto* label = qobject_cast<QLabel*>(rows->itemAtPosition(row, 0)->widget());
+            const auto* range = qobject_cast<QLabel*>(rows->itemAtPosition(row, 2)->widget());
+            ASSERT_TRUE(label && range);
             EXPECT_EQ(label->text().toStdString(), k1.parameters[i].meaning);
-            const QLayout* field = form->itemAt(row, QFormLayout::FieldRole)->layout();
-            ASSERT_TRUE(field && field->count() == 2);
-            EXPECT_EQ(field->itemAt(0)->widget(), d->edtParameters[i]);
-            const auto* range = qobject_cast<QLabel*>(field->itemAt(1)->widget());
-            ASSERT_TRUE(range);
+            EXPECT_EQ(rows->itemAtPosition(row, 1)->widget(), d->edtParameters[i]);
             EXPECT_EQ(range->text().toStdString(), sysex::ParameterRangeText(k1.parameters[i]));
         }
 
