@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -153,8 +154,11 @@ TLoadProgress::TLoadProgress(QWidget* owner, double scale, const std::string& pa
 }
 
 QString TLoadProgress::ProgressText(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages) {
-    return QString::number(bytesRead) + QStringLiteral(" / ") + QString::number(fileBytes) +
-           QStringLiteral(" バイト  ") + QString::number(messages) + QStringLiteral(" メッセージ");
+    // Numbers of nine digits and more read only with their thousands marked.
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    return japanese.toString(static_cast<qulonglong>(bytesRead)) + QStringLiteral(" / ") +
+           japanese.toString(static_cast<qulonglong>(fileBytes)) + QStringLiteral(" バイト  ") + japanese.toString(messages) +
+           QStringLiteral(" メッセージ");
 }
 
 void TLoadProgress::Show(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages) {

@@ -60,7 +60,7 @@ public:
     QProgressBar* barProgress = nullptr;
     QPushButton* btnStop = nullptr;
 
-    // "1048576 / 3145728 バイト  131072 メッセージ"
+    // "1,048,576 / 3,145,728 バイト  131,072 メッセージ"
     static QString ProgressText(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages);
     void Show(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages);
 };

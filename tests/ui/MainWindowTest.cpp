@@ -123,12 +123,12 @@ TEST_F(MainWindow, ALastingLoadShowsItsProgressAndEscLeavesTheEarlierDump) {
     w.afterLoadRead = [&go](std::uint64_t bytesRead) {
         if (bytesRead == sysex::LoadBlockSize) (void)go.try_acquire_for(std::chrono::minutes(2));
     };
-    const QString held = QStringLiteral("1048576 / 3145728 バイト  131072 メッセージ");
+    const QString held = QStringLiteral("1,048,576 / 3,145,728 バイト  131,072 メッセージ");
     QString shown;
     uitest::DriveModal<ui::TLoadProgress>([&] { w.form->OpenDumpFile(path); }, [&](ui::TLoadProgress* box) {
         shown = box->lblProgress->text();
         // Held there, the load's counts no longer change.
-        if (shown.startsWith(QStringLiteral("1048576 /"))) QTest::keyClick(box, Qt::Key_Escape);
+        if (shown.startsWith(QStringLiteral("1,048,576 /"))) QTest::keyClick(box, Qt::Key_Escape);
     });
     go.release();
     EXPECT_EQ(shown.toStdString(), held.toStdString());
