@@ -360,7 +360,11 @@ void TReceive::ShowRequestBytes() {
 }
 
 void TReceive::ForgetIdentity() {
-    if (!identifyInput_) lblIdentity->Clear();
+    if (identifyInput_) {
+        identityStale_ = true;
+    } else {
+        lblIdentity->Clear();
+    }
 }
 
 void TReceive::btnIdentifyClick() {
@@ -381,6 +385,7 @@ void TReceive::btnIdentifyClick() {
     if (setup_.sendRequest) setup_.sendRequest(cmbRequestOutput->currentIndex(), sysex::IdentityRequestMessage);
     identifyReplies_ = std::move(replies);
     identifyInput_ = std::move(opened.port);
+    identityStale_ = false;
     btnIdentify->setEnabled(false);
     btnStart->setEnabled(false);
     lblIdentity->SetText(QStringLiteral("応答を待っています..."));
@@ -398,6 +403,8 @@ void TReceive::FinishIdentify() {
                                          : lines.join(QLatin1Char('\n')));
     btnIdentify->setEnabled(true);
     ShowStartState();
+    // Replies to a question that no longer stands would name the wrong device.
+    if (identityStale_) lblIdentity->Clear();
 }
 
 void TReceive::btnStartClick() {

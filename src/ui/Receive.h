@@ -132,6 +132,7 @@ private:
     std::unique_ptr<midi::InputPort> identifyInput_;
     QTimer* identifyTimer_ = nullptr;
     std::string lostPort_;  // a chosen port that has gone, told until the user chooses again
+    bool identityStale_ = false;  // the request or a port changed while identify waited
 };
 
 }  // namespace ui
