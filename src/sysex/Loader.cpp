@@ -150,7 +150,6 @@ std::optional<SmfWindow> RmidData(ByteSource& file) {
     return std::nullopt;
 }
 
-
 ScanResult WriteSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8,
                             StoreWriter& store, LoadWatch* watch) {
     ScanResult result;
