@@ -62,8 +62,8 @@ void RunLoad(const std::shared_ptr<LoadJob>& job) {
     threadsRunning.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-// The window's thread waits for `job` in an event loop, with or without user input, until
-// `until` says so.
+// The window's thread waits in an event loop (which paints, and takes user input unless `flags`
+// hold it back) until `until` says so or `atMostMs` have passed.
 void Wait(const std::function<bool()>& until, QEventLoop::ProcessEventsFlags flags, int atMostMs) {
     QEventLoop loop;
     QTimer poll;
@@ -109,7 +109,7 @@ std::optional<FinishedLoad> LoadWithProgress(QWidget* window, double scale, cons
         QTimer poll(&box);
         const auto show = [&box, &job] {
             const std::uint64_t bytesRead = job->watch.bytesRead.load(std::memory_order_acquire);
-            box.Show(bytesRead, job->watch.fileBytes.load(std::memory_order_relaxed),
+            box.ShowProgress(bytesRead, job->watch.fileBytes.load(std::memory_order_relaxed),
                      job->watch.messages.load(std::memory_order_relaxed));
         };
         QObject::connect(&poll, &QTimer::timeout, &box, [&box, &job, show] {
@@ -146,6 +146,9 @@ TLoadProgress::TLoadProgress(QWidget* owner, double scale, const std::string& pa
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     btnStop = new QPushButton(QStringLiteral("中止"), this);
+    // Only Esc, a click or the close box stop a load: an Enter meant for the window before the
+    // box came up must not.
+    btnStop->setAutoDefault(false);
     btnStop->setToolTip(QStringLiteral("読み込みをやめ、今のデータをそのまま残します (Esc)"));
     buttons->addWidget(btnStop);
     grid->addLayout(buttons, 3, 0);
@@ -161,7 +164,7 @@ QString TLoadProgress::ProgressText(std::uint64_t bytesRead, std::uint64_t fileB
            QStringLiteral(" メッセージ");
 }
 
-void TLoadProgress::Show(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages) {
+void TLoadProgress::ShowProgress(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages) {
     lblProgress->setText(ProgressText(bytesRead, fileBytes, messages));
     barProgress->setValue(fileBytes == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(bytesRead, fileBytes) * 1000 / fileBytes));
 }

@@ -62,7 +62,7 @@ public:
 
     // "1,048,576 / 3,145,728 バイト  131,072 メッセージ"
     static QString ProgressText(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages);
-    void Show(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages);
+    void ShowProgress(std::uint64_t bytesRead, std::uint64_t fileBytes, std::int32_t messages);
 };
 
 // How long a load runs before its progress shows.
