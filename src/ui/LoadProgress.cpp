@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <new>

@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTimer>
+#include <algorithm>
 
 #include "common/Failure.h"
 #include "midi/Input.h"
