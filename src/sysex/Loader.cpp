@@ -18,8 +18,6 @@ namespace sysex {
 namespace {
 constexpr std::uint8_t kF0 = 0xF0;
 constexpr std::uint8_t kF7 = 0xF7;
-// Large enough that a 65 MB dump takes some 65 reads; small enough to stay in cache.
-constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
 }  // namespace
 
 std::size_t DumpScanner::MessageEnd(const std::uint8_t* data, std::size_t pos, std::size_t size) const {
@@ -166,25 +164,9 @@ std::optional<SmfWindow> MacBinaryData(ByteSource& file) {
     return SmfWindow{kMacBinaryHeaderSize, std::min(dataFork, file.Size() - kMacBinaryHeaderSize)};
 }
 
-namespace {
-
-class FileSource : public ByteSource {
-public:
-    explicit FileSource(DumpFile& file) : file_(file) {}
-    std::uint64_t Size() const override { return file_.Size(); }
-    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-        return file_.ReadAt(offset, buffer, size);
-    }
-
-private:
-    DumpFile& file_;
-};
-
-}  // namespace
-
-ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
+ScanResult WriteSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8,
+                            StoreWriter& store, LoadWatch* watch) {
     ScanResult result;
-    StoreWriter& store = StoreWriting();
     store.Restart();
     for (const SmfMessage& message : contents.messages) {
         if (message.kind == SmfMessageKind::TooLong) {
@@ -211,7 +193,13 @@ ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, con
         std::size_t at = 0;
         for (std::size_t p = 0; p < message.pieceCount; ++p) {
             const SmfPiece& piece = contents.pieces[message.firstPiece + p];
-            const std::size_t got = source.ReadAt(piece.offset, bytes + at, piece.size);
+            std::size_t got = 0;
+            try {
+                got = source.ReadAt(piece.offset, bytes + at, piece.size);
+            } catch (...) {
+                store.Drop();
+                throw;
+            }
             at += got;
             if (got != piece.size) break;
         }
@@ -219,17 +207,28 @@ ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, con
         if (at != message.length || bytes[0] != kF0 || bytes[at - 1] != kF7 ||
             std::memchr(bytes, kF7, at - 1) != nullptr) {
             store.Drop();
-            SysExCount = store.Count();
             throw kelvane::Failure(CannotOpenText(pathUtf8));
         }
         store.Close();
+        if (watch) watch->messages.store(store.Count(), std::memory_order_relaxed);
     }
     result.damaged = contents.damaged;
     result.damagedAt = contents.damagedAt;
     result.damage = contents.damage;
     result.stored = store.Count();
-    SysExCount = result.stored;
     return result;
+}
+
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
+    StoreWriter& store = StoreWriting();
+    try {
+        const ScanResult result = WriteSmfMessages(source, contents, pathUtf8, store, nullptr);
+        SysExCount = result.stored;
+        return result;
+    } catch (...) {
+        SysExCount = store.Count();
+        throw;
+    }
 }
 
 namespace {
@@ -250,10 +249,45 @@ private:
     SmfWindow window_;
 };
 
+// Where a load writes, who watches it, and whether it has begun to overwrite what was there.
+struct LoadTarget {
+    StoreWriter& writer;
+    LoadWatch* watch = nullptr;
+    bool begun = false;
+
+    // After each read: tells how far the load has come, and stops it when asked to.
+    void Read(std::uint64_t bytesRead, std::int32_t messages) const {
+        if (!watch) return;
+        // The count first: whoever sees the bytes read sees at least the messages found in them.
+        if (messages >= 0) watch->messages.store(messages, std::memory_order_relaxed);
+        if (bytesRead > watch->bytesRead.load(std::memory_order_relaxed))
+            watch->bytesRead.store(bytesRead, std::memory_order_release);
+        if (watch->afterRead) watch->afterRead(bytesRead);
+        if (watch->stop.load(std::memory_order_relaxed)) throw LoadStopped{};
+    }
+};
+
+// A Standard MIDI File is read piece by piece, by the structure's reader and then message by
+// message: every read tells how far into the file it reached.
+class WatchedSource : public ByteSource {
+public:
+    WatchedSource(ByteSource& file, const LoadTarget& target) : file_(file), target_(target) {}
+    std::uint64_t Size() const override { return file_.Size(); }
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        const std::size_t got = file_.ReadAt(offset, buffer, size);
+        target_.Read(offset + got, -1);
+        return got;
+    }
+
+private:
+    ByteSource& file_;
+    const LoadTarget& target_;
+};
+
 // Standard MIDI File messages can be as long as a track (the reader counts them in 32 bits).
 constexpr std::size_t kLongestSmfMessage = 0xFFFFFFFE;
 
-ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_t base) {
+ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_t base, LoadTarget& target) {
     SmfContents contents;
     try {
         contents = ReadSmf(source, kLongestSmfMessage);
@@ -261,50 +295,76 @@ ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_
         throw kelvane::Failure(MalformedSmfText(pathUtf8, MalformedSmf(base + malformed.Offset(), malformed.Reason())));
     }
     contents.damagedAt += base;
-    return StoreSmfMessages(source, contents, pathUtf8);
+    target.begun = true;
+    return WriteSmfMessages(source, contents, pathUtf8, target.writer, target.watch);
+}
+
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(DumpFile& file) : file_(file) {}
+    std::uint64_t Size() const override { return file_.Size(); }
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        return file_.ReadAt(offset, buffer, size);
+    }
+
+private:
+    DumpFile& file_;
+};
+
+ScanResult LoadInto(const std::string& pathUtf8, LoadTarget& target) {
+    DumpFile file(pathUtf8);
+    if (target.watch) target.watch->fileBytes.store(file.Size(), std::memory_order_relaxed);
+    FileSource plain(file);
+    WatchedSource watched(plain, target);
+    ByteSource& whole = target.watch ? static_cast<ByteSource&>(watched) : plain;
+    std::uint8_t magic[4] = {};
+    const std::size_t magicSize = whole.ReadAt(0, magic, sizeof magic);
+    if (StartsLikeSmf({magic, magicSize})) return LoadSmf(whole, pathUtf8, 0, target);
+    for (const auto wrapped : {RmidData, MacBinaryData}) {
+        if (const std::optional<SmfWindow> data = wrapped(whole)) {
+            WindowSource source(whole, *data);
+            return LoadSmf(source, pathUtf8, data->offset, target);
+        }
+    }
+    // One buffer per load, not per message; the target itself is the destination.
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(LoadBlockSize);
+    target.begun = true;
+    DumpScanner scanner(ScanRules::File, target.writer);
+    // Messages take at most the file's size: the grown storage never moves during the load.
+    try {
+        target.writer.Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), SIZE_MAX)));
+    } catch (const std::bad_alloc&) {
+        // It grows as it goes instead, as far as memory allows.
+    }
+    std::uint64_t offset = 0;
+    for (;;) {
+        const std::size_t got = file.ReadAt(offset, buffer.get(), LoadBlockSize);
+        offset += got;
+        const bool more = got != 0 && scanner.Feed(buffer.get(), got);
+        target.Read(offset, scanner.Stored());
+        if (!more) break;
+    }
+    return scanner.Finish();
 }
 
 }  // namespace
 
+ScanResult LoadDump(const std::string& pathUtf8, StoreWriter& target, LoadWatch& watch) {
+    LoadTarget into{target, &watch};
+    return LoadInto(pathUtf8, into);
+}
+
 ScanResult LoadDumpFile(const std::string& pathUtf8) {
-    DumpFile file(pathUtf8);
-    std::uint8_t magic[4] = {};
-    const std::size_t magicSize = file.ReadAt(0, magic, sizeof magic);
-    if (StartsLikeSmf({magic, magicSize})) {
-        FileSource source(file);
-        return LoadSmf(source, pathUtf8, 0);
-    }
-    FileSource whole(file);
-    for (const auto wrapped : {RmidData, MacBinaryData}) {
-        if (const std::optional<SmfWindow> data = wrapped(whole)) {
-            WindowSource source(whole, *data);
-            return LoadSmf(source, pathUtf8, data->offset);
-        }
-    }
-    // One buffer per load, not per message; the store itself is the destination.
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
-    DumpScanner scanner;
-    // Messages take at most the file's size: the grown storage never moves during the load.
+    LoadTarget into{StoreWriting()};
     try {
-        StoreGrown().Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), SIZE_MAX)));
-    } catch (const std::bad_alloc&) {
-        // It grows as it goes instead, as far as memory allows.
-    }
-    try {
-        std::uint64_t offset = 0;
-        for (;;) {
-            const std::size_t got = file.ReadAt(offset, buffer.get(), kReadBlockSize);
-            offset += got;
-            if (got == 0 || !scanner.Feed(buffer.get(), got)) break;
-        }
+        const ScanResult result = LoadInto(pathUtf8, into);
+        SysExCount = result.stored;
+        return result;
     } catch (...) {
-        // Messages below the scan position are new and complete; only these are valid.
-        SysExCount = scanner.Stored();
+        // Once the store is being overwritten, only the messages complete before are valid.
+        if (into.begun) SysExCount = into.writer.Count();
         throw;
     }
-    const ScanResult result = scanner.Finish();
-    SysExCount = result.stored;
-    return result;
 }
 
 std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed) {
@@ -348,9 +408,8 @@ std::string DroppedNotice(const ScanResult& result, DroppedFrom from) {
         add("受信中にデータが欠けたメッセージ " + std::to_string(result.droppedDamaged) + " 件は記録しませんでした");
     }
     if (result.damaged) {
-        add("ファイルはオフセット " + std::to_string(result.damagedAt) + " で壊れています (" + result.damage +
-            ")。各トラックの壊れた箇所より前にある完全なメッセージ " + std::to_string(result.stored) +
-            " 件を読み込みました");
+        add("ファイルはオフセット " + std::to_string(result.damagedAt) + " で壊れているため (" + result.damage +
+            ")、それより前の " + std::to_string(result.stored) + " 件だけを読み込みました");
     }
     if (result.stoppedOutOfMemory) {
         const std::int64_t firstLeftOut = std::int64_t{result.stored} + 1;

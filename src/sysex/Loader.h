@@ -11,8 +11,10 @@
 // real-time bytes (F8-FF) may sit inside a message and are dropped there, and any other status
 // byte ends a message that has no F7 yet, which is then dropped as cut off.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -95,10 +97,41 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 // (SysExCount says how many) and the same failure is thrown, so the store's invariants hold.
 ScanResult LoadDumpFile(const std::string& pathUtf8);
 
+// A raw dump is read in blocks of this size: large enough that a 65 MB dump takes some 65 reads,
+// small enough to stay in cache and to let a load be watched and stopped between reads.
+inline constexpr std::size_t LoadBlockSize = std::size_t{1} << 20;
+
+// A load on a thread of its own, watched from the window's: how far it has come, and the
+// window's wish that it stop. The loading thread writes the counts and reads `stop` between
+// reads; any thread reads the counts, bytesRead first (with acquire), then the messages found
+// in those bytes.
+struct LoadWatch {
+    std::atomic<std::uint64_t> fileBytes{0};  // the file's size, once it is open
+    std::atomic<std::uint64_t> bytesRead{0};  // how far into the file the load has read
+    std::atomic<std::int32_t> messages{0};    // complete messages found so far
+    std::atomic<bool> stop{false};
+    // Called on the loading thread after each read, with bytesRead; a seam for tests that need
+    // a load to stay under way (none in the program).
+    std::function<void(std::uint64_t)> afterRead;
+};
+
+// Thrown by LoadDump once it sees its watch's `stop`.
+struct LoadStopped {};
+
+// Loads the dump file as LoadDumpFile does, but into `target` (messages 0 .. stored - 1 there),
+// not the store, so that it can run on any thread; SysExCount is left alone. Reports its
+// progress to `watch` and throws LoadStopped when asked to stop. A failure (the same texts as
+// LoadDumpFile's) leaves in `target` only what the caller is about to throw away.
+ScanResult LoadDump(const std::string& pathUtf8, StoreWriter& target, LoadWatch& watch);
+
 // Puts the Whole messages of a file read by ReadSmf into the store, in their order, and
 // sets SysExCount. Throws "ファイル %s は開けません" when the
 // source no longer holds what was read (SysExCount then counts the messages stored before).
 ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8);
+// The same into any writer, telling each message found to `watch` when there is one; SysExCount
+// is left alone.
+ScanResult WriteSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8,
+                            StoreWriter& target, LoadWatch* watch);
 
 // A RIFF 'RMID' file wraps a Standard MIDI File in its 'data' chunk (Microsoft's RIFF MIDI, as
 // IBM and Microsoft's 1991 multimedia programming interface and data formats give it): "RIFF" size "RMID", then

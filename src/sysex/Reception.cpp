@@ -7,17 +7,8 @@
 
 namespace sysex {
 
-// Allocated without being written, so a reception of a few small messages touches only the
-// pages those messages need, not the 65 MB that a full block would.
-struct Reception::Slots {
-    std::uint8_t data[MaxSysEx][SlotSize];
-    std::uint16_t lengths[MaxSysEx];
-    GrownMessages grown;
-    StoreWriter writer{data, lengths, grown};
-};
-
 Reception::Reception(std::int32_t keep)
-    : slots_(new Slots), scanner_(ScanRules::Wire, slots_->writer, std::max(keep, 0)) {}
+    : aside_(std::make_unique<AsideMessages>()), scanner_(ScanRules::Wire, aside_->Writer(), std::max(keep, 0)) {}
 
 Reception::~Reception() = default;
 
@@ -79,15 +70,7 @@ ReceptionSummary Reception::MoveIntoStore() {
     summary.scan = scanner_.Finish();
     // Nothing kept, nothing replaced: the dump loaded before is still the user's.
     if (summary.scan.stored > 0) {
-        const std::int32_t inBlock = std::min(summary.scan.stored, MaxSysEx);
-        for (std::int32_t k = 0; k < inBlock; ++k) {
-            const std::uint16_t length = slots_->lengths[k];
-            // A zero length marks a message held in the grown storage, which moves over whole.
-            if (length != 0) std::memcpy(SysExData[k], slots_->data[k], std::size_t{length} + 1);
-            SysExLen[k] = length;
-        }
-        StoreGrown() = std::move(slots_->grown);
-        SysExCount = summary.scan.stored;
+        aside_->MoveIntoStore(summary.scan.stored);
         for (std::int32_t k = 0; k < SysExCount; ++k) summary.keptBytes += MessageAt(k).size();
     }
     summary.receivedBytes = bytes_.load(std::memory_order_relaxed);

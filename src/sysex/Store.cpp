@@ -150,6 +150,31 @@ MessageBytes StoreWriter::At(std::int32_t k) const { return MessageIn(data_, len
 
 GrownMessages& StoreGrown() { return Grown(); }
 
+struct AsideMessages::Slots {
+    std::uint8_t data[MaxSysEx][SlotSize];
+    std::uint16_t lengths[MaxSysEx];
+    GrownMessages grown;
+    StoreWriter writer{data, lengths, grown};
+};
+
+AsideMessages::AsideMessages() : slots_(new Slots) {}
+
+AsideMessages::~AsideMessages() = default;
+
+StoreWriter& AsideMessages::Writer() { return slots_->writer; }
+
+void AsideMessages::MoveIntoStore(std::int32_t count) {
+    const std::int32_t inBlock = std::min(count, MaxSysEx);
+    for (std::int32_t k = 0; k < inBlock; ++k) {
+        const std::uint16_t length = slots_->lengths[k];
+        // A zero length marks a message held in the grown storage, which moves over whole.
+        if (length != 0) std::memcpy(SysExData[k], slots_->data[k], std::size_t{length} + 1);
+        SysExLen[k] = length;
+    }
+    StoreGrown() = std::move(slots_->grown);
+    SysExCount = count;
+}
+
 StoreWriter& StoreWriting() {
     static StoreWriter writer(SysExData, SysExLen, Grown());
     return writer;

@@ -95,6 +95,8 @@ public:
     std::int32_t Count() const { return count_; }
     // The bytes of message k written so far (k < Count()).
     MessageBytes At(std::int32_t k) const;
+    // Room for about this many bytes of grown storage in all; throws std::bad_alloc.
+    void Reserve(std::size_t bytes) { grown_.Reserve(bytes); }
 
 private:
     std::uint8_t (*data_)[SlotSize];
@@ -103,6 +105,29 @@ private:
     std::int32_t count_ = 0;
     std::size_t open_ = 0;
     bool openInGrown_ = false;
+};
+
+// Messages written aside from the store, by a load or a reception on a thread of its own, in a
+// block laid out like the store's and a grown storage, until they replace the store's messages.
+// The block is allocated without being written, so a few small messages touch only the pages
+// they need, not the 65 MB a full block would.
+class AsideMessages {
+public:
+    AsideMessages();
+    ~AsideMessages();
+    AsideMessages(const AsideMessages&) = delete;
+    AsideMessages& operator=(const AsideMessages&) = delete;
+
+    // The writer's thread, until MoveIntoStore.
+    StoreWriter& Writer();
+    // The store's thread (the window's), once nobody writes here any more: the first `count`
+    // messages written become the store's 0 .. count - 1 and SysExCount := count. The grown
+    // storage moves over whole.
+    void MoveIntoStore(std::int32_t count);
+
+private:
+    struct Slots;
+    std::unique_ptr<Slots> slots_;
 };
 
 // The store's own writer (the static block and the store's grown storage).

@@ -30,6 +30,7 @@
 #include "sysex/Store.h"
 #include "ui/Bevel.h"
 #include "ui/FileDialog.h"
+#include "ui/LoadProgress.h"
 #include "ui/MessageList.h"
 #include "ui/PortSelector.h"
 #include "ui/Notice.h"
@@ -381,24 +382,28 @@ void TForm1::MIDI_Reg(std::uint8_t mode) { settings::MIDI_Reg(mode, settings::De
 
 void TForm1::SysexI1Click() {
     if (!CaptureMayGo()) return;
-    SysEx->clear();
-    SysInfo->clear();
-    if (!OpenDialog1->Execute()) return;
+    if (!OpenDialog1->Execute()) {
+        SysEx->clear();
+        SysInfo->clear();
+        return;
+    }
     LoadIntoList(OpenDialog1->FileName());
 }
 
 void TForm1::OpenDumpFile(const std::string& pathUtf8) {
     if (!CaptureMayGo()) return;
-    SysEx->clear();
-    SysInfo->clear();
     OpenDialog1->SetFileName(pathUtf8);
     LoadIntoList(pathUtf8);
 }
 
 void TForm1::LoadIntoList(const std::string& pathUtf8) {
-    const sysex::ScanResult result = sysex::LoadDumpFile(pathUtf8);
+    std::optional<FinishedLoad> load = LoadWithProgress(this, scale_, pathUtf8, seams_.afterLoadRead);
+    if (!load) return;
+    load->MoveIntoStore();
     captureUnsaved_ = false;  // the store now holds what a file on disk holds
-    ShowStoredMessages(sysex::DroppedNotice(result));
+    SysEx->clear();
+    SysInfo->clear();
+    ShowStoredMessages(sysex::DroppedNotice(load->result));
 }
 
 void TForm1::ShowStoredMessages(const std::string& droppedNotice) {

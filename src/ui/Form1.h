@@ -33,6 +33,8 @@ class PortSelector;
 struct FormSeams {
     std::function<std::unique_ptr<FileDialog>(const FileDialogSetup&, QWidget* owner)> makeFileDialog;
     std::function<void()> showAbout;
+    // Called on a load's thread after each read (ui/LoadProgress.h); empty in the program.
+    std::function<void(std::uint64_t bytesRead)> afterLoadRead;
 };
 
 class TForm1 : public QMainWindow {
@@ -91,7 +93,8 @@ public:
     void CheckChecksumsClick();
 
     // Opens a dump named outside the open dialog (command line, drop) exactly as the dialog's
-    // choice would be opened; the dialog offers that path next.
+    // choice would be opened; the dialog offers that path next. Every load takes the one way of
+    // ui/LoadProgress.h: a load stopped by the user or failed leaves the earlier dump as it was.
     void OpenDumpFile(const std::string& pathUtf8);
 
     // Lists the output ports afresh into the selector, keeping the chosen one by name, and

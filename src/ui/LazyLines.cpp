@@ -2,11 +2,13 @@
 
 namespace ui {
 
-void LazyLines::Show(int count, std::function<QString(int)> lineText, std::function<QVariant(int)> userData) {
+void LazyLines::Show(int count, std::function<QString(int)> lineText, std::function<QVariant(int)> userData,
+                     std::function<QString(int)> toolTip) {
     beginResetModel();
     count_ = count;
     lineText_ = std::move(lineText);
     userData_ = std::move(userData);
+    toolTip_ = std::move(toolTip);
     endResetModel();
 }
 
@@ -15,6 +17,9 @@ int LazyLines::rowCount(const QModelIndex& parent) const { return parent.isValid
 QVariant LazyLines::data(const QModelIndex& index, int role) const {
     if (role == Qt::UserRole) {
         return index.isValid() && index.row() < count_ && userData_ ? userData_(index.row()) : QVariant();
+    }
+    if (role == Qt::ToolTipRole) {
+        return index.isValid() && index.row() < count_ && toolTip_ ? QVariant(toolTip_(index.row())) : QVariant();
     }
     if ((role != Qt::DisplayRole && role != Qt::EditRole) || !index.isValid() || index.row() >= count_ || !lineText_) {
         return {};

@@ -13,8 +13,9 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     // From now on `count` lines, line i being lineText(i) and carrying userData(i) (Qt::UserRole,
-    // what QComboBox::currentData() reads) where that is given.
-    void Show(int count, std::function<QString(int)> lineText, std::function<QVariant(int)> userData = {});
+    // what QComboBox::currentData() reads) and the tool tip toolTip(i) where those are given.
+    void Show(int count, std::function<QString(int)> lineText, std::function<QVariant(int)> userData = {},
+              std::function<QString(int)> toolTip = {});
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
@@ -22,6 +23,7 @@ private:
     int count_ = 0;
     std::function<QString(int)> lineText_;
     std::function<QVariant(int)> userData_;
+    std::function<QString(int)> toolTip_;
 };
 
 }  // namespace ui

@@ -3,19 +3,23 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
+#include <algorithm>
 
 #include "common/Failure.h"
 #include "midi/Input.h"
 #include "sysex/Inspector.h"
 #include "ui/LazyLines.h"
+#include "ui/LineBreaks.h"
 #include "ui/MessageList.h"
 #include "ui/Notice.h"
 #include "ui/PortSelector.h"
@@ -28,6 +32,15 @@ namespace {
 // a few atomics.
 constexpr int TickMs = 50;
 constexpr double DefaultIdleSeconds = 1.0;
+
+// The widest of `texts` in the combo's font, as wide as the combo must be to show it whole.
+int ComboWidthFor(QComboBox* combo, const QStringList& texts) {
+    int widest = 0;
+    for (const QString& text : texts) widest = std::max(widest, combo->fontMetrics().horizontalAdvance(text));
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    return combo->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(widest, combo->fontMetrics().height()), combo).width();
+}
 }  // namespace
 
 TReceive::TReceive(QWidget* owner, double scale, ReceiveSetup setup) : QDialog(owner), setup_(std::move(setup)) {
@@ -66,7 +79,8 @@ void TReceive::CreateControls(double scale) {
     cmbRequest = new QComboBox(this);
     // Typed hex first and by default whatever line is selected in the window (the line looked at
     // last is as likely a bank as a request); then the loaded messages, which may be millions, so
-    // their lines are made as the list shows them; then the named requests, by their name.
+    // their lines are made as the list shows them; then the named requests, by what they ask for
+    // (their name, as kelvane-cli takes it, in the tool tip).
     const int messages = setup_.requestCount;
     const auto& named = sysex::NamedRequests();
     auto* requests = new LazyLines(cmbRequest);
@@ -75,18 +89,30 @@ void TReceive::CreateControls(double scale) {
         [line = setup_.requestLine, messages, &named](int row) {
             if (row == 0) return QStringLiteral("16 進数で入力");
             if (row <= messages) return QString::fromStdString(line(row - 1));
-            const sysex::NamedRequest& request = named[static_cast<std::size_t>(row - 1 - messages)];
-            return QString::fromStdString(request.name + "  " + request.description);
+            return QString::fromStdString(named[static_cast<std::size_t>(row - 1 - messages)].description);
         },
         [messages, &named](int row) {
             return row > messages ? QVariant(QString::fromStdString(named[static_cast<std::size_t>(row - 1 - messages)].name))
                                   : QVariant();
+        },
+        [messages, &named](int row) {
+            return row > messages ? QStringLiteral("kelvane-cli request ") +
+                                        QString::fromStdString(named[static_cast<std::size_t>(row - 1 - messages)].name)
+                                  : QString();
         });
     cmbRequest->setModel(requests);
-    // The named requests' descriptions are long; they must not widen the dialog.
+    // Every entry shows whole, in the closed list and open: the dialog grows to the longest
+    // description. Loaded messages' lines are short, at most as long as the one below.
+    QStringList entries{QStringLiteral("16 進数で入力"), QStringLiteral("0000000 42H 4294967295Byte")};
+    for (const sysex::NamedRequest& request : named) entries << QString::fromStdString(request.description);
+    const int entryWidth = ComboWidthFor(cmbRequest, entries);
     cmbRequest->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    cmbRequest->setMinimumContentsLength(28);
-    if (auto* popup = qobject_cast<QListView*>(cmbRequest->view())) popup->setUniformItemSizes(true);
+    cmbRequest->setMinimumWidth(entryWidth);
+    if (auto* popup = qobject_cast<QListView*>(cmbRequest->view())) {
+        popup->setUniformItemSizes(true);
+        popup->setTextElideMode(Qt::ElideNone);
+        popup->setMinimumWidth(entryWidth + popup->verticalScrollBar()->sizeHint().width());
+    }
     cmbRequest->setCurrentIndex(0);
     grid->addWidget(cmbRequest, 3, 1);
     edtRequestHex = new QLineEdit(this);
@@ -95,12 +121,16 @@ void TReceive::CreateControls(double scale) {
     grid->addWidget(edtRequestHex, 4, 1);
     // Shares the typed hex's place: only one of them shows.
     pnlRequestParameters = new QWidget(this);
-    auto* parameters = new QFormLayout(pnlRequestParameters);
+    auto* parameters = new QGridLayout(pnlRequestParameters);
+    parameters->setColumnStretch(1, 1);
     parameters->setContentsMargins(0, 0, 0, 0);
     pnlRequestParameters->hide();
     grid->addWidget(pnlRequestParameters, 4, 1);
+    lblRequestBytes = new BrokenLabel(this);
+    lblRequestBytes->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(lblRequestBytes, 5, 0, 1, 2);
 
-    grid->addWidget(new QLabel(QStringLiteral("無信号で停止"), this), 5, 0);
+    grid->addWidget(new QLabel(QStringLiteral("無信号で停止"), this), 6, 0);
     edtIdle = new QDoubleSpinBox(this);
     edtIdle->setRange(0.0, 60.0);
     edtIdle->setDecimals(1);
@@ -108,18 +138,17 @@ void TReceive::CreateControls(double scale) {
     edtIdle->setSuffix(QStringLiteral(" 秒"));
     edtIdle->setSpecialValueText(QStringLiteral("しない (手動で停止)"));
     edtIdle->setValue(DefaultIdleSeconds);
-    grid->addWidget(edtIdle, 5, 1);
+    grid->addWidget(edtIdle, 6, 1);
 
-    lblReason = new QLabel(this);
-    lblReason->setWordWrap(true);
+    lblReason = new BrokenLabel(this);
     QPalette warning = lblReason->palette();
     warning.setColor(QPalette::WindowText, QColor(0xA0, 0x00, 0x00));
     lblReason->setPalette(warning);
-    grid->addWidget(lblReason, 6, 0, 1, 2);
+    grid->addWidget(lblReason, 7, 0, 1, 2);
 
     lblCount = new QLabel(CountText({}), this);
     lblCount->setFont(LayoutFont(QStringLiteral("ＭＳ Ｐゴシック"), 13, scale, true));
-    grid->addWidget(lblCount, 7, 0, 1, 2);
+    grid->addWidget(lblCount, 8, 0, 1, 2);
 
     auto* buttons = new QHBoxLayout;
     btnStart = new QPushButton(QStringLiteral("開始"), this);
@@ -129,15 +158,21 @@ void TReceive::CreateControls(double scale) {
     btnStop->setEnabled(false);
     buttons->addStretch();
     for (QPushButton* button : {btnStart, btnStop, btnCancel}) buttons->addWidget(button);
-    grid->addLayout(buttons, 8, 0, 1, 2);
+    grid->addLayout(buttons, 9, 0, 1, 2);
     btnIdentify = new QPushButton(QStringLiteral("機器を確認"), this);
     btnIdentify->setToolTip(QStringLiteral("送信先に Identity Request を送り、入力ポートに届いた応答を表示します"));
     buttons->insertWidget(0, btnIdentify);
-    lblIdentity = new QLabel(this);
-    lblIdentity->setWordWrap(true);
+    lblIdentity = new BrokenLabel(this);
     lblIdentity->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    grid->addWidget(lblIdentity, 9, 0, 1, 2);
+    grid->addWidget(lblIdentity, 10, 0, 1, 2);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // Texts break into lines as wide as the controls make the dialog; only a piece that cannot
+    // break makes it wider.
+    const QMargins margins = grid->contentsMargins();
+    const int textWidth = grid->sizeHint().width() - margins.left() - margins.right();
+    lblReason->SetBreakWidth(textWidth);
+    lblIdentity->SetBreakWidth(textWidth);
+    lblRequestBytes->SetBreakWidth(textWidth);
 
     timer_ = new QTimer(this);
     timer_->setInterval(TickMs);
@@ -158,13 +193,21 @@ void TReceive::WireHandlers() {
         RunGuarded([this] { Relist(cmbRequestOutput, setup_.listOutputs, "送信先"); });
     };
     auto update = [this] { ShowStartState(); };
+    // Replies name what answered on these ports to this request; another port or request asks
+    // another question.
+    auto changed = [this] {
+        ForgetIdentity();
+        ShowStartState();
+    };
     connect(chkRequest, &QCheckBox::toggled, this, update);
-    connect(cmbRequestOutput, &QComboBox::currentIndexChanged, this, update);
+    connect(cmbInput, &QComboBox::currentIndexChanged, this, changed);
+    connect(cmbRequestOutput, &QComboBox::currentIndexChanged, this, changed);
     connect(cmbRequest, &QComboBox::currentIndexChanged, this, [this] {
+        ForgetIdentity();
         ShowRequestParameters();
         ShowStartState();
     });
-    connect(edtRequestHex, &QLineEdit::textChanged, this, update);
+    connect(edtRequestHex, &QLineEdit::textChanged, this, changed);
     connect(btnStart, &QPushButton::clicked, this, Guarded([this](bool) { btnStartClick(); }));
     connect(btnStop, &QPushButton::clicked, this, Guarded([this](bool) { btnStopClick(); }));
     connect(btnCancel, &QPushButton::clicked, this, Guarded([this](bool) { reject(); }));
@@ -184,23 +227,47 @@ const sysex::NamedRequest* TReceive::ChosenNamedRequest() const {
 }
 
 void TReceive::ShowRequestParameters() {
-    auto* form = static_cast<QFormLayout*>(pnlRequestParameters->layout());
-    while (form->rowCount() > 0) form->removeRow(0);
+    auto* rows = static_cast<QGridLayout*>(pnlRequestParameters->layout());
+    // The rows of the request chosen before go with their widgets.
+    while (QLayoutItem* item = rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
     edtParameters.clear();
     const sysex::NamedRequest* named = ChosenNamedRequest();
     if (named) {
+        // Each row reads as the documents put it: what the value is, the field, and its range;
+        // the name kelvane-cli takes stays in the tool tip.
         for (const sysex::RequestParameter& parameter : named->parameters) {
             auto* field = new QLineEdit(pnlRequestParameters);
             if (parameter.byDefault) {
                 field->setPlaceholderText(QStringLiteral("省略時 ") +
                                           QString::fromStdString(sysex::ParameterValueText(parameter, *parameter.byDefault)));
             }
-            field->setToolTip(QString::fromStdString(parameter.meaning + " (" + sysex::ParameterRangeText(parameter) + ")"));
-            connect(field, &QLineEdit::textChanged, this, [this] { ShowStartState(); });
-            form->addRow(QString::fromStdString(parameter.name), field);
+            const QString range = QString::fromStdString(sysex::ParameterRangeText(parameter));
+            field->setToolTip(QString::fromStdString(parameter.name + ": " + parameter.meaning) + QStringLiteral(" (") +
+                              range + QStringLiteral(")"));
+            connect(field, &QLineEdit::textChanged, this, [this] {
+                ForgetIdentity();
+                ShowStartState();
+            });
+            auto* label = new QLabel(QString::fromStdString(parameter.meaning), pnlRequestParameters);
+            label->setToolTip(QString::fromStdString(parameter.name));
+            label->setBuddy(field);
+            const int row = static_cast<int>(edtParameters.size());
+            rows->addWidget(label, row, 0);
+            rows->addWidget(field, row, 1);
+            rows->addWidget(new QLabel(range, pnlRequestParameters), row, 2);
             edtParameters.push_back(field);
         }
     }
+    // Tab goes from the request through its fields, then on as before.
+    QWidget* previous = cmbRequest;
+    for (QLineEdit* field : edtParameters) {
+        setTabOrder(previous, field);
+        previous = field;
+    }
+    setTabOrder(previous, edtIdle);
     pnlRequestParameters->setVisible(named != nullptr && !named->parameters.empty());
     edtRequestHex->setVisible(named == nullptr);
 }
@@ -259,7 +326,8 @@ std::string TReceive::StartProblem() const {
 void TReceive::ShowStartState() {
     if (reception_) return;
     const bool request = chkRequest->isChecked();
-    cmbRequestOutput->setEnabled(request);
+    // 送信先 serves 機器を確認 as well, ticked or not.
+    cmbRequestOutput->setEnabled(true);
     cmbRequest->setEnabled(request);
     edtRequestHex->setEnabled(request && cmbRequest->currentIndex() == 0);
     pnlRequestParameters->setEnabled(request);
@@ -267,14 +335,43 @@ void TReceive::ShowStartState() {
     btnStart->setEnabled(problem.empty() && !identifyInput_);
     // A listing that lacks a server says so even while a port is chosen.
     const std::string reason = problem.empty() ? setup_.inputListingGap : problem;
-    lblReason->setText(QString::fromStdString(lostPort_.empty() || reason.empty() ? lostPort_ + reason
+    lblReason->SetText(QString::fromStdString(lostPort_.empty() || reason.empty() ? lostPort_ + reason
                                                                                    : lostPort_ + "\n" + reason));
+    ShowRequestBytes();
+}
+
+void TReceive::ShowRequestBytes() {
+    if (!chkRequest->isChecked()) {
+        lblRequestBytes->SetText(QStringLiteral("「開始」では要求を送信しません"));
+        return;
+    }
+    const sysex::ParsedRequest request = CurrentRequest();
+    if (!request.problem.empty()) {
+        lblRequestBytes->SetText(QStringLiteral("送信するバイトを組み立てられません: ") + QString::fromStdString(request.problem));
+        return;
+    }
+    QString hex;
+    const std::size_t shown = std::min(request.bytes.size(), ShownRequestBytes);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (i > 0) hex += u' ';
+        hex += QString::fromStdString(sysex::HexByte(request.bytes[i]));
+    }
+    if (shown < request.bytes.size()) hex += QStringLiteral(" ... (全 %1 バイト)").arg(request.bytes.size());
+    lblRequestBytes->SetText(QStringLiteral("「開始」で送信: ") + hex);
+}
+
+void TReceive::ForgetIdentity() {
+    if (identifyInput_) {
+        identityStale_ = true;
+    } else {
+        lblIdentity->Clear();
+    }
 }
 
 void TReceive::btnIdentifyClick() {
     if (reception_ || identifyInput_) return;
     if (cmbInput->currentIndex() <= 0 || cmbRequestOutput->currentIndex() <= 0) {
-        lblIdentity->setText(QStringLiteral("機器を確認するには、入力ポートと送信先を選んでください"));
+        lblIdentity->SetText(QStringLiteral("機器を確認するには、入力ポートと送信先を選んでください"));
         return;
     }
     auto replies = std::make_unique<sysex::ReplyCollector>();
@@ -291,9 +388,10 @@ void TReceive::btnIdentifyClick() {
     if (setup_.sendRequest) setup_.sendRequest(cmbRequestOutput->currentIndex(), sysex::IdentityRequestMessage);
     identifyReplies_ = std::move(replies);
     identifyInput_ = std::move(opened.port);
+    identityStale_ = false;
     btnIdentify->setEnabled(false);
     btnStart->setEnabled(false);
-    lblIdentity->setText(QStringLiteral("応答を待っています..."));
+    lblIdentity->SetText(QStringLiteral("応答を待っています..."));
     identifyTimer_->start();
 }
 
@@ -302,10 +400,12 @@ void TReceive::FinishIdentify() {
     const std::string answers =
         identifyReplies_ ? sysex::IdentifyAnswersText(sysex::SortIdentifyAnswers(identifyReplies_->Take())) : std::string();
     identifyReplies_.reset();
-    lblIdentity->setText(answers.empty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
+    lblIdentity->SetText(answers.empty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
                                          : QString::fromStdString(answers));
     btnIdentify->setEnabled(true);
     ShowStartState();
+    // Replies to a question that no longer stands would name the wrong device.
+    if (identityStale_) lblIdentity->Clear();
 }
 
 void TReceive::btnStartClick() {
@@ -333,7 +433,7 @@ void TReceive::btnStartClick() {
                                                       edtRequestHex, pnlRequestParameters, edtIdle, btnStart,
                                                       btnIdentify})
         w->setEnabled(false);
-    lblReason->clear();
+    lblReason->Clear();
     btnStop->setEnabled(true);
     btnStop->setDefault(true);
     btnStop->setFocus();

@@ -26,7 +26,6 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
-class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -34,6 +33,7 @@ class QTimer;
 
 namespace ui {
 
+class BrokenLabel;
 class PortSelector;
 
 // What the dialog needs from its window.
@@ -67,11 +67,13 @@ public:
     QComboBox* cmbRequest = nullptr;     // entry 0, the default: typed in; then the loaded messages,
                                          // then the named requests (their item data is the name)
     QLineEdit* edtRequestHex = nullptr;
-    QWidget* pnlRequestParameters = nullptr;  // one field per parameter of the named request chosen
+    QWidget* pnlRequestParameters = nullptr;  // one row per parameter of the named request chosen:
+                                              // its meaning, the field, its range
     std::vector<QLineEdit*> edtParameters;    // in the order of the request's parameters
+    BrokenLabel* lblRequestBytes = nullptr;   // the bytes 開始 sends first, or why there are none
     QPushButton* btnIdentify = nullptr;  // asks what is connected, with 送信先 and 入力ポート
-    QLabel* lblIdentity = nullptr;       // the replies, or why there are none
-    QLabel* lblReason = nullptr;         // why 開始 is disabled, or what the listing lacks
+    BrokenLabel* lblIdentity = nullptr;  // the replies, or why there are none
+    BrokenLabel* lblReason = nullptr;    // why 開始 is disabled, or what the listing lacks
     QDoubleSpinBox* edtIdle = nullptr;
     QLabel* lblCount = nullptr;
     QPushButton* btnStart = nullptr;
@@ -91,6 +93,9 @@ public:
     // The count line: "12 メッセージ  4096 バイト".
     static QString CountText(const sysex::Reception::Progress& progress);
 
+    // At most this many bytes of a request are shown; a longer one shows its length as well.
+    static constexpr std::size_t ShownRequestBytes = 24;
+
     // Esc, キャンセル and the close box come here.
     void reject() override;
 
@@ -107,6 +112,9 @@ private:
     // The named request chosen in 要求, or nullptr.
     const sysex::NamedRequest* ChosenNamedRequest() const;
     void ShowRequestParameters();
+    void ShowRequestBytes();
+    // The request or a port changed: replies to an earlier question no longer answer this one.
+    void ForgetIdentity();
     void FinishIdentify();
     // Fills a port list afresh when the user opens it; a chosen port that has gone is told.
     void Relist(PortSelector* list, const std::function<std::vector<std::string>()>& entries, const char* kind);
@@ -124,6 +132,7 @@ private:
     std::unique_ptr<midi::InputPort> identifyInput_;
     QTimer* identifyTimer_ = nullptr;
     std::string lostPort_;  // a chosen port that has gone, told until the user chooses again
+    bool identityStale_ = false;  // the request or a port changed while identify waited
 };
 
 }  // namespace ui

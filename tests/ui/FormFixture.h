@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,6 +73,8 @@ struct FormUnderTest {
     ScriptedDialog* save = nullptr;     // the SMF file's
     ScriptedDialog* saveSyx = nullptr;  // the dump file's
     int aboutShown = 0;
+    // Called on a load's thread after each read; set it only while no load runs.
+    std::function<void(std::uint64_t bytesRead)> afterLoadRead;
     std::unique_ptr<ui::TForm1> form;
 
     FormUnderTest() {
@@ -86,6 +90,9 @@ struct FormUnderTest {
             return std::unique_ptr<ui::FileDialog>(std::move(dialog));
         };
         seams.showAbout = [this] { ++aboutShown; };
+        seams.afterLoadRead = [this](std::uint64_t bytesRead) {
+            if (afterLoadRead) afterLoadRead(bytesRead);
+        };
         form = std::make_unique<ui::TForm1>(std::move(seams));
     }
     ~FormUnderTest() {

@@ -18,7 +18,9 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <semaphore>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -31,7 +33,9 @@
 #include "midi/Port.h"
 #include "settings/Settings.h"
 #include "sysex/Store.h"
+#include "sysex/Loader.h"
 #include "ui/Bevel.h"
+#include "ui/LoadProgress.h"
 #include "ui/MessageList.h"
 #include "ui/PortSelector.h"
 
@@ -93,8 +97,58 @@ TEST_F(MainWindow, FileThatCannotBeOpenedIsReportedWithItsPath) {
     w.ShowAndActivate();
     w.form->SysexI1->trigger();
     EXPECT_EQ(w.recorder.failures, QStringList{QString::fromStdString("ファイル " + missing + " は開けません.")});
-    EXPECT_EQ(w.form->SysEx->count(), 0);
+    EXPECT_EQ(ListLines(), QStringList{"0001 1Byte"}) << "the earlier dump stays listed";
     EXPECT_EQ(sysex::SysExCount, 1);
+}
+
+// A load that lasts shows how far it has come, and Esc stops it: the earlier dump stays in the
+// store, the list, the pane and the title, and nothing of the stopped load comes in later. The
+// load is held after its first block until the box has been answered, however slow the machine.
+TEST_F(MainWindow, ALastingLoadShowsItsProgressAndEscLeavesTheEarlierDump) {
+    w.ShowAndActivate();
+    w.open->answers = {dir.Write("earlier.syx", {0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7, 0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7})};
+    w.form->SysexI1Click();
+    w.form->SysEx->setCurrentRow(1);
+    w.form->SysExClick();
+    const QStringList lines = ListLines();
+    const QString pane = w.form->SysInfo->toPlainText();
+    const QString title = w.form->windowTitle();
+    ASSERT_FALSE(pane.isEmpty());
+
+    // Three blocks of 8-byte messages: the first block holds 131072 of them.
+    Bytes big;
+    for (std::size_t i = 0; i < 3 * sysex::LoadBlockSize / 8; ++i) big.insert(big.end(), {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0xF7});
+    const std::string path = dir.Write("big.syx", big);
+    std::binary_semaphore go{0};
+    w.afterLoadRead = [&go](std::uint64_t bytesRead) {
+        if (bytesRead == sysex::LoadBlockSize) (void)go.try_acquire_for(std::chrono::minutes(2));
+    };
+    const QString held = QStringLiteral("1,048,576 / 3,145,728 バイト  131,072 メッセージ");
+    QString shown;
+    uitest::DriveModal<ui::TLoadProgress>([&] { w.form->OpenDumpFile(path); }, [&](ui::TLoadProgress* box) {
+        shown = box->lblProgress->text();
+        // Held there, the load's counts no longer change.
+        if (shown.startsWith(QStringLiteral("1,048,576 /"))) QTest::keyClick(box, Qt::Key_Escape);
+    });
+    go.release();
+    EXPECT_EQ(shown.toStdString(), held.toStdString());
+    QTRY_COMPARE_WITH_TIMEOUT(ui::LoadThreadsRunning(), 0, 120000);
+    QApplication::processEvents();
+    EXPECT_EQ(ListLines(), lines);
+    EXPECT_EQ(w.form->SysEx->currentRow(), 1);
+    EXPECT_EQ(w.form->SysInfo->toPlainText(), pane);
+    EXPECT_EQ(w.form->windowTitle(), title);
+    EXPECT_FALSE(w.form->CaptureUnsaved());
+    ASSERT_EQ(sysex::SysExCount, 2);
+    EXPECT_EQ(Bytes(sysex::MessageAt(1).begin(), sysex::MessageAt(1).end()), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+    EXPECT_TRUE(w.recorder.notices.isEmpty());
+    EXPECT_TRUE(w.recorder.failures.isEmpty());
+
+    // Not held, the same file loads whole.
+    w.afterLoadRead = {};
+    w.form->OpenDumpFile(path);
+    EXPECT_EQ(w.form->SysEx->count(), 3 * sysex::LoadBlockSize / 8);
+    EXPECT_EQ(sysex::SysExCount, 3 * sysex::LoadBlockSize / 8);
 }
 
 TEST_F(MainWindow, DroppedMessagesAreToldAfterTheListIsFilled) {
@@ -176,8 +230,8 @@ TEST_F(MainWindow, BothSavesRefuseAFifo) {
 #endif
 
 // A dump named on the command line goes the way of a file chosen in the dialog: the list is
-// emptied and refilled, dropped messages are told, a file that cannot be opened is reported,
-// and the dialog offers the path next time, whether or not it could be opened.
+// refilled, dropped messages are told, a file that cannot be opened is reported (the earlier
+// dump stays), and the dialog offers the path next time, whether or not it could be opened.
 TEST_F(MainWindow, FileNamedOutsideTheDialogOpensAsTheDialogsChoiceWould) {
     w.open->answers = {dir.Write("old.syx", {0xF0, 0x01, 0x02, 0xF7, 0xF0, 0xF7, 0xF0, 0xF7})};
     w.form->SysexI1Click();
@@ -197,7 +251,7 @@ TEST_F(MainWindow, FileNamedOutsideTheDialogOpensAsTheDialogsChoiceWould) {
     w.ShowAndActivate();
     ui::RunGuarded([&] { w.form->OpenDumpFile(missing); });
     EXPECT_EQ(w.recorder.failures, QStringList{QString::fromStdString("ファイル " + missing + " は開けません.")});
-    EXPECT_EQ(w.form->SysEx->count(), 0);
+    EXPECT_EQ(ListLines(), QStringList{"0001 42H 5Byte"}) << "the earlier dump stays listed";
     EXPECT_EQ(sysex::SysExCount, 1);
     EXPECT_EQ(w.open->FileName(), missing);
     EXPECT_EQ(w.open->executed, 1);

@@ -5,16 +5,20 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <tuple>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +34,7 @@
 #include "sysex/Identity.h"
 #include "sysex/NamedRequests.h"
 #include "sysex/Store.h"
+#include "ui/LineBreaks.h"
 #include "ui/MessageList.h"
 #include "ui/Receive.h"
 
@@ -194,7 +199,7 @@ TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
         default:
             if (!d->btnIdentify->isEnabled() && step < 1500) return;  // the wait ends on the dialog's timer
             EXPECT_FALSE(input->receiver) << "the identify input is still open";
-            EXPECT_EQ(d->lblIdentity->text().toStdString(), sysex::IdentityReplyLine(*sysex::ParseIdentityReply(reply)));
+            EXPECT_EQ(d->lblIdentity->Text().toStdString(), sysex::IdentityReplyLine(*sysex::ParseIdentityReply(reply)));
             d->chkRequest->setChecked(true);
             d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("roland-rq1")));
             ASSERT_EQ(d->edtParameters.size(), 4u);  // device, model, address, size
@@ -202,7 +207,7 @@ TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
             d->edtParameters[1]->setText(QStringLiteral("42"));
             d->edtParameters[2]->setText(QStringLiteral("400000"));
             EXPECT_FALSE(d->btnStart->isEnabled());
-            EXPECT_EQ(d->lblReason->text().toStdString(),
+            EXPECT_EQ(d->lblReason->Text().toStdString(),
                       "roland-rq1 には size (サイズ, 1-4 バイト (各 00H-7FH)) の指定が必要です");
             d->edtParameters[3]->setText(QStringLiteral("00007F"));
             QTest::mouseClick(d->btnStart, Qt::LeftButton);
@@ -212,6 +217,157 @@ TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
     EXPECT_EQ(*log, (midi::testing::FakeLog{"open 0 Synth", "send 0: F0 7E 7F 06 01 F7", "close 0", "open 0 Synth",
                                             "send 0: F0 41 10 42 11 40 00 00 00 00 7F 41 F7", "close 0"}));
     EXPECT_EQ(sysex::SysExCount, 0);
+}
+
+// The line under the request shows the bytes 開始 sends, as the request stands after each edit,
+// or why there are none; a long message shows its first bytes and its length.
+TEST_F(ReceiveDialog, TheBytesLineShowsWhatStartSendsAsTheRequestIsEdited) {
+    Bytes bank{0xF0, 0x43, 0x00, 0x09};
+    bank.resize(40, 0x11);
+    bank.back() = 0xF7;
+    w->open->answers = {dir.Write("bank.syx", bank)};
+    w->form->SysexI1->trigger();
+    const sysex::NamedRequest& rq1 = *sysex::FindNamedRequest("roland-rq1");
+    const std::string missingSize = sysex::BuildNamedRequest(rq1, {{"model", "42"}, {"address", "400000"}}).problem;
+    const struct {
+        const char* what;
+        bool ticked;
+        const char* request;  // a named request, or nothing: entry `message` (0: typed hex)
+        int message;
+        QString hex;
+        std::vector<QString> fields;
+        std::string shown;
+    } cases[] = {
+        {"not ticked", false, nullptr, 0, "F0 7E 7F 06 01 F7", {}, "「開始」では要求を送信しません"},
+        {"typed hex", true, nullptr, 0, " f0 7e 7f 06 01 f7", {}, "「開始」で送信: F0 7E 7F 06 01 F7"},
+        {"typed hex cut short", true, nullptr, 0, "F0 7E 7F", {},
+         "送信するバイトを組み立てられません: " + sysex::ParseRequestHex("F0 7E 7F").problem},
+        {"named, a field missing", true, "roland-rq1", 0, "", {"", "42", "400000", ""},
+         "送信するバイトを組み立てられません: " + missingSize},
+        {"named, whole", true, "roland-rq1", 0, "", {"", "42", "400000", "00007F"},
+         "「開始」で送信: F0 41 10 42 11 40 00 00 00 00 7F 41 F7"},
+        {"loaded bank", true, nullptr, 1, "", {},
+         "「開始」で送信: F0 43 00 09 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 ... (全 40 バイト)"},
+    };
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            d->chkRequest->setChecked(c.ticked);
+            d->cmbRequest->setCurrentIndex(c.request ? d->cmbRequest->findData(QString::fromUtf8(c.request)) : c.message);
+            d->edtRequestHex->setText(c.hex);
+            ASSERT_EQ(d->edtParameters.size(), c.fields.size());
+            for (std::size_t i = 0; i < c.fields.size(); ++i) d->edtParameters[i]->setText(c.fields[i]);
+            EXPECT_EQ(d->lblRequestBytes->Text().toStdString(), c.shown);
+        }
+        d->reject();
+    });
+}
+
+// Replies answer the question asked on these ports with this request: a change to either takes
+// them away. 送信先 can be chosen for 機器を確認 without ticking the request.
+TEST_F(ReceiveDialog, IdentifyResultsGoWhenTheRequestOrAPortChanges) {
+    w.reset();
+    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
+    w = std::make_unique<uitest::FormUnderTest>();
+    w->ShowAndActivate();
+    const struct {
+        const char* what;
+        std::function<void(ui::TReceive*)> change;
+    } cases[] = {
+        {"input port", [](ui::TReceive* d) { d->cmbInput->setCurrentIndex(2); }},
+        {"送信先", [](ui::TReceive* d) { d->cmbRequestOutput->setCurrentIndex(1); }},
+        {"request", [](ui::TReceive* d) { d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("identity"))); }},
+        {"typed hex", [](ui::TReceive* d) { d->edtRequestHex->setText(QStringLiteral("F0 7E 7F 06 01 F7")); }},
+        {"a parameter", [](ui::TReceive* d) { d->edtParameters.at(0)->setText(QStringLiteral("10")); }},
+    };
+    int step = 0;
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+        if (step++ == 0) {
+            EXPECT_FALSE(d->chkRequest->isChecked());
+            EXPECT_TRUE(d->cmbRequestOutput->isEnabled());
+            for (const auto& c : cases) {
+                SCOPED_TRACE(c.what);
+                // Asked with 送信先 at (None): the answer says what is missing.
+                d->cmbInput->setCurrentIndex(1);
+                d->cmbRequestOutput->setCurrentIndex(0);
+                if (std::string(c.what) == "a parameter") d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("identity")));
+                QTest::mouseClick(d->btnIdentify, Qt::LeftButton);
+                ASSERT_FALSE(d->lblIdentity->Text().isEmpty());
+                c.change(d);
+                EXPECT_TRUE(d->lblIdentity->Text().isEmpty()) << d->lblIdentity->Text().toStdString();
+            }
+            // Changed while the replies are awaited: they no longer answer, and are not shown.
+            d->cmbInput->setCurrentIndex(1);
+            d->cmbRequestOutput->setCurrentIndex(1);
+            QTest::mouseClick(d->btnIdentify, Qt::LeftButton);
+            Feed({0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0x42, 0x02, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7});
+            d->edtParameters.at(0)->setText(QStringLiteral("11"));
+            return;
+        }
+        if (!d->btnIdentify->isEnabled() && step < 1500) return;  // the wait ends on the dialog's timer
+        EXPECT_TRUE(d->lblIdentity->Text().isEmpty()) << d->lblIdentity->Text().toStdString();
+        d->reject();
+    });
+    EXPECT_EQ(*log, (midi::testing::FakeLog{"open 0 Synth", "send 0: F0 7E 7F 06 01 F7", "close 0"}));
+}
+
+// The dialog reads as a Japanese dialog: each parameter by its meaning with its range beside the
+// field, every request entry whole, and no text broken inside a word however narrow its lines.
+TEST_F(ReceiveDialog, LabelsAreJapaneseEntriesWholeAndNoWordIsBroken) {
+    uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
+        d->chkRequest->setChecked(true);
+        const sysex::NamedRequest& k1 = *sysex::FindNamedRequest("kawai-k1-patch");
+        d->cmbRequest->setCurrentIndex(d->cmbRequest->findData(QStringLiteral("kawai-k1-patch")));
+        ASSERT_EQ(d->edtParameters.size(), k1.parameters.size());
+        const auto* rows = static_cast<QGridLayout*>(d->pnlRequestParameters->layout());
+        for (std::size_t i = 0; i < k1.parameters.size(); ++i) {
+            const auto row = static_cast<int>(i);
+            const auto* label = qobject_cast<QLabel*>(rows->itemAtPosition(row, 0)->widget());
+            const auto* range = qobject_cast<QLabel*>(rows->itemAtPosition(row, 2)->widget());
+            ASSERT_TRUE(label && range);
+            EXPECT_EQ(label->text().toStdString(), k1.parameters[i].meaning);
+            EXPECT_EQ(rows->itemAtPosition(row, 1)->widget(), d->edtParameters[i]);
+            EXPECT_EQ(range->text().toStdString(), sysex::ParameterRangeText(k1.parameters[i]));
+        }
+
+        QStyleOptionComboBox option;
+        option.initFrom(d->cmbRequest);
+        const int room = d->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, d->cmbRequest).width();
+        for (int row = 0; row < d->cmbRequest->count(); ++row) {
+            const QString entry = d->cmbRequest->itemText(row);
+            EXPECT_LE(d->cmbRequest->fontMetrics().horizontalAdvance(entry), room) << entry.toStdString();
+            EXPECT_LE(d->cmbRequest->fontMetrics().horizontalAdvance(entry), d->cmbRequest->view()->minimumWidth())
+                << entry.toStdString();
+        }
+
+        // Long texts in every broken label, at a width that makes them break.
+        d->edtParameters[2]->setText(QStringLiteral("800"));
+        d->cmbInput->setCurrentIndex(0);
+        QTest::mouseClick(d->btnIdentify, Qt::LeftButton);
+        int broken = 0;
+        for (QLabel* label : d->findChildren<QLabel*>()) {
+            EXPECT_FALSE(label->wordWrap()) << "Qt's wrap breaks Japanese words: " << label->text().toStdString();
+            auto* lines = dynamic_cast<ui::BrokenLabel*>(label);
+            if (!lines || lines->Text().isEmpty()) continue;
+            lines->SetBreakWidth(lines->fontMetrics().horizontalAdvance(QStringLiteral("入力ポートを選んで")));
+            const QString source = lines->Text();
+            const QString shown = lines->text();
+            qsizetype at = 0;
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                if (at < source.size() && shown[i] == source[at]) {
+                    ++at;
+                    continue;
+                }
+                ASSERT_EQ(shown[i], u'\n') << shown.toStdString();
+                ASSERT_GT(i, 0);
+                EXPECT_TRUE(QStringLiteral(" 　、。").contains(shown[i - 1])) << "broken inside a word: " << shown.toStdString();
+                ++broken;
+            }
+            EXPECT_EQ(at, source.size()) << shown.toStdString();
+        }
+        EXPECT_GE(broken, 3) << "the texts should have needed breaks";
+        d->reject();
+    });
 }
 
 // The request defaults to typed hex whatever line is selected; a loaded message may be chosen,
