@@ -9,15 +9,8 @@ namespace sysex {
 
 // Allocated without being written, so a reception of a few small messages touches only the
 // pages those messages need, not the 65 MB that a full block would.
-struct Reception::Slots {
-    std::uint8_t data[MaxSysEx][SlotSize];
-    std::uint16_t lengths[MaxSysEx];
-    GrownMessages grown;
-    StoreWriter writer{data, lengths, grown};
-};
-
 Reception::Reception(std::int32_t keep)
-    : slots_(new Slots), scanner_(ScanRules::Wire, slots_->writer, std::max(keep, 0)) {}
+    : slots_(new OwnStore), scanner_(ScanRules::Wire, slots_->writer, std::max(keep, 0)) {}
 
 Reception::~Reception() = default;
 

@@ -122,8 +122,6 @@ void StoreWriter::Drop() {
     openInGrown_ = false;
 }
 
-namespace {
-
 MessageBytes MessageIn(const std::uint8_t (*data)[SlotSize], const std::uint16_t* lengths,
                        const GrownMessages& grown, std::int32_t k) {
     if (k < MaxSysEx && lengths[k] != 0) return {data[k], std::size_t{lengths[k]} + 1};
@@ -138,6 +136,12 @@ MessageBytes MessageIn(const std::uint8_t (*data)[SlotSize], const std::uint16_t
     }
     return grown.At(grown.LongInBlock() + static_cast<std::size_t>(k - MaxSysEx));
 }
+
+MessageList OwnStore::Messages() const {
+    return {count, [this](std::int32_t k) { return At(k); }};
+}
+
+namespace {
 
 GrownMessages& Grown() {
     static GrownMessages grown;

@@ -105,6 +105,25 @@ private:
     bool openInGrown_ = false;
 };
 
+// Message k of a block laid out like the store's and its grown storage (k below their count).
+MessageBytes MessageIn(const std::uint8_t (*data)[SlotSize], const std::uint16_t* lengths, const GrownMessages& grown,
+                       std::int32_t k);
+
+// A block and grown storage of their own, laid out like the store's: a reception's messages
+// until they replace the store's, or a file's on their way into it. Allocate it with new (or
+// make_unique_for_overwrite): the block's pages are then only touched as messages fill them.
+// The writer fills it; `count` is the owner's to publish, as SysExCount is for the store.
+struct OwnStore {
+    std::uint8_t data[MaxSysEx][SlotSize];
+    std::uint16_t lengths[MaxSysEx];
+    std::int32_t count = 0;
+    GrownMessages grown;
+    StoreWriter writer{data, lengths, grown};
+
+    MessageBytes At(std::int32_t k) const { return MessageIn(data, lengths, grown, k); }
+    MessageList Messages() const;
+};
+
 // The store's own writer (the static block and the store's grown storage).
 StoreWriter& StoreWriting();
 // The grown storage of the store, for a reception to hand its own over.
