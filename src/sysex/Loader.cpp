@@ -168,9 +168,20 @@ private:
 
 }  // namespace
 
-ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
+namespace {
+
+// Where a load puts its messages: the store, or a block of their own; `count` is set as the
+// store's SysExCount is.
+struct LoadTarget {
+    StoreWriter& writer;
+    GrownMessages& grown;
+    std::int32_t& count;
+};
+
+ScanResult StoreSmfInto(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8,
+                        const LoadTarget& target) {
     ScanResult result;
-    StoreWriter& store = StoreWriting();
+    StoreWriter& store = target.writer;
     store.Restart();
     for (const SmfMessage& message : contents.messages) {
         if (message.kind == SmfMessageKind::TooLong) {
@@ -205,7 +216,7 @@ ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, con
         if (at != message.length || bytes[0] != kF0 || bytes[at - 1] != kF7 ||
             std::memchr(bytes, kF7, at - 1) != nullptr) {
             store.Drop();
-            SysExCount = store.Count();
+            target.count = store.Count();
             throw kelvane::Failure(CannotOpenText(pathUtf8));
         }
         store.Close();
@@ -214,8 +225,14 @@ ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, con
     result.damagedAt = contents.damagedAt;
     result.damage = contents.damage;
     result.stored = store.Count();
-    SysExCount = result.stored;
+    target.count = result.stored;
     return result;
+}
+
+}  // namespace
+
+ScanResult StoreSmfMessages(ByteSource& source, const SmfContents& contents, const std::string& pathUtf8) {
+    return StoreSmfInto(source, contents, pathUtf8, {StoreWriting(), StoreGrown(), SysExCount});
 }
 
 namespace {
@@ -239,7 +256,7 @@ private:
 // Standard MIDI File messages can be as long as a track (the reader counts them in 32 bits).
 constexpr std::size_t kLongestSmfMessage = 0xFFFFFFFE;
 
-ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_t base) {
+ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_t base, const LoadTarget& target) {
     SmfContents contents;
     try {
         contents = ReadSmf(source, kLongestSmfMessage);
@@ -247,30 +264,28 @@ ScanResult LoadSmf(ByteSource& source, const std::string& pathUtf8, std::uint64_
         throw kelvane::Failure(MalformedSmfText(pathUtf8, MalformedSmf(base + malformed.Offset(), malformed.Reason())));
     }
     contents.damagedAt += base;
-    return StoreSmfMessages(source, contents, pathUtf8);
+    return StoreSmfInto(source, contents, pathUtf8, target);
 }
 
-}  // namespace
-
-ScanResult LoadDumpFile(const std::string& pathUtf8) {
+ScanResult LoadInto(const std::string& pathUtf8, const LoadTarget& target) {
     DumpFile file(pathUtf8);
     std::uint8_t magic[4] = {};
     const std::size_t magicSize = file.ReadAt(0, magic, sizeof magic);
     if (StartsLikeSmf({magic, magicSize})) {
         FileSource source(file);
-        return LoadSmf(source, pathUtf8, 0);
+        return LoadSmf(source, pathUtf8, 0, target);
     }
     FileSource whole(file);
     if (const std::optional<SmfWindow> data = RmidData(whole)) {
         WindowSource source(whole, *data);
-        return LoadSmf(source, pathUtf8, data->offset);
+        return LoadSmf(source, pathUtf8, data->offset, target);
     }
     // One buffer per load, not per message; the store itself is the destination.
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
-    DumpScanner scanner;
+    DumpScanner scanner(ScanRules::File, target.writer);
     // Messages take at most the file's size: the grown storage never moves during the load.
     try {
-        StoreGrown().Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), SIZE_MAX)));
+        target.grown.Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), SIZE_MAX)));
     } catch (const std::bad_alloc&) {
         // It grows as it goes instead, as far as memory allows.
     }
@@ -283,12 +298,22 @@ ScanResult LoadDumpFile(const std::string& pathUtf8) {
         }
     } catch (...) {
         // Messages below the scan position are new and complete; only these are valid.
-        SysExCount = scanner.Stored();
+        target.count = scanner.Stored();
         throw;
     }
     const ScanResult result = scanner.Finish();
-    SysExCount = result.stored;
+    target.count = result.stored;
     return result;
+}
+
+}  // namespace
+
+ScanResult LoadDumpFile(const std::string& pathUtf8) {
+    return LoadInto(pathUtf8, {StoreWriting(), StoreGrown(), SysExCount});
+}
+
+ScanResult LoadDumpFileInto(const std::string& pathUtf8, OwnStore& target) {
+    return LoadInto(pathUtf8, {target.writer, target.grown, target.count});
 }
 
 std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed) {

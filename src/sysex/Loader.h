@@ -94,6 +94,10 @@ ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 // (SysExCount says how many) and the same failure is thrown, so the store's invariants hold.
 ScanResult LoadDumpFile(const std::string& pathUtf8);
 
+// Loads the file's messages as LoadDumpFile does, into a block of their own instead of the
+// store (to be inserted into it); target.count says how many.
+ScanResult LoadDumpFileInto(const std::string& pathUtf8, OwnStore& target);
+
 // Puts the Whole messages of a file read by ReadSmf into the store, in their order, and
 // sets SysExCount. Throws "ファイル %s は開けません" when the
 // source no longer holds what was read (SysExCount then counts the messages stored before).
