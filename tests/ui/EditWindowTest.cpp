@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -143,6 +144,24 @@ TEST_F(EditWindow, PastingTextWithoutAMessageSaysWhyAndAFileCopiedInsertsItsMess
     // Undone to the state loaded, the store needs no saving any more.
     Press(Qt::CTRL | Qt::Key_Z);
     EXPECT_FALSE(w.form->EditsUnsaved());
+}
+
+// A file dropped with Ctrl held inserts its messages after the current one; without Ctrl it is
+// opened, as before.
+TEST_F(EditWindow, DroppingAFileWithCtrlHeldInsertsItsMessages) {
+    Press(Qt::Key_Home);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.Write("one.syx", Yamaha)))});
+    const QPoint onTheList = w.form->SysEx->mapTo(w.form.get(), QPoint(20, 20));
+    // The drop goes where the drag's enter was accepted.
+    QDragEnterEvent enter(onTheList, Qt::CopyAction, &data, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(w.form.get(), &enter);
+    QDropEvent drop(QPointF(onTheList), Qt::CopyAction, &data, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(w.form.get(), &drop);
+    QApplication::processEvents();
+    EXPECT_EQ(ListLines(), (std::vector<std::string>{"0001 42H 5Byte", "0002 8Byte", "0003 5Byte", "0004 10Byte", "0005 8Byte"}));
+    EXPECT_EQ(w.form->SysEx->currentRow(), 1);
+    EXPECT_TRUE(w.form->EditsUnsaved());
 }
 
 TEST_F(EditWindow, TheEditMenuSitsBetweenFileAndHelpAndTheListOffersTheSameActions) {
