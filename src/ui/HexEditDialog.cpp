@@ -13,19 +13,10 @@
 
 namespace ui {
 
-namespace {
-
-std::string NumberText(int number) {
-    std::string text = std::to_string(number);
-    if (text.size() < 4) text.insert(0, 4 - text.size(), '0');
-    return text;
-}
-
-}  // namespace
-
 THexEdit::THexEdit(QWidget* owner, double scale, int number, sysex::MessageBytes message)
     : QDialog(owner), bytes_(message.begin(), message.end()) {
-    setWindowTitle(QString::fromStdString("メッセージ " + NumberText(number) + " を 16 進で編集"));
+    const std::string listed = sysex::ListNumbersText({static_cast<std::size_t>(number - 1)});
+    setWindowTitle(QString::fromStdString("メッセージ " + listed + " を 16 進で編集"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(true);
     QGridLayout* grid = DialogGrid(this, scale);
