@@ -144,6 +144,14 @@ TEST_F(EditWindow, PastingTextWithoutAMessageSaysWhyAndAFileCopiedInsertsItsMess
     // Undone to the state loaded, the store needs no saving any more.
     Press(Qt::CTRL | Qt::Key_Z);
     EXPECT_FALSE(w.form->EditsUnsaved());
+
+    // In the information pane the editing keys are the pane's own.
+    QApplication::clipboard()->setText(QStringLiteral("F0 7D 01 F7"));
+    w.form->SysInfo->setFocus();
+    w.form->SysInfo->clear();
+    Press(Qt::CTRL | Qt::Key_V);
+    EXPECT_EQ(Text(w.form->SysInfo->toPlainText()), "F0 7D 01 F7");
+    EXPECT_EQ(w.form->SysEx->count(), 4);
 }
 
 // A file dropped with Ctrl held inserts its messages after the current one; without Ctrl it is
