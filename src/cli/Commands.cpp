@@ -3,6 +3,7 @@
 #include <cctype>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "cli/CliTexts.h"
@@ -242,7 +243,11 @@ void Join(const Invocation& invocation, std::ostream& out, std::ostream& err) {
                 throw kelvane::Failure(joined.path + ": " + failure.what());
             }
         }
-        sysex::StoreEditing().InsertAt(sysex::SysExCount, messages);
+        try {
+            sysex::StoreEditing().InsertAt(sysex::SysExCount, messages);
+        } catch (const std::bad_alloc&) {
+            throw kelvane::Failure("メモリーが足りないため、" + joined.path + " のメッセージを加えられません");
+        }
     }
     RequireMessages();
     WriteMessages(invocation, sysex::StoreMessages(), out);
