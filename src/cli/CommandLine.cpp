@@ -409,7 +409,7 @@ usage: kelvane-cli list FILE [--json]
           in send and receive is such a number K, or a port's name, whole or
           any part of it that only one port's name holds
   send    sends the listed messages in order on PORT; LIST like 1,3-5
-          (default: all), as for export. The bytes go at PERCENT (1 to 1000) of a
+          (default: all). The bytes go at PERCENT (1 to 1000) of a
           31,250-baud MIDI cable's rate (3,125 bytes/s, 320 us per byte;
           default )" + std::to_string(midi::DefaultSpeedPercent) + R"(), also within a long message to a
           cable; "max" sends as fast as the port takes them. A port that
