@@ -90,8 +90,9 @@ std::uint8_t* StoreWriter::Extend(std::size_t n) {
             return at;
         }
         // Outgrew its slot: what it has so far moves over, the rest follows there.
-        std::uint8_t* moved = grown_.Extend(open_);
-        std::memcpy(moved, data_[count_], open_);
+        // (Nothing to move when the message comes whole, as a Standard MIDI File's does: an empty
+        // grown storage has no bytes to point at yet.)
+        if (open_ > 0) std::memcpy(grown_.Extend(open_), data_[count_], open_);
         openInGrown_ = true;
     } else if (count_ >= MaxSysEx) {
         openInGrown_ = true;
