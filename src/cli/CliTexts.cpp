@@ -84,4 +84,9 @@ std::string NoIdentityReplyText(const std::string& output, const std::string& in
            " へ Identity Reply は届きませんでした (接続と機器の MIDI 設定を確かめてください)";
 }
 
+std::string MalformedIdentityReplyText(const std::string& output, const std::string& input) {
+    return "応答はありましたが、正しい Identity Reply ではありません: " + output + " に機器の確認 (Identity Request) を送り、" +
+           input + " に応答が届きましたが、その形が Identity Reply の決まりに合いません (機器の説明書で応答の形を確かめてください)";
+}
+
 }  // namespace cli

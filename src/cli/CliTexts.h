@@ -57,6 +57,8 @@ std::string CaptureSavedElsewhereText(const std::string& path, const std::string
 
 // identify: no Identity Reply came in within the wait.
 std::string NoIdentityReplyText(const std::string& output, const std::string& input, std::uint32_t waitMs);
+// Something came back, but no valid Identity Reply.
+std::string MalformedIdentityReplyText(const std::string& output, const std::string& input);
 
 // Standard output could not take the result (a full disk, a closed pipe).
 std::string StdoutFailedText();

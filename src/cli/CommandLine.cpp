@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/Version.h"
+#include "sysex/NumberText.h"
 
 namespace cli {
 
@@ -89,21 +90,12 @@ std::uint32_t ParseSeconds(std::string_view text, std::string_view what) {
 }
 
 std::uint32_t ParseDeviceId(std::string_view text) {
-    std::string_view digits = text;
-    int base = 10;
-    if (digits.size() > 2 && (digits.substr(0, 2) == "0x" || digits.substr(0, 2) == "0X")) {
-        digits.remove_prefix(2);
-        base = 16;
-    } else if (digits.size() > 1 && (digits.back() == 'H' || digits.back() == 'h')) {
-        digits.remove_suffix(1);
-        base = 16;
-    }
-    std::uint32_t value = 0;
-    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || stop != digits.data() + digits.size() || error != std::errc() || value > 0x7F) {
+    // Bare numbers are decimal here, as the help gives them; 11H and 0x11 as everywhere.
+    const std::optional<std::uint32_t> value = sysex::ReadNumberText(text, sysex::Numbering::Decimal);
+    if (!value || *value > 0x7F) {
         throw UsageError("--device-id '" + std::string(text) + "' is not a device number from 0 to 127 (00H-7FH)");
     }
-    return value;
+    return *value;
 }
 
 std::vector<std::uint8_t> ParseHexBytes(std::string_view text, std::string_view what) {
@@ -384,9 +376,10 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli --help | --version
 
   FILE is a raw dump (.syx), a Standard MIDI File (.mid) or a RIFF MIDI
-  file (.rmi), told apart by their first bytes ("MThd", "RIFF"...."RMID").
-  Messages of any number and length are read; of a file damaged part way,
-  the messages before the damage.
+  file (.rmi), told apart by their first bytes ("MThd", "RIFF"...."RMID"),
+  also behind a 128-byte MacBinary header. Messages of any number and
+  length are read; of a file damaged part way, the messages complete
+  before the damage in every track.
 
   list    one line per message of the dump: number, 42H for KORG, stored length
   info    the four header lines of message N (numbered from 1, as in the list)
@@ -419,7 +412,7 @@ usage: kelvane-cli list FILE [--json]
           progress. Ctrl+C stops it at once: a message cut short is closed
           with F7, and the messages sent whole are told; a port that takes
           nothing more is given up within 3 seconds. --device-id N
-          (decimal, or hexadecimal as 11H) first gives every message whose
+          (decimal, or hexadecimal as 11H or 0x11) first gives every message whose
           form has a device number that number: Roland (00H-1FH), Yamaha and
           KORG (0-15), universal messages (the broadcast 7FH stays); a number
           some message cannot hold is refused before anything is sent. The
@@ -441,14 +434,23 @@ usage: kelvane-cli list FILE [--json]
   identify
           sends the Identity Request (F0 7E 7F 06 01 F7) on output PORT and
           lists every Identity Reply that arrives on input PORT within SECONDS
-          (--wait, default 1): device ID, maker, family, member, version. Exit
-          status 1 when nothing answers.
+          (--wait, default 1), each unit once: device ID, maker, family and
+          member (also as the reply's bytes, as manuals write them: 42H 02H),
+          version. What came before the request went out is no answer to it.
+          A message that begins as a reply but is none (too long, no F7) is
+          listed as malformed ("malformed" in the JSON). Exit status 1 when no
+          valid reply came.
   requests
           the dump requests known by name, with their parameters and the
           document each follows
-  request prints the bytes of a named request; PARAM=VALUE in hexadecimal as
-          the makers' documents write them, as in
+  request prints the bytes of a named request. A VALUE with H or 0x is
+          hexadecimal; a bare VALUE is read as the parameter's document writes
+          it, which requests shows with its range: patch numbers and channels
+          in decimal as the manual counts them (program=50 is Matrix-1000
+          patch 50, channel=1 the first channel), addresses, sizes and IDs in
+          hexadecimal as Roland writes them, as in
           request roland-rq1 device=10 model=42 address=400000 size=00007F
+          A value the parameter cannot take is a bad argument (exit status 2).
   --json  one JSON document instead of lines (list, info, check, ports,
           receive, identify, requests); list, info and check name each
           message's maker ("manufacturer", null when its ID is not known), info

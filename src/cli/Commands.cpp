@@ -57,6 +57,13 @@ public:
     using kelvane::Failure::Failure;
 };
 
+// A request's parameter that cannot be read or taken: a bad argument, exit status 2, told in
+// the words of the requests table (the parameter, its meaning and its range).
+class BadParameter : public kelvane::Failure {
+public:
+    using kelvane::Failure::Failure;
+};
+
 // A send stopped by the user: told like a notice, with its own exit status.
 class Cancelled : public kelvane::Failure {
 public:
@@ -308,7 +315,7 @@ void LoadRequest(const Invocation& invocation, std::ostream& err) {
         RequireMessages();
     } else if (!invocation.requestName.empty()) {
         const sysex::BuiltRequest built = sysex::BuildNamedRequest(invocation.requestName, invocation.requestValues);
-        if (!built.problem.empty()) throw kelvane::Failure("--request-name: " + built.problem);
+        if (!built.problem.empty()) throw BadParameter("--request-name: " + built.problem);
         sysex::ScanDump(built.bytes.data(), built.bytes.size());
     } else if (!invocation.requestBytes.empty()) {
         const std::string problem = sysex::RequestProblem(invocation.requestBytes);
@@ -413,7 +420,7 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     return damaged ? ExitLost : ExitDone;
 }
 
-void IdentifyCommand(const Invocation& invocation, std::ostream& out) {
+int IdentifyCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     IdentifyRequest request;
     const std::vector<std::string> inputs = midi::ReadInputEntries(midi::EntryWidth::Whole);
     request.inputEntry = ResolvePort(invocation.inputPort, inputs, PortSide::Input, midi::InputListingGap());
@@ -422,19 +429,27 @@ void IdentifyCommand(const Invocation& invocation, std::ostream& out) {
     request.outputEntry = ResolvePort(invocation.port, outputs, PortSide::Output, midi::PortListingGap());
     request.outputName = outputs[request.outputEntry];
     request.waitMs = invocation.waitMs;
-    const std::vector<sysex::IdentityReply> replies = Identify(request);
-    if (replies.empty()) throw kelvane::Failure(NoIdentityReplyText(request.outputName, request.inputName, request.waitMs));
-    if (invocation.json) {
-        out << IdentityRepliesJson(replies);
-    } else {
-        for (const sysex::IdentityReply& reply : replies) out << sysex::IdentityReplyLine(reply) << '\n';
+    const sysex::IdentifyAnswers answers = Identify(request);
+    if (answers.replies.empty() && answers.malformed.empty()) {
+        throw kelvane::Failure(NoIdentityReplyText(request.outputName, request.inputName, request.waitMs));
     }
+    if (invocation.json) {
+        out << IdentifyAnswersJson(answers);
+    } else if (!answers.replies.empty()) {
+        out << sysex::IdentifyAnswersText(answers) << '\n';
+    }
+    // Something answered, so the cable is not to blame: said as such, and a failure only when
+    // no valid reply came.
+    if (!answers.replies.empty()) return ExitDone;
+    err << MalformedIdentityReplyText(request.outputName, request.inputName) << '\n';
+    if (!invocation.json) err << sysex::IdentifyAnswersText(answers) << '\n';
+    return ExitFailed;
 }
 
 std::string ParameterJson(const sysex::RequestParameter& p) {
     return "{\"name\":" + JsonString(p.name) + ",\"meaning\":" + JsonString(p.meaning) +
            ",\"range\":" + JsonString(sysex::ParameterRangeText(p)) + ",\"default\":" +
-           (p.byDefault ? JsonString(sysex::HexByte(static_cast<std::uint8_t>(*p.byDefault))) : std::string("null")) + "}";
+           (p.byDefault ? JsonString(sysex::ParameterValueText(p, *p.byDefault)) : std::string("null")) + "}";
 }
 
 void Requests(std::ostream& out, bool json) {
@@ -446,7 +461,7 @@ void Requests(std::ostream& out, bool json) {
             out << r.name << "  " << r.description << "  " << r.form << '\n';
             for (const sysex::RequestParameter& p : r.parameters) {
                 out << "    " << p.name << "=" << sysex::ParameterRangeText(p) << "  " << p.meaning
-                    << (p.byDefault ? "  (省略時 " + sysex::HexByte(static_cast<std::uint8_t>(*p.byDefault)) + "H)" : "")
+                    << (p.byDefault ? "  (省略時 " + sysex::ParameterValueText(p, *p.byDefault) + ")" : "")
                     << '\n';
             }
             out << "    出典: " << r.source << '\n';
@@ -463,7 +478,7 @@ void Requests(std::ostream& out, bool json) {
 
 void RequestCommand(const Invocation& invocation, std::ostream& out) {
     const sysex::BuiltRequest built = sysex::BuildNamedRequest(invocation.requestName, invocation.requestValues);
-    if (!built.problem.empty()) throw kelvane::Failure(built.problem);
+    if (!built.problem.empty()) throw BadParameter(built.problem);
     std::string line;
     for (const std::uint8_t byte : built.bytes) line += (line.empty() ? "" : " ") + sysex::HexByte(byte);
     out << line << '\n';
@@ -475,7 +490,7 @@ int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, 
         case CommandKind::Version: out << VersionText() << '\n'; return ExitDone;
         case CommandKind::Ports: Ports(out, invocation.json, invocation.input); return ExitDone;
         case CommandKind::Receive: return Receive(invocation, out, err, errIsTerminal);
-        case CommandKind::Identify: IdentifyCommand(invocation, out); return ExitDone;
+        case CommandKind::Identify: return IdentifyCommand(invocation, out, err);
         case CommandKind::Requests: Requests(out, invocation.json); return ExitDone;
         case CommandKind::Request: RequestCommand(invocation, out); return ExitDone;
         case CommandKind::Join: Join(invocation, out, err); return ExitDone;
@@ -526,6 +541,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << notice.what() << '\n';
         JsonFailure(out, invocation, notice.what());
         return ExitFailed;
+    } catch (const BadParameter& bad) {
+        err << bad.what() << '\n';
+        JsonFailure(out, invocation, bad.what());
+        return ExitUsage;
     } catch (const SavedElsewhere& failure) {
         err << failure.what() << '\n';
         JsonFailure(out, invocation, failure.what(), failure.RecoveryPath());

@@ -12,7 +12,13 @@
 
 namespace cli {
 
-std::vector<sysex::IdentityReply> Identify(const IdentifyRequest& request) {
+namespace {
+// Long enough for bytes already on their way when the input opened (a late reply to an
+// earlier request) to arrive, so that they can be set aside before ours goes out.
+constexpr auto kSettle = std::chrono::milliseconds(100);
+}  // namespace
+
+sysex::IdentifyAnswers Identify(const IdentifyRequest& request) {
     sysex::ReplyCollector collector;
     midi::InputOpenResult opened = midi::OpenInputEntry(
         static_cast<std::int32_t>(request.inputEntry),
@@ -21,29 +27,37 @@ std::vector<sysex::IdentityReply> Identify(const IdentifyRequest& request) {
         throw kelvane::Failure(InputPortOpenFailedText(request.inputEntry, request.inputName, opened.code) +
                                (opened.error.empty() ? "" : ": " + opened.error));
     }
+    InterruptCatcher interrupt;
+    std::this_thread::sleep_for(kSettle);
+    collector.Discard();
     std::string error;
     if (midi::SendOnEntry(static_cast<std::int32_t>(request.outputEntry), sysex::IdentityRequestMessage, error) != 0) {
         throw kelvane::Failure("要求を送信できません: " + error);
     }
-    InterruptCatcher interrupt;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(request.waitMs);
     while (std::chrono::steady_clock::now() < end && !interrupt.Requested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     // Closed before the replies are read, so that no byte comes in while they are taken.
     opened.port.reset();
-    return sysex::IdentityReplies(collector.Take());
+    return sysex::SortIdentifyAnswers(collector.Take());
 }
 
-std::string IdentityRepliesJson(const std::vector<sysex::IdentityReply>& replies) {
+std::string IdentifyAnswersJson(const sysex::IdentifyAnswers& answers) {
     std::string json = "{\"replies\":[";
-    for (std::size_t i = 0; i < replies.size(); ++i) {
-        const sysex::IdentityReply& r = replies[i];
+    for (std::size_t i = 0; i < answers.replies.size(); ++i) {
+        const sysex::IdentityReply& r = answers.replies[i];
         const std::string name = sysex::MakerName(r);
         json += (i ? "," : "") + std::string("{\"deviceId\":") + std::to_string(r.deviceId) +
                 ",\"manufacturer\":" + (name.empty() ? std::string("null") : JsonString(name)) +
                 ",\"manufacturerId\":" + JsonString(sysex::MakerIdText(r)) + ",\"family\":" + std::to_string(r.family) +
-                ",\"member\":" + std::to_string(r.member) + ",\"version\":" + JsonString(sysex::VersionText(r)) + "}";
+                ",\"familyCode\":" + JsonString(sysex::FamilyCodeText(r)) + ",\"member\":" + std::to_string(r.member) +
+                ",\"memberCode\":" + JsonString(sysex::MemberCodeText(r)) +
+                ",\"version\":" + JsonString(sysex::VersionText(r)) + "}";
+    }
+    json += "],\"malformed\":[";
+    for (std::size_t i = 0; i < answers.malformed.size(); ++i) {
+        json += (i ? "," : "") + JsonString(sysex::MessageHexText(answers.malformed[i]));
     }
     return json + "]}\n";
 }

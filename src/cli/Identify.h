@@ -19,10 +19,12 @@ struct IdentifyRequest {
 };
 
 // Throws kelvane::Failure when a port cannot be opened or the request cannot be sent. Ctrl+C
-// ends the wait early, with the replies that have come.
-std::vector<sysex::IdentityReply> Identify(const IdentifyRequest& request);
+// ends the wait early, with the answers that have come. Only what arrives after the request
+// went out counts: a reply to an earlier run that comes late is no answer to this one.
+sysex::IdentifyAnswers Identify(const IdentifyRequest& request);
 
-// The replies as --json prints them, one line with its newline.
-std::string IdentityRepliesJson(const std::vector<sysex::IdentityReply>& replies);
+// The answers as --json prints them, one line with its newline: "replies" (family and member
+// also as the reply's bytes, "familyCode":"42 02") and "malformed" (each as its hex bytes).
+std::string IdentifyAnswersJson(const sysex::IdentifyAnswers& answers);
 
 }  // namespace cli

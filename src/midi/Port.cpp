@@ -132,22 +132,21 @@ void StartReadingPortEntries() {
     auto& pending = PendingListing();
     if (pending.valid()) return;
     // Even making the platform's service (loading its libraries' state) happens over there.
-    pending = std::async(std::launch::async, [] { return ListEntries(CurrentOutputService()); });
+    // Whole names: a reader that shows them shorter cuts them itself.
+    pending = std::async(std::launch::async, [] { return ListEntries(CurrentOutputService(), EntryWidth::Whole); });
 }
 
 std::vector<std::string> ReadPortEntries(EntryWidth width) {
     auto& pending = PendingListing();
     Listing listing;
-    if (width == EntryWidth::Whole) {
-        DropPendingListing();
-        listing = ListEntries(CurrentOutputService(), width);
-    } else if (pending.valid()) {
+    if (pending.valid()) {
         // A window that waits here still repaints, as it does while a backend waits.
         while (pending.wait_for(std::chrono::milliseconds(10)) == std::future_status::timeout) WhileWaiting();
         // get() leaves the future empty, so a later call lists afresh.
         listing = pending.get();
+        for (std::string& entry : listing.entries) entry = EntryText(entry, width);
     } else {
-        listing = ListEntries(CurrentOutputService());
+        listing = ListEntries(CurrentOutputService(), width);
     }
     DeviceCount = listing.deviceCount;
     ListingGap() = std::move(listing.gap);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/Failure.h"
+#include "midi/Port.h"
 
 namespace settings {
 
@@ -67,6 +68,11 @@ int RememberedEntry(const std::vector<std::string>& entries, std::uint8_t index,
     if (name.empty()) return index;
     for (std::size_t k = 1; k < entries.size(); ++k) {
         if (entries[k] == name) return static_cast<int>(k);
+    }
+    // Settings saved before whole names were kept hold the name as the selector showed it, cut
+    // at midi::MaxEntryChars characters: such a name still finds the first port it stands for.
+    for (std::size_t k = 1; k < entries.size(); ++k) {
+        if (midi::EntryText(entries[k]) == name && midi::EntryText(entries[k]) != entries[k]) return static_cast<int>(k);
     }
     return -1;
 }

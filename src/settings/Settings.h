@@ -21,9 +21,12 @@ namespace settings {
 // 0 at process start.
 extern std::uint8_t InPortSetting;
 extern std::uint8_t OutPortSetting;
-// The name of the input chosen last (UTF-8, as its entry showed it); empty when none has been
-// remembered by name. Port numbers move as devices and clients come and go; the name finds the
-// same port again. Kept beside the byte, which is still written for files that know only it.
+// The whole name of the input chosen last (UTF-8), however much of it the list shows; empty
+// when none has been remembered by name. Port numbers move as devices and clients come and go;
+// the name finds the same port again, also among ports whose names differ only at the end.
+// Kept beside the byte, which is still written for files that know only it. Files saved by
+// earlier versions hold the name cut as the selector showed it (midi::MaxEntryChars
+// characters), which still finds the first port it stands for.
 extern std::string InPortNameSetting;
 // The same for the output chosen last in the main window's selector.
 extern std::string OutPortNameSetting;
@@ -92,8 +95,9 @@ void InputChoiceSave(int inputIndex, const ModeRunner& init);
 // The same, remembering the input's name as well.
 void InputChoiceSave(int inputIndex, const std::string& name, const ModeRunner& init);
 
-// The entry to select at first among `entries` ("(None)" first): the one named as remembered;
-// with no name remembered, the remembered index; -1 when the named port is not listed now.
+// The entry to select at first among `entries` ("(None)" first, ports by their whole names):
+// the one named as remembered (an older file's cut name: the first port it stands for); with no
+// name remembered, the remembered index; -1 when the named port is not listed now.
 // Never the port that now has the remembered number in place of a named one that has gone.
 int RememberedInputEntry(const std::vector<std::string>& entries);
 // The same for the output, except that without a name the remembered index is given even

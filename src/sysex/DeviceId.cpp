@@ -8,10 +8,33 @@ namespace {
 
 bool Whole(std::span<const std::uint8_t> m) { return m.size() >= 4 && m.front() == 0xF0 && m.back() == 0xF7; }
 
-// The universal forms whose last byte before the F7 is an XOR of everything from byte 1 on.
+// The universal non-real-time forms whose last byte before the F7 is an XOR of every byte
+// from 7E on, the device byte included, so that a new device number changes it too.
+struct XorForm {
+    std::uint8_t subId1;
+    int subId2;  // -1: any
+    const char* name;
+    const char* source;
+};
+constexpr XorForm kXorForms[] = {
+    {0x02, -1, "Sample Dump Data Packet",
+     "MIDI Sample Dump Standard, Data Packet F0 7E cc 02 kk <120 bytes> ll F7, ll the XOR of 7E, cc, 02, kk and "
+     "the data (http://annex.retroarchive.org/cdrom/pier-02/043A/SDS_DOC/SMPLDP.TXT)"},
+    {0x07, 0x02, "File Dump Data Packet",
+     "MIDI 1.0 Detailed Specification, File Dump, Data Packet F0 7E dev 07 02 pp bytes data csum F7, csum the "
+     "XOR of all bytes except the leading F0 and csum itself (as transcribed at "
+     "http://www.personal.kent.edu/~sbirch/Music_Production/MP-II/MIDI/midi_file_dump_messages.htm)"},
+    {0x08, 0x01, "MIDI Tuning Bulk Dump",
+     "MIDI Tuning Standard, Bulk Tuning Dump F0 7E dev 08 01 tt name data chksum F7, chksum the XOR of 7E "
+     "through the last data byte (http://microtonal-synthesis.com/MIDItuning.html)"},
+};
+
 bool XorCoversDevice(std::span<const std::uint8_t> m) {
     if (m[1] != 0x7E || m.size() < 7) return false;
-    return m[3] == 0x02 || (m[3] == 0x08 && m[4] == 0x01);
+    for (const XorForm& form : kXorForms) {
+        if (m[3] == form.subId1 && (form.subId2 < 0 || m[4] == form.subId2)) return true;
+    }
+    return false;
 }
 
 }  // namespace

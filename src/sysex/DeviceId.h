@@ -7,8 +7,9 @@
 //   KORG         F0 42 3n ...         n: 0-15
 //   Universal    F0 7E|7F dev ...     dev 00H-7FH; 7FH (every device) stays as it is
 // Other makers' messages are left alone. Roland's and Yamaha's checksums do not cover the
-// device byte; the universal Sample Data Packet and MIDI Tuning Bulk Dump carry an XOR of
-// everything from 7E on, which is updated with it.
+// device byte; the universal Sample Dump Data Packet, File Dump Data Packet and MIDI Tuning
+// Bulk Dump carry an XOR of everything from 7E on, which is updated with it (DeviceId.cpp
+// lists these forms with the documents that give them).
 
 #include <cstdint>
 #include <span>

@@ -1,5 +1,6 @@
 #include "sysex/Identity.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "sysex/Inspector.h"
@@ -28,19 +29,26 @@ std::optional<IdentityReply> ParseIdentityReply(std::span<const std::uint8_t> me
     return reply;
 }
 
-std::vector<IdentityReply> IdentityReplies(const std::vector<std::vector<std::uint8_t>>& messages) {
-    std::vector<IdentityReply> replies;
-    for (const auto& message : messages) {
-        if (auto reply = ParseIdentityReply(message)) replies.push_back(std::move(*reply));
-    }
-    return replies;
-}
-
 namespace {
 std::string HexBytes(std::span<const std::uint8_t> bytes) {
     std::string text;
     for (const std::uint8_t byte : bytes) text += (text.empty() ? "" : " ") + HexByte(byte);
     return text;
+}
+
+// "42H 02H": bytes with the H every manual gives them.
+std::string HexBytesH(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) text += (text.empty() ? "" : " ") + HexByte(byte) + "H";
+    return text;
+}
+
+std::array<std::uint8_t, 2> Code(std::uint16_t value) {
+    return {static_cast<std::uint8_t>(value & 0x7F), static_cast<std::uint8_t>(value >> 7)};
+}
+
+bool BeginsAsReply(std::span<const std::uint8_t> m) {
+    return m.size() >= 5 && m[0] == 0xF0 && m[1] == 0x7E && m[3] == 0x06 && m[4] == 0x02;
 }
 }  // namespace
 
@@ -56,12 +64,43 @@ std::string MakerName(const IdentityReply& reply) {
 }
 
 std::string VersionText(const IdentityReply& reply) { return HexBytes(reply.version); }
+std::string FamilyCodeText(const IdentityReply& reply) { return HexBytes(Code(reply.family)); }
+std::string MemberCodeText(const IdentityReply& reply) { return HexBytes(Code(reply.member)); }
 
 std::string IdentityReplyLine(const IdentityReply& reply) {
     const std::string name = MakerName(reply);
     return "機器 ID " + HexByte(reply.deviceId) + "H  " + (name.empty() ? "不明なメーカー" : name) + " (" +
-           MakerIdText(reply) + ")  ファミリー " + std::to_string(reply.family) + "  メンバー " +
-           std::to_string(reply.member) + "  バージョン " + VersionText(reply);
+           HexBytesH(reply.maker) + ")  ファミリー " + HexBytesH(Code(reply.family)) + " (" +
+           std::to_string(reply.family) + ")  メンバー " + HexBytesH(Code(reply.member)) + " (" +
+           std::to_string(reply.member) + ")  バージョン " + HexBytesH(reply.version);
+}
+
+IdentifyAnswers SortIdentifyAnswers(const std::vector<std::vector<std::uint8_t>>& messages) {
+    IdentifyAnswers answers;
+    for (const auto& message : messages) {
+        if (auto reply = ParseIdentityReply(message)) {
+            if (std::find(answers.replies.begin(), answers.replies.end(), *reply) == answers.replies.end()) {
+                answers.replies.push_back(std::move(*reply));
+            }
+        } else if (BeginsAsReply(message) &&
+                   std::find(answers.malformed.begin(), answers.malformed.end(), message) == answers.malformed.end()) {
+            answers.malformed.push_back(message);
+        }
+    }
+    return answers;
+}
+
+std::string MessageHexText(std::span<const std::uint8_t> message) { return HexBytes(message); }
+
+std::string IdentifyAnswersText(const IdentifyAnswers& answers) {
+    std::string text;
+    const auto add = [&text](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
+    if (answers.replies.empty() && !answers.malformed.empty()) {
+        add("応答はありましたが、正しい Identity Reply ではありません (長さが違う、F7 がない、など)");
+    }
+    for (const IdentityReply& reply : answers.replies) add(IdentityReplyLine(reply));
+    for (const auto& message : answers.malformed) add("Identity Reply として読めない応答: " + HexBytes(message));
+    return text;
 }
 
 void ReplyCollector::Feed(std::span<const std::uint8_t> bytes) {
@@ -69,6 +108,7 @@ void ReplyCollector::Feed(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t byte : bytes) {
         if (byte >= 0xF8) continue;  // real-time bytes may come anywhere
         if (byte == 0xF0) {
+            if (inMessage_) complete_.push_back(open_);  // cut off by the next message
             open_.assign(1, byte);
             inMessage_ = true;
             tooLong_ = false;
@@ -76,7 +116,8 @@ void ReplyCollector::Feed(std::span<const std::uint8_t> bytes) {
         }
         if (!inMessage_) continue;
         if (byte >= 0x80 && byte != 0xF7) {
-            inMessage_ = false;  // cut off by another status byte
+            complete_.push_back(open_);  // cut off by another status byte
+            inMessage_ = false;
             continue;
         }
         if (open_.size() < longest_) {
@@ -85,7 +126,8 @@ void ReplyCollector::Feed(std::span<const std::uint8_t> bytes) {
             tooLong_ = true;
         }
         if (byte == 0xF7) {
-            if (!tooLong_) complete_.push_back(open_);
+            // A message too long kept only its beginning, which has no F7: no reply.
+            complete_.push_back(open_);
             inMessage_ = false;
         }
     }
@@ -93,7 +135,19 @@ void ReplyCollector::Feed(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::vector<std::uint8_t>> ReplyCollector::Take() {
     const std::lock_guard<std::mutex> guard(lock_);
+    if (inMessage_) {
+        complete_.push_back(open_);  // still without its F7 when the wait ended
+        inMessage_ = false;
+    }
     return std::exchange(complete_, {});
+}
+
+void ReplyCollector::Discard() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    complete_.clear();
+    open_.clear();
+    inMessage_ = false;
+    tooLong_ = false;
 }
 
 }  // namespace sysex

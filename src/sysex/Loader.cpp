@@ -152,6 +152,20 @@ std::optional<SmfWindow> RmidData(ByteSource& file) {
     return std::nullopt;
 }
 
+std::optional<SmfWindow> MacBinaryData(ByteSource& file) {
+    std::uint8_t head[kMacBinaryHeaderSize + 4] = {};
+    if (file.ReadAt(0, head, sizeof head) != sizeof head) return std::nullopt;
+    // The header's fixed bytes: old version 0, a name of 1 to 63 characters, zeros at 74 and 82.
+    if (head[0] != 0 || head[1] < 1 || head[1] > 63 || head[74] != 0 || head[82] != 0) return std::nullopt;
+    const std::uint64_t dataFork = std::uint64_t{head[83]} << 24 | std::uint64_t{head[84]} << 16 |
+                                   std::uint64_t{head[85]} << 8 | head[86];
+    // Only a data fork that is a Standard MIDI File is taken: a raw dump behind such a header
+    // is scanned as it is, which finds its messages past the header all the same.
+    if (!StartsLikeSmf({head + kMacBinaryHeaderSize, 4})) return std::nullopt;
+    // A data fork cut short keeps what it has: the SMF reader tells where it breaks.
+    return SmfWindow{kMacBinaryHeaderSize, std::min(dataFork, file.Size() - kMacBinaryHeaderSize)};
+}
+
 namespace {
 
 class FileSource : public ByteSource {
@@ -276,9 +290,11 @@ ScanResult LoadInto(const std::string& pathUtf8, const LoadTarget& target) {
         return LoadSmf(source, pathUtf8, 0, target);
     }
     FileSource whole(file);
-    if (const std::optional<SmfWindow> data = RmidData(whole)) {
-        WindowSource source(whole, *data);
-        return LoadSmf(source, pathUtf8, data->offset, target);
+    for (const auto wrapped : {RmidData, MacBinaryData}) {
+        if (const std::optional<SmfWindow> data = wrapped(whole)) {
+            WindowSource source(whole, *data);
+            return LoadSmf(source, pathUtf8, data->offset, target);
+        }
     }
     // One buffer per load, not per message; the store itself is the destination.
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBlockSize);
@@ -357,8 +373,9 @@ std::string DroppedNotice(const ScanResult& result, DroppedFrom from) {
         add("受信中にデータが欠けたメッセージ " + std::to_string(result.droppedDamaged) + " 件は記録しませんでした");
     }
     if (result.damaged) {
-        add("ファイルはオフセット " + std::to_string(result.damagedAt) + " で壊れているため (" + result.damage +
-            ")、それより前の " + std::to_string(result.stored) + " 件だけを読み込みました");
+        add("ファイルはオフセット " + std::to_string(result.damagedAt) + " で壊れています (" + result.damage +
+            ")。各トラックの壊れた箇所より前にある完全なメッセージ " + std::to_string(result.stored) +
+            " 件を読み込みました");
     }
     if (result.stoppedOutOfMemory) {
         const std::int64_t firstLeftOut = std::int64_t{result.stored} + 1;

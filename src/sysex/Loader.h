@@ -85,7 +85,8 @@ private:
 ScanResult ScanDump(const std::uint8_t* data, std::size_t size);
 
 // Loads the dump file at `pathUtf8` into the store and sets SysExCount. A file that begins with
-// "MThd", or a RIFF 'RMID' file (the Standard MIDI File in its 'data' chunk), is read as a
+// "MThd", a RIFF 'RMID' file (the Standard MIDI File in its 'data' chunk) or a MacBinary file
+// whose data fork is one (below), is read as a
 // Standard MIDI File (sysex/SmfReader.h), its messages in the order a sequencer plays them (a
 // message without its F7 counts as cut off); anything else is scanned as a raw dump. Throws
 // kelvane::Failure "ファイル %s は開けません" when the file cannot be opened, and
@@ -112,6 +113,16 @@ struct SmfWindow {
     std::uint64_t size = 0;
 };
 std::optional<SmfWindow> RmidData(ByteSource& file);
+
+// A file from an old Macintosh may carry a 128-byte MacBinary header before its data fork
+// (MacBinary II Standard, as agreed at the MacBinary II Conference 1987, header offsets 000
+// "old version number, must be kept at zero", 001 "length of filename (must be in the range
+// 1-63)", 074 and 082 zero, 083 the data fork's length as a big-endian long word; reposted as
+// dev/info/mac-binary-ii.txt in the Info-Mac archive,
+// http://hyperarchive.lcs.mit.edu/HyperArchive/Abstracts/dev/info/mac-binary-ii.txt.txt).
+// Where the SMF lies in such a file whose data fork begins with "MThd"; nothing otherwise.
+inline constexpr std::uint64_t kMacBinaryHeaderSize = 128;
+std::optional<SmfWindow> MacBinaryData(ByteSource& file);
 
 // "ファイル %s は Standard MIDI File として読めません (オフセット N: what is wrong there)".
 std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed);

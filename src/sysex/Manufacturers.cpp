@@ -8,8 +8,9 @@ namespace sysex {
 namespace {
 
 // The MIDI Association's "Manufacturer SysEx ID Numbers" (https://midi.org/sysexidtable), as two
-// independent public copies of it hold it: tonyrog/midi, src/midi_manufacturer.erl (made
-// 2024-09-20), and zynthbox/libzynthbox, src/SysexIdTable.h (2025-03-17), which agree on every
+// independent public copies of it hold it: https://github.com/tonyrog/midi,
+// src/midi_manufacturer.erl (made 2024-09-20), and https://github.com/zynthbox/libzynthbox,
+// src/SysexIdTable.h (2025-03-17), which agree on every
 // ID both hold; the later one adds the IDs assigned since. Names as listed. IDs listed as
 // "Reserved", and the extension byte 00, are no maker's. The same list is kept as
 // tests/sysex/data/manufacturer-ids.tsv, and a test holds this table to it.

@@ -9,6 +9,16 @@ namespace {
 
 std::uint32_t Word14(std::uint8_t lsb, std::uint8_t msb) { return lsb | (std::uint32_t{msb} << 7); }
 
+// "41 02" as "41H 02H": hex in a meaning always carries its H.
+std::string WithH(const std::string& hexBytes) {
+    std::string text;
+    for (const char c : hexBytes) {
+        if (c == ' ') text += 'H';
+        text += c;
+    }
+    return text + "H";
+}
+
 // The universal messages, by their sub-IDs (MIDI 1.0 Universal System Exclusive Messages,
 // Table 4): F0 7E|7F dev sub1 sub2 ... F7.
 std::optional<std::string> UniversalMeaning(std::span<const std::uint8_t> m) {
@@ -32,8 +42,9 @@ std::optional<std::string> UniversalMeaning(std::span<const std::uint8_t> m) {
                     if (const auto reply = ParseIdentityReply(m)) {
                         const std::string name = MakerName(*reply);
                         return "Identity Reply: " + (name.empty() ? std::string("unknown maker") : name) + " (" +
-                               MakerIdText(*reply) + "), family " + std::to_string(reply->family) + ", member " +
-                               std::to_string(reply->member) + ", version " + VersionText(*reply);
+                               WithH(MakerIdText(*reply)) + "), family " + WithH(FamilyCodeText(*reply)) + " (" +
+                               std::to_string(reply->family) + "), member " + WithH(MemberCodeText(*reply)) + " (" +
+                               std::to_string(reply->member) + "), version " + WithH(VersionText(*reply));
                     }
                 }
                 break;

@@ -14,7 +14,10 @@ namespace {
 RequestParameter Device(std::uint32_t high, std::optional<std::uint32_t> byDefault) {
     return {"device", "機器 ID", ParameterKind::Byte, 0, high, byDefault, {}};
 }
-RequestParameter Channel() { return {"channel", "MIDI チャンネル (0H = 1ch)", ParameterKind::Nibble, 0, 0xF, 0, {}}; }
+// Channels as musicians count them, 1-16, whatever nibble the message holds.
+RequestParameter Channel() {
+    return {"channel", "MIDI チャンネル", ParameterKind::Nibble, 0, 0xF, 0, {}, Numbering::Decimal, 1};
+}
 
 // The maker as the makers table names it, from the form's ID bytes.
 std::string MakerOfForm(std::string_view form) {
@@ -47,7 +50,9 @@ std::vector<NamedRequest> MakeTable() {
                     "http://www.personal.kent.edu/~sbirch/Music_Production/MP-II/MIDI/midi_sample_dump_standard_messag.htm)"});
     rows.push_back({"tuning-dump", "", "MIDI Tuning Bulk Dump Request", "チューニング・バルク・ダンプ要求 (MIDI Tuning)",
                     "F0 7E {device} 08 00 {program} F7",
-                    {Device(0x7F, 0x7F), {"program", "チューニング・プログラム番号", ParameterKind::Byte, 0, 0x7F, std::nullopt, {}}},
+                    {Device(0x7F, 0x7F),
+                     {"program", "チューニング・プログラム番号", ParameterKind::Byte, 0, 127, std::nullopt, {},
+                      Numbering::Decimal, 0}},
                     false,
                     "MIDI Tuning Standard, Bulk Tuning Dump Request F0 7E id 08 00 tt F7 "
                     "(http://microtonal-synthesis.com/MIDItuning.html)"});
@@ -65,10 +70,10 @@ std::vector<NamedRequest> MakeTable() {
                     "(https://manualsdump.com/en/manuals/roland-vk-8/244543/73); address and size of equal length, "
                     "checksum: Roland TR-626 Owner's Manual, Request data "
                     "(https://www.easymanua.ls/roland/tr-626/manual?p=90)"});
+    // The M1R is the M1's rack version; its exclusive header carries the M1's ID 19H.
     const std::string m1 =
-        "KORG M1 MIDI Implementation, 3. MIDI Exclusive Format, as transcribed from the scanned manual in a "
-        "public repository (read through the code index, file 39899403104; the same bytes in a second "
-        "transcription, file 40512767925)";
+        "KORG M1R Owner's Manual, 3. MIDI EXCLUSIVE FORMAT, p. 125, header F0 42 3n 19 "
+        "(https://www.easymanua.ls/korg/m1r/manual?p=125)";
     rows.push_back({"korg-m1-program", "", "KORG M1 Program Parameter Dump Request",
                     "KORG M1: 現在のプログラムのダンプ要求", "F0 42 3{channel} 19 10 F7", {Channel()}, false,
                     m1 + ", (2) PROGRAM PARAMETER DUMP REQUEST 10H"});
@@ -94,10 +99,12 @@ std::vector<NamedRequest> MakeTable() {
     const std::string k1 =
         "Kawai K1 MIDI implementation as reproduced in the MIDI Tool Box guide (http://discmaster.textfiles.com/"
         "file/111/130%20MIDI%20Tool%20Box.iso/midi_ng/midi.ng/";
-    const RequestParameter k1Memory{"memory", "メモリ (0 = 内部, 1 = 外部)", ParameterKind::Byte, 0, 1, 0, {}};
+    const RequestParameter k1Memory{"memory", "メモリ (0 = 内部, 1 = 外部)", ParameterKind::Byte, 0, 1, 0, {},
+                                    Numbering::Decimal, 0};
     rows.push_back({"kawai-k1-patch", "", "Kawai K1 One Block Data Request",
                     "カワイ K1: 1 パッチのダンプ要求", "F0 40 0{channel} 00 00 03 {memory} {program} F7",
-                    {Channel(), k1Memory, {"program", "パッチ番号", ParameterKind::Byte, 0, 0x7F, std::nullopt, {}}},
+                    {Channel(), k1Memory,
+                     {"program", "パッチ番号", ParameterKind::Byte, 0, 0x7F, std::nullopt, {}, Numbering::Decimal, 0}},
                     false, k1 + "ngbbb9.html), One Block Data Request"});
     rows.push_back({"kawai-k1-all", "", "Kawai K1 All Block Data Request",
                     "カワイ K1: 全パッチのダンプ要求 (group 00H/20H = シングル, 40H = マルチ)",
@@ -110,7 +117,7 @@ std::vector<NamedRequest> MakeTable() {
         "(https://www.easymanua.ls/oberheim/matrix-1000/manual?p=44)";
     rows.push_back({"oberheim-m1000-patch", "", "Oberheim Matrix-1000 Single Patch Request",
                     "オーバーハイム Matrix-1000: 現在のバンクの 1 パッチのダンプ要求", "F0 10 06 04 01 {program} F7",
-                    {{"program", "パッチ番号 (0-99)", ParameterKind::Byte, 0, 0x63, std::nullopt, {}}}, false,
+                    {{"program", "パッチ番号", ParameterKind::Byte, 0, 99, std::nullopt, {}, Numbering::Decimal, 0}}, false,
                     matrix + ", type 1"});
     rows.push_back({"oberheim-m1000-bank", "", "Oberheim Matrix-1000 All Patches Request",
                     "オーバーハイム Matrix-1000: 現在のバンクの全パッチとマスター・パラメータのダンプ要求",
@@ -213,17 +220,16 @@ struct Values {
 
 std::string ValueProblem(const NamedRequest& request, const RequestParameter& p, const std::string& text) {
     return request.name + " の " + p.name + " (" + p.meaning + ") は " + ParameterRangeText(p) +
-           " の 16 進数で指定してください (「" + text + "」)";
+           " で指定してください (「" + text + "」)";
 }
 
 // Reads one value; a problem names the parameter and its range.
 std::string ReadValue(const NamedRequest& request, const RequestParameter& p, const std::string& text, Values& values) {
-    std::string_view digits = text;
-    if (!digits.empty() && (digits.back() == 'H' || digits.back() == 'h')) digits.remove_suffix(1);
-    const bool hex = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigit(c) >= 0; });
-    if (!hex) return ValueProblem(request, p, text);
     if (p.kind == ParameterKind::Bytes) {
-        std::string padded(digits);
+        // Bytes as Roland writes them: hexadecimal, two digits a byte.
+        const auto digits = HexDigitsOf(text);
+        if (!digits) return ValueProblem(request, p, text);
+        std::string padded(*digits);
         if (padded.size() % 2 != 0) padded.insert(0, 1, '0');
         std::vector<std::uint8_t> bytes;
         for (std::size_t i = 0; i < padded.size(); i += 2) {
@@ -235,11 +241,9 @@ std::string ReadValue(const NamedRequest& request, const RequestParameter& p, co
         values.bytes[p.name] = bytes;
         return {};
     }
-    std::string_view significant = digits;
-    while (significant.size() > 1 && significant.front() == '0') significant.remove_prefix(1);
-    if (significant.size() > 4) return ValueProblem(request, p, text);
-    std::uint32_t value = 0;
-    for (const char c : significant) value = value * 16 + static_cast<std::uint32_t>(HexDigit(c));
+    const std::optional<std::uint32_t> number = ReadNumberText(text, p.numbering);
+    if (!number || *number < p.first) return ValueProblem(request, p, text);
+    const std::uint32_t value = *number - p.first;
     if (!Allowed(p, value)) return ValueProblem(request, p, text);
     values.numbers[p.name] = value;
     return {};
@@ -340,7 +344,7 @@ bool Match(const NamedRequest& request, const std::vector<Token>& tokens, std::s
 
 std::string ByteList(const std::vector<std::uint8_t>& bytes) {
     std::string text;
-    for (const std::uint8_t b : bytes) text += (text.empty() ? "" : " ") + HexByte(b);
+    for (const std::uint8_t b : bytes) text += (text.empty() ? "" : " ") + HexByte(b) + "H";
     return text;
 }
 
@@ -358,17 +362,23 @@ const NamedRequest* FindNamedRequest(std::string_view name) {
     return nullptr;
 }
 
+std::string ParameterValueText(const RequestParameter& parameter, std::uint32_t value) {
+    if (parameter.numbering == Numbering::Decimal) return std::to_string(value + parameter.first);
+    return Hex(value, Digits(parameter)) + "H";
+}
+
 std::string ParameterRangeText(const RequestParameter& parameter) {
     if (parameter.kind == ParameterKind::Bytes) {
         return std::to_string(parameter.low) + "-" + std::to_string(parameter.high) + " バイト (各 00H-7FH)";
     }
-    const int digits = Digits(parameter);
     if (!parameter.choices.empty()) {
         std::string text;
-        for (const std::uint32_t choice : parameter.choices) text += (text.empty() ? "" : ", ") + Hex(choice, digits) + "H";
+        for (const std::uint32_t choice : parameter.choices) {
+            text += (text.empty() ? "" : ", ") + ParameterValueText(parameter, choice);
+        }
         return text;
     }
-    return Hex(parameter.low, digits) + "H-" + Hex(parameter.high, digits) + "H";
+    return ParameterValueText(parameter, parameter.low) + "-" + ParameterValueText(parameter, parameter.high);
 }
 
 BuiltRequest BuildNamedRequest(const NamedRequest& request,
@@ -434,15 +444,14 @@ std::optional<std::string> NamedRequestMeaning(std::span<const std::uint8_t> mes
         if (values.bytes.count("address") && values.bytes.count("size")) {
             std::uint32_t size = 0;
             for (const std::uint8_t b : values.bytes["size"]) size = size * 128 + b;
-            std::string sizeText = Hex(size, 8);
-            sizeText.erase(0, std::min(sizeText.find_first_not_of('0'), sizeText.size() - 2));
-            return request.title + " " + ByteList(values.bytes["address"]) + ", " + sizeText + " bytes";
+            return request.title + " address " + ByteList(values.bytes["address"]) + ", size " +
+                   ByteList(values.bytes["size"]) + " (" + std::to_string(size) + " bytes)";
         }
         std::string text = request.title;
         std::string parameters;
         for (const RequestParameter& p : request.parameters) {
             if (p.kind == ParameterKind::Bytes) continue;
-            parameters += (parameters.empty() ? "" : ", ") + p.name + " " + Hex(values.numbers[p.name], Digits(p)) + "H";
+            parameters += (parameters.empty() ? "" : ", ") + p.name + " " + ParameterValueText(p, values.numbers[p.name]);
         }
         if (!parameters.empty()) text += " (" + parameters + ")";
         return text;

@@ -8,8 +8,11 @@
 //   {sample.lsb} {sample.msb}   a 14-bit parameter, least significant byte first
 //   {address}     a parameter of one to four bytes, as many as typed
 //   ( ... {sum}   Roland's checksum of the bytes from "(" up to it
-// Parameter values are hexadecimal, as the makers' documents write them ("10", "10H",
-// "400000"). Pure; any thread.
+// A parameter's value is read as every number is (sysex/NumberText.h): "10H" and "0x10" are
+// hexadecimal; a bare value is read in the base the row's document writes it in, which the row
+// says: patch numbers and channels as the manual counts them, in decimal and in the manual's own
+// numbering (a Matrix-1000 patch 0-99, a channel 1-16); addresses, sizes, model and device IDs
+// in hexadecimal as Roland writes them ("400000"). Pure; any thread.
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +21,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "sysex/NumberText.h"
 
 namespace sysex {
 
@@ -30,12 +35,14 @@ enum class ParameterKind {
 
 struct RequestParameter {
     std::string name;        // as typed: "device", "channel", "bank", "program", "address", "size"
-    std::string meaning;     // what it is, in the UI's language
+    std::string meaning;     // its label in the UI's language: "MIDI チャンネル", "パッチ番号"
     ParameterKind kind = ParameterKind::Byte;
-    std::uint32_t low = 0;   // the value's range; for Bytes the number of bytes
+    std::uint32_t low = 0;   // the range of the value in the message; for Bytes the number of bytes
     std::uint32_t high = 0x7F;
     std::optional<std::uint32_t> byDefault;  // none: the parameter must be given
     std::vector<std::uint32_t> choices;      // when not empty, only these values
+    Numbering numbering = Numbering::Hex;    // how its document writes it, so how a bare value reads
+    std::uint32_t first = 0;                 // the number a person gives the value 0 (1: channels 1-16)
 };
 
 struct NamedRequest {
@@ -54,8 +61,12 @@ const std::vector<NamedRequest>& NamedRequests();
 // The row of that name; nullptr when there is none.
 const NamedRequest* FindNamedRequest(std::string_view name);
 
-// The range as a message names it: "00H-1FH", "0H-FH", "0000H-3FFFH", "1-4 バイト", "00H, 20H, 40H".
+// The range in the parameter's own numbering, as its help and its errors show it: "00H-1FH",
+// "0000H-3FFFH", "1-16", "0-99", "1-4 バイト (各 00H-7FH)", "00H, 20H, 40H".
 std::string ParameterRangeText(const RequestParameter& parameter);
+
+// A value of the message in the parameter's own numbering: "10H", "6" (channel byte 5), "99".
+std::string ParameterValueText(const RequestParameter& parameter, std::uint32_t value);
 
 struct BuiltRequest {
     std::vector<std::uint8_t> bytes;  // F0 through F7; empty when there is a problem
@@ -69,8 +80,9 @@ BuiltRequest BuildNamedRequest(const NamedRequest& request, const std::vector<st
 // The same from "name=value" texts as typed on a command line.
 BuiltRequest BuildNamedRequest(std::string_view name, const std::vector<std::string>& assignments);
 
-// What a message is when it is one of the table's requests: "Roland RQ1 40 00 00, 7F bytes",
-// "KORG M1 Program Parameter Dump Request (channel 0H)". Nothing when no row's form fits.
+// What a message is when it is one of the table's requests: "Roland RQ1 address 40H 00H 00H,
+// size 7FH (127 bytes)", "KORG M1 Program Parameter Dump Request (channel 1)". Nothing when no
+// row's form fits.
 std::optional<std::string> NamedRequestMeaning(std::span<const std::uint8_t> message);
 
 }  // namespace sysex

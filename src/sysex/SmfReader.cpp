@@ -13,6 +13,8 @@ constexpr std::uint8_t kF7 = 0xF7;
 // Large enough that the system calls cost nothing beside the scanning, small enough to stay in
 // cache; meta events and chunks that are skipped are never read at all.
 constexpr std::size_t kReadBlockSize = std::size_t{1} << 20;
+// An event that runs past the end of its track (or of a file that cuts the track).
+constexpr char kPastTrackEnd[] = "イベントがトラックの末尾を越えています";
 
 std::string Hex2(std::uint8_t value) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -64,7 +66,7 @@ public:
         const std::uint64_t at = pos_;
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i) {
-            const std::uint8_t byte = Byte(limit, eventAt, "イベントがトラックの末尾を越えています");
+            const std::uint8_t byte = Byte(limit, eventAt, kPastTrackEnd);
             value = (value << 7) | (byte & 0x7F);
             if (byte < 0x80) return value;
         }
@@ -195,17 +197,7 @@ public:
         if (contents_.format > 2) {
             throw MalformedSmf(8, "形式 " + std::to_string(contents_.format) + " の Standard MIDI File には対応していません");
         }
-        std::uint64_t at = 8 + std::uint64_t{headerLength};
-        try {
-            ReadChunks(at, size, declaredTracks);
-        } catch (const MalformedSmf& damage) {
-            // Past the header, what came before the damage is sound: a download cut short still
-            // holds its complete messages.
-            if (collector_.Open()) collector_.Forget();
-            contents_.damaged = true;
-            contents_.damagedAt = damage.Offset();
-            contents_.damage = damage.Reason();
-        }
+        ReadChunks(8 + std::uint64_t{headerLength}, size, declaredTracks);
         if (contents_.format != 2) {
             // Messages are already in track order and, within a track, in time order.
             std::stable_sort(contents_.messages.begin(), contents_.messages.end(),
@@ -215,44 +207,90 @@ public:
     }
 
 private:
+    // Past the header, damage costs only what it touches: a track broken inside keeps the
+    // messages complete before the break, and the tracks after it are still read, since each
+    // chunk's length says where the next one starts. A track that the end of the file cuts
+    // keeps its complete messages too (a download cut short). The first damage is the one told.
     void ReadChunks(std::uint64_t at, std::uint64_t size, std::uint32_t declaredTracks) {
-        while (at < size) {
-            const bool tracksMissing = contents_.tracks < declaredTracks;
-            if (size - at < 8) {
-                // A few bytes of padding after the last track are left alone.
-                if (tracksMissing) throw MalformedSmf(at, "チャンクの見出しが途中で終わっています");
-                break;
+        try {
+            while (at < size) {
+                const bool tracksMissing = contents_.tracks < declaredTracks;
+                if (size - at < 8) {
+                    // A few bytes of padding after the last track are left alone.
+                    if (tracksMissing) throw MalformedSmf(at, "チャンクの見出しが途中で終わっています");
+                    break;
+                }
+                cursor_.Seek(at);
+                std::uint8_t type[4];
+                for (std::uint8_t& byte : type) byte = cursor_.Byte(size, at, "チャンクの見出しが途中で終わっています");
+                const std::uint32_t length = cursor_.Big(4, at);
+                const bool isTrack = std::memcmp(type, "MTrk", 4) == 0;
+                const std::uint64_t end = at + 8 + length;
+                if (end > size) {
+                    if (isTrack) {
+                        ReadCutTrack(at + 8, size);
+                        return;
+                    }
+                    // Junk after every declared track is no chunk; a missing track is a loss.
+                    if (tracksMissing) throw MalformedSmf(at, "チャンクがファイルの末尾で途切れています");
+                    break;
+                }
+                if (isTrack) ReadSoundTrack(at + 8, end);
+                at = end;
             }
-            cursor_.Seek(at);
-            std::uint8_t type[4];
-            for (std::uint8_t& byte : type) byte = cursor_.Byte(size, at, "チャンクの見出しが途中で終わっています");
-            const std::uint32_t length = cursor_.Big(4, at);
-            const bool isTrack = std::memcmp(type, "MTrk", 4) == 0;
-            const std::uint64_t end = at + 8 + length;
-            if (end > size) {
-                // Junk after every declared track is no chunk; a track cut short is a loss.
-                if (isTrack || tracksMissing) throw MalformedSmf(at, "チャンクがファイルの末尾で途切れています");
-                break;
+            if (contents_.tracks < declaredTracks) {
+                throw MalformedSmf(size, "ヘッダーにあるトラック " + std::to_string(declaredTracks) + " 個のうち " +
+                                             std::to_string(contents_.tracks) + " 個しかありません");
             }
-            if (isTrack) ReadTrack(at + 8, end);
-            at = end;
-        }
-        if (contents_.tracks < declaredTracks) {
-            throw MalformedSmf(size, "ヘッダーにあるトラック " + std::to_string(declaredTracks) + " 個のうち " +
-                                         std::to_string(contents_.tracks) + " 個しかありません");
+        } catch (const MalformedSmf& damage) {
+            Damage(damage.Offset(), damage.Reason());
         }
     }
 
-    void ReadTrack(std::uint64_t start, std::uint64_t end) {
+    void Damage(std::uint64_t at, const std::string& reason) {
+        if (collector_.Open()) collector_.Forget();
+        if (contents_.damaged) return;
+        contents_.damaged = true;
+        contents_.damagedAt = at;
+        contents_.damage = reason;
+    }
+
+    // A track whose chunk lies whole in the file: a break inside it ends only this track.
+    void ReadSoundTrack(std::uint64_t start, std::uint64_t end) {
+        try {
+            ReadTrack(start, end);
+        } catch (const MalformedSmf& damage) {
+            Damage(damage.Offset(), damage.Reason());
+        }
+    }
+
+    // A track whose chunk runs past the end of the file: its events are read as far as the
+    // file goes. The damage is where the first event that did not fit begins (the end of the
+    // file when the cut fell between events); a break before that is told as it is.
+    void ReadCutTrack(std::uint64_t start, std::uint64_t size) {
+        static const std::string kCut = "トラックがファイルの末尾で途切れています";
+        try {
+            ReadTrack(start, size, &cutEventAt_);
+        } catch (const MalformedSmf& damage) {
+            Damage(damage.Reason() == kPastTrackEnd ? cutEventAt_ : damage.Offset(),
+                   damage.Reason() == kPastTrackEnd ? kCut : damage.Reason());
+            return;
+        }
+        Damage(size, kCut);
+    }
+
+    // `lastEventAt`, when given, follows where the event being read began.
+    void ReadTrack(std::uint64_t start, std::uint64_t end, std::uint64_t* lastEventAt = nullptr) {
         const std::uint32_t track = contents_.tracks++;
         cursor_.Seek(start);
         std::uint64_t time = 0;
         std::uint8_t running = 0;
         while (cursor_.Pos() < end) {
             const std::uint64_t eventAt = cursor_.Pos();
+            if (lastEventAt) *lastEventAt = eventAt;
             time += cursor_.Vlq(end, eventAt);
             const std::uint64_t statusAt = cursor_.Pos();
-            std::uint8_t status = cursor_.Byte(end, eventAt, "イベントがトラックの末尾を越えています");
+            std::uint8_t status = cursor_.Byte(end, eventAt, kPastTrackEnd);
             if (status < 0x80) {
                 if (running == 0) throw MalformedSmf(statusAt, "ランニングステータスの前にステータスがありません");
                 SkipChannelData(running, 1, end, eventAt);
@@ -264,9 +302,9 @@ private:
                 continue;
             }
             if (status == 0xFF) {
-                const std::uint8_t type = cursor_.Byte(end, eventAt, "イベントがトラックの末尾を越えています");
+                const std::uint8_t type = cursor_.Byte(end, eventAt, kPastTrackEnd);
                 const std::uint64_t length = cursor_.Vlq(end, eventAt);
-                if (length > end - cursor_.Pos()) throw MalformedSmf(eventAt, "イベントがトラックの末尾を越えています");
+                if (length > end - cursor_.Pos()) throw MalformedSmf(eventAt, kPastTrackEnd);
                 // End of Track: whatever follows in the chunk is not played.
                 if (type == 0x2F) break;
                 cursor_.Seek(cursor_.Pos() + length);
@@ -276,7 +314,7 @@ private:
                 throw MalformedSmf(statusAt, "トラックにはないはずのステータス " + Hex2(status) + "H があります");
             }
             const std::uint64_t length = cursor_.Vlq(end, eventAt);
-            if (length > end - cursor_.Pos()) throw MalformedSmf(eventAt, "イベントがトラックの末尾を越えています");
+            if (length > end - cursor_.Pos()) throw MalformedSmf(eventAt, kPastTrackEnd);
             if (status == kF0) {
                 if (collector_.Open()) collector_.Cut();
                 collector_.Begin(time, track, statusAt);
@@ -293,7 +331,7 @@ private:
         const int count = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
         for (int i = alreadyRead; i < count; ++i) {
             const std::uint64_t at = cursor_.Pos();
-            const std::uint8_t byte = cursor_.Byte(end, eventAt, "イベントがトラックの末尾を越えています");
+            const std::uint8_t byte = cursor_.Byte(end, eventAt, kPastTrackEnd);
             if (byte >= 0x80) throw MalformedSmf(at, "データバイトの位置に " + Hex2(byte) + "H があります");
         }
     }
@@ -331,6 +369,7 @@ private:
     Cursor cursor_;
     SmfContents contents_;
     Collector collector_;
+    std::uint64_t cutEventAt_ = 0;
 };
 
 }  // namespace

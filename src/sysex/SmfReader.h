@@ -92,8 +92,8 @@ struct SmfContents {
     std::uint32_t tracks = 0;             // MTrk chunks read
     std::vector<SmfMessage> messages;     // in the order a sequencer plays them
     std::vector<SmfPiece> pieces;
-    // Broken past its header: reading stopped at this offset; `messages` are those complete
-    // before it.
+    // Broken past its header, first at this offset; `messages` are those complete before the
+    // break in each track.
     bool damaged = false;
     std::uint64_t damagedAt = 0;
     std::string damage;  // what is wrong there
@@ -106,7 +106,9 @@ inline constexpr std::size_t MaxSmfEntries = std::size_t{1} << 22;
 // Reads the structure of the whole file. A message with more than `maxStoredLength` bytes
 // before its F7 is TooLong. Throws MalformedSmf for a file whose header breaks the format; a
 // file broken further on (a truncated chunk, an event that runs past its chunk, a missing
-// track, ...) gives what came before, marked damaged. Throws kelvane::Failure beyond
+// track, ...) gives, in every track, the messages complete before the break (a track the end
+// of the file cuts keeps those before the cut; the tracks after a broken one are still read),
+// marked damaged at the first break. Throws kelvane::Failure beyond
 // MaxSmfEntries, and what the source throws.
 SmfContents ReadSmf(ByteSource& source, std::size_t maxStoredLength);
 

@@ -295,8 +295,9 @@ void TForm1::FixSize() {
 void TForm1::FormCreate() {
     BusyCursor busy(this);
     cmbOutput->clear();
-    const std::vector<std::string> entries = midi::ReadPortEntries();
-    for (const std::string& entry : entries) cmbOutput->addItem(QString::fromStdString(entry));
+    // Whole names: the port is remembered and found again by all of its name.
+    const std::vector<std::string> entries = midi::ReadPortEntries(midi::EntryWidth::Whole);
+    cmbOutput->Refill(entries);
     cmbOutput->setCurrentIndex(-1);  // Qt selects the first entry added; nothing is chosen yet
     settings::SettingsStartupStep([this](std::uint8_t mode) { INIT(mode); });
     const int r = midi::StartPort(settings::RememberedOutputEntry(entries));
@@ -355,7 +356,7 @@ void TForm1::cmbOutputChange() {
     EXC_SW->setChecked(r == 0);
     EXC_SW->setEnabled(r == 0);
     ExcOut(midi::GMSystemOn.data(), static_cast<int>(midi::GMSystemOn.size()) - 1);
-    const std::string name = cmbOutput->currentIndex() > 0 ? cmbOutput->currentText().toStdString() : std::string();
+    const std::string name = cmbOutput->currentIndex() > 0 ? cmbOutput->ChosenName() : std::string();
     // Read before the save, which may fail on its own account.
     const std::string why = r == 0 ? std::string() : midi::OpenPortError();
     settings::PortChangeSave(midi::OutDeviceIndex, name, [this](std::uint8_t mode) { INIT(mode); });
@@ -365,7 +366,7 @@ void TForm1::cmbOutputChange() {
 
 std::vector<std::string> TForm1::RefreshOutputEntries(bool tell, std::string* gone) {
     midi::StartReadingPortEntries();
-    const std::vector<std::string> entries = midi::ReadPortEntries();
+    const std::vector<std::string> entries = midi::ReadPortEntries(midi::EntryWidth::Whole);
     const std::string lost = cmbOutput->Refill(entries);
     if (cmbOutput->currentIndex() >= 0) midi::OutDeviceIndex = cmbOutput->currentIndex();
     if (gone) *gone = lost;
@@ -455,7 +456,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 void TForm1::ReceiveDumpClick() {
     if (!CaptureMayGo()) return;
     ReceiveSetup setup;
-    setup.listInputs = [] { return ListAside([] { return midi::ReadInputEntries(); }); };
+    setup.listInputs = [] { return ListAside([] { return midi::ReadInputEntries(midi::EntryWidth::Whole); }); };
     setup.listOutputs = [this] { return RefreshOutputEntries(false); };
     setup.inputEntries = setup.listInputs();
     setup.inputListingGap = midi::InputListingGap();
@@ -498,7 +499,7 @@ void TForm1::SendDumpClick() {
     RefreshOutputEntries();
     SendSetup setup;
     setup.port = midi::MidiOutHandle.get();
-    if (setup.port) setup.portName = cmbOutput->currentText().toStdString();
+    if (setup.port) setup.portName = cmbOutput->ChosenName();
     for (int k = 0; k < sysex::MessageCount(); ++k) setup.messageSizes.push_back(sysex::MessageAt(k).size());
     setup.selectedMessage = SysEx->currentRow();
     setup.message = [](int k) {

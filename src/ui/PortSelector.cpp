@@ -5,6 +5,7 @@
 #include <future>
 
 #include "midi/OutputService.h"
+#include "midi/Port.h"
 
 namespace ui {
 
@@ -16,17 +17,26 @@ PortSelector::PortSelector(QWidget* parent) : QComboBox(parent) {
 
 std::string PortSelector::Refill(const std::vector<std::string>& entries) {
     const int was = currentIndex();
-    const QString name = currentText();
+    const std::string name = ChosenName();
     const QSignalBlocker quiet(this);
     clear();
-    for (const std::string& entry : entries) addItem(QString::fromStdString(entry));
+    names_ = entries;
+    for (const std::string& entry : entries) {
+        addItem(QString::fromStdString(midi::EntryText(entry, midi::EntryWidth::Selector)));
+        setItemData(count() - 1, QString::fromStdString(entry), Qt::ToolTipRole);
+    }
     int now = was <= 0 ? was : -1;
-    if (was > 0 && was < count() && itemText(was) == name) now = was;
+    if (was > 0 && was < count() && EntryName(was) == name) now = was;
     for (int k = 1; now < 0 && was > 0 && k < count(); ++k) {
-        if (itemText(k) == name) now = k;
+        if (EntryName(k) == name) now = k;
     }
     setCurrentIndex(now < count() ? now : -1);
-    return was > 0 && now < 0 ? name.toStdString() : std::string();
+    return was > 0 && now < 0 ? name : std::string();
+}
+
+std::string PortSelector::EntryName(int index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < names_.size() ? names_[static_cast<std::size_t>(index)]
+                                                                         : std::string();
 }
 
 void PortSelector::showPopup() {

@@ -18,11 +18,19 @@ class PortSelector : public QComboBox {
 public:
     explicit PortSelector(QWidget* parent);
 
-    // Replaces the entries ("(None)" first), keeping the chosen port by its name: the same
-    // entry when it still has that name, otherwise the first entry of that name. "(None)" and
-    // no choice at all stay as they are. Tells nothing through `userChose`. Returns the name of
-    // the chosen port when it is no longer listed (nothing is chosen then), empty otherwise.
+    // Replaces the entries ("(None)" first; ports by their whole names), keeping the chosen port
+    // by its name: the same entry when it still has that name, otherwise the first entry of that
+    // name. "(None)" and no choice at all stay as they are. Tells nothing through `userChose`.
+    // Returns the name of the chosen port when it is no longer listed (nothing is chosen then),
+    // empty otherwise. An entry shows at most midi::MaxEntryChars characters of its name (the
+    // whole name in its tooltip), but is told apart from the others by the whole name: two
+    // ports whose names differ only further on are two ports.
     std::string Refill(const std::vector<std::string>& entries);
+
+    // The whole name of entry `index`; empty for none.
+    std::string EntryName(int index) const;
+    // The whole name of the chosen entry; empty when none is chosen.
+    std::string ChosenName() const { return EntryName(currentIndex()); }
 
     std::function<void()> beforePopup;
 
@@ -30,6 +38,9 @@ public:
 
 signals:
     void userChose(int index);
+
+private:
+    std::vector<std::string> names_;  // the entries' whole names
 };
 
 // Runs `list` on a thread of its own and waits for it, calling midi::WhileWaiting meanwhile so

@@ -50,7 +50,7 @@ void TReceive::CreateControls(double scale) {
     cmbInput->setEditable(false);
     cmbInput->setFont(portFont);
     cmbInput->setMinimumWidth(Scaled(260, scale));
-    for (const std::string& entry : setup_.inputEntries) cmbInput->addItem(QString::fromStdString(entry));
+    cmbInput->Refill(setup_.inputEntries);
     cmbInput->setCurrentIndex(setup_.rememberedEntry < cmbInput->count() ? setup_.rememberedEntry : -1);
     grid->addWidget(cmbInput, 0, 1);
 
@@ -59,7 +59,7 @@ void TReceive::CreateControls(double scale) {
     grid->addWidget(new QLabel(QStringLiteral("送信先"), this), 2, 0);
     cmbRequestOutput = new PortSelector(this);
     cmbRequestOutput->setFont(portFont);
-    for (const std::string& entry : setup_.outputEntries) cmbRequestOutput->addItem(QString::fromStdString(entry));
+    cmbRequestOutput->Refill(setup_.outputEntries);
     cmbRequestOutput->setCurrentIndex(setup_.openOutputEntry < cmbRequestOutput->count() ? setup_.openOutputEntry : 0);
     grid->addWidget(cmbRequestOutput, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("要求"), this), 3, 0);
@@ -193,7 +193,7 @@ void TReceive::ShowRequestParameters() {
             auto* field = new QLineEdit(pnlRequestParameters);
             if (parameter.byDefault) {
                 field->setPlaceholderText(QStringLiteral("省略時 ") +
-                                          QString::fromStdString(sysex::HexByte(static_cast<std::uint8_t>(*parameter.byDefault))));
+                                          QString::fromStdString(sysex::ParameterValueText(parameter, *parameter.byDefault)));
             }
             field->setToolTip(QString::fromStdString(parameter.meaning + " (" + sysex::ParameterRangeText(parameter) + ")"));
             connect(field, &QLineEdit::textChanged, this, [this] { ShowStartState(); });
@@ -283,9 +283,11 @@ void TReceive::btnIdentifyClick() {
         cmbInput->currentIndex(),
         midi::ByteReceiver([collector](std::span<const std::uint8_t> bytes) { collector->Feed(bytes); }));
     if (opened.code != 0) {
-        throw kelvane::Failure("入力ポート " + cmbInput->currentText().toStdString() + " を開けません: " + opened.error);
+        throw kelvane::Failure("入力ポート " + cmbInput->ChosenName() + " を開けません: " + opened.error);
     }
-    // The input listens before the request goes, as for a reception.
+    // The input listens before the request goes, as for a reception; whatever came before it
+    // answers an earlier request.
+    collector->Discard();
     if (setup_.sendRequest) setup_.sendRequest(cmbRequestOutput->currentIndex(), sysex::IdentityRequestMessage);
     identifyReplies_ = std::move(replies);
     identifyInput_ = std::move(opened.port);
@@ -297,13 +299,11 @@ void TReceive::btnIdentifyClick() {
 
 void TReceive::FinishIdentify() {
     identifyInput_.reset();
-    const std::vector<sysex::IdentityReply> replies =
-        identifyReplies_ ? sysex::IdentityReplies(identifyReplies_->Take()) : std::vector<sysex::IdentityReply>{};
+    const std::string answers =
+        identifyReplies_ ? sysex::IdentifyAnswersText(sysex::SortIdentifyAnswers(identifyReplies_->Take())) : std::string();
     identifyReplies_.reset();
-    QStringList lines;
-    for (const sysex::IdentityReply& reply : replies) lines << QString::fromStdString(sysex::IdentityReplyLine(reply));
-    lblIdentity->setText(lines.isEmpty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
-                                         : lines.join(QLatin1Char('\n')));
+    lblIdentity->setText(answers.empty() ? QStringLiteral("応答がありません (接続と機器の MIDI 設定を確かめてください)")
+                                         : QString::fromStdString(answers));
     btnIdentify->setEnabled(true);
     ShowStartState();
 }
@@ -316,7 +316,7 @@ void TReceive::btnStartClick() {
     auto reception = std::make_unique<sysex::Reception>();
     midi::InputOpenResult opened = midi::OpenInputEntry(cmbInput->currentIndex(), midi::ReceiverFor(*reception));
     if (opened.code != 0) {
-        throw kelvane::Failure("入力ポート " + cmbInput->currentText().toStdString() + " を開けません: " + opened.error);
+        throw kelvane::Failure("入力ポート " + cmbInput->ChosenName() + " を開けません: " + opened.error);
     }
     // The input is open first, so that no byte of the reply can come before anybody listens.
     if (!request.bytes.empty() && setup_.sendRequest) {

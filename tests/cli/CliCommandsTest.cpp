@@ -394,11 +394,16 @@ TEST_F(Cli, RequestsByNameAndWhatAMessageMeans) {
     ExpectDone(RunCli({"request", "roland-rq1", "device=10", "model=42", "address=400000", "size=00007F"}),
                "F0 41 10 42 11 40 00 00 00 00 7F 41 F7\n");
     ExpectDone(RunCli({"request", "identity"}), "F0 7E 7F 06 01 F7\n");
-    ExpectFailed(RunCli({"request", "korg-m1-program", "channel=10"}), 1,
-                 "korg-m1-program の channel (MIDI チャンネル (0H = 1ch)) は 0H-FH の 16 進数で指定してください (「10」)\n");
+    // A value the parameter cannot take is a bad argument, told with its range, here and in receive.
+    ExpectFailed(RunCli({"request", "oberheim-m1000-patch", "program=100"}), 2,
+                 "oberheim-m1000-patch の program (パッチ番号) は 0-99 で指定してください (「100」)\n");
+    ExpectFailed(RunCli({"receive", "o.syx", "--port", "1", "--out-port", "1", "--request-name", "korg-m1-program",
+                         "channel=0x11"}),
+                 2, "--request-name: korg-m1-program の channel (MIDI チャンネル) は 1-16 で指定してください (「0x11」)\n");
     const std::string dump = Dump({0xF0, 0x41, 0x10, 0x42, 0x11, 0x40, 0x00, 0x00, 0x00, 0x00, 0x7F, 0x41, 0xF7});
     const CliResult info = RunCli({"info", dump, "1", "--json"});
-    EXPECT_NE(info.out.find(R"("meaning":"Roland RQ1 40 00 00, 7F bytes")"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find(R"x("meaning":"Roland RQ1 address 40H 00H 00H, size 00H 00H 7FH (127 bytes)")x"),
+              std::string::npos) << info.out;
 }
 
 // The refusal comes before any port is listed: no server runs for these tests.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -166,28 +167,53 @@ Model ModelRead(const Bytes& f, std::size_t maxLength) {
     return model;
 }
 
+// A broken track costs only itself (the next chunk is found by the lengths), a track cut by the
+// end of the file keeps what is complete in it, and the first break is the one told.
 void ModelChunks(const Bytes& f, std::uint32_t headerLength, std::uint32_t declared, std::size_t maxLength,
                  std::vector<ModelMessage>& messages) {
-    {
-        std::uint32_t tracks = 0;
-        std::size_t at = 8 + headerLength;
-        while (at < f.size()) {
-            const bool missing = tracks < declared;
-            if (f.size() - at < 8) {
-                if (missing) throw Bad{at};
-                break;
+    std::optional<std::size_t> first;
+    const auto note = [&first](std::size_t offset) {
+        if (!first) first = offset;
+    };
+    std::uint32_t tracks = 0;
+    std::size_t at = 8 + headerLength;
+    bool stopped = false;
+    while (at < f.size() && !stopped) {
+        const bool missing = tracks < declared;
+        if (f.size() - at < 8) {
+            if (missing) {
+                note(at);
+                stopped = true;
             }
-            const bool isTrack = std::memcmp(&f[at], "MTrk", 4) == 0;
-            const std::uint64_t end = at + 8 + std::uint64_t{Big(f, at + 4, 4)};
-            if (end > f.size()) {
-                if (isTrack || missing) throw Bad{at};
-                break;
-            }
-            if (isTrack) ModelTrack(f, at + 8, static_cast<std::size_t>(end), tracks++, maxLength, messages);
-            at = static_cast<std::size_t>(end);
+            break;
         }
-        if (tracks < declared) throw Bad{f.size()};
+        const bool isTrack = std::memcmp(&f[at], "MTrk", 4) == 0;
+        const std::uint64_t end = at + 8 + std::uint64_t{Big(f, at + 4, 4)};
+        if (end > f.size()) {
+            if (isTrack) {
+                try {
+                    ModelTrack(f, at + 8, f.size(), tracks++, maxLength, messages);
+                    note(f.size());
+                } catch (const Bad& bad) {
+                    note(bad.offset);
+                }
+            } else if (missing) {
+                note(at);
+            }
+            stopped = true;
+            break;
+        }
+        if (isTrack) {
+            try {
+                ModelTrack(f, at + 8, static_cast<std::size_t>(end), tracks++, maxLength, messages);
+            } catch (const Bad& bad) {
+                note(bad.offset);
+            }
+        }
+        at = static_cast<std::size_t>(end);
     }
+    if (!stopped && tracks < declared) note(f.size());
+    if (first) throw Bad{*first};
 }
 
 void CompareWithReader(const Bytes& file, std::size_t maxLength) {

@@ -70,6 +70,20 @@ Bytes Rmid(const Bytes& smf) {
     return Cat({Bytes{'R', 'I', 'F', 'F'}, Little32(4 + before.size() + data.size()), {'R', 'M', 'I', 'D'}, before, data});
 }
 
+// A MacBinary file: the 128-byte header (name "Song", type "Midi") before the data fork.
+Bytes MacBinary(const Bytes& dataFork) {
+    Bytes header(128, 0);
+    header[1] = 4;
+    for (int i = 0; i < 4; ++i) header[2 + i] = static_cast<std::uint8_t>("Song"[i]);
+    for (int i = 0; i < 4; ++i) header[65 + i] = static_cast<std::uint8_t>("Midi"[i]);
+    const auto n = static_cast<std::uint32_t>(dataFork.size());
+    for (int i = 0; i < 4; ++i) header[83 + i] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
+    // The data fork padded to a multiple of 128 bytes, as the format pads it.
+    Bytes file = Cat({header, dataFork});
+    file.resize(128 + (dataFork.size() + 127) / 128 * 128, 0);
+    return file;
+}
+
 std::vector<Shape> Shapes() {
     const Bytes t0 = Track(EvA(10));                   // A at tick 10
     const Bytes t1 = Track(Cat({EvB(5), EvC(5)}));     // B at 5, C at 10
@@ -93,24 +107,41 @@ std::vector<Shape> Shapes() {
               Cat({Smf(0, 1, {Chunk("XYZW", {1, 2}), Track(EvA(0))}), {0, 0}}), {kA}),
         Loads("more tracks than declared: all read", Smf(1, 1, {t0, t1}), {kB, kA, kC}),
         Loads("RMID: the SMF in its data chunk", Rmid(Smf(0, 1, {Track(Cat({EvB(0), EvC(0)}))})), {kB, kC}),
+        Loads("MacBinary: the SMF in the data fork after the 128-byte header, padding left out",
+              MacBinary(Smf(1, 2, {t0, t1})), {kB, kA, kC}),
         Fails("header shorter than six bytes", Chunk("MThd", {0, 0, 0, 1}), "オフセット 4: MThd チャンクの長さが 6 未満です"),
         Fails("format 3", Smf(3, 1, {Track(EvA(0))}), "オフセット 8: 形式 3 の Standard MIDI File には対応していません"),
         // Damage past the header: the messages complete before it are kept.
         Damaged("fewer tracks than declared", Smf(1, 3, {t0, t1}), {kB, kA, kC},
                 "オフセット 47: ヘッダーにあるトラック 3 個のうち 2 個しかありません"),
-        Damaged("truncated chunk", truncated, {}, "オフセット 14: チャンクがファイルの末尾で途切れています"),
-        Damaged("last track declares more than the file holds", [] {
+        Damaged("truncated chunk", truncated, {}, "オフセット 22: トラックがファイルの末尾で途切れています"),
+        Damaged("format 1, second track cut inside its second message: both tracks' complete ones", [] {
                     Bytes file = Smf(1, 2, {Track(EvA(0)), Track(Cat({EvB(0), EvC(0)}))});
                     file.resize(file.size() - 3);
                     return file;
                 }(),
-                {kA}, "オフセット 28: チャンクがファイルの末尾で途切れています"),
+                {kA, kB}, "オフセット 42: トラックがファイルの末尾で途切れています"),
+        Damaged("format 0 cut inside a split message after two whole ones", [] {
+                    Bytes file = Smf(0, 1, {Track(Cat({EvA(0), EvB(0), {0x00, 0xF0, 0x01, 0x43, 0x00, 0xF7, 0x02, 0x10, 0xF7}}))});
+                    file.resize(file.size() - 2);
+                    return file;
+                }(),
+                {kA, kB}, "オフセット 38: トラックがファイルの末尾で途切れています"),
+        Damaged("MacBinary whose data fork is cut inside a track", MacBinary([] {
+                    Bytes smf = Smf(0, 1, {Track(Cat({EvA(0), EvB(0)}))});
+                    smf.resize(smf.size() - 1);
+                    return smf;
+                }()),
+                {kA}, "オフセット 156: トラックがファイルの末尾で途切れています"),
+        Damaged("a broken first track leaves the second one whole",
+                Smf(1, 2, {Track(Cat({EvC(0), {0x00, 0xF2, 0x00, 0x00}})), Track(Cat({EvA(0), EvB(0)}))}), {kC, kA, kB},
+                "オフセット 28: トラックにはないはずのステータス F2H があります"),
         Damaged("RMID whose SMF is cut short", [] {
                     Bytes smf = Smf(1, 2, {Track(EvA(0)), Track(EvB(0))});
                     smf.resize(smf.size() - 2);
                     return Rmid(smf);
                 }(),
-                {kA}, "オフセット 60: チャンクがファイルの末尾で途切れています"),
+                {kA}, "オフセット 68: トラックがファイルの末尾で途切れています"),
         Damaged("event length beyond its chunk", Smf(0, 1, {Track(Cat({EvC(0), {0x00, 0xF0, 0x09, 0x43, 0xF7}}))}), {kC},
                 "オフセット 27: イベントがトラックの末尾を越えています"),
         Damaged("running status without a status", Smf(0, 1, {Track({0x00, 0x3C, 0x40})}), {},

@@ -124,37 +124,46 @@ TEST_F(PortSelection, RememberedPortBeyondTheListSelectsNothingAndUnticks) {
 }
 
 // Numbers move as devices come and go; the remembered name finds the port wherever it stands,
-// and a name that has gone opens nothing rather than the port that now has the number.
+// and a name that has gone opens nothing rather than the port that now has the number. Names
+// are whole: two long ones that differ only past what the list shows are two ports.
 TEST_F(PortSelection, TheRememberedOutputIsFoundByName) {
+    // JACK clients of one program: the first 32 characters alike.
+    const std::string longA = "a2j:Midi Through [14] (playback): Midi Through Port-0";
+    const std::string longB = "a2j:Midi Through [14] (playback): Midi Through Port-1";
+    const std::vector<FakeDevice> longNames{{longA}, {longB}};
     const struct {
-        const char* name;
+        std::string name;
         std::uint8_t byte;
+        std::vector<FakeDevice> devices;
         int selected;
         FakeLog opened;
     } cases[] = {
-        {"Device 2", 1, 3, {"open 2 Device 2"}},
-        {"Device 0", 3, 1, {"open 0 Device 0"}},
-        {"Gone", 1, -1, {}},
+        {"Device 2", 1, FakeOutputService::Numbered(3), 3, {"open 2 Device 2"}},
+        {"Device 0", 3, FakeOutputService::Numbered(3), 1, {"open 0 Device 0"}},
+        {"Gone", 1, FakeOutputService::Numbered(3), -1, {}},
+        {longB, 1, longNames, 2, {"open 1 " + longB}},
+        // Saved by an earlier version, cut as the list showed it: the first port it stands for.
+        {longB.substr(0, 32), 2, longNames, 1, {"open 0 " + longA}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         MarkerFile();
-        const std::string name = c.name;
-        uitest::StoreSettings({Byte("KELV_Out", c.byte), {"KELV_OutName", settings::RegBinary, {name.begin(), name.end()}}});
+        uitest::StoreSettings({Byte("KELV_Out", c.byte), {"KELV_OutName", settings::RegBinary, {c.name.begin(), c.name.end()}}});
         w.reset();
         midi::ResetPortStateForTests();
         log->clear();
-        Start(FakeOutputService::Numbered(3));
+        Start(c.devices);
         EXPECT_EQ(w->form->cmbOutput->currentIndex(), c.selected);
         EXPECT_EQ(*log, c.opened);
         EXPECT_EQ(w->form->EXC_SW->isChecked(), c.selected > 0);
         EXPECT_TRUE(w->recorder.failures.isEmpty());
     }
-    // A choice is remembered by its name too.
+    // A choice is remembered by its whole name too, whatever the list shows of it.
+    EXPECT_EQ(w->form->cmbOutput->itemText(2).toStdString(), longB.substr(0, 32));
     ChooseWithKeys(2);
     settings::OutPortNameSetting.clear();
     StoredOut();
-    EXPECT_EQ(settings::OutPortNameSetting, "Device 1");
+    EXPECT_EQ(settings::OutPortNameSetting, longB);
 }
 
 // The list is read afresh each time the user opens it: a device plugged in meanwhile can be

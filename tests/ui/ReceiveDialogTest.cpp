@@ -153,7 +153,14 @@ TEST_F(ReceiveDialog, CancelAndAFailedOpenLeaveTheStoreAndListAlone) {
 // Port numbers move as devices come and go; the name finds the port again, and a port that has
 // gone is not replaced by whatever took its number.
 TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
-    for (const auto& [name, byte, selected] : {std::tuple{"Busy", 1, 2}, std::tuple{"Gone", 1, -1}}) {
+    // Two long names alike in what the list shows: the whole name tells them apart.
+    const std::string longA = "a2j:Midi Through [14] (capture): Midi Through Port-0";
+    const std::string longB = "a2j:Midi Through [14] (capture): Midi Through Port-1";
+    for (const auto& [name, byte, selected] :
+         {std::tuple{std::string("Busy"), 1, 2}, std::tuple{std::string("Gone"), 1, -1}, std::tuple{longB, 1, 2}}) {
+        if (name == longB) {
+            midi::InstallInputService(std::make_unique<FakeInputService>(std::vector<FakeDevice>{{longA}, {longB}}, input));
+        }
         settings::InPortSetting = static_cast<std::uint8_t>(byte);
         settings::InPortNameSetting = name;
         uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
