@@ -8,6 +8,11 @@ std::string MessageOutOfRangeText(std::uint32_t number, int storedCount) {
            std::to_string(storedCount) + ")";
 }
 
+std::string TooManyToWriteText(std::uint64_t selected, std::uint64_t limit) {
+    return "選択したメッセージが多すぎます (" + std::to_string(selected) + " 個、1 つのファイルに書けるのは " +
+           std::to_string(limit) + " 個まで)";
+}
+
 std::string TooManyMessagesText(std::uint64_t selected, std::uint64_t limit) {
     return "選択したメッセージが多すぎます (" + std::to_string(selected) + " 個、一度に送れるのは " +
            std::to_string(limit) + " 個まで)";

@@ -13,6 +13,8 @@ std::string MessageOutOfRangeText(std::uint32_t number, int storedCount);
 // A --messages list beyond what one send takes: too many messages, or too many bytes together.
 std::string TooManyMessagesText(std::uint64_t selected, std::uint64_t limit);
 std::string TooManyBytesText(std::uint64_t selected, std::uint64_t limit);
+// A --messages list of export or join beyond what one file holds.
+std::string TooManyToWriteText(std::uint64_t selected, std::uint64_t limit);
 
 // A port number beyond the selector's entries; deviceCount may be 0.
 std::string PortOutOfRangeText(std::uint32_t port, std::size_t deviceCount);

@@ -24,6 +24,7 @@ struct CommandShape {
 constexpr CommandShape Commands[] = {
     {"list", CommandKind::List, 1, true},    {"info", CommandKind::Info, 2, true},
     {"hex", CommandKind::Hex, 2, false},     {"export", CommandKind::Export, 2, false},
+    {"join", CommandKind::Join, 2, false, true},
     {"ports", CommandKind::Ports, 0, true},  {"send", CommandKind::Send, 1, true},
     {"receive", CommandKind::Receive, 1, true},
     {"check", CommandKind::Check, 1, true},
@@ -37,7 +38,7 @@ constexpr CommandShape Commands[] = {
 // only, so it is not among them.
 constexpr std::string_view ValueOptions[] = {"--port", "--messages", "--gap", "--speed", "--idle", "--count",
                                              "--timeout", "--request", "--request-hex", "--out-port", "--fix",
-                                             "--wait", "--request-name", "--device-id"};
+                                             "--wait", "--request-name", "--device-id", "--format"};
 
 std::string_view CommandWord(const std::vector<std::string>& args) {
     for (std::size_t at = 0; at < args.size(); ++at) {
@@ -134,6 +135,9 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     bool input = false;
     std::optional<std::string> port;
     std::optional<std::string> messages;
+    // Each --messages with the number of operands before it: join's belongs to the FILE it follows.
+    std::vector<std::pair<std::size_t, std::string>> messageLists;
+    std::optional<std::string> format;
     std::optional<std::string> gap;
     std::optional<std::string> speed;
     std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
@@ -161,6 +165,9 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             port = TakeValue(args, at, name, inlineValue);
         } else if (name == "--messages") {
             messages = TakeValue(args, at, name, inlineValue);
+            messageLists.emplace_back(operands.size(), *messages);
+        } else if (name == "--format") {
+            format = TakeValue(args, at, name, inlineValue);
         } else if (name == "--gap") {
             gap = TakeValue(args, at, name, inlineValue);
         } else if (name == "--speed") {
@@ -199,7 +206,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     operands.erase(operands.begin());
     // receive --request-name takes the request's PARAM=VALUE operands after the file.
     const bool moreOperands = shape.more || (shape.kind == CommandKind::Receive && requestName);
-    if (moreOperands && operands.size() > shape.operands) {
+    if (moreOperands && shape.kind != CommandKind::Join && operands.size() > shape.operands) {
         for (std::size_t i = shape.operands; i < operands.size(); ++i) {
             if (operands[i].find('=') == std::string::npos) {
                 throw UsageError("'" + operands[i] + "' is not PARAM=VALUE");
@@ -219,9 +226,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     if (wait && shape.kind != CommandKind::Identify) throw UsageError("--wait belongs to identify only");
     if (requestName && shape.kind != CommandKind::Receive) throw UsageError("--request-name belongs to receive only");
     if (deviceId && shape.kind != CommandKind::Send) throw UsageError("--device-id belongs to send only");
-    if ((messages || gap || speed) && shape.kind != CommandKind::Send) {
-        throw UsageError("--messages, --gap and --speed belong to send only");
+    if ((gap || speed) && shape.kind != CommandKind::Send) throw UsageError("--gap and --speed belong to send only");
+    if (messages && shape.kind != CommandKind::Send && shape.kind != CommandKind::Export && shape.kind != CommandKind::Join) {
+        throw UsageError("--messages belongs to send, export and join only");
     }
+    if (format && shape.kind != CommandKind::Export && shape.kind != CommandKind::Join) {
+        throw UsageError("--format belongs to export and join only");
+    }
+    if (format && *format != "raw" && *format != "smf") throw UsageError("--format takes raw or smf");
     if (shape.kind != CommandKind::Receive) {
         for (const auto* option : {&idle, &count, &timeout, &request, &requestHex, &outPort}) {
             if (*option) {
@@ -235,6 +247,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 
     invocation.kind = shape.kind;
     invocation.json = json;
+    if (format) invocation.format = *format == "raw" ? OutputFormat::Raw : OutputFormat::Smf;
     switch (shape.kind) {
         case CommandKind::List:
             invocation.dumpPath = operands[0];
@@ -251,6 +264,18 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         case CommandKind::Export:
             invocation.dumpPath = operands[0];
             invocation.outputPath = operands[1];
+            if (messages) invocation.messages = ParseMessageSelection(*messages);
+            break;
+        case CommandKind::Join:
+            invocation.outputPath = operands[0];
+            for (std::size_t i = 1; i < operands.size(); ++i) invocation.joined.push_back({operands[i], {}});
+            for (const auto& [before, list] : messageLists) {
+                // Counted with the command word: operand `before - 1` is the one the list follows.
+                if (before < 3) throw UsageError("--messages of join follows the FILE it picks from");
+                JoinedFile& file = invocation.joined[before - 3];
+                if (!file.messages.empty()) throw UsageError("--messages given twice for '" + file.path + "'");
+                file.messages = ParseMessageSelection(list);
+            }
             break;
         case CommandKind::Send:
             invocation.dumpPath = operands[0];
@@ -322,7 +347,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string_view UsageLine() {
-    return "usage: kelvane-cli list|info|hex|export|check|ports|send|receive|identify|requests|request ... "
+    return "usage: kelvane-cli list|info|hex|export|join|check|ports|send|receive|identify|requests|request ... "
            "(kelvane-cli --help tells more)";
 }
 
@@ -334,7 +359,9 @@ std::string HelpText() {
 usage: kelvane-cli list FILE [--json]
        kelvane-cli info FILE N [--json]
        kelvane-cli hex FILE N
-       kelvane-cli export FILE OUT.mid
+       kelvane-cli export FILE OUT [--messages LIST] [--format raw|smf]
+       kelvane-cli join OUT FILE [--messages LIST] [FILE [--messages LIST] ...]
+                   [--format raw|smf]
        kelvane-cli check FILE [--fix OUT] [--json]
        kelvane-cli ports [--json]
        kelvane-cli ports --input [--json]
@@ -357,8 +384,13 @@ usage: kelvane-cli list FILE [--json]
   list    one line per message of the dump: number, 42H for KORG, stored length
   info    the four header lines of message N (numbered from 1, as in the list)
   hex     message N from its F0 to its F7, 16 bytes per line
-  export  every message as a Standard MIDI File (format 0), replacing OUT.mid
-          only once it is complete; OUT.mid "-" writes to standard output
+  export  the messages as a raw dump when OUT ends in .syx or .ex, otherwise as
+          a Standard MIDI File (format 0); --format raw or smf decides
+          instead. With --messages LIST only those, in the order written:
+          5,1-3 writes 5, 1, 2, 3, and a message may be named twice. OUT is
+          replaced only once it is complete; OUT "-" writes to standard output
+  join    the messages of every FILE in turn into OUT, written as export
+          writes; --messages LIST after a FILE picks from that FILE alone
   check   the checksum of each message (Roland Data Set 1 and Request Data 1,
           Yamaha bulk dumps): number, maker, verdict; exit status 1 when
           any is wrong. --fix writes a copy of FILE in which exactly the

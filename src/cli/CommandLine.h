@@ -16,7 +16,18 @@
 
 namespace cli {
 
-enum class CommandKind { Help, Version, List, Info, Hex, Export, Ports, Send, Receive, Check, Identify, Requests, Request };
+enum class CommandKind { Help, Version, List, Info, Hex, Export, Join, Ports, Send, Receive, Check, Identify, Requests, Request };
+
+// What export and join write: a raw dump when OUT ends in .syx or .ex, a Standard MIDI File
+// otherwise, unless --format says.
+enum class OutputFormat { ByName, Raw, Smf };
+
+// One FILE of join with the messages picked from it (empty: all, in order).
+struct JoinedFile {
+    std::string path;
+    std::vector<MessageRange> messages;
+    bool operator==(const JoinedFile&) const = default;
+};
 
 // A reception ends this long after the last byte unless --idle says otherwise.
 inline constexpr std::uint32_t DefaultIdleMs = 1000;
@@ -26,13 +37,15 @@ inline constexpr std::uint32_t DefaultWaitMs = 1000;
 struct Invocation {
     CommandKind kind = CommandKind::Help;
     std::string dumpPath;               // list, info, hex, export, send, check
-    std::string outputPath;             // export, receive
+    std::string outputPath;             // export, join, receive
+    OutputFormat format = OutputFormat::ByName;  // export, join
+    std::vector<JoinedFile> joined;     // join: the files in order
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
     bool json = false;                  // list, info, ports, send, receive, check
     bool input = false;                 // ports: the input ports instead
     std::string port;                   // send: output port, receive: input port; a number as
                                         // `ports` prints it, or (part of) a name
-    std::vector<MessageRange> messages; // send: empty means all, in store order
+    std::vector<MessageRange> messages; // send, export: empty means all, in store order
     // send: the pause after each message (older devices drop data sent back to back) and the
     // speed, as midi/Pace.h has them
     std::uint32_t gapMs = midi::DefaultPauseMs;

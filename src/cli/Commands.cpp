@@ -1,7 +1,10 @@
 #include "cli/Commands.h"
 
+#include <cctype>
 #include <exception>
 #include <memory>
+#include <new>
+#include <string_view>
 
 #include "cli/CliTexts.h"
 #include "cli/CommandLine.h"
@@ -30,6 +33,7 @@
 #include "sysex/Loader.h"
 #include "sysex/Request.h"
 #include "sysex/Store.h"
+#include "sysex/StoreEdit.h"
 
 namespace cli {
 
@@ -194,16 +198,66 @@ void Hex(std::ostream& out, std::uint32_t messageNumber) {
     }
 }
 
-// "-" names standard output, as for most tools that write a file.
-void Export(const std::string& outputPath, std::ostream& out) {
-    RequireMessages();
-    if (outputPath != "-") {
-        smf::ExportStore(outputPath);
-        return;
+bool WritesRawDump(const Invocation& invocation) {
+    if (invocation.format != OutputFormat::ByName) return invocation.format == OutputFormat::Raw;
+    std::string name = invocation.outputPath;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto endsWith = [&name](std::string_view end) { return name.size() >= end.size() && name.ends_with(end); };
+    return endsWith(".syx") || endsWith(".ex");
+}
+
+// "-" names standard output, as for most tools that write a file. A file is replaced only once
+// it is complete (kelvane::OutputFile).
+void WriteMessages(const Invocation& invocation, const sysex::MessageList& messages, std::ostream& out) {
+    const bool raw = WritesRawDump(invocation);
+    // What a Standard MIDI File cannot hold is refused before anything is prepared.
+    if (!raw) smf::TrackBodySize(messages);
+    std::unique_ptr<kelvane::OutputFile> file;
+    if (invocation.outputPath == "-") {
+        out.flush();
+        file = std::make_unique<kelvane::OutputFile>(kelvane::StandardOutput);
+    } else {
+        file = std::make_unique<kelvane::OutputFile>(invocation.outputPath);
     }
-    out.flush();
-    kelvane::OutputFile file(kelvane::StandardOutput);
-    smf::ExportStore(file);
+    if (raw) {
+        smf::WriteDump(*file, messages);
+    } else {
+        smf::WriteSmf(*file, messages);
+    }
+    file->Close();
+}
+
+void Export(const Invocation& invocation, std::ostream& out) {
+    RequireMessages();
+    const sysex::MessageList all = sysex::StoreMessages();
+    WriteMessages(invocation, invocation.messages.empty() ? all : SelectedMessages(invocation.messages, all), out);
+}
+
+// Each file is loaded beside the store and its messages inserted at the store's end, as the
+// window inserts a file.
+void Join(const Invocation& invocation, std::ostream& out, std::ostream& err) {
+    sysex::StoreWriting().Restart();
+    sysex::SysExCount = 0;
+    for (const JoinedFile& joined : invocation.joined) {
+        const auto own = std::make_unique_for_overwrite<sysex::OwnStore>();
+        const sysex::ScanResult result = sysex::LoadDumpFileInto(joined.path, *own);
+        if (result.DroppedAnything()) err << joined.path << ": " << sysex::DroppedNotice(result) << '\n';
+        sysex::MessageList messages = own->Messages();
+        if (!joined.messages.empty()) {
+            try {
+                messages = SelectedMessages(joined.messages, messages);
+            } catch (const kelvane::Failure& failure) {
+                throw kelvane::Failure(joined.path + ": " + failure.what());
+            }
+        }
+        try {
+            sysex::StoreEditing().InsertAt(sysex::SysExCount, messages);
+        } catch (const std::bad_alloc&) {
+            throw kelvane::Failure("メモリーが足りないため、" + joined.path + " のメッセージを加えられません");
+        }
+    }
+    RequireMessages();
+    WriteMessages(invocation, sysex::StoreMessages(), out);
 }
 
 // Lists what the window would list. A sound server that did not answer is left out, as the
@@ -439,6 +493,7 @@ int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, 
         case CommandKind::Identify: return IdentifyCommand(invocation, out, err);
         case CommandKind::Requests: Requests(out, invocation.json); return ExitDone;
         case CommandKind::Request: RequestCommand(invocation, out); return ExitDone;
+        case CommandKind::Join: Join(invocation, out, err); return ExitDone;
         default: break;
     }
     LoadDump(invocation.dumpPath, err);
@@ -446,7 +501,7 @@ int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, 
         case CommandKind::List: List(out, invocation.json); break;
         case CommandKind::Info: Info(out, invocation.messageNumber, invocation.json); break;
         case CommandKind::Hex: Hex(out, invocation.messageNumber); break;
-        case CommandKind::Export: Export(invocation.outputPath, out); break;
+        case CommandKind::Export: Export(invocation, out); break;
         case CommandKind::Send: Send(invocation, out, errIsTerminal ? &err : nullptr); break;
         case CommandKind::Check:
             // Exit status 1 without a failure text: the lines have said what was wrong.

@@ -1,10 +1,13 @@
 #pragma once
-// The --messages list of send: message numbers as the list shows them (from 1), single or as
-// ranges, "1,3-5". The messages go out in the order written, so "5,1" sends 5 first.
+// The --messages list of send, export and join: message numbers as the list shows them (from 1),
+// single or as ranges, "1,3-5". The messages are taken in the order written, so "5,1-3" gives
+// 5, 1, 2, 3, and a message may be named more than once.
 
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+#include "sysex/Store.h"
 
 namespace cli {
 
@@ -26,5 +29,10 @@ inline constexpr std::uint64_t MaxSelectedMessages = 1000000;
 // when `ranges` is empty. Throws kelvane::Failure when a number is 0 or above `storedCount`, or
 // the list names more than MaxSelectedMessages, before anything is expanded.
 std::vector<int> MessageIndexes(const std::vector<MessageRange>& ranges, int storedCount);
+
+// The listed messages of `from` in the order written, read in place (nothing is copied or
+// expanded, so a list may name as many as a store holds). Throws kelvane::Failure when a number
+// is 0 or beyond `from`, or the list names more than a message list counts.
+sysex::MessageList SelectedMessages(const std::vector<MessageRange>& ranges, const sysex::MessageList& from);
 
 }  // namespace cli

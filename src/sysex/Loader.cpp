@@ -354,17 +354,28 @@ ScanResult LoadDump(const std::string& pathUtf8, StoreWriter& target, LoadWatch&
     return LoadInto(pathUtf8, into);
 }
 
-ScanResult LoadDumpFile(const std::string& pathUtf8) {
-    LoadTarget into{StoreWriting()};
+namespace {
+
+// A load on the caller's thread; `count` is set as the store's SysExCount is.
+ScanResult LoadCounted(const std::string& pathUtf8, StoreWriter& writer, std::int32_t& count) {
+    LoadTarget into{writer};
     try {
         const ScanResult result = LoadInto(pathUtf8, into);
-        SysExCount = result.stored;
+        count = result.stored;
         return result;
     } catch (...) {
-        // Once the store is being overwritten, only the messages complete before are valid.
-        if (into.begun) SysExCount = into.writer.Count();
+        // Once the target is being overwritten, only the messages complete before are valid.
+        if (into.begun) count = into.writer.Count();
         throw;
     }
+}
+
+}  // namespace
+
+ScanResult LoadDumpFile(const std::string& pathUtf8) { return LoadCounted(pathUtf8, StoreWriting(), SysExCount); }
+
+ScanResult LoadDumpFileInto(const std::string& pathUtf8, OwnStore& target) {
+    return LoadCounted(pathUtf8, target.writer, target.count);
 }
 
 std::string MalformedSmfText(const std::string& pathUtf8, const MalformedSmf& malformed) {

@@ -124,6 +124,10 @@ struct LoadStopped {};
 // LoadDumpFile's) leaves in `target` only what the caller is about to throw away.
 ScanResult LoadDump(const std::string& pathUtf8, StoreWriter& target, LoadWatch& watch);
 
+// Loads the file's messages as LoadDumpFile does, into a block of their own instead of the
+// store (to be inserted into it); target.count says how many.
+ScanResult LoadDumpFileInto(const std::string& pathUtf8, OwnStore& target);
+
 // Puts the Whole messages of a file read by ReadSmf into the store, in their order, and
 // sets SysExCount. Throws "ファイル %s は開けません" when the
 // source no longer holds what was read (SysExCount then counts the messages stored before).

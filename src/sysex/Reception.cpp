@@ -7,8 +7,10 @@
 
 namespace sysex {
 
+// Allocated without being written, so a reception of a few small messages touches only the
+// pages those messages need, not the 65 MB that a full block would.
 Reception::Reception(std::int32_t keep)
-    : aside_(std::make_unique<AsideMessages>()), scanner_(ScanRules::Wire, aside_->Writer(), std::max(keep, 0)) {}
+    : slots_(new OwnStore), scanner_(ScanRules::Wire, slots_->writer, std::max(keep, 0)) {}
 
 Reception::~Reception() = default;
 
@@ -70,7 +72,7 @@ ReceptionSummary Reception::MoveIntoStore() {
     summary.scan = scanner_.Finish();
     // Nothing kept, nothing replaced: the dump loaded before is still the user's.
     if (summary.scan.stored > 0) {
-        aside_->MoveIntoStore(summary.scan.stored);
+        slots_->MoveIntoStore(summary.scan.stored);
         for (std::int32_t k = 0; k < SysExCount; ++k) summary.keptBytes += MessageAt(k).size();
     }
     summary.receivedBytes = bytes_.load(std::memory_order_relaxed);

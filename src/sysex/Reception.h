@@ -90,7 +90,7 @@ public:
 private:
     void CountSysExBytes(std::span<const std::uint8_t> bytes);
 
-    std::unique_ptr<AsideMessages> aside_;
+    std::unique_ptr<OwnStore> slots_;
     DumpScanner scanner_;
     bool inSysEx_ = false;  // input's thread: the byte counter is inside a message
     ReceptionLosses losses_;  // input's thread until the input is closed

@@ -90,8 +90,9 @@ std::uint8_t* StoreWriter::Extend(std::size_t n) {
             return at;
         }
         // Outgrew its slot: what it has so far moves over, the rest follows there.
-        std::uint8_t* moved = grown_.Extend(open_);
-        std::memcpy(moved, data_[count_], open_);
+        // (Nothing to move when the message comes whole, as a Standard MIDI File's does: an empty
+        // grown storage has no bytes to point at yet.)
+        if (open_ > 0) std::memcpy(grown_.Extend(open_), data_[count_], open_);
         openInGrown_ = true;
     } else if (count_ >= MaxSysEx) {
         openInGrown_ = true;
@@ -122,8 +123,6 @@ void StoreWriter::Drop() {
     openInGrown_ = false;
 }
 
-namespace {
-
 MessageBytes MessageIn(const std::uint8_t (*data)[SlotSize], const std::uint16_t* lengths,
                        const GrownMessages& grown, std::int32_t k) {
     if (k < MaxSysEx && lengths[k] != 0) return {data[k], std::size_t{lengths[k]} + 1};
@@ -139,6 +138,12 @@ MessageBytes MessageIn(const std::uint8_t (*data)[SlotSize], const std::uint16_t
     return grown.At(grown.LongInBlock() + static_cast<std::size_t>(k - MaxSysEx));
 }
 
+MessageList OwnStore::Messages() const {
+    return {count, [this](std::int32_t k) { return At(k); }};
+}
+
+namespace {
+
 GrownMessages& Grown() {
     static GrownMessages grown;
     return grown;
@@ -150,28 +155,15 @@ MessageBytes StoreWriter::At(std::int32_t k) const { return MessageIn(data_, len
 
 GrownMessages& StoreGrown() { return Grown(); }
 
-struct AsideMessages::Slots {
-    std::uint8_t data[MaxSysEx][SlotSize];
-    std::uint16_t lengths[MaxSysEx];
-    GrownMessages grown;
-    StoreWriter writer{data, lengths, grown};
-};
-
-AsideMessages::AsideMessages() : slots_(new Slots) {}
-
-AsideMessages::~AsideMessages() = default;
-
-StoreWriter& AsideMessages::Writer() { return slots_->writer; }
-
-void AsideMessages::MoveIntoStore(std::int32_t count) {
+void OwnStore::MoveIntoStore(std::int32_t count) {
     const std::int32_t inBlock = std::min(count, MaxSysEx);
     for (std::int32_t k = 0; k < inBlock; ++k) {
-        const std::uint16_t length = slots_->lengths[k];
+        const std::uint16_t length = lengths[k];
         // A zero length marks a message held in the grown storage, which moves over whole.
-        if (length != 0) std::memcpy(SysExData[k], slots_->data[k], std::size_t{length} + 1);
+        if (length != 0) std::memcpy(SysExData[k], data[k], std::size_t{length} + 1);
         SysExLen[k] = length;
     }
-    StoreGrown() = std::move(slots_->grown);
+    StoreGrown() = std::move(grown);
     SysExCount = count;
 }
 

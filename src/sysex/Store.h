@@ -107,27 +107,27 @@ private:
     bool openInGrown_ = false;
 };
 
-// Messages written aside from the store, by a load or a reception on a thread of its own, in a
-// block laid out like the store's and a grown storage, until they replace the store's messages.
-// The block is allocated without being written, so a few small messages touch only the pages
-// they need, not the 65 MB a full block would.
-class AsideMessages {
-public:
-    AsideMessages();
-    ~AsideMessages();
-    AsideMessages(const AsideMessages&) = delete;
-    AsideMessages& operator=(const AsideMessages&) = delete;
+// Message k of a block laid out like the store's and its grown storage (k below their count).
+MessageBytes MessageIn(const std::uint8_t (*data)[SlotSize], const std::uint16_t* lengths, const GrownMessages& grown,
+                       std::int32_t k);
 
-    // The writer's thread, until MoveIntoStore.
-    StoreWriter& Writer();
+// A block and grown storage of their own, laid out like the store's: a reception's messages
+// until they replace the store's, or a file's on their way into it. Allocate it with new (or
+// make_unique_for_overwrite): the block's pages are then only touched as messages fill them.
+// The writer fills it; `count` is the owner's to publish, as SysExCount is for the store.
+struct OwnStore {
+    std::uint8_t data[MaxSysEx][SlotSize];
+    std::uint16_t lengths[MaxSysEx];
+    std::int32_t count = 0;
+    GrownMessages grown;
+    StoreWriter writer{data, lengths, grown};
+
+    MessageBytes At(std::int32_t k) const { return MessageIn(data, lengths, grown, k); }
+    MessageList Messages() const;
     // The store's thread (the window's), once nobody writes here any more: the first `count`
     // messages written become the store's 0 .. count - 1 and SysExCount := count. The grown
     // storage moves over whole.
     void MoveIntoStore(std::int32_t count);
-
-private:
-    struct Slots;
-    std::unique_ptr<Slots> slots_;
 };
 
 // The store's own writer (the static block and the store's grown storage).

@@ -29,6 +29,7 @@
 #include "sysex/Reception.h"
 #include "sysex/Store.h"
 #include "ui/Bevel.h"
+#include "ui/EditActions.h"
 #include "ui/FileDialog.h"
 #include "ui/LoadProgress.h"
 #include "ui/MessageList.h"
@@ -119,6 +120,7 @@ TForm1::TForm1(FormSeams seams) : seams_(std::move(seams)) {
     CreateControls();
     CreateMenu();
     CreateDialogs();
+    CreateEditing();
     WireHandlers();
     FixSize();
     setAcceptDrops(true);
@@ -171,7 +173,7 @@ void TForm1::CreateControls() {
     place(SysEx, 10, 26, 147, 117);
     SysEx->setFont(LayoutFont(pGothic, 13, s));
     SysEx->setFrameShape(QFrame::NoFrame);
-    SysEx->setSelectionMode(QAbstractItemView::SingleSelection);
+    SysEx->setSelectionMode(QAbstractItemView::ExtendedSelection);
     SysEx->setItemDelegate(new FixedHeightDelegate(Scaled(13, s), SysEx));
     SysEx->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SysEx->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -233,6 +235,7 @@ void TForm1::CreateMenu() {
     N1 = File1->addSeparator();
     mnuExit = File1->addAction(QStringLiteral("終了(&X)"));
     mnuExit->setShortcut(QKeySequence(Qt::Key_F10));
+    Edit1 = MainMenu1->addMenu(QStringLiteral("編集(&E)"));
     Help1 = MainMenu1->addMenu(QStringLiteral("ヘルプ(&H)"));
     About1 = Help1->addAction(QStringLiteral("バージョン情報(&A)"));
     // Shortcuts work while this window is active, whichever control has the focus, and not
@@ -252,6 +255,18 @@ void TForm1::CreateDialogs() {
         {FileDialogSetup::Kind::Save, QStringLiteral("Standard MIDI File (*.mid)"), QStringLiteral("mid")}, this);
     SaveRawDumpDialog = seams_.makeFileDialog(
         {FileDialogSetup::Kind::Save, QStringLiteral("SysEx File(*.SYX)"), QStringLiteral("syx")}, this);
+}
+
+void TForm1::CreateEditing() {
+    EditSetup setup;
+    setup.window = this;
+    setup.scale = scale_;
+    setup.list = SysEx;
+    setup.openDialog = OpenDialog1.get();
+    setup.relist = [this] { ListStore(); };
+    setup.showInfo = [this](int k) { ShowInfo(k); };
+    Edits = new EditActions(std::move(setup));
+    Edits->Fill(Edit1);
 }
 
 void TForm1::WireHandlers() {
@@ -310,10 +325,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
 }
 
+bool TForm1::EditsUnsaved() const { return Edits->Modified(); }
+
 bool TForm1::CaptureMayGo() {
-    if (!captureUnsaved_ || sysex::SysExCount == 0) return true;
-    switch (AskUnsaved("受信した " + std::to_string(sysex::SysExCount) +
-                       " メッセージは保存されていません。保存しますか?")) {
+    if ((!captureUnsaved_ && !EditsUnsaved()) || sysex::SysExCount == 0) return true;
+    const std::string what = captureUnsaved_ ? "受信した " : "編集した ";
+    switch (AskUnsaved(what + std::to_string(sysex::SysExCount) + " メッセージは保存されていません。保存しますか?")) {
         case UnsavedAnswer::Save:
             if (!SaveRawDumpDialog->Execute()) return false;
             EXPORT_RAW_DUMP();  // a failed save throws, and so stays
@@ -367,11 +384,16 @@ std::vector<std::string> TForm1::RefreshOutputEntries(bool tell, std::string* go
     return entries;
 }
 
+void TForm1::ShowInfo(int k) {
+    SysInfo->clear();
+    if (k < 0 || k >= sysex::SysExCount) return;
+    for (const std::string& line : sysex::InfoLines(k)) SysInfo->appendPlainText(QString::fromStdString(line));
+}
+
 void TForm1::SysExClick() {
     const int k = SysEx->currentRow();
     if (k < 0 || k >= sysex::SysExCount) return;
-    SysInfo->clear();
-    for (const std::string& line : sysex::InfoLines(k)) SysInfo->appendPlainText(QString::fromStdString(line));
+    ShowInfo(k);
     const sysex::MessageBytes message = sysex::MessageAt(k);
     ExcOut(message.data(), static_cast<int>(message.size()) - 1);
 }
@@ -403,17 +425,22 @@ void TForm1::LoadIntoList(const std::string& pathUtf8) {
     captureUnsaved_ = false;  // the store now holds what a file on disk holds
     SysEx->clear();
     SysInfo->clear();
+    Edits->Forget();
     ShowStoredMessages(sysex::DroppedNotice(load->result));
 }
 
 void TForm1::ShowStoredMessages(const std::string& droppedNotice) {
-    // The lines read the store as they are shown; until the next load or reception the list
-    // shows these messages, whatever the store holds meanwhile.
+    ListStore();
+    if (!droppedNotice.empty()) ShowNotice(droppedNotice);
+}
+
+void TForm1::ListStore() {
+    // The lines read the store as they are shown; until the store is listed again the list
+    // shows this many messages, whatever the store holds meanwhile.
     const int count = sysex::MessageCount();
     SysEx->ShowLines(count, [count](int i) {
         return i < count && i < sysex::MessageCount() ? QString::fromStdString(sysex::ListLine(i)) : QString();
     });
-    if (!droppedNotice.empty()) ShowNotice(droppedNotice);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) { AcceptAsCopy(*event); }
@@ -422,7 +449,12 @@ void TForm1::dropEvent(QDropEvent* event) {
     if (!AcceptAsCopy(*event)) return;
     const std::optional<std::string> path = DroppedFile(*event->mimeData());
     // Opened once the drop is over: a notice or failure box shown inside the drop would keep the
-    // file manager waiting for the drop's answer.
+    // file manager waiting for the drop's answer. With Ctrl held the file's messages are
+    // inserted instead.
+    if (event->modifiers() & Qt::ControlModifier) {
+        QTimer::singleShot(0, this, Guarded([this, file = *path] { Edits->InsertFileMessages(file); }));
+        return;
+    }
     QTimer::singleShot(0, this, Guarded([this, file = *path] { OpenDumpFile(file); }));
 }
 
@@ -458,6 +490,7 @@ void TForm1::ReceiveDumpClick() {
     const sysex::ReceptionSummary summary = reception->MoveIntoStore();
     if (summary.scan.stored > 0) {
         captureUnsaved_ = true;
+        Edits->Forget();
         SysEx->clear();
         SysInfo->clear();
         ShowStoredMessages({});
@@ -511,6 +544,7 @@ void TForm1::ExportRawDumpClick() {
 void TForm1::EXPORT_RAW_DUMP() {
     smf::ExportStoreAsDump(SaveRawDumpDialog->FileName(), WindowSaveTargets);
     captureUnsaved_ = false;
+    Edits->MarkSaved();
 }
 
 void TForm1::SMF1Click() {
@@ -525,6 +559,7 @@ void TForm1::SMF1Click() {
 void TForm1::EXPORT_SMF() {
     smf::ExportStore(SaveDialog1->FileName(), WindowSaveTargets);
     captureUnsaved_ = false;
+    Edits->MarkSaved();
 }
 
 // The list and the pane stay as they are: the check is told in a notice of its own.

@@ -23,6 +23,7 @@ class QPlainTextEdit;
 namespace ui {
 
 class Bevel;
+class EditActions;
 class FileDialog;
 struct FileDialogSetup;
 class MessageList;
@@ -73,6 +74,9 @@ public:
     QAction* CheckChecksums = nullptr;
     // Sending the loaded messages back to a device.
     QAction* SendDump = nullptr;
+    // Editing the stored messages: the Edit menu, whose actions the list's context menu shares.
+    QMenu* Edit1 = nullptr;
+    EditActions* Edits = nullptr;
 
     // Handlers and operations.
     void FormCreate();
@@ -105,6 +109,8 @@ public:
 
     // Whether messages that came in by reception are in the store and were not saved since.
     bool CaptureUnsaved() const { return captureUnsaved_; }
+    // Whether the store was edited since it was loaded, received or saved.
+    bool EditsUnsaved() const;
 
     // The layout scale this window was built with (1 at 96 dpi).
     double LayoutScaleFactor() const { return scale_; }
@@ -119,12 +125,17 @@ private:
     void CreateControls();
     void CreateMenu();
     void CreateDialogs();
+    void CreateEditing();
     void WireHandlers();
     void FixSize();
     // Fills the list from the store after a load or a reception, and tells what was left out.
     void ShowStoredMessages(const std::string& droppedNotice);
+    // The list shows the store's messages as they are now.
+    void ListStore();
+    // The pane for message k as a selection shows it, without sending it; -1 empties it.
+    void ShowInfo(int k);
     // Before the store is given up (exit, another file, another reception): true when there is
-    // no unsaved capture, or the user saved it or chose to discard it; false to stay.
+    // no unsaved capture or edit, or the user saved it or chose to discard it; false to stay.
     bool CaptureMayGo();
 
     FormSeams seams_;

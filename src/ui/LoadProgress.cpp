@@ -47,8 +47,8 @@ struct LoadJob {
 // The loading thread. Nothing leaves it as an exception: a thread has nobody to catch it.
 void RunLoad(const std::shared_ptr<LoadJob>& job) {
     try {
-        auto messages = std::make_unique<sysex::AsideMessages>();
-        const sysex::ScanResult result = sysex::LoadDump(job->path, messages->Writer(), job->watch);
+        auto messages = std::make_unique_for_overwrite<sysex::OwnStore>();
+        const sysex::ScanResult result = sysex::LoadDump(job->path, messages->writer, job->watch);
         job->finished = FinishedLoad{result, std::move(messages)};
     } catch (const sysex::LoadStopped&) {
         job->stopped = true;

@@ -28,7 +28,7 @@ namespace ui {
 // A finished load: what was found and dropped, and the messages, not yet in the store.
 struct FinishedLoad {
     sysex::ScanResult result;
-    std::unique_ptr<sysex::AsideMessages> messages;
+    std::unique_ptr<sysex::OwnStore> messages;
 
     // Replaces the store's messages with the loaded ones (the window's thread).
     void MoveIntoStore() { messages->MoveIntoStore(result.stored); }

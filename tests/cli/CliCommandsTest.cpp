@@ -27,7 +27,7 @@ using clitest::RunCli;
 using testsupport::Bytes;
 
 const std::string Usage =
-    "usage: kelvane-cli list|info|hex|export|check|ports|send|receive|identify|requests|request ... "
+    "usage: kelvane-cli list|info|hex|export|join|check|ports|send|receive|identify|requests|request ... "
     "(kelvane-cli --help tells more)\n";
 
 // The loader's and inspector's test messages in one dump, with bytes the scan must skip.
@@ -198,6 +198,65 @@ TEST_F(Cli, ExportOfGmSystemOnGivesTheKnown34Bytes) {
                      0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x30, 0xFF, 0x2F, 0x00}));
 }
 
+// export and join write the messages picked, in the order picked, raw or as an SMF by OUT's name
+// unless --format says.
+TEST_F(Cli, ExportAndJoinWriteTheListedMessagesInOrder) {
+    const Bytes a1{0xF0, 0x01, 0xF7}, a2{0xF0, 0x02, 0x02, 0xF7}, a3{0xF0, 0x03, 0xF7};
+    const Bytes b1{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, b2{0xF0, 0x41, 0xF7};
+    const std::string a = Dump(testsupport::Concat({a1, a2, a3}), "a.syx");
+    // The second file is a Standard MIDI File: join reads every kind the loader reads.
+    const Bytes bRaw = testsupport::Concat({b1, b2});
+    sysex::ResetStoreForTests();
+    sysex::ScanDump(bRaw.data(), bRaw.size());
+    const std::string b = dir.File("b.mid").string();
+    smf::ExportStore(b);
+    auto smfOf = [this](const Bytes& raw) {
+        sysex::ResetStoreForTests();
+        sysex::ScanDump(raw.data(), raw.size());
+        const std::string reference = dir.File("reference.mid").string();
+        smf::ExportStore(reference);
+        return testsupport::ReadAll(reference);
+    };
+    const struct {
+        std::vector<std::string> args;  // OUT is "OUT" (raw), "OUT.mid" or "-"
+        Bytes written;
+    } cases[] = {
+        {{"export", a, "OUT.syx", "--messages", "3,1-2"}, testsupport::Concat({a3, a1, a2})},
+        {{"export", a, "OUT.syx", "--messages", "2,2"}, testsupport::Concat({a2, a2})},
+        {{"export", a, "OUT.EX"}, testsupport::Concat({a1, a2, a3})},
+        {{"export", a, "OUT.mid", "--messages", "3,1"}, smfOf(testsupport::Concat({a3, a1}))},
+        {{"export", a, "OUT.syx", "--format", "smf", "--messages", "1"}, smfOf(a1)},
+        {{"export", a, "-", "--format=raw", "--messages", "2"}, a2},
+        {{"join", "OUT.syx", a, b}, testsupport::Concat({a1, a2, a3, b1, b2})},
+        {{"join", "OUT.syx", b, "--messages", "2,1", a, "--messages", "3"}, testsupport::Concat({b2, b1, a3})},
+        {{"join", "OUT.mid", a, "--messages", "1", a, "--messages", "1"}, smfOf(testsupport::Concat({a1, a1}))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::vector<std::string> args = c.args;
+        std::string out;
+        for (std::string& arg : args) {
+            if (arg.rfind("OUT", 0) == 0) arg = out = dir.File(arg).string();
+        }
+        const CliResult result = RunCli(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        if (out.empty()) {
+            EXPECT_EQ(Bytes(result.out.begin(), result.out.end()), c.written);
+        } else {
+            EXPECT_EQ(testsupport::ReadAll(out), c.written);
+            std::filesystem::remove(out);
+        }
+    }
+    // A file that cannot be read, or a number it does not have, leaves OUT as it was.
+    const std::string kept = dir.Write("kept.syx", a1);
+    ExpectFailed(RunCli({"join", kept, a, dir.File("missing.syx").string()}), 1,
+                 "ファイル " + dir.File("missing.syx").string() + " は開けません\n");
+    ExpectFailed(RunCli({"join", kept, a, b, "--messages", "3"}), 1, b + ": メッセージ 3 はありません (1〜2)\n");
+    ExpectFailed(RunCli({"export", a, kept, "--messages", "4"}), 1, "メッセージ 4 はありません (1〜3)\n");
+    EXPECT_EQ(testsupport::ReadAll(kept), a1);
+}
+
 TEST_F(Cli, ExportOfAnEmptyStoreRefusesWithTheWindowsNotice) {
     const std::string dump = Dump({0x00, 0x01});
     const std::string out = dir.File("never.mid").string();
@@ -296,7 +355,15 @@ TEST_F(Cli, BadArgumentsEndWithAReasonAndTheUsageLine) {
         {{"send", dump, "--port", "1", "--messages", "1,,2"}, "empty item in message list '1,,2'"},
         {{"send", dump, "--port", "1", "--messages", "4-2"}, "message range '4-2' runs backwards"},
         {{"receive", "o.syx"}, "receive needs --port K (see ports --input)"},
-        {{"receive", "o.syx", "--port", "1", "--gap", "5"}, "--messages, --gap and --speed belong to send only"},
+        {{"receive", "o.syx", "--port", "1", "--gap", "5"}, "--gap and --speed belong to send only"},
+        {{"list", dump, "--messages", "1"}, "--messages belongs to send, export and join only"},
+        {{"export", dump, "o.syx", "--format", "wav"}, "--format takes raw or smf"},
+        {{"list", dump, "--format", "raw"}, "--format belongs to export and join only"},
+        {{"join", "o.syx"}, "join takes 2 operands, not 1"},
+        {{"join", "o.syx", "--messages", "1", dump}, "--messages of join follows the FILE it picks from"},
+        {{"join", "--messages=1", "o.syx", dump}, "--messages of join follows the FILE it picks from"},
+        {{"join", "o.syx", dump, "--messages", "1", "--messages", "2"}, "--messages given twice for '" + dump + "'"},
+        {{"join", "o.syx", dump, "--messages", "2-1"}, "message range '2-1' runs backwards"},
         {{"send", dump, "--port", "1", "--idle", "1"},
          "--idle, --count, --timeout, --request, --request-hex and --out-port belong to receive only"},
         {{"list", dump, "--input"}, "--input belongs to ports only"},
@@ -389,7 +456,7 @@ TEST(CliHelp, HelpAndVersionAreEnglishAndEndWell) {
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind("kelvane-cli 0.94: SysEx dumps from the command line\n\nusage: kelvane-cli list FILE [--json]\n", 0), 0u)
         << help.out;
-    for (const char* command : {"info FILE N", "hex FILE N", "export FILE OUT.mid", "ports [--json]",
+    for (const char* command : {"info FILE N", "hex FILE N", "export FILE OUT [--messages LIST]", "join OUT FILE", "ports [--json]",
                                 "send FILE --port PORT [--messages LIST] [--gap MS]"}) {
         EXPECT_NE(help.out.find(std::string("kelvane-cli ") + command), std::string::npos) << command;
     }

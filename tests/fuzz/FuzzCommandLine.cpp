@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const cli::Invocation again = cli::ParseCommandLine(args);
         Check(invocation.kind == again.kind && invocation.dumpPath == again.dumpPath &&
               invocation.outputPath == again.outputPath && invocation.messages == again.messages &&
-              invocation.port == again.port && invocation.gapMs == again.gapMs);
+              invocation.port == again.port && invocation.gapMs == again.gapMs &&
+              invocation.joined == again.joined && invocation.format == again.format);
     } catch (const cli::UsageError&) {
     }
     for (const std::string& arg : args) CheckMessageSelection(arg, storedCount);
