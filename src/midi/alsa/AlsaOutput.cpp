@@ -132,22 +132,58 @@ public:
 
     // Returns once the buffer holds every byte; throws when the device takes nothing for
     // `stallLimit` or fails.
+    //
+    // The buffer is only ever filled while the device is idle. The kernel moves its write
+    // pointer before it copies our bytes in, with the buffer unlocked; a device that is still
+    // taking bytes meanwhile (snd-usb-audio fills its USB transfers from the buffer as each one
+    // completes) can catch up with the pointer before the copy is done and send what the buffer
+    // held a lap earlier, while our bytes there are never sent. A writer that is preempted in
+    // that copy on a busy machine is enough: a megabyte at the fastest speed arrived with 160
+    // bytes of it replaced by those 4,096 bytes earlier. So each write waits until the device
+    // has taken everything and has stopped, and then fills the buffer in one go; the device
+    // starts again only after the copy.
     void Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds stallLimit) {
         auto deadline = std::chrono::steady_clock::now() + stallLimit;
         while (!bytes.empty()) {
-            const ssize_t written = snd_rawmidi_write(raw_, bytes.data(), bytes.size());
+            WaitUntilTaken(stallLimit, [] { return false; });
+            // Every transfer still in flight completes and the device stops taking bytes until the
+            // next write starts it (at most 50 ms for snd-usb-audio); with an empty buffer nothing
+            // is dropped and the kernel's own ten-second limit cannot strike.
+            const int stopped = snd_rawmidi_drain(raw_);
+            if (stopped < 0) CheckAlsa(stopped, "snd_rawmidi_drain");
+            const ssize_t written = snd_rawmidi_write(raw_, bytes.data(), std::min(bytes.size(), bufferBytes_));
+            if (written < 0 && written != -EAGAIN) CheckAlsa(static_cast<int>(written), "snd_rawmidi_write");
             if (written > 0) {
                 bytes = bytes.subspan(static_cast<std::size_t>(written));
                 written_ += static_cast<std::uint64_t>(written);
                 deadline = std::chrono::steady_clock::now() + stallLimit;
-                continue;
-            }
-            if (written < 0 && written != -EAGAIN) CheckAlsa(static_cast<int>(written), "snd_rawmidi_write");
-            if (std::chrono::steady_clock::now() >= deadline) {
+            } else if (std::chrono::steady_clock::now() >= deadline) {
                 throw BackendFailure("ALSA", "snd_rawmidi_write", "デバイスがデータを受け取りません", -ETIMEDOUT);
             }
-            WaitForRoom();
         }
+    }
+
+    // Waits until the device has taken every byte from the buffer, or `stopEarly` says so, and
+    // returns what it still holds; throws when the device takes nothing for `stallLimit`.
+    std::uint64_t WaitUntilTaken(std::chrono::milliseconds stallLimit, const std::function<bool()>& stopEarly) const {
+        auto deadline = std::chrono::steady_clock::now() + stallLimit;
+        std::uint64_t buffered = Buffered();
+        while (buffered > 0 && !stopEarly()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                throw BackendFailure("ALSA", "送信", "デバイスがデータを受け取りません", -ETIMEDOUT);
+            }
+            // Poll wakes once at most one byte is left, and at once while it is; the last byte
+            // is waited for in short sleeps.
+            if (buffered > 1) {
+                WaitForRoom();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            const std::uint64_t now = Buffered();
+            if (now < buffered) deadline = std::chrono::steady_clock::now() + stallLimit;
+            buffered = now;
+        }
+        return buffered;
     }
 
     // Bytes written so far, and of those the ones the device has not yet taken from the buffer.
@@ -167,9 +203,18 @@ private:
     explicit RawOutput(snd_rawmidi_t* raw) : raw_(raw) {
         snd_rawmidi_params_t* params;
         snd_rawmidi_params_alloca(&params);
-        if (snd_rawmidi_params_current(raw_, params) >= 0) bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
+        if (snd_rawmidi_params_current(raw_, params) >= 0) {
+            bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
+            // Writes wait for an empty buffer, so poll need not wake before the last byte is
+            // taken (alsa-lib wants the threshold below the buffer's size).
+            if (bufferBytes_ > 1 && snd_rawmidi_params_set_avail_min(raw_, params, bufferBytes_ - 1) >= 0) {
+                snd_rawmidi_params(raw_, params);
+            }
+        }
+        if (bufferBytes_ == 0) bufferBytes_ = 4096;  // the kernel's default, should the query fail
     }
 
+    // Returns when the buffer has emptied or after a short while, whichever is first.
     void WaitForRoom() const {
         pollfd fds[4];
         const int count = snd_rawmidi_poll_descriptors(raw_, fds, 4);
@@ -229,17 +274,7 @@ public:
     std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) override {
         if (!raw_) return pending;
         try {
-            auto deadline = std::chrono::steady_clock::now() + StallLimit;
-            std::uint64_t buffered = raw_->Buffered();
-            while (buffered > 0 && !moreWaiting()) {
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    throw BackendFailure("ALSA", "送信", "デバイスがデータを受け取りません", -ETIMEDOUT);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                const std::uint64_t now = raw_->Buffered();
-                if (now < buffered) deadline = std::chrono::steady_clock::now() + StallLimit;
-                buffered = now;
-            }
+            const std::uint64_t buffered = raw_->WaitUntilTaken(StallLimit, moreWaiting);
             const std::uint64_t passed = raw_->Written() - buffered;
             std::uint64_t held = 0;
             while (!messageEnds_.empty() && messageEnds_.front() <= passed) {
