@@ -198,16 +198,25 @@ public:
 
 private:
     static constexpr auto CloseLimit = std::chrono::seconds(2);
+    static constexpr std::size_t PreferredBufferBytes = 64 * 1024;
     static constexpr auto InFlightTime = std::chrono::milliseconds(200);
 
     explicit RawOutput(snd_rawmidi_t* raw) : raw_(raw) {
         snd_rawmidi_params_t* params;
         snd_rawmidi_params_alloca(&params);
+        // Writes wait for an empty buffer, so poll need not wake before the last byte is taken
+        // (alsa-lib wants the threshold below the buffer's size). Each refill stops a device
+        // that takes bytes quickly for a moment; a buffer larger than the kernel's one page
+        // makes those moments rarer. A driver that refuses the size keeps its own.
+        if (snd_rawmidi_params_current(raw_, params) >= 0 &&
+            snd_rawmidi_params_set_buffer_size(raw_, params, PreferredBufferBytes) >= 0 &&
+            snd_rawmidi_params_set_avail_min(raw_, params, PreferredBufferBytes - 1) >= 0) {
+            snd_rawmidi_params(raw_, params);
+        }
         if (snd_rawmidi_params_current(raw_, params) >= 0) {
             bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
-            // Writes wait for an empty buffer, so poll need not wake before the last byte is
-            // taken (alsa-lib wants the threshold below the buffer's size).
-            if (bufferBytes_ > 1 && snd_rawmidi_params_set_avail_min(raw_, params, bufferBytes_ - 1) >= 0) {
+            if (snd_rawmidi_params_get_avail_min(params) + 1 < bufferBytes_ &&
+                snd_rawmidi_params_set_avail_min(raw_, params, bufferBytes_ - 1) >= 0) {
                 snd_rawmidi_params(raw_, params);
             }
         }
