@@ -23,7 +23,7 @@ using testsupport::PatternMessage;
 using namespace std::chrono_literals;
 
 const std::vector<std::uint8_t> kGmSystemOn(midi::GMSystemOn.begin(), midi::GMSystemOn.end());
-constexpr auto kArrival = 60s;
+constexpr auto kArrival = 180s;  // an upper bound only: a busy host slows the guest several-fold
 
 std::int32_t EntryOf(const std::vector<std::string>& entries, const std::string& text) {
     const auto found = std::find(entries.begin(), entries.end(), text);

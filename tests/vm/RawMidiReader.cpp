@@ -68,18 +68,32 @@ void RawMidiReader::ReadLoop() {
     const int fdCount = snd_rawmidi_poll_descriptors(input_, fds.data(), fds.size());
     std::array<std::uint8_t, 4096> chunk{};
     bool more = false;
+    // A device behind a cable takes no more than its rate allows since the reader started,
+    // however much is there. Counted from the start rather than per wake-up, so that a reader
+    // woken late on a busy machine catches up instead of falling behind the cable for good; a
+    // cable banks no time, so idle time gives at most a tenth of a second's bytes in one go.
+    const auto started = std::chrono::steady_clock::now();
+    const std::uint64_t mostBanked = bytesPerSecond_ / 10;
+    std::uint64_t taken = 0;
     for (;;) {
         // A short poll keeps the stop request answered without a wake-up pipe.
         if (!more) poll(fds.data(), static_cast<nfds_t>(fdCount), 20);
-        // A device behind a cable takes its share every 10 ms, however much is there.
-        const std::size_t wanted = bytesPerSecond_ ? std::max<std::size_t>(bytesPerSecond_ / 100, 1) : chunk.size();
-        if (bytesPerSecond_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::size_t wanted = chunk.size();
+        if (bytesPerSecond_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            const auto allowed = static_cast<std::uint64_t>(elapsed * static_cast<double>(bytesPerSecond_));
+            if (allowed > taken + mostBanked) taken = allowed - mostBanked;
+            wanted = static_cast<std::size_t>(std::min<std::uint64_t>(allowed > taken ? allowed - taken : 0, chunk.size()));
+            if (wanted == 0) continue;
+        }
         // One chunk per turn of the lock, so that waiters see a long burst as it comes in.
         std::lock_guard lock(mutex_);
         if (stop_) return;
         const ssize_t got = snd_rawmidi_read(input_, chunk.data(), wanted);
         more = got > 0;
         if (more) {
+            taken += static_cast<std::uint64_t>(got);
             received_.insert(received_.end(), chunk.begin(), chunk.begin() + got);
             arrived_.notify_all();
         }

@@ -119,6 +119,8 @@ public:
 
     // A USB interface still has the last bytes in flight when the buffer is empty, and closing
     // gives them only 50 ms before it cancels them; a device behind a slow cable may need more.
+    // Our own queue is empty here unless the device failed, and then its messages have been
+    // counted as failed already.
     ~RawOutput() {
         const auto deadline = std::chrono::steady_clock::now() + CloseLimit;
         while (Buffered() > 0 && std::chrono::steady_clock::now() < deadline) {
@@ -130,28 +132,59 @@ public:
     RawOutput(const RawOutput&) = delete;
     RawOutput& operator=(const RawOutput&) = delete;
 
-    // Returns once the buffer holds every byte; throws when the device takes nothing for
-    // `stallLimit` or fails.
+    // Takes the bytes into our own queue, which goes to the device's buffer whenever that is
+    // empty, and returns once at most one buffer's worth is still queued; throws when the device
+    // takes nothing for `stallLimit` or fails.
+    //
+    // The device's buffer is only ever filled while the device is idle. The kernel moves its
+    // write pointer before it copies our bytes in, with the buffer unlocked; a device that is
+    // still taking bytes meanwhile (snd-usb-audio fills its USB transfers from the buffer as
+    // each one completes) can catch up with the pointer before the copy is done and send what
+    // the buffer held a lap earlier, while our bytes there are never sent. A writer that is
+    // preempted in that copy on a busy machine is enough: a megabyte at the fastest speed
+    // arrived with 160 bytes of it replaced by those 4,096 bytes earlier. So each refill waits
+    // until the device has taken everything and has stopped, and then fills the buffer in one
+    // go; the device starts again only after the copy. The queue lets short messages that come
+    // meanwhile share one refill.
     void Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds stallLimit) {
+        if (head_ > 0 && head_ >= queue_.size() / 2) {
+            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+        queue_.insert(queue_.end(), bytes.begin(), bytes.end());
+        accepted_ += bytes.size();
+        WaitUntilTaken(stallLimit, [this] { return Queued() <= bufferBytes_; });
+    }
+
+    // Passes the queue on and waits until the device has taken every byte from its buffer, or
+    // `stopEarly` says so; returns how many bytes are still queued or in the buffer. Throws
+    // when the device takes nothing for `stallLimit` or fails.
+    std::uint64_t WaitUntilTaken(std::chrono::milliseconds stallLimit, const std::function<bool()>& stopEarly) {
         auto deadline = std::chrono::steady_clock::now() + stallLimit;
-        while (!bytes.empty()) {
-            const ssize_t written = snd_rawmidi_write(raw_, bytes.data(), bytes.size());
-            if (written > 0) {
-                bytes = bytes.subspan(static_cast<std::size_t>(written));
-                written_ += static_cast<std::uint64_t>(written);
+        for (;;) {
+            std::uint64_t buffered = Buffered();
+            if (buffered == 0 && Queued() > 0 && Refill()) {
                 deadline = std::chrono::steady_clock::now() + stallLimit;
                 continue;
             }
-            if (written < 0 && written != -EAGAIN) CheckAlsa(static_cast<int>(written), "snd_rawmidi_write");
+            if (buffered + Queued() == 0 || stopEarly()) return buffered + Queued();
             if (std::chrono::steady_clock::now() >= deadline) {
-                throw BackendFailure("ALSA", "snd_rawmidi_write", "デバイスがデータを受け取りません", -ETIMEDOUT);
+                throw BackendFailure("ALSA", "送信", "デバイスがデータを受け取りません", -ETIMEDOUT);
             }
-            WaitForRoom();
+            // Poll wakes once at most one byte is left, and at once while it is; the last byte
+            // is waited for in short sleeps.
+            if (buffered > 1) {
+                WaitForRoom();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (Buffered() < buffered) deadline = std::chrono::steady_clock::now() + stallLimit;
         }
     }
 
-    // Bytes written so far, and of those the ones the device has not yet taken from the buffer.
-    std::uint64_t Written() const { return written_; }
+    // Bytes taken by Write so far, and of those the ones the device has not yet taken from the
+    // buffer.
+    std::uint64_t Accepted() const { return accepted_; }
     std::uint64_t Buffered() const {
         snd_rawmidi_status_t* status;
         snd_rawmidi_status_alloca(&status);
@@ -162,14 +195,53 @@ public:
 
 private:
     static constexpr auto CloseLimit = std::chrono::seconds(2);
+    static constexpr std::size_t PreferredBufferBytes = 64 * 1024;
     static constexpr auto InFlightTime = std::chrono::milliseconds(200);
 
     explicit RawOutput(snd_rawmidi_t* raw) : raw_(raw) {
         snd_rawmidi_params_t* params;
         snd_rawmidi_params_alloca(&params);
-        if (snd_rawmidi_params_current(raw_, params) >= 0) bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
+        // Writes wait for an empty buffer, so poll need not wake before the last byte is taken
+        // (alsa-lib wants the threshold below the buffer's size). Each refill stops a device
+        // that takes bytes quickly for a moment; a buffer larger than the kernel's one page
+        // makes those moments rarer. A driver that refuses the size keeps its own.
+        if (snd_rawmidi_params_current(raw_, params) >= 0 &&
+            snd_rawmidi_params_set_buffer_size(raw_, params, PreferredBufferBytes) >= 0 &&
+            snd_rawmidi_params_set_avail_min(raw_, params, PreferredBufferBytes - 1) >= 0) {
+            snd_rawmidi_params(raw_, params);
+        }
+        if (snd_rawmidi_params_current(raw_, params) >= 0) {
+            bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
+            if (snd_rawmidi_params_get_avail_min(params) + 1 < bufferBytes_ &&
+                snd_rawmidi_params_set_avail_min(raw_, params, bufferBytes_ - 1) >= 0) {
+                snd_rawmidi_params(raw_, params);
+            }
+        }
+        if (bufferBytes_ == 0) bufferBytes_ = 4096;  // the kernel's default, should the query fail
     }
 
+    std::uint64_t Queued() const { return queue_.size() - head_; }
+
+    // Called with the device's buffer empty. Every transfer still in flight completes and the
+    // device stops taking bytes until the write starts it again (at most 50 ms for
+    // snd-usb-audio); with an empty buffer nothing is dropped and the kernel's own ten-second
+    // limit cannot strike. Says whether the device's buffer took anything.
+    bool Refill() {
+        const int stopped = snd_rawmidi_drain(raw_);
+        if (stopped < 0) CheckAlsa(stopped, "snd_rawmidi_drain");
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(Queued(), bufferBytes_));
+        const ssize_t written = snd_rawmidi_write(raw_, queue_.data() + head_, count);
+        if (written < 0 && written != -EAGAIN) CheckAlsa(static_cast<int>(written), "snd_rawmidi_write");
+        if (written <= 0) return false;
+        head_ += static_cast<std::size_t>(written);
+        if (head_ == queue_.size()) {
+            queue_.clear();
+            head_ = 0;
+        }
+        return true;
+    }
+
+    // Returns when the buffer has emptied or after a short while, whichever is first.
     void WaitForRoom() const {
         pollfd fds[4];
         const int count = snd_rawmidi_poll_descriptors(raw_, fds, 4);
@@ -182,7 +254,9 @@ private:
 
     snd_rawmidi_t* raw_;
     std::size_t bufferBytes_ = 0;
-    std::uint64_t written_ = 0;
+    std::vector<std::uint8_t> queue_;  // bytes from queue_[head_] on have not reached the device's buffer
+    std::size_t head_ = 0;
+    std::uint64_t accepted_ = 0;
 };
 
 class AlsaSink final : public MessageSink {
@@ -211,7 +285,7 @@ public:
             if (!raw_) raw_ = RawOutput::TryOpen(device_.card, device_.port);
             if (raw_) {
                 raw_->Write(message, StallLimit);
-                messageEnds_.push_back(raw_->Written());
+                messageEnds_.push_back(raw_->Accepted());
                 return;
             }
             // Another program holds the device through the sequencer: go along with it, at the
@@ -229,18 +303,8 @@ public:
     std::uint64_t Drain(const std::function<bool()>& moreWaiting, std::uint64_t pending) override {
         if (!raw_) return pending;
         try {
-            auto deadline = std::chrono::steady_clock::now() + StallLimit;
-            std::uint64_t buffered = raw_->Buffered();
-            while (buffered > 0 && !moreWaiting()) {
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    throw BackendFailure("ALSA", "送信", "デバイスがデータを受け取りません", -ETIMEDOUT);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                const std::uint64_t now = raw_->Buffered();
-                if (now < buffered) deadline = std::chrono::steady_clock::now() + StallLimit;
-                buffered = now;
-            }
-            const std::uint64_t passed = raw_->Written() - buffered;
+            const std::uint64_t buffered = raw_->WaitUntilTaken(StallLimit, moreWaiting);
+            const std::uint64_t passed = raw_->Accepted() - buffered;
             std::uint64_t held = 0;
             while (!messageEnds_.empty() && messageEnds_.front() <= passed) {
                 messageEnds_.pop_front();
@@ -309,7 +373,7 @@ private:
     bool paced_;
     bool subscribed_ = false;
     std::unique_ptr<RawOutput> raw_;          // from the first message on, for a raw MIDI device
-    std::deque<std::uint64_t> messageEnds_;  // raw_->Written() after each message not yet passed on
+    std::deque<std::uint64_t> messageEnds_;  // raw_->Accepted() after each message not yet passed on
 };
 
 class AlsaOutputService final : public ListedOutputService<AlsaDevice> {
