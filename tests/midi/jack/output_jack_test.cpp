@@ -30,7 +30,7 @@ using testsupport::Append;
 using testsupport::Bytes;
 using testsupport::PatternMessage;
 
-constexpr auto Patience = std::chrono::seconds(30);
+constexpr auto Patience = std::chrono::minutes(2);
 
 std::string UniqueName(const char* stem) {
     static std::atomic<int> counter{0};
@@ -390,7 +390,7 @@ TEST_F(JackOutput, AClosedPortWhoseReceiverWentAwayDropsItsQueueAtOnce) {
 
     ASSERT_EQ(ChangePort(entry), 0);
     SendOnOpenPort(GMSystemOn.data(), 5);
-    EXPECT_EQ(receiver->WaitForBytes(6, std::chrono::seconds(30)), GmOnBytes);
+    EXPECT_EQ(receiver->WaitForBytes(6, Patience), GmOnBytes);
 }
 
 // libjack overflows a buffer (and aborts the process) for a server name this long.
