@@ -307,7 +307,7 @@ TEST_F(CliReceive, NothingReceivedSavesNothing) {
     EXPECT_FALSE(std::filesystem::exists(Out()));
 }
 
-enum class Then { Nothing, SenderLeaves, ServerStops, CtrlCWhileTheServerHangs };
+enum class Then { Nothing, SenderLeaves, SenderLeavesMidMessage, ServerStops, CtrlCWhileTheServerHangs };
 enum class Target { Writable, Unwritable, FullDisk };
 
 struct StopCase {
@@ -342,11 +342,12 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
     ::unsetenv("XDG_STATE_HOME");
     if (c.target != Target::Unwritable) {
         sender->Send(Concat(messages));
+        if (c.then == Then::SenderLeavesMidMessage) sender->Send({0xF0, 0x43, 0x10});
         if (c.then != Then::Nothing) {
             ASSERT_TRUE(WaitUntil([&] { return sender->AllSent(); }, 2min));
             std::this_thread::sleep_for(300ms);  // the bytes reach the input first
         }
-        if (c.then == Then::SenderLeaves) sender.reset();
+        if (c.then == Then::SenderLeaves || c.then == Then::SenderLeavesMidMessage) sender.reset();
         // It used to crash in libjack's notices that follow the shutdown notice.
         if (c.then == Then::ServerStops) server->Kill(SIGTERM);
         if (c.then == Then::CtrlCWhileTheServerHangs) {
@@ -377,15 +378,22 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
         return;
     }
     EXPECT_NE(result.out.find(std::string("\"stoppedBy\":\"") + c.stoppedBy + "\""), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("cutOff\":0") != std::string::npos, true) << "no spurious cut-off: " << result.out;
+    const bool cut = c.then == Then::SenderLeavesMidMessage;
+    EXPECT_NE(result.out.find(cut ? "cutOff\":1" : "cutOff\":0"), std::string::npos) << result.out;
     const std::vector<Bytes> kept(messages.begin(), messages.begin() + c.kept);
     EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(kept));
-    if (c.then == Then::SenderLeaves || c.then == Then::ServerStops) {
+    // A source that leaves after its last whole message has finished: said, but no loss.
+    if (c.then == Then::SenderLeaves) {
+        EXPECT_NE(result.out.find("\"lost\":false,\"losses\":[]"), std::string::npos) << result.out;
+    }
+    if (c.then == Then::SenderLeavesMidMessage || c.then == Then::ServerStops) {
         EXPECT_NE(result.out.find(std::string("\"lost\":true,\"losses\":[{\"cause\":\"") + c.stoppedBy + "\""),
                   std::string::npos)
             << result.out;
-        EXPECT_NE(result.err.find(c.then == Then::SenderLeaves ? "送信元のポートがなくなったため、受信を終えました"
-                                                               : "JACK サーバーが停止したため、受信を終えました"),
+    }
+    if (c.then == Then::SenderLeaves || c.then == Then::SenderLeavesMidMessage || c.then == Then::ServerStops) {
+        EXPECT_NE(result.err.find(c.then == Then::ServerStops ? "JACK サーバーが停止したため、受信を終えました"
+                                                              : "送信元のポートがなくなったため、受信を終えました"),
                   std::string::npos)
             << result.err;
     }
@@ -397,7 +405,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"Idle", {"--idle", "0.3"}, 3, Then::Nothing, Target::Writable, 0, "idle", 3},
                       StopCase{"Timeout", {"--idle", "0", "--timeout", "1"}, 2, Then::Nothing, Target::Writable, 0, "timeout", 2},
                       StopCase{"CtrlCWhileTheServerHangs", {"--idle", "0"}, 2, Then::CtrlCWhileTheServerHangs, Target::Writable, 0, "interrupt", 2},
-                      StopCase{"SourceGoneIsLoss", {"--idle", "0"}, 2, Then::SenderLeaves, Target::Writable, 3, "sourceGone", 2},
+                      StopCase{"SourceGoneAfterItsLastMessageEndsIt", {"--idle", "0"}, 2, Then::SenderLeaves, Target::Writable, 0, "sourceGone", 2},
+                      StopCase{"SourceGoneMidMessageIsLoss", {"--idle", "0"}, 2, Then::SenderLeavesMidMessage, Target::Writable, 3, "sourceGone", 2},
                       StopCase{"WrongChecksumIsDamage", {"--idle", "0.3"}, 2, Then::Nothing, Target::Writable, 3, "idle", 2, true},
                       StopCase{"ServerStopKeepsAndWritesTheCapture", {"--idle", "0"}, 2, Then::ServerStops, Target::Writable, 3, "serverGone", 2},
                       StopCase{"UnwritableTargetBeforeRecording", {"--idle", "0.3"}, 0, Then::Nothing, Target::Unwritable, 1, nullptr, 0},

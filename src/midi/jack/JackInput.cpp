@@ -120,6 +120,9 @@ private:
         std::uint64_t dropsTold = 0;
         for (;;) {
             const bool last = stopping_.load(std::memory_order_acquire);
+            // Looked at before the ring is emptied: every byte the callback wrote before the
+            // source or the server went away is then fed before the end is told.
+            const bool ending = gone_.load(std::memory_order_acquire) || sourceGone_.load(std::memory_order_acquire);
             bool any = false;
             for (;;) {
                 Header header = 0;
@@ -141,7 +144,7 @@ private:
                 TellEnd();
                 return;
             }
-            TellEnd();
+            if (ending) TellEnd();
             if (!any) std::this_thread::sleep_for(CollectInterval);
         }
     }
