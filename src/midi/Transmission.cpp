@@ -21,6 +21,10 @@ constexpr std::size_t MinChunkBytes = 16;
 constexpr auto LateSlack = std::chrono::milliseconds(20);
 // How often a full or finishing port is looked at again.
 constexpr auto PortPoll = std::chrono::milliseconds(5);
+// How often the port is looked at while the plan waits: a port that failed (a message it could
+// not take, a server that went away) ends the send within this, not at the end of the plan,
+// which at a slow speed may be an hour away.
+constexpr auto WatchInterval = std::chrono::milliseconds(50);
 
 constexpr char StallText[] = "送信先のポートがデータを受け取りません";
 
@@ -131,8 +135,11 @@ TransmissionOutcome Transmission::Run(OutputPort& port) {
     return outcome;
 }
 
-bool Transmission::WaitFor(TransmissionClock::TimePoint due) {
-    while (!CancelRequested() && clock_->Now() < due) clock_->WaitUntil(due, cancelled_);
+bool Transmission::WaitFor(OutputPort& port, const PortStatus& start, TransmissionClock::TimePoint due) {
+    while (!CancelRequested() && clock_->Now() < due) {
+        clock_->WaitUntil(std::min(due, clock_->Now() + WatchInterval), cancelled_);
+        CheckPort(port, start);
+    }
     return !CancelRequested();
 }
 
@@ -236,7 +243,7 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
                                              PacedTime(bytesBefore, pace_.speedPercent) +
                                              std::chrono::milliseconds(pace_.pauseMs) * static_cast<std::int64_t>(m));
             const auto chunk = message.subspan(at, std::min(chunkLimit, message.size() - at));
-            if (WaitFor(due)) WaitForRoom(port, startStatus, chunk.size());
+            if (WaitFor(port, startStatus, due)) WaitForRoom(port, startStatus, chunk.size());
             if (CancelRequested()) {
                 if (at > 0) {
                     // Cut inside the message: end it so the device does not wait for the rest.
@@ -267,7 +274,7 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
     }
     if (!cutShort) {
         // The last byte's own time at the chosen rate, so that the device has it before the end.
-        WaitFor(planStart + std::chrono::ceil<std::chrono::steady_clock::duration>(
+        WaitFor(port, startStatus, planStart + std::chrono::ceil<std::chrono::steady_clock::duration>(
                                 PacedTime(bytesBefore, pace_.speedPercent) +
                                 std::chrono::milliseconds(pace_.pauseMs) *
                                     static_cast<std::int64_t>(messages_.empty() ? 0 : messages_.size() - 1)));

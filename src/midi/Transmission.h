@@ -111,7 +111,7 @@ public:
 
 private:
     TransmissionOutcome Send(OutputPort& port);
-    bool WaitFor(TransmissionClock::TimePoint due);
+    bool WaitFor(OutputPort& port, const PortStatus& start, TransmissionClock::TimePoint due);
     void WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes);
     void Hand(OutputPort& port, std::span<const std::uint8_t> chunk);
     void WaitForPort(OutputPort& port, const PortStatus& start, std::uint64_t handed);

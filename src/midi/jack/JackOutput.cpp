@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +27,8 @@ namespace midi {
 
 namespace {
 
-// Big enough for the longest stored message (64 KiB) and its length header several times over.
+// Several of the usual messages (up to 64 KiB) and their headers. A longer message streams
+// through it: the callback takes its bytes as they come, so its length is bounded by memory only.
 constexpr std::size_t RingBytes = std::size_t{1} << 18;
 // How long the server may take no bytes at all before a waiting message counts as failed.
 constexpr auto StallLimit = std::chrono::seconds(5);
@@ -91,38 +93,23 @@ public:
             std::this_thread::sleep_for(pacer_.Reserve(message.size(), now));
             handedOver = std::max(handedOver, WirePacer::Clock::now());
         }
-        const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
-        const std::size_t needed = sizeof header + message.size();
-        if (needed >= RingBytes) {
+        if (message.size() > std::numeric_limits<std::uint32_t>::max()) {
             throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
         }
-        WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= needed; });
-
-        // The whole record becomes readable at once, so the callback never sees half a
-        // message and splits only where the port buffer forces it.
-        jack_ringbuffer_data_t parts[2];
-        jack_ringbuffer_get_write_vector(ring_, parts);
-        std::size_t written = 0;
-        auto put = [&](const void* from, std::size_t count) {
-            const auto* bytes = static_cast<const char*>(from);
-            while (count > 0) {
-                std::size_t at = written;
-                int part = 0;
-                if (at >= parts[0].len) {
-                    at -= parts[0].len;
-                    part = 1;
-                }
-                const std::size_t room = std::min(count, parts[part].len - at);
-                std::memcpy(parts[part].buf + at, bytes, room);
-                bytes += room;
-                count -= room;
-                written += room;
-            }
-        };
-        put(&header, sizeof header);
-        put(message.data(), message.size());
-        jack_ringbuffer_write_advance(ring_, needed);
-        produced_ += needed;
+        const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
+        // The header and as much of the message as the ring holds become readable at once, so
+        // the callback never sees a message it cannot start; the rest follows as the callback
+        // makes room, and the callback never splits the message more than the port buffer and
+        // those later bytes force it to.
+        const std::size_t first = std::min(message.size(), RingBytes / 2);
+        WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= sizeof header + first; });
+        Put(&header, sizeof header, message.first(first));
+        for (std::size_t at = first; at < message.size();) {
+            WaitFor([&] { return jack_ringbuffer_write_space(ring_) > 0; });
+            const std::size_t count = std::min(message.size() - at, jack_ringbuffer_write_space(ring_));
+            Put(nullptr, 0, message.subspan(at, count));
+            at += count;
+        }
         recordEnds_.push_back(produced_);
     }
 
@@ -144,6 +131,34 @@ public:
     }
 
 private:
+    // Writes `prefix` and then `bytes` into the ring and makes them readable together. The
+    // caller has made sure they fit.
+    void Put(const void* prefix, std::size_t prefixBytes, std::span<const std::uint8_t> bytes) {
+        jack_ringbuffer_data_t parts[2];
+        jack_ringbuffer_get_write_vector(ring_, parts);
+        std::size_t written = 0;
+        auto put = [&](const void* from, std::size_t count) {
+            const auto* source = static_cast<const char*>(from);
+            while (count > 0) {
+                std::size_t at = written;
+                int part = 0;
+                if (at >= parts[0].len) {
+                    at -= parts[0].len;
+                    part = 1;
+                }
+                const std::size_t room = std::min(count, parts[part].len - at);
+                std::memcpy(parts[part].buf + at, source, room);
+                source += room;
+                count -= room;
+                written += room;
+            }
+        };
+        if (prefixBytes > 0) put(prefix, prefixBytes);
+        if (!bytes.empty()) put(bytes.data(), bytes.size());
+        jack_ringbuffer_write_advance(ring_, written);
+        produced_ += written;
+    }
+
     // The frame (on the server's clock) of a hand-over that happened `handedOver`; a port that was
     // busy meanwhile makes that a while ago.
     jack_nframes_t HandOverFrame(std::chrono::steady_clock::time_point handedOver) const {
@@ -238,8 +253,12 @@ private:
                 if (header.length == 0) continue;
             }
             const std::size_t room = jack_midi_max_event_size(buffer);
-            const std::size_t count = std::min<std::size_t>(self->remaining_, room);
+            const std::size_t count = std::min(self->remaining_, room);
             if (count == 0) break;
+            // A message longer than the ring may still be coming in: a part of it goes only once
+            // it fills the event or ends the message, so that it takes no more events than the
+            // port buffer forces, however late the port's thread refills the ring.
+            if (jack_ringbuffer_read_space(self->ring_) < count) break;
             const jack_nframes_t time = std::min(next, frames - 1);
             jack_midi_data_t* slot = jack_midi_event_reserve(buffer, time, count);
             if (!slot) break;

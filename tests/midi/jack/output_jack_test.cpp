@@ -139,7 +139,8 @@ TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     auto service = MakeJackOutputService();
     auto port = OpenReceiver(*service, receiver);
 
-    const std::vector<std::size_t> sizes{6, 1000, 20000, 65536, 6};
+    // 2 MB and 16 MB are far longer than the ring between the port's thread and the callback.
+    const std::vector<std::size_t> sizes{6, 1000, 20000, 65536, 2'000'000, 16'000'000, 6};
     Bytes expected;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const Bytes message = PatternMessage(sizes[i], static_cast<unsigned>(i));
@@ -149,18 +150,31 @@ TEST_F(JackOutput, DeliversMessagesOfEverySizeByteExactAndInOrder) {
     ASSERT_TRUE(port->WaitUntilSent(Patience));
     EXPECT_EQ(receiver.WaitForBytes(expected.size(), Patience), expected);
     const PortStatus status = port->Status();
-    EXPECT_EQ(status.handedOver, 5u);
-    EXPECT_EQ(status.sent, 5u);
+    EXPECT_EQ(status.handedOver, sizes.size());
+    EXPECT_EQ(status.sent, sizes.size());
     EXPECT_EQ(status.failed, 0u);
     EXPECT_EQ(status.lastError, "");
 
     ASSERT_EQ(receiver.Stop(), 0);
-    const auto counts = EventsPerMessage(receiver.Events(), sizes);
-    // Small messages travel as one event each; 64 KiB exceeds any port buffer and is split.
+    const auto events = receiver.Events();
+    const auto counts = EventsPerMessage(events, sizes);
+    // Small messages travel as one event each; 64 KiB exceeds any port buffer and is split, and
+    // a long message goes in events as large as the port buffer takes, all but its last full.
     EXPECT_EQ(counts[0], 1u);
     EXPECT_EQ(counts[1], 1u);
     EXPECT_GT(counts[3], 1u);
-    EXPECT_EQ(counts[4], 1u);
+    EXPECT_EQ(counts.back(), 1u);
+    std::size_t first = 0;
+    for (std::size_t m = 0; m < sizes.size(); ++m) {
+        if (counts[m] > 1) {
+            const std::size_t full = events[first].size;
+            EXPECT_EQ(counts[m], (sizes[m] + full - 1) / full) << "message " << m;
+            for (std::size_t e = first; e + 1 < first + counts[m]; ++e) {
+                ASSERT_EQ(events[e].size, full) << "message " << m << ", event " << e - first;
+            }
+        }
+        first += counts[m];
+    }
 }
 
 // A program reads one event as one message; only a port that leads to a cable gets the paced
