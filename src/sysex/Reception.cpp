@@ -118,6 +118,7 @@ const char* LossCauseName(LossCause cause) {
         case LossCause::Damaged: return "damaged";
         case LossCause::SourceGone: return "sourceGone";
         case LossCause::ServerGone: return "serverGone";
+        case LossCause::MissedCycles: return "missedCycles";
     }
     return "unknown";
 }
@@ -136,6 +137,9 @@ std::string LossText(LossCause cause, std::uint32_t times, std::uint64_t events)
             return "送信元のポートがなくなったため、受信を終えました";
         case LossCause::ServerGone:
             return "JACK サーバーが停止したため、受信を終えました";
+        case LossCause::MissedCycles:
+            return "JACK の処理周期に間に合わなかったため、データが " + std::to_string(times) +
+                   " 回失われた可能性があります" + (events > 0 ? " (" + std::to_string(events) + " 周期)" : std::string());
     }
     return {};
 }

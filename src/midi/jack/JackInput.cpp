@@ -40,6 +40,7 @@ public:
             CheckJack(jack_set_process_callback(client_, &JackInputPort::Process, gate_),
                   "jack_set_process_callback");
             SetJackShutdownHandler(*record_, &JackInputPort::Shutdown, gate_);
+            CheckJack(jack_set_xrun_callback(client_, &JackInputPort::Xrun, gate_), "jack_set_xrun_callback");
             CheckJack(jack_set_port_registration_callback(client_, &JackInputPort::PortRegistered, gate_),
                       "jack_set_port_registration_callback");
             CheckJack(jack_set_port_connect_callback(client_, &JackInputPort::PortConnected, gate_),
@@ -58,17 +59,42 @@ public:
 
 private:
     // Each event goes into the ring as a record: a header (its size, with LostBefore set when
-    // events were dropped just before it), then its bytes. So the collector knows exactly
-    // where in the stream something is missing, and the message open there is dropped rather
-    // than stored with its ends spliced together.
+    // events were dropped just before it, GapBefore when cycles went by without us), then its
+    // bytes. So the collector knows exactly where in the stream something is missing, and the
+    // message open there is dropped rather than stored with its ends spliced together.
     using Header = std::uint32_t;
     static constexpr Header LostBefore = Header{1} << 31;
+    static constexpr Header GapBefore = Header{1} << 30;
+    static constexpr Header SizeBits = GapBefore - 1;
 
-    // Realtime thread: only port-buffer reads, ring writes and atomic stores.
+    // Realtime thread: only port-buffer reads, ring writes and atomic operations.
     static int Process(jack_nframes_t frames, void* arg) {
         const Gate::Entry entry(*static_cast<Gate*>(arg));
         JackInputPort* const self = entry.port;
         if (!self) return 0;
+        // Each cycle starts one period after the one before. A later start means cycles went by
+        // while this client did not run (a busy machine, a stopped process): their events never
+        // reach us. The same start again is a late wake-up for a cycle already read. The
+        // server's xrun notice says that some client, perhaps the source, missed its cycle.
+        const jack_nframes_t start = jack_last_frame_time(self->client_);
+        const std::uint64_t xruns = self->xruns_.load(std::memory_order_acquire);
+        bool again = false;
+        if (self->cycleSeen_) {
+            const jack_nframes_t step = start - self->lastStart_;
+            again = step == 0;
+            if (step != self->lastFrames_ || xruns != self->xrunsSeen_) {
+                const std::uint64_t missed = self->lastFrames_ > 0 && step > self->lastFrames_
+                                                 ? step / self->lastFrames_ - 1 : 0;
+                ++self->gapPending_;
+                self->gaps_.fetch_add(1, std::memory_order_relaxed);
+                self->missedCycles_.fetch_add(missed, std::memory_order_relaxed);
+            }
+        }
+        self->cycleSeen_ = true;
+        self->lastStart_ = start;
+        self->lastFrames_ = frames;
+        self->xrunsSeen_ = xruns;
+        if (again) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         const jack_nframes_t count = jack_midi_get_event_count(buffer);
         for (jack_nframes_t i = 0; i < count; ++i) {
@@ -85,9 +111,20 @@ private:
                 header |= LostBefore;
                 self->droppedPending_ = 0;
             }
+            if (self->gapPending_ > 0) {
+                header |= GapBefore;
+                self->gapPending_ = 0;
+            }
             jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(&header), sizeof header);
             jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(event.buffer), event.size);
         }
+        return 0;
+    }
+
+    // libjack's notification thread.
+    static int Xrun(void* arg) {
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        if (entry.port) entry.port->xruns_.fetch_add(1, std::memory_order_release);
         return 0;
     }
 
@@ -118,6 +155,7 @@ private:
     void Collect() {
         std::vector<std::uint8_t> event;
         std::uint64_t dropsTold = 0;
+        Gaps gapsTold;
         for (;;) {
             const bool last = stopping_.load(std::memory_order_acquire);
             // Looked at before the ring is emptied: every byte the callback wrote before the
@@ -128,19 +166,21 @@ private:
                 Header header = 0;
                 if (jack_ringbuffer_read_space(ring_) < sizeof header) break;
                 jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(&header), sizeof header);
-                const std::size_t size = header & ~LostBefore;
+                const std::size_t size = header & SizeBits;
                 // The callback writes header and bytes one after the other; wait for the bytes.
                 if (jack_ringbuffer_read_space(ring_) < sizeof header + size) break;
                 jack_ringbuffer_read_advance(ring_, sizeof header);
                 event.resize(size);
                 jack_ringbuffer_read(ring_, reinterpret_cast<char*>(event.data()), size);
                 if (header & LostBefore) TellDrops(dropsTold);
+                if (header & GapBefore) TellGaps(gapsTold);
                 receiver_(std::span<const std::uint8_t>(event.data(), size));
                 any = true;
             }
             if (last) {
-                // Drops after the last record, and a source or server that went away.
+                // Drops and gaps after the last record, and a source or server that went away.
                 TellDrops(dropsTold);
+                TellGaps(gapsTold);
                 TellEnd();
                 return;
             }
@@ -154,6 +194,20 @@ private:
         if (dropped == told) return;
         receiver_.Lost(sysex::LossCause::Overflow, static_cast<std::uint32_t>(dropped - told));
         told = dropped;
+    }
+
+    struct Gaps {
+        std::uint64_t times = 0;
+        std::uint64_t cycles = 0;
+    };
+    // Counted from the moment the callback marks them, so a gap after the last record is told
+    // at the end as well.
+    void TellGaps(Gaps& told) {
+        const std::uint64_t times = gaps_.load(std::memory_order_relaxed);
+        const std::uint64_t cycles = missedCycles_.load(std::memory_order_relaxed);
+        if (times == told.times) return;
+        receiver_.Lost(sysex::LossCause::MissedCycles, static_cast<std::uint32_t>(cycles - told.cycles));
+        told = {times, cycles};
     }
 
     // Once: the end comes after every byte that came before it.
@@ -198,6 +252,15 @@ private:
     std::atomic<bool> sourceGone_{false};   // written by libjack's notification thread
     std::atomic<std::uint64_t> dropped_{0}; // events dropped so far; written by the callback
     std::uint32_t droppedPending_ = 0;      // process callback only: drops not yet in a header
+    std::atomic<std::uint64_t> gaps_{0};          // gaps marked so far; written by the callback
+    std::atomic<std::uint64_t> missedCycles_{0};  // whole cycles in them; written by the callback
+    std::atomic<std::uint64_t> xruns_{0};         // the server's xrun notices; notification thread
+    // Process callback only.
+    std::uint32_t gapPending_ = 0;  // a gap not yet in a header
+    bool cycleSeen_ = false;
+    jack_nframes_t lastStart_ = 0;
+    jack_nframes_t lastFrames_ = 0;
+    std::uint64_t xrunsSeen_ = 0;
     bool endTold_ = false;                  // collecting thread only
 };
 
