@@ -128,6 +128,7 @@ TransmissionOutcome Transmission::Run(OutputPort& port) {
         outcome.error = error.what();
         if (outcome.error.empty()) outcome.error = StallText;
     }
+    outcome.messagesInDoubt.assign(inDoubt_.begin(), inDoubt_.end());
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock_->Now() - start);
     std::lock_guard lock(progressMutex_);
     progress_.finished = true;
@@ -144,6 +145,14 @@ bool Transmission::WaitFor(OutputPort& port, const PortStatus& start, Transmissi
 }
 
 void Transmission::Confirm(const PortStatus& now, const PortStatus& start) {
+    // A doubt names a chunk by its place among everything the port was handed.
+    for (doubtsSeen_ = std::max(doubtsSeen_, start.inDoubt.size()); doubtsSeen_ < now.inDoubt.size(); ++doubtsSeen_) {
+        const std::uint64_t number = now.inDoubt[doubtsSeen_];
+        if (number < start.handedOver) continue;
+        const std::uint64_t chunk = number - start.handedOver;
+        inDoubt_.insert(static_cast<std::size_t>(
+            std::upper_bound(messageEnds_.begin(), messageEnds_.end(), chunk) - messageEnds_.begin()));
+    }
     if (now.failed > start.failed) throw kelvane::Failure(now.lastError.empty() ? StallText : now.lastError);
     confirmedChunks_ = now.sent - start.sent;
     // The port passes chunks on in the order it got them.

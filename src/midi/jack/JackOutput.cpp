@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,10 +57,12 @@ public:
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             gate_->SilenceWhenDetached(port_);
             ring_ = jack_ringbuffer_create(RingBytes);
-            if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
+            doubts_ = jack_ringbuffer_create(DoubtBytes);
+            if (!ring_ || !doubts_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
             CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
                   "jack_set_process_callback");
             SetJackShutdownHandler(*record_, &JackSink::Shutdown, gate_);
+            CheckJack(jack_set_xrun_callback(client_, &JackSink::Xrun, gate_), "jack_set_xrun_callback");
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
@@ -97,6 +100,9 @@ public:
             throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
         }
         const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
+        // Where the message lies in the stream the callback reads, so that a doubt about some
+        // bytes of it names it; its end is known once it is all in.
+        sent_.push_back({produced_, std::numeric_limits<std::uint64_t>::max(), delivered_++});
         // The header and as much of the message as the ring holds become readable at once, so
         // the callback never sees a message it cannot start; the rest follows as the callback
         // makes room, and the callback never splits the message more than the port buffer and
@@ -110,6 +116,7 @@ public:
             Put(nullptr, 0, message.subspan(at, count));
             at += count;
         }
+        sent_.back().end = produced_;
         recordEnds_.push_back(produced_);
     }
 
@@ -120,6 +127,15 @@ public:
             recordEnds_.clear();  // the port counts every pending message as failed
             throw;
         }
+        // The cycle after the last bytes tells whether they went out in time (TakeDoubts);
+        // bounded, as a suspended server starts none.
+        if (consumed_.load(std::memory_order_acquire) == produced_) {
+            const auto deadline = std::chrono::steady_clock::now() + CycleEndLimit;
+            while (settled_.load(std::memory_order_acquire) < produced_ && !gone_.load(std::memory_order_acquire) &&
+                   std::chrono::steady_clock::now() < deadline && !moreWaiting()) {
+                std::this_thread::sleep_for(PollInterval);
+            }
+        }
         // Records are taken in order: those that end at or before what the callback has read are out.
         const std::uint64_t consumed = consumed_.load(std::memory_order_acquire);
         std::uint64_t held = 0;
@@ -128,6 +144,25 @@ public:
             ++held;
         }
         return std::min(held, pending);
+    }
+
+    std::vector<std::uint64_t> TakeDoubts() override {
+        const std::uint64_t settled = settled_.load(std::memory_order_acquire);
+        std::vector<std::uint64_t> doubts;
+        Range range;
+        while (jack_ringbuffer_read_space(doubts_) >= sizeof range) {
+            jack_ringbuffer_read(doubts_, reinterpret_cast<char*>(&range), sizeof range);
+            for (const SentMessage& message : sent_) {
+                if (message.start >= range.to) break;
+                if (message.end <= range.from) continue;
+                if (doubted_ && message.number < *doubted_ + 1) continue;  // named already
+                doubts.push_back(message.number);
+                doubted_ = message.number;
+            }
+        }
+        // Whatever ends before the settled point can draw no more doubts.
+        while (!sent_.empty() && sent_.front().end <= settled) sent_.pop_front();
+        return doubts;
     }
 
 private:
@@ -213,6 +248,7 @@ private:
             return 0;
         }
         self->cycles_.fetch_add(1, std::memory_order_release);
+        if (!self->CheckCycle(frames)) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
         // jack_connect returns before the new connection reaches the process graph; bytes
@@ -272,6 +308,59 @@ private:
         return 0;
     }
 
+    // Realtime thread. Each cycle starts one period after the one before; a later start means
+    // that our last run came too late for its cycle (or cycles went by without us), so what it
+    // put out reached nobody: its bytes are in doubt. The server's xrun notice (some client
+    // late, perhaps the receiver) puts the last few runs in doubt, as the notice comes later.
+    // Returns false for a late wake-up in a cycle that has run already: its events are out.
+    bool CheckCycle(jack_nframes_t frames) {
+        const jack_nframes_t start = jack_last_frame_time(client_);
+        const std::uint64_t xruns = xruns_.load(std::memory_order_acquire);
+        const std::uint64_t consumed = consumed_.load(std::memory_order_relaxed);
+        bool again = false;
+        if (cycleSeen_) {
+            const jack_nframes_t step = start - lastStart_;
+            again = step == 0;
+            if (step != lastFrames_) Doubt(runStarts_[(runs_ + RunsKept - 1) % RunsKept], consumed);
+            if (xruns != xrunsSeen_) Doubt(runStarts_[runs_ % RunsKept], consumed);
+        }
+        cycleSeen_ = true;
+        lastStart_ = start;
+        lastFrames_ = frames;
+        xrunsSeen_ = xruns;
+        runStarts_[runs_ % RunsKept] = consumed;
+        ++runs_;
+        // A doubt the ring had no room for holds the settled point back until it is told.
+        if (pending_.to > pending_.from && jack_ringbuffer_write_space(doubts_) >= sizeof(Range)) {
+            jack_ringbuffer_write(doubts_, reinterpret_cast<const char*>(&pending_), sizeof pending_);
+            pending_ = {};
+        }
+        settled_.store(pending_.to > pending_.from ? pending_.from : consumed, std::memory_order_release);
+        return !again;
+    }
+
+    // Realtime thread: the stream's bytes [from, to) may not have arrived.
+    void Doubt(std::uint64_t from, std::uint64_t to) {
+        if (from >= to) return;
+        if (pending_.to > pending_.from) {
+            pending_ = {std::min(pending_.from, from), std::max(pending_.to, to)};
+            return;
+        }
+        const Range range{from, to};
+        if (jack_ringbuffer_write_space(doubts_) >= sizeof range) {
+            jack_ringbuffer_write(doubts_, reinterpret_cast<const char*>(&range), sizeof range);
+        } else {
+            pending_ = range;
+        }
+    }
+
+    // libjack's notification thread.
+    static int Xrun(void* arg) {
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        if (entry.port) entry.port->xruns_.fetch_add(1, std::memory_order_release);
+        return 0;
+    }
+
     static void Shutdown(jack_status_t, const char*, void* arg) {
         const Gate::Entry entry(*static_cast<Gate*>(arg));
         if (entry.port) entry.port->gone_.store(true, std::memory_order_release);
@@ -298,9 +387,26 @@ private:
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
         }
+        if (doubts_) {
+            jack_ringbuffer_free(doubts_);
+            doubts_ = nullptr;
+        }
     }
 
     using Gate = JackCallbackGate<JackSink>;
+
+    // Bytes of the stream the callback reads, counted as consumed_ counts them.
+    struct Range {
+        std::uint64_t from = 0;
+        std::uint64_t to = 0;
+    };
+    struct SentMessage {
+        std::uint64_t start;
+        std::uint64_t end;
+        std::uint64_t number;  // in the order delivered
+    };
+    static constexpr std::size_t DoubtBytes = 4096 * sizeof(Range);
+    static constexpr std::uint64_t RunsKept = 8;  // runs an xrun notice may come after
 
     std::string device_;
     bool physical_ = false;
@@ -320,6 +426,21 @@ private:
     std::deque<std::uint64_t> recordEnds_;      // port thread only: produced_ after each record not yet read
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
+    jack_ringbuffer_t* doubts_ = nullptr;       // Range records, from the callback to the port thread
+    std::atomic<std::uint64_t> settled_{0};    // consumed_ up to which doubts are told; by the callback
+    std::atomic<std::uint64_t> xruns_{0};      // the server's xrun notices; notification thread
+    // Process callback only.
+    bool cycleSeen_ = false;
+    jack_nframes_t lastStart_ = 0;
+    jack_nframes_t lastFrames_ = 0;
+    std::uint64_t xrunsSeen_ = 0;
+    std::uint64_t runStarts_[RunsKept] = {};    // consumed_ when each of the last runs began
+    std::uint64_t runs_ = 0;
+    Range pending_;                              // a doubt not yet in the ring
+    // Port thread only.
+    std::deque<SentMessage> sent_;               // delivered, and doubts about them may still come
+    std::uint64_t delivered_ = 0;
+    std::optional<std::uint64_t> doubted_;       // the last message named in doubt
 };
 
 class JackOutputService final : public ListedOutputService<std::string> {
