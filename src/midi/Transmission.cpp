@@ -185,10 +185,18 @@ std::uint64_t Transmission::BacklogLimit() const {
     return std::max(FirstFastestBacklog, shown);
 }
 
+// A port confirms a message only once all of it is out, and a message to a program goes whole:
+// one of many megabytes takes a while however fast the port is. So besides StallLimit the port
+// gets what it holds unconfirmed at the cable's rate, the slowest any port is meant to take.
+// (A port that takes nothing at all fails by itself sooner: its sink watches its own progress.)
+std::chrono::nanoseconds Transmission::PortAllowance() const {
+    return std::chrono::nanoseconds(StallLimit) + PacedTime(unconfirmedBytes_, 100);
+}
+
 // A port that has fallen behind (a driver that takes longer than the cable) gets no more until
 // it catches up, so a cancel never waits for a long queue.
 void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes) {
-    auto deadline = clock_->Now() + StallLimit;
+    auto deadline = clock_->Now() + PortAllowance();
     std::uint64_t passed = confirmedChunks_;
     for (;;) {
         Confirm(port.Status(), start);
@@ -197,7 +205,7 @@ void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::s
         }
         if (confirmedChunks_ != passed) {
             passed = confirmedChunks_;
-            deadline = clock_->Now() + StallLimit;
+            deadline = clock_->Now() + PortAllowance();
         } else if (clock_->Now() >= deadline) {
             throw kelvane::Failure(StallText);
         }
@@ -214,7 +222,7 @@ void Transmission::Hand(OutputPort& port, std::span<const std::uint8_t> chunk) {
 
 // Until the port has passed on every chunk (not cut short by a cancel: the F7 must go too).
 void Transmission::WaitForPort(OutputPort& port, const PortStatus& start, std::uint64_t handed) {
-    const auto deadline = clock_->Now() + (CancelRequested() ? std::chrono::seconds(CancelledPortLimit) : StallLimit);
+    const auto deadline = clock_->Now() + (CancelRequested() ? std::chrono::nanoseconds(CancelledPortLimit) : PortAllowance());
     for (;;) {
         const PortStatus now = port.Status();
         Confirm(now, start);

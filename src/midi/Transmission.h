@@ -124,6 +124,7 @@ private:
     void Report(std::size_t messagesDone, std::uint64_t bytesDone);
     void Confirm(const PortStatus& now, const PortStatus& start);
     std::uint64_t BacklogLimit() const;
+    std::chrono::nanoseconds PortAllowance() const;
     std::size_t ConfirmedMessages() const;
 
     std::vector<std::vector<std::uint8_t>> messages_;
