@@ -72,29 +72,15 @@ private:
         const Gate::Entry entry(*static_cast<Gate*>(arg));
         JackInputPort* const self = entry.port;
         if (!self) return 0;
-        // Each cycle starts one period after the one before. A later start means cycles went by
-        // while this client did not run (a busy machine, a stopped process): their events never
-        // reach us. The same start again is a late wake-up for a cycle already read. The
-        // server's xrun notice says that some client, perhaps the source, missed its cycle.
-        const jack_nframes_t start = jack_last_frame_time(self->client_);
-        const std::uint64_t xruns = self->xruns_.load(std::memory_order_acquire);
-        bool again = false;
-        if (self->cycleSeen_) {
-            const jack_nframes_t step = start - self->lastStart_;
-            again = step == 0;
-            if (step != self->lastFrames_ || xruns != self->xrunsSeen_) {
-                const std::uint64_t missed = self->lastFrames_ > 0 && step > self->lastFrames_
-                                                 ? step / self->lastFrames_ - 1 : 0;
-                ++self->gapPending_;
-                self->gaps_.fetch_add(1, std::memory_order_relaxed);
-                self->missedCycles_.fetch_add(missed, std::memory_order_relaxed);
-            }
+        // Events of cycles that went by without us never reach us; those of a cycle run twice
+        // were read already.
+        const JackCycleWatch::Seen seen = self->cycles_.Next(self->client_, frames);
+        if (seen.gap || seen.xrun) {
+            ++self->gapPending_;
+            self->gaps_.fetch_add(1, std::memory_order_relaxed);
+            self->missedCycles_.fetch_add(seen.missed, std::memory_order_relaxed);
         }
-        self->cycleSeen_ = true;
-        self->lastStart_ = start;
-        self->lastFrames_ = frames;
-        self->xrunsSeen_ = xruns;
-        if (again) return 0;
+        if (seen.again) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         const jack_nframes_t count = jack_midi_get_event_count(buffer);
         for (jack_nframes_t i = 0; i < count; ++i) {
@@ -124,7 +110,7 @@ private:
     // libjack's notification thread.
     static int Xrun(void* arg) {
         const Gate::Entry entry(*static_cast<Gate*>(arg));
-        if (entry.port) entry.port->xruns_.fetch_add(1, std::memory_order_release);
+        if (entry.port) entry.port->cycles_.XrunNotice();
         return 0;
     }
 
@@ -254,13 +240,8 @@ private:
     std::uint32_t droppedPending_ = 0;      // process callback only: drops not yet in a header
     std::atomic<std::uint64_t> gaps_{0};          // gaps marked so far; written by the callback
     std::atomic<std::uint64_t> missedCycles_{0};  // whole cycles in them; written by the callback
-    std::atomic<std::uint64_t> xruns_{0};         // the server's xrun notices; notification thread
-    // Process callback only.
-    std::uint32_t gapPending_ = 0;  // a gap not yet in a header
-    bool cycleSeen_ = false;
-    jack_nframes_t lastStart_ = 0;
-    jack_nframes_t lastFrames_ = 0;
-    std::uint64_t xrunsSeen_ = 0;
+    JackCycleWatch cycles_;
+    std::uint32_t gapPending_ = 0;  // process callback only: a gap not yet in a header
     bool endTold_ = false;                  // collecting thread only
 };
 

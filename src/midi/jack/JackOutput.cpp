@@ -308,26 +308,15 @@ private:
         return 0;
     }
 
-    // Realtime thread. Each cycle starts one period after the one before; a later start means
-    // that our last run came too late for its cycle (or cycles went by without us), so what it
-    // put out reached nobody: its bytes are in doubt. The server's xrun notice (some client
-    // late, perhaps the receiver) puts the last few runs in doubt, as the notice comes later.
-    // Returns false for a late wake-up in a cycle that has run already: its events are out.
+    // Realtime thread. After a gap (JackCycleWatch) our last run came too late for its cycle,
+    // so what it put out reached nobody: its bytes are in doubt. The server's xrun notice (some
+    // client late, perhaps the receiver) puts the last few runs in doubt, as the notice comes
+    // later. Returns false for a late wake-up in a cycle that has run already: its events are out.
     bool CheckCycle(jack_nframes_t frames) {
-        const jack_nframes_t start = jack_last_frame_time(client_);
-        const std::uint64_t xruns = xruns_.load(std::memory_order_acquire);
         const std::uint64_t consumed = consumed_.load(std::memory_order_relaxed);
-        bool again = false;
-        if (cycleSeen_) {
-            const jack_nframes_t step = start - lastStart_;
-            again = step == 0;
-            if (step != lastFrames_) Doubt(runStarts_[(runs_ + RunsKept - 1) % RunsKept], consumed);
-            if (xruns != xrunsSeen_) Doubt(runStarts_[runs_ % RunsKept], consumed);
-        }
-        cycleSeen_ = true;
-        lastStart_ = start;
-        lastFrames_ = frames;
-        xrunsSeen_ = xruns;
+        const JackCycleWatch::Seen seen = watch_.Next(client_, frames);
+        if (seen.gap) Doubt(runStarts_[(runs_ + RunsKept - 1) % RunsKept], consumed);
+        if (seen.xrun) Doubt(runStarts_[runs_ % RunsKept], consumed);
         runStarts_[runs_ % RunsKept] = consumed;
         ++runs_;
         // A doubt the ring had no room for holds the settled point back until it is told.
@@ -336,7 +325,7 @@ private:
             pending_ = {};
         }
         settled_.store(pending_.to > pending_.from ? pending_.from : consumed, std::memory_order_release);
-        return !again;
+        return !seen.again;
     }
 
     // Realtime thread: the stream's bytes [from, to) may not have arrived.
@@ -357,7 +346,7 @@ private:
     // libjack's notification thread.
     static int Xrun(void* arg) {
         const Gate::Entry entry(*static_cast<Gate*>(arg));
-        if (entry.port) entry.port->xruns_.fetch_add(1, std::memory_order_release);
+        if (entry.port) entry.port->watch_.XrunNotice();
         return 0;
     }
 
@@ -428,12 +417,8 @@ private:
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
     jack_ringbuffer_t* doubts_ = nullptr;       // Range records, from the callback to the port thread
     std::atomic<std::uint64_t> settled_{0};    // consumed_ up to which doubts are told; by the callback
-    std::atomic<std::uint64_t> xruns_{0};      // the server's xrun notices; notification thread
+    JackCycleWatch watch_;
     // Process callback only.
-    bool cycleSeen_ = false;
-    jack_nframes_t lastStart_ = 0;
-    jack_nframes_t lastFrames_ = 0;
-    std::uint64_t xrunsSeen_ = 0;
     std::uint64_t runStarts_[RunsKept] = {};    // consumed_ when each of the last runs began
     std::uint64_t runs_ = 0;
     Range pending_;                              // a doubt not yet in the ring
