@@ -12,7 +12,6 @@
 #include <functional>
 #include <limits>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,7 +101,7 @@ public:
         const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
         // Where the message lies in the stream the callback reads, so that a doubt about some
         // bytes of it names it; its end is known once it is all in.
-        sent_.push_back({produced_, std::numeric_limits<std::uint64_t>::max(), delivered_++});
+        sent_.push_back({produced_, std::numeric_limits<std::uint64_t>::max(), delivered_++, false});
         // The header and as much of the message as the ring holds become readable at once, so
         // the callback never sees a message it cannot start; the rest follows as the callback
         // makes room, and the callback never splits the message more than the port buffer and
@@ -152,16 +151,16 @@ public:
         Range range;
         while (jack_ringbuffer_read_space(doubts_) >= sizeof range) {
             jack_ringbuffer_read(doubts_, reinterpret_cast<char*>(&range), sizeof range);
-            for (const SentMessage& message : sent_) {
+            for (SentMessage& message : sent_) {
                 if (message.start >= range.to) break;
-                if (message.end <= range.from) continue;
-                if (doubted_ && message.number < *doubted_ + 1) continue;  // named already
+                if (message.end <= range.from || message.named) continue;
                 doubts.push_back(message.number);
-                doubted_ = message.number;
+                message.named = true;
             }
         }
         // Whatever ends before the settled point can draw no more doubts.
         while (!sent_.empty() && sent_.front().end <= settled) sent_.pop_front();
+        std::sort(doubts.begin(), doubts.end());
         return doubts;
     }
 
@@ -393,6 +392,7 @@ private:
         std::uint64_t start;
         std::uint64_t end;
         std::uint64_t number;  // in the order delivered
+        bool named;            // in doubt, and said so
     };
     static constexpr std::size_t DoubtBytes = 4096 * sizeof(Range);
     static constexpr std::uint64_t RunsKept = 8;  // runs an xrun notice may come after
@@ -425,7 +425,6 @@ private:
     // Port thread only.
     std::deque<SentMessage> sent_;               // delivered, and doubts about them may still come
     std::uint64_t delivered_ = 0;
-    std::optional<std::uint64_t> doubted_;       // the last message named in doubt
 };
 
 class JackOutputService final : public ListedOutputService<std::string> {
