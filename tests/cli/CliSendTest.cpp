@@ -58,6 +58,44 @@ void ExpectEventsKeepMessagesApart(const std::vector<ReceivedEvent>& events, con
     EXPECT_EQ(event, events.size());
 }
 
+// On a busy machine a receiving kelvane-cli may miss cycles of the server (a 2-core machine
+// with a dozen busy processes holds it up for tens of milliseconds), and then says that data may
+// have been lost: exit 3, a "missedCycles" loss in the JSON, a line on stderr. Its own test
+// shows that; the others are about something else and allow that notice alone, taking it out
+// here. Whatever they check of the saved bytes still holds, as a cycle that carried nothing
+// lost nothing.
+// `missed` (when given) tells whether the notice was there: a message still open across such a
+// cycle is dropped as damaged rather than as cut off.
+CliResult WithoutMissedCycles(CliResult result, bool* missed = nullptr) {
+    const std::size_t at = result.err.find("JACK の処理周期に間に合わなかったため");
+    if (missed) *missed = at != std::string::npos;
+    if (at == std::string::npos) return result;
+    const std::size_t start = result.err.rfind('\n', at) == std::string::npos ? 0 : result.err.rfind('\n', at) + 1;
+    const std::size_t end = result.err.find('\n', at);
+    result.err.erase(start, end == std::string::npos ? std::string::npos : end + 1 - start);
+    if (const std::size_t entry = result.out.find("{\"cause\":\"missedCycles\""); entry != std::string::npos) {
+        const std::size_t close = result.out.find("\"}", entry) + 2;
+        if (result.out[entry - 1] == ',') {
+            result.out.erase(entry - 1, close - entry + 1);
+        } else {
+            result.out.erase(entry, close - entry + (result.out[close] == ',' ? 1 : 0));
+        }
+        const std::string lostOnly = "\"lost\":true,\"losses\":[]";
+        if (const std::size_t lost = result.out.find(lostOnly); lost != std::string::npos) {
+            result.out.replace(lost, lostOnly.size(), "\"lost\":false,\"losses\":[]");
+        }
+    }
+    // The JSON says whether anything else was lost; without it, the lines on stderr do.
+    const bool json = result.out.find("\"lost\":") != std::string::npos;
+    const bool otherLoss = json ? result.out.find("\"lost\":true") != std::string::npos ||
+                                      result.out.find("\"wrongChecksums\":[]") == std::string::npos
+                                : result.err.find("失われ") != std::string::npos ||
+                                      result.err.find("欠け") != std::string::npos ||
+                                      result.err.find("チェックサム") != std::string::npos;
+    if (result.exitCode == 3 && !otherLoss) result.exitCode = 0;
+    return result;
+}
+
 class CliSend : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -305,7 +343,7 @@ TEST_F(CliReceive, SendsTheRequestOnceListeningAndSavesEveryMessageByteExact) {
     ASSERT_EQ(receiver->WaitForBytes(request.size(), 2min), request);
     sender->Send(wire);
 
-    const CliResult result = receiving.Wait();
+    const CliResult result = WithoutMissedCycles(receiving.Wait());
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(messages));
@@ -325,7 +363,7 @@ TEST_F(CliReceive, StopsWhenIdleAndShowsALiveCountOnATerminal) {
     onTerminal.errOnTerminal = true;
     clitest::CliProcess receiving({"receive", Out(), "--port", input}, onTerminal);
     sender->Send(Concat(messages));
-    const CliResult result = receiving.Wait();
+    const CliResult result = WithoutMissedCycles(receiving.Wait());
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "0001 42H 5Byte\n0002 99Byte\n");
     const std::string last = "\r受信中: 2 メッセージ 106 バイト\r\n";
@@ -338,15 +376,17 @@ TEST_F(CliReceive, TimeoutKeepsWhatWasCompleteAndTellsOfTheCutOffRest) {
     const Bytes complete{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7};
     clitest::CliProcess receiving({"receive", Out(), "--port", input, "--idle", "0", "--timeout", "2"});
     sender->Send(Concat({complete, Bytes{0xF0, 0x43, 0x10}}));
-    const CliResult result = receiving.Wait();
-    ASSERT_EQ(result.exitCode, 0) << result.err;
+    bool missed = false;
+    const CliResult result = WithoutMissedCycles(receiving.Wait(), &missed);
+    ASSERT_EQ(result.exitCode, missed ? 3 : 0) << result.err;
     EXPECT_EQ(result.out, "0001 5Byte\n");
-    EXPECT_EQ(result.err, "途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした\n");
+    EXPECT_EQ(result.err, missed ? "受信中にデータが欠けたメッセージ 1 件は記録しませんでした\n"
+                                 : "途中で途切れたメッセージ (F7 がないもの) 1 件は記録しませんでした\n");
     EXPECT_EQ(testsupport::ReadAll(Out()), complete);
 }
 
 TEST_F(CliReceive, NothingReceivedSavesNothing) {
-    const CliResult result = RunCli({"receive", Out(), "--port", input, "--timeout", "0.5"});
+    const CliResult result = WithoutMissedCycles(RunCli({"receive", Out(), "--port", input, "--timeout", "0.5"}));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "メッセージを受信しませんでした\n");
     EXPECT_FALSE(std::filesystem::exists(Out()));
@@ -453,7 +493,8 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
             ASSERT_TRUE(ended) << "kelvane-cli waited for the suspended server";
         }
     }
-    const CliResult result = receiving.Wait();
+    bool missed = false;
+    const CliResult result = WithoutMissedCycles(receiving.Wait(), &missed);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
     if (c.target == Target::FullDisk) {
         // The capture is in a recovery file, whose name the failure gives.
@@ -473,7 +514,8 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
     }
     EXPECT_NE(result.out.find(std::string("\"stoppedBy\":\"") + c.stoppedBy + "\""), std::string::npos) << result.out;
     const bool cut = c.then == Then::SenderLeavesMidMessage;
-    EXPECT_NE(result.out.find(cut ? "cutOff\":1" : "cutOff\":0"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(!cut ? "cutOff\":0" : missed ? "damaged\":1" : "cutOff\":1"), std::string::npos)
+        << result.out;
     const std::vector<Bytes> kept(messages.begin(), messages.begin() + c.kept);
     EXPECT_TRUE(testsupport::ReadAll(Out()) == Concat(kept));
     // A source that leaves after its last whole message has finished: said, but no loss.
