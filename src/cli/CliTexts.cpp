@@ -43,6 +43,13 @@ std::string SendCancelledText(std::size_t sent, std::size_t total) {
     return "中止しました: " + std::to_string(total) + " メッセージのうち " + std::to_string(sent) + " を送信しました";
 }
 
+std::string SendInDoubtText(const std::vector<int>& numbers) {
+    std::string list;
+    for (const int number : numbers) list += (list.empty() ? "" : ",") + std::to_string(number);
+    return "JACK の処理周期に間に合わなかったため、メッセージ " + list +
+           " が届いていないか欠けている可能性があります (送り直すには --messages " + list + ")";
+}
+
 std::string NoInputPortText() { return "入力ポート 0 は (None) のため受信できません"; }
 
 std::string InputPortOutOfRangeText(std::uint32_t port, std::size_t deviceCount) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -30,6 +31,8 @@ std::string SendUnfinishedText(std::uint32_t port);
 
 // send stopped by Ctrl+C: how many of the messages went out whole.
 std::string SendCancelledText(std::size_t sent, std::size_t total);
+// Messages that went out while the port missed its sound server's cycles, by number (from 1).
+std::string SendInDoubtText(const std::vector<int>& numbers);
 
 // receive with input port 0, the "(None)" entry.
 std::string NoInputPortText();

@@ -457,12 +457,15 @@ usage: kelvane-cli list FILE [--json]
           what it means ("meaning", null when not known); a failure then
           also prints {"error": reason} on standard output. For send a
           summary: messagesSent (whole), messagesTotal, bytes, seconds,
-          cancelled, and error when the port failed
+          inDoubt (numbers of messages that went out while the JACK port
+          missed cycles; send them again with --messages), cancelled, and
+          error when the port failed
 
 Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments,
 3 received and saved, but data was lost on the way in or a message's
 checksum is wrong (the reasons on stderr, and in the JSON's "losses" and
-"wrongChecksums"), 130 send stopped by Ctrl+C or SIGTERM
+"wrongChecksums"), or sent, but some messages went out while the JACK
+port missed cycles (named on stderr and in "inDoubt"), 130 send stopped by Ctrl+C or SIGTERM
 before everything was sent.
 )";
 }

@@ -279,7 +279,7 @@ void Ports(std::ostream& out, bool json, bool input) {
     if (!gap.empty()) throw kelvane::Failure(gap);
 }
 
-void Send(const Invocation& invocation, std::ostream& out, std::ostream* progress) {
+int Send(const Invocation& invocation, std::ostream& out, std::ostream& err, std::ostream* progress) {
     RequireMessages();
     const std::vector<int> indexes = MessageIndexes(invocation.messages, sysex::SysExCount);
     if (invocation.deviceId) {
@@ -301,11 +301,14 @@ void Send(const Invocation& invocation, std::ostream& out, std::ostream* progres
     InterruptCatcher interrupt;
     const midi::TransmissionOutcome outcome = SendMessages(
         std::move(messages), midi::Pace{invocation.gapMs, invocation.speedPercent}, progress, &interrupt);
-    if (invocation.json) out << SendSummaryJson(outcome, indexes.size()) << std::flush;
+    if (invocation.json) out << SendSummaryJson(outcome, indexes) << std::flush;
+    const std::vector<int> inDoubt = InDoubtNumbers(outcome, indexes);
+    if (!inDoubt.empty()) err << SendInDoubtText(inDoubt) << '\n';
     // Stopped as asked, also when the port then failed to take its last bytes (a suspended
     // server): as in SendMessages.
     if (outcome.cancelled) throw Cancelled(SendCancelledText(outcome.messagesWhole, indexes.size()));
     if (!outcome.error.empty()) throw kelvane::Failure(outcome.error);
+    return inDoubt.empty() ? ExitDone : ExitLost;
 }
 
 // The request goes into the store first: the received messages replace it in the end anyway.
@@ -502,7 +505,7 @@ int Execute(const Invocation& invocation, std::ostream& out, std::ostream& err, 
         case CommandKind::Info: Info(out, invocation.messageNumber, invocation.json); break;
         case CommandKind::Hex: Hex(out, invocation.messageNumber); break;
         case CommandKind::Export: Export(invocation, out); break;
-        case CommandKind::Send: Send(invocation, out, errIsTerminal ? &err : nullptr); break;
+        case CommandKind::Send: return Send(invocation, out, err, errIsTerminal ? &err : nullptr);
         case CommandKind::Check:
             // Exit status 1 without a failure text: the lines have said what was wrong.
             if (Check(invocation, out)) return ExitFailed;

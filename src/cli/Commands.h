@@ -13,7 +13,9 @@ inline constexpr int ExitDone = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 // receive: the capture is saved, but the input lost data on the way in (or a message arrived
-// damaged); what was lost is on stderr and in the JSON.
+// damaged); what was lost is on stderr and in the JSON. send: everything went out, but some
+// messages went while the port missed its sound server's cycles; they are named on stderr and
+// in the JSON ("inDoubt"), to be sent again with --messages.
 inline constexpr int ExitLost = 3;
 // A send stopped by Ctrl+C (or SIGTERM) before it was done: 128 + SIGINT, as shells report it.
 inline constexpr int ExitCancelled = 130;

@@ -52,12 +52,22 @@ std::string ProgressLine(const midi::TransmissionProgress& progress) {
            " バイト  " + std::to_string(percent) + "%  残り " + Clock(progress.timeLeft);
 }
 
-std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_t messagesTotal) {
+std::vector<int> InDoubtNumbers(const midi::TransmissionOutcome& outcome, const std::vector<int>& indexes) {
+    std::vector<int> numbers;
+    for (const std::size_t k : outcome.messagesInDoubt) {
+        if (k < indexes.size()) numbers.push_back(indexes[k] + 1);
+    }
+    return numbers;
+}
+
+std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, const std::vector<int>& indexes) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(outcome.elapsed.count()) / 1000.0);
+    std::string inDoubt;
+    for (const int number : InDoubtNumbers(outcome, indexes)) inDoubt += (inDoubt.empty() ? "" : ",") + std::to_string(number);
     return "{\"messagesSent\":" + std::to_string(outcome.messagesWhole) +
-           ",\"messagesTotal\":" + std::to_string(messagesTotal) + ",\"bytes\":" + std::to_string(outcome.bytes) +
-           ",\"seconds\":" + seconds + ",\"cancelled\":" + (outcome.cancelled ? "true" : "false") +
+           ",\"messagesTotal\":" + std::to_string(indexes.size()) + ",\"bytes\":" + std::to_string(outcome.bytes) +
+           ",\"seconds\":" + seconds + ",\"inDoubt\":[" + inDoubt + "],\"cancelled\":" + (outcome.cancelled ? "true" : "false") +
            (outcome.error.empty() ? std::string() : ",\"error\":" + JsonString(outcome.error)) + "}\n";
 }
 

@@ -24,8 +24,12 @@ public:
 // The progress line: "送信中: 12/40 メッセージ  8192/20480 バイト  40%  残り 0:07".
 std::string ProgressLine(const midi::TransmissionProgress& progress);
 
-// The --json summary, one line with its newline.
-std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, std::size_t messagesTotal);
+// The --json summary, one line with its newline; `indexes` are the stored messages sent (from
+// 0), in the order sent, so that messages in doubt are named by their numbers.
+std::string SendSummaryJson(const midi::TransmissionOutcome& outcome, const std::vector<int>& indexes);
+
+// The numbers (from 1, as --messages takes them) of the messages in doubt.
+std::vector<int> InDoubtNumbers(const midi::TransmissionOutcome& outcome, const std::vector<int>& indexes);
 
 // Copies of the stored messages at `indexes` (from 0), F0 through F7.
 std::vector<std::vector<std::uint8_t>> StoredMessages(const std::vector<int>& indexes);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace midi {
 
@@ -26,6 +27,10 @@ struct PortStatus {
     std::uint64_t sent = 0;
     std::uint64_t failed = 0;
     std::string lastError;  // UTF-8, in the UI's language; empty while nothing has failed
+    // Messages (numbered from 0 in the order handed over, over the port's life) that went out
+    // while the port missed cycles of its sound server: counted as sent, yet they may not have
+    // arrived, or not whole. Only backends that can tell (JACK) fill it.
+    std::vector<std::uint64_t> inDoubt;
 };
 
 class OutputPort {

@@ -167,7 +167,9 @@ struct QueuedPort::State {
             } catch (const kelvane::Failure& failure) {
                 error = failure.what();
             }
+            std::vector<std::uint64_t> doubts = sink->TakeDoubts();
             lock.lock();
+            status.inDoubt.insert(status.inDoubt.end(), doubts.begin(), doubts.end());
             if (!error.empty()) {
                 Fail(undrained, error);
                 if (gone) FailQueued(error);

@@ -61,6 +61,11 @@ public:
         return pending;
     }
 
+    // The messages (numbered from 0 in the order delivered) found since the last call to have
+    // gone out while the sink missed cycles of its sound server (PortStatus::inDoubt). Asked
+    // after each Drain; the doubts about what Drain confirmed are known by then.
+    virtual std::vector<std::uint64_t> TakeDoubts() { return {}; }
+
     // As OutputPort::LeadsToCable; asked once, on the thread that makes the port.
     virtual bool LeadsToCable() const { return true; }
 };

@@ -21,6 +21,10 @@ constexpr std::size_t MinChunkBytes = 16;
 constexpr auto LateSlack = std::chrono::milliseconds(20);
 // How often a full or finishing port is looked at again.
 constexpr auto PortPoll = std::chrono::milliseconds(5);
+// How often the port is looked at while the plan waits: a port that failed (a message it could
+// not take, a server that went away) ends the send within this, not at the end of the plan,
+// which at a slow speed may be an hour away.
+constexpr auto WatchInterval = std::chrono::milliseconds(50);
 
 constexpr char StallText[] = "送信先のポートがデータを受け取りません";
 
@@ -124,6 +128,7 @@ TransmissionOutcome Transmission::Run(OutputPort& port) {
         outcome.error = error.what();
         if (outcome.error.empty()) outcome.error = StallText;
     }
+    outcome.messagesInDoubt.assign(inDoubt_.begin(), inDoubt_.end());
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock_->Now() - start);
     std::lock_guard lock(progressMutex_);
     progress_.finished = true;
@@ -131,12 +136,23 @@ TransmissionOutcome Transmission::Run(OutputPort& port) {
     return outcome;
 }
 
-bool Transmission::WaitFor(TransmissionClock::TimePoint due) {
-    while (!CancelRequested() && clock_->Now() < due) clock_->WaitUntil(due, cancelled_);
+bool Transmission::WaitFor(OutputPort& port, const PortStatus& start, TransmissionClock::TimePoint due) {
+    while (!CancelRequested() && clock_->Now() < due) {
+        clock_->WaitUntil(std::min(due, clock_->Now() + WatchInterval), cancelled_);
+        CheckPort(port, start);
+    }
     return !CancelRequested();
 }
 
 void Transmission::Confirm(const PortStatus& now, const PortStatus& start) {
+    // A doubt names a chunk by its place among everything the port was handed.
+    for (doubtsSeen_ = std::max(doubtsSeen_, start.inDoubt.size()); doubtsSeen_ < now.inDoubt.size(); ++doubtsSeen_) {
+        const std::uint64_t number = now.inDoubt[doubtsSeen_];
+        if (number < start.handedOver) continue;
+        const std::uint64_t chunk = number - start.handedOver;
+        inDoubt_.insert(static_cast<std::size_t>(
+            std::upper_bound(messageEnds_.begin(), messageEnds_.end(), chunk) - messageEnds_.begin()));
+    }
     if (now.failed > start.failed) throw kelvane::Failure(now.lastError.empty() ? StallText : now.lastError);
     confirmedChunks_ = now.sent - start.sent;
     // The port passes chunks on in the order it got them.
@@ -169,10 +185,18 @@ std::uint64_t Transmission::BacklogLimit() const {
     return std::max(FirstFastestBacklog, shown);
 }
 
+// A port confirms a message only once all of it is out, and a message to a program goes whole:
+// one of many megabytes takes a while however fast the port is. So besides StallLimit the port
+// gets what it holds unconfirmed at the cable's rate, the slowest any port is meant to take.
+// (A port that takes nothing at all fails by itself sooner: its sink watches its own progress.)
+std::chrono::nanoseconds Transmission::PortAllowance() const {
+    return std::chrono::nanoseconds(StallLimit) + PacedTime(unconfirmedBytes_, 100);
+}
+
 // A port that has fallen behind (a driver that takes longer than the cable) gets no more until
 // it catches up, so a cancel never waits for a long queue.
 void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes) {
-    auto deadline = clock_->Now() + StallLimit;
+    auto deadline = clock_->Now() + PortAllowance();
     std::uint64_t passed = confirmedChunks_;
     for (;;) {
         Confirm(port.Status(), start);
@@ -181,7 +205,7 @@ void Transmission::WaitForRoom(OutputPort& port, const PortStatus& start, std::s
         }
         if (confirmedChunks_ != passed) {
             passed = confirmedChunks_;
-            deadline = clock_->Now() + StallLimit;
+            deadline = clock_->Now() + PortAllowance();
         } else if (clock_->Now() >= deadline) {
             throw kelvane::Failure(StallText);
         }
@@ -198,7 +222,7 @@ void Transmission::Hand(OutputPort& port, std::span<const std::uint8_t> chunk) {
 
 // Until the port has passed on every chunk (not cut short by a cancel: the F7 must go too).
 void Transmission::WaitForPort(OutputPort& port, const PortStatus& start, std::uint64_t handed) {
-    const auto deadline = clock_->Now() + (CancelRequested() ? std::chrono::seconds(CancelledPortLimit) : StallLimit);
+    const auto deadline = clock_->Now() + (CancelRequested() ? std::chrono::nanoseconds(CancelledPortLimit) : PortAllowance());
     for (;;) {
         const PortStatus now = port.Status();
         Confirm(now, start);
@@ -236,7 +260,7 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
                                              PacedTime(bytesBefore, pace_.speedPercent) +
                                              std::chrono::milliseconds(pace_.pauseMs) * static_cast<std::int64_t>(m));
             const auto chunk = message.subspan(at, std::min(chunkLimit, message.size() - at));
-            if (WaitFor(due)) WaitForRoom(port, startStatus, chunk.size());
+            if (WaitFor(port, startStatus, due)) WaitForRoom(port, startStatus, chunk.size());
             if (CancelRequested()) {
                 if (at > 0) {
                     // Cut inside the message: end it so the device does not wait for the rest.
@@ -267,7 +291,7 @@ TransmissionOutcome Transmission::Send(OutputPort& port) {
     }
     if (!cutShort) {
         // The last byte's own time at the chosen rate, so that the device has it before the end.
-        WaitFor(planStart + std::chrono::ceil<std::chrono::steady_clock::duration>(
+        WaitFor(port, startStatus, planStart + std::chrono::ceil<std::chrono::steady_clock::duration>(
                                 PacedTime(bytesBefore, pace_.speedPercent) +
                                 std::chrono::milliseconds(pace_.pauseMs) *
                                     static_cast<std::int64_t>(messages_.empty() ? 0 : messages_.size() - 1)));

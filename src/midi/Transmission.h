@@ -30,6 +30,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ struct TransmissionOutcome {
     std::chrono::milliseconds elapsed{0};
     bool cancelled = false;
     std::string error;  // why the port failed (UTF-8, for the user); empty otherwise
+    // Messages (places in the list, from 0, ascending) that the port passed on while it missed
+    // cycles of its sound server (PortStatus::inDoubt): they may not have arrived, or not whole,
+    // and are worth sending again.
+    std::vector<std::size_t> messagesInDoubt;
 };
 
 // The engine's time. Now and WaitUntil are called from the sending thread (and Now from
@@ -111,7 +116,7 @@ public:
 
 private:
     TransmissionOutcome Send(OutputPort& port);
-    bool WaitFor(TransmissionClock::TimePoint due);
+    bool WaitFor(OutputPort& port, const PortStatus& start, TransmissionClock::TimePoint due);
     void WaitForRoom(OutputPort& port, const PortStatus& start, std::size_t nextBytes);
     void Hand(OutputPort& port, std::span<const std::uint8_t> chunk);
     void WaitForPort(OutputPort& port, const PortStatus& start, std::uint64_t handed);
@@ -119,6 +124,7 @@ private:
     void Report(std::size_t messagesDone, std::uint64_t bytesDone);
     void Confirm(const PortStatus& now, const PortStatus& start);
     std::uint64_t BacklogLimit() const;
+    std::chrono::nanoseconds PortAllowance() const;
     std::size_t ConfirmedMessages() const;
 
     std::vector<std::vector<std::uint8_t>> messages_;
@@ -130,6 +136,9 @@ private:
     // chunks the port had passed on at the last look that found no failure.
     std::vector<std::uint64_t> messageEnds_;
     std::uint64_t confirmedChunks_ = 0;
+    // The port's doubts looked at so far, and the messages they name.
+    std::size_t doubtsSeen_ = 0;
+    std::set<std::size_t> inDoubt_;
     // Sizes of the chunks handed over and not yet passed on, oldest first, and their sum.
     std::deque<std::size_t> unconfirmed_;
     std::uint64_t unconfirmedBytes_ = 0;

@@ -68,6 +68,8 @@ public:
     // Bytes went missing here: the open message, if any, is dropped as damaged rather than
     // stored with its parts spliced together.
     void Abandon();
+    // A message has begun and not yet ended.
+    bool InMessage() const { return inMessage_; }
 
 private:
     void Append(const std::uint8_t* bytes, std::size_t count);

@@ -13,8 +13,11 @@ enum class LossCause : std::uint8_t {
     Damaged,      // the device or driver handed over a broken message
     SourceGone,   // the sending port went away or was disconnected: nothing more will come
     ServerGone,   // the sound server stopped: nothing more will come
+    // Cycles of the sound server went by without our client (a busy machine, a process stopped
+    // for a while) or some client was late (the server's xrun): what they carried is gone.
+    MissedCycles,
 };
-inline constexpr int LossCauseCount = 5;
+inline constexpr int LossCauseCount = 6;
 
 // Whether the reception cannot get any more bytes after this.
 constexpr bool LossEndsReception(LossCause cause) {

@@ -44,6 +44,12 @@ void Reception::Feed(std::span<const std::uint8_t> bytes) {
 }
 
 void Reception::Lose(LossCause cause, std::uint32_t events) {
+    // Every byte sent before the source left has come, and no message was left open.
+    if (cause == LossCause::SourceGone && !scanner_.InMessage()) {
+        sourceLeft_ = true;
+        ended_.store(true, std::memory_order_release);
+        return;
+    }
     const auto k = static_cast<std::size_t>(cause);
     ++losses_.times[k];
     losses_.events[k] += events;
@@ -77,6 +83,7 @@ ReceptionSummary Reception::MoveIntoStore() {
     }
     summary.receivedBytes = bytes_.load(std::memory_order_relaxed);
     summary.losses = losses_;
+    summary.sourceLeft = sourceLeft_;
     if (summary.scan.stored > 0) summary.wrongChecksums = WrongChecksumsInStore();
     return summary;
 }
@@ -96,6 +103,7 @@ const char* LossCauseName(LossCause cause) {
         case LossCause::Damaged: return "damaged";
         case LossCause::SourceGone: return "sourceGone";
         case LossCause::ServerGone: return "serverGone";
+        case LossCause::MissedCycles: return "missedCycles";
     }
     return "unknown";
 }
@@ -114,6 +122,9 @@ std::string LossText(LossCause cause, std::uint32_t times, std::uint64_t events)
             return "送信元のポートがなくなったため、受信を終えました";
         case LossCause::ServerGone:
             return "JACK サーバーが停止したため、受信を終えました";
+        case LossCause::MissedCycles:
+            return "JACK の処理周期に間に合わなかったため、データが " + std::to_string(times) +
+                   " 回失われた可能性があります" + (events > 0 ? " (" + std::to_string(events) + " 周期)" : std::string());
     }
     return {};
 }
@@ -133,6 +144,7 @@ std::string ReceptionSummaryText(const ReceptionSummary& summary) {
         const auto cause = static_cast<LossCause>(k);
         if (summary.losses.Times(cause) > 0) add(LossText(cause, summary.losses.Times(cause), summary.losses.Events(cause)));
     }
+    if (summary.sourceLeft) add(LossText(LossCause::SourceGone, 1, 0));
     if (!summary.wrongChecksums.empty()) {
         add("チェックサムが合わないメッセージが " + std::to_string(summary.wrongChecksums.size()) + " 件あります: " +
             ListNumbersText(summary.wrongChecksums));

@@ -47,6 +47,8 @@ struct ReceptionSummary {
     // Kept messages (indexes from 0) whose checksum does not match: a bridge that drops part of
     // a long message leaves it correctly framed but damaged. They are kept, and named.
     std::vector<std::size_t> wrongChecksums;
+    // The source went away between two messages: the reception ended there, nothing lost.
+    bool sourceLeft = false;
 
     // Whether anything that came, or should have come, is not in the store as it was sent.
     bool LostAnything() const { return losses.Any() || scan.droppedDamaged > 0; }
@@ -66,7 +68,8 @@ public:
     // The input's thread: scans the bytes as they come.
     void Feed(std::span<const std::uint8_t> bytes);
     // The input's thread: bytes went missing at this point of the stream (the message open
-    // now is dropped as damaged), or the source stopped.
+    // now is dropped as damaged), or the source stopped. A source that stops between messages
+    // has simply finished: that ends the reception without counting as a loss.
     void Lose(LossCause cause, std::uint32_t events);
 
     struct Progress {
@@ -94,6 +97,7 @@ private:
     DumpScanner scanner_;
     bool inSysEx_ = false;  // input's thread: the byte counter is inside a message
     ReceptionLosses losses_;  // input's thread until the input is closed
+    bool sourceLeft_ = false;  // input's thread until the input is closed
     std::atomic<std::int32_t> messages_{0};
     std::atomic<std::uint64_t> bytes_{0};
     std::atomic<bool> full_{false};

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStringList>
 #include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
@@ -253,6 +254,7 @@ void TSend::btnStartClick() {
     }
     const midi::Pace pace = ChosenPace();
     transmission_ = std::make_unique<midi::Transmission>(std::move(messages), pace);
+    firstSent_ = first;
     finished_ = false;
     midi::Transmission* transmission = transmission_.get();
     midi::OutputPort* port = setup_.port;
@@ -308,6 +310,13 @@ void TSend::Finish() {
     } else {
         barProgress->setValue(BarSteps);
         lblProgress->setText(QStringLiteral("完了しました: ") + counts);
+    }
+    if (!outcome_.messagesInDoubt.empty()) {
+        QStringList numbers;
+        for (const std::size_t k : outcome_.messagesInDoubt) numbers << QString::number(firstSent_ + static_cast<int>(k) + 1);
+        lblProgress->setText(lblProgress->text() + QStringLiteral("\nJACK の処理周期に間に合わなかったため、メッセージ ") +
+                             numbers.join(QStringLiteral(", ")) +
+                             QStringLiteral(" が届いていないか欠けている可能性があります。もう一度送信してください"));
     }
     SetIdle(true);
     if (closeWhenDone_) QDialog::reject();

@@ -96,6 +96,7 @@ private:
     std::unique_ptr<midi::Transmission> transmission_;
     std::future<midi::TransmissionOutcome> engine_;  // valid while a send runs
     midi::TransmissionOutcome outcome_;
+    int firstSent_ = 0;  // the stored message sent first (from 0)
     bool finished_ = false;
     bool closeWhenDone_ = false;
 };

@@ -60,7 +60,7 @@ public:
     explicit MeetingPart(std::atomic<int>& asked) : asked_(asked) {}
     std::size_t CountDevices() override {
         ++asked_;
-        return testsupport::WaitUntil([this] { return asked_ == 2; }, std::chrono::seconds(10)) ? 1 : 0;
+        return testsupport::WaitUntil([this] { return asked_ == 2; }, std::chrono::minutes(2)) ? 1 : 0;
     }
     std::string DeviceName(std::size_t) override { return "met"; }
     OpenResult Open(std::size_t) override { return {NoSuchDevice, "closed", nullptr}; }

@@ -51,7 +51,8 @@ struct Handed {
 };
 
 // Passes every chunk on at once (or only from `confirmFrom` on, as a port that has stalled),
-// or fails the chunk numbered `failAt` (from 1).
+// or fails the chunk numbered `failAt` (from 1), as its status shows from `failSeenFrom` on (a
+// port's thread finds out later).
 class RecordingPort final : public midi::OutputPort {
 public:
     explicit RecordingPort(FakeClock& clock) : clock_(clock) {}
@@ -68,12 +69,17 @@ public:
     midi::PortStatus Status() const override {
         midi::PortStatus now = status_;
         now.sent = clock_.now >= clock_.start + confirmFrom ? now.handedOver - now.failed : 0;
+        if (clock_.now < clock_.start + failSeenFrom && now.failed > 0) {
+            --now.failed;  // still pending
+            now.lastError.clear();
+        }
         return now;
     }
 
     std::vector<Handed> handed;
     std::uint64_t failAt = 0;
     microseconds confirmFrom{0};
+    microseconds failSeenFrom{0};
     bool toProgram = false;
 
 private:
@@ -95,6 +101,7 @@ struct Row {
     bool failed;
     microseconds confirmFrom{0};
     bool toProgram = false;
+    microseconds failSeenFrom{0};
 };
 
 TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
@@ -136,6 +143,9 @@ TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
           {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {0, 256, 0x11}, {1'000'000, 256, 0x11},
           {1'000'000, 148, 0xF7}},
          1, 4500, false, 1000, false, microseconds(1'000'000)},
+        // 31,250 bytes take 10 s at the rate; the port finds out 120 ms in that it cannot take them.
+        {"a port that fails during the planned time ends the send at once", {31250}, {0, 100}, {}, 1,
+         {{0, 31250, 0xF7}}, 0, 31250, false, 150, true, {}, true, microseconds(120'000)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -150,6 +160,7 @@ TEST(Transmission, PlanAndCancelOnAMadeUpClock) {
         port.failAt = row.failAt;
         port.confirmFrom = row.confirmFrom;
         port.toProgram = row.toProgram;
+        port.failSeenFrom = row.failSeenFrom;
         // Before the start the time left is the whole plan.
         EXPECT_EQ(transmission.Progress().timeLeft, ceil<milliseconds>(midi::PlannedTime(messages, row.pace)));
 

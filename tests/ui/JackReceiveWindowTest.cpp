@@ -87,7 +87,7 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
 
     int inputEntry = -1;
     bool started = false;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const auto deadline = std::chrono::steady_clock::now() + 2min;
     const QString done = QString::number(messages.size()) + QStringLiteral(" メッセージ  ") +
                          QString::number(wire.size() - messages.size()) + QStringLiteral(" バイト");
     uitest::DriveModal<ui::TReceive>([&] { w.form->ReceiveDump->trigger(); }, [&](ui::TReceive* dialog) {
@@ -114,7 +114,7 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
 
     ASSERT_GT(inputEntry, 0) << "the sender is not listed";
     EXPECT_EQ(settings::InPortSetting, inputEntry);
-    EXPECT_EQ(rx.WaitForBytes(kGmOn.size() + request.size(), 10s), Concat({kGmOn, request}));
+    EXPECT_EQ(rx.WaitForBytes(kGmOn.size() + request.size(), 2min), Concat({kGmOn, request}));
     ASSERT_EQ(sysex::SysExCount, 3);
     for (std::size_t k = 0; k < messages.size(); ++k) {
         EXPECT_TRUE(Bytes(sysex::SysExData[k], sysex::SysExData[k] + messages[k].size()) == messages[k]) << k;

@@ -5,7 +5,9 @@
 
 #include <jack/jack.h>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,5 +40,47 @@ std::vector<std::string> ListJackMidiPorts(unsigned long flags);
 // caller that asks while a listing with the same flags is under way waits for that one instead
 // of queueing another behind a server that may not answer.
 std::vector<std::string> ListJackMidiPortsWithinLimit(unsigned long flags);
+
+// How a client finds out, in its process callback, that cycles went by without it. Each cycle
+// starts one period after the one before: a later start means that cycles went by while the
+// client did not run (a busy machine, a stopped process, a swap-in), and a run that came late
+// for its cycle put out nothing that arrived; the same start again is a late wake-up for a
+// cycle that has run already. The server's xrun notice (counted by XrunNotice) says that some
+// client, perhaps the other end, missed its cycle. Realtime thread only, but for XrunNotice.
+class JackCycleWatch {
+public:
+    struct Seen {
+        bool gap = false;          // cycles went by since the last run
+        bool again = false;        // this cycle has run already
+        bool xrun = false;         // an xrun notice came since the last run
+        std::uint64_t missed = 0;  // whole cycles in the gap
+    };
+    Seen Next(jack_client_t* client, jack_nframes_t frames) {
+        Seen seen;
+        const jack_nframes_t start = jack_last_frame_time(client);
+        const std::uint64_t xruns = xruns_.load(std::memory_order_acquire);
+        if (running_) {
+            const jack_nframes_t step = start - lastStart_;
+            seen.again = step == 0;
+            seen.gap = step != lastFrames_;
+            seen.missed = lastFrames_ > 0 && step > lastFrames_ ? step / lastFrames_ - 1 : 0;
+            seen.xrun = xruns != xrunsSeen_;
+        }
+        running_ = true;
+        lastStart_ = start;
+        lastFrames_ = frames;
+        xrunsSeen_ = xruns;
+        return seen;
+    }
+    // libjack's notification thread (jack_set_xrun_callback).
+    void XrunNotice() { xruns_.fetch_add(1, std::memory_order_release); }
+
+private:
+    std::atomic<std::uint64_t> xruns_{0};
+    bool running_ = false;
+    jack_nframes_t lastStart_ = 0;
+    jack_nframes_t lastFrames_ = 0;
+    std::uint64_t xrunsSeen_ = 0;
+};
 
 }  // namespace midi

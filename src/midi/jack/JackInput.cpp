@@ -40,6 +40,7 @@ public:
             CheckJack(jack_set_process_callback(client_, &JackInputPort::Process, gate_),
                   "jack_set_process_callback");
             SetJackShutdownHandler(*record_, &JackInputPort::Shutdown, gate_);
+            CheckJack(jack_set_xrun_callback(client_, &JackInputPort::Xrun, gate_), "jack_set_xrun_callback");
             CheckJack(jack_set_port_registration_callback(client_, &JackInputPort::PortRegistered, gate_),
                       "jack_set_port_registration_callback");
             CheckJack(jack_set_port_connect_callback(client_, &JackInputPort::PortConnected, gate_),
@@ -58,17 +59,36 @@ public:
 
 private:
     // Each event goes into the ring as a record: a header (its size, with LostBefore set when
-    // events were dropped just before it), then its bytes. So the collector knows exactly
-    // where in the stream something is missing, and the message open there is dropped rather
-    // than stored with its ends spliced together.
+    // events were dropped just before it, GapBefore when cycles went by without us, XrunBefore
+    // when the server told of some client's missed cycle), then its
+    // bytes. So the collector knows exactly where in the stream something is missing, and the
+    // message open there is dropped rather than stored with its ends spliced together.
     using Header = std::uint32_t;
     static constexpr Header LostBefore = Header{1} << 31;
+    static constexpr Header GapBefore = Header{1} << 30;
+    static constexpr Header XrunBefore = Header{1} << 29;
+    static constexpr Header SizeBits = XrunBefore - 1;
 
-    // Realtime thread: only port-buffer reads, ring writes and atomic stores.
+    // Realtime thread: only port-buffer reads, ring writes and atomic operations.
     static int Process(jack_nframes_t frames, void* arg) {
         const Gate::Entry entry(*static_cast<Gate*>(arg));
         JackInputPort* const self = entry.port;
         if (!self) return 0;
+        // Events of cycles that went by without us never reach us; those of a cycle run twice
+        // were read already. Before the source is connected (a slow first run, say) and after
+        // it has gone, nothing could have come. (jack_port_connected is a lock-free read.)
+        const JackCycleWatch::Seen seen = self->cycles_.Next(self->client_, frames);
+        if ((seen.gap || seen.xrun) && jack_port_connected(self->port_) > 0) {
+            if (seen.gap) {
+                ++self->gapPending_;
+                self->gaps_.fetch_add(1, std::memory_order_relaxed);
+                self->missedCycles_.fetch_add(seen.missed, std::memory_order_relaxed);
+            } else {
+                ++self->xrunPending_;
+                self->xrunMarks_.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+        if (seen.again) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         const jack_nframes_t count = jack_midi_get_event_count(buffer);
         for (jack_nframes_t i = 0; i < count; ++i) {
@@ -85,9 +105,24 @@ private:
                 header |= LostBefore;
                 self->droppedPending_ = 0;
             }
+            if (self->gapPending_ > 0) {
+                header |= GapBefore;
+                self->gapPending_ = 0;
+            }
+            if (self->xrunPending_ > 0) {
+                header |= XrunBefore;
+                self->xrunPending_ = 0;
+            }
             jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(&header), sizeof header);
             jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(event.buffer), event.size);
         }
+        return 0;
+    }
+
+    // libjack's notification thread.
+    static int Xrun(void* arg) {
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        if (entry.port) entry.port->cycles_.XrunNotice();
         return 0;
     }
 
@@ -118,30 +153,37 @@ private:
     void Collect() {
         std::vector<std::uint8_t> event;
         std::uint64_t dropsTold = 0;
+        Gaps gapsTold;
         for (;;) {
             const bool last = stopping_.load(std::memory_order_acquire);
+            // Looked at before the ring is emptied: every byte the callback wrote before the
+            // source or the server went away is then fed before the end is told.
+            const bool ending = gone_.load(std::memory_order_acquire) || sourceGone_.load(std::memory_order_acquire);
             bool any = false;
             for (;;) {
                 Header header = 0;
                 if (jack_ringbuffer_read_space(ring_) < sizeof header) break;
                 jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(&header), sizeof header);
-                const std::size_t size = header & ~LostBefore;
+                const std::size_t size = header & SizeBits;
                 // The callback writes header and bytes one after the other; wait for the bytes.
                 if (jack_ringbuffer_read_space(ring_) < sizeof header + size) break;
                 jack_ringbuffer_read_advance(ring_, sizeof header);
                 event.resize(size);
                 jack_ringbuffer_read(ring_, reinterpret_cast<char*>(event.data()), size);
                 if (header & LostBefore) TellDrops(dropsTold);
+                if (header & (GapBefore | XrunBefore)) TellGaps(gapsTold);
                 receiver_(std::span<const std::uint8_t>(event.data(), size));
+                FollowSysEx(event.data(), size);
                 any = true;
             }
             if (last) {
-                // Drops after the last record, and a source or server that went away.
+                // Drops and gaps after the last record, and a source or server that went away.
                 TellDrops(dropsTold);
+                TellGaps(gapsTold);
                 TellEnd();
                 return;
             }
-            TellEnd();
+            if (ending) TellEnd();
             if (!any) std::this_thread::sleep_for(CollectInterval);
         }
     }
@@ -151,6 +193,40 @@ private:
         if (dropped == told) return;
         receiver_.Lost(sysex::LossCause::Overflow, static_cast<std::uint32_t>(dropped - told));
         told = dropped;
+    }
+
+    struct Gaps {
+        std::uint64_t times = 0;
+        std::uint64_t cycles = 0;
+        std::uint64_t xruns = 0;
+    };
+    // Counted from the moment the callback marks them, so a gap after the last record is told
+    // at the end as well. Our own gap may have taken whole messages and is always told. An xrun
+    // notice is told only inside a message: some client was late, perhaps the source, and a
+    // message it was sending may have lost a piece; between messages the notice alone (a busy
+    // machine's late server, another client) would make every reception there look lossy.
+    void TellGaps(Gaps& told) {
+        const std::uint64_t times = gaps_.load(std::memory_order_relaxed);
+        const std::uint64_t cycles = missedCycles_.load(std::memory_order_relaxed);
+        const std::uint64_t xruns = xrunMarks_.load(std::memory_order_relaxed);
+        if (times != told.times) {
+            receiver_.Lost(sysex::LossCause::MissedCycles, static_cast<std::uint32_t>(cycles - told.cycles));
+        } else if (xruns != told.xruns && inSysEx_) {
+            receiver_.Lost(sysex::LossCause::MissedCycles, 0);
+        }
+        told = {times, cycles, xruns};
+    }
+
+    // Collecting thread: whether the bytes so far end inside a System Exclusive message.
+    void FollowSysEx(const std::uint8_t* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::uint8_t b = bytes[i];
+            if (b == 0xF0) {
+                inSysEx_ = true;
+            } else if (b >= 0x80 && b < 0xF8) {
+                inSysEx_ = false;  // F7, or any other status, ends it
+            }
+        }
     }
 
     // Once: the end comes after every byte that came before it.
@@ -195,6 +271,13 @@ private:
     std::atomic<bool> sourceGone_{false};   // written by libjack's notification thread
     std::atomic<std::uint64_t> dropped_{0}; // events dropped so far; written by the callback
     std::uint32_t droppedPending_ = 0;      // process callback only: drops not yet in a header
+    std::atomic<std::uint64_t> gaps_{0};          // gaps marked so far; written by the callback
+    std::atomic<std::uint64_t> missedCycles_{0};  // whole cycles in them; written by the callback
+    JackCycleWatch cycles_;
+    std::atomic<std::uint64_t> xrunMarks_{0};     // xrun notices marked; written by the callback
+    std::uint32_t gapPending_ = 0;  // process callback only: a gap not yet in a header
+    std::uint32_t xrunPending_ = 0; // process callback only: an xrun not yet in a header
+    bool inSysEx_ = false;          // collecting thread only
     bool endTold_ = false;                  // collecting thread only
 };
 

@@ -7,9 +7,11 @@
 // never allocates, locks, logs or waits; the port's collecting thread empties the ring into the
 // ByteReceiver. Event boundaries are not kept: a sender may split a long message into several
 // events, and the scanner reads bytes, not events. An event that does not fit the ring is
-// dropped whole and reported (sysex::LossCause::Overflow) at its place in the stream; the
-// source's unregistration or disconnection and the server's end are reported too, after every
-// byte that came before them.
+// dropped whole and reported (sysex::LossCause::Overflow) at its place in the stream. So are
+// cycles that went by without this client (each cycle's frame time against the one before) and
+// the server's xrun notices (sysex::LossCause::MissedCycles): their events never reach us, and
+// the message open there is dropped, never saved with a hole. The source's unregistration or
+// disconnection and the server's end are reported too, after every byte that came before them.
 
 #include <cstddef>
 #include <memory>

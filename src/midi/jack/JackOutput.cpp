@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +27,8 @@ namespace midi {
 
 namespace {
 
-// Big enough for the longest stored message (64 KiB) and its length header several times over.
+// Several of the usual messages (up to 64 KiB) and their headers. A longer message streams
+// through it: the callback takes its bytes as they come, so its length is bounded by memory only.
 constexpr std::size_t RingBytes = std::size_t{1} << 18;
 // How long the server may take no bytes at all before a waiting message counts as failed.
 constexpr auto StallLimit = std::chrono::seconds(5);
@@ -54,10 +56,12 @@ public:
             if (!port_) throw BackendFailure("JACK", "jack_port_register", "", -EIO);
             gate_->SilenceWhenDetached(port_);
             ring_ = jack_ringbuffer_create(RingBytes);
-            if (!ring_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
+            doubts_ = jack_ringbuffer_create(DoubtBytes);
+            if (!ring_ || !doubts_) throw BackendFailure("JACK", "jack_ringbuffer_create", "", -ENOMEM);
             CheckJack(jack_set_process_callback(client_, &JackSink::Process, gate_),
                   "jack_set_process_callback");
             SetJackShutdownHandler(*record_, &JackSink::Shutdown, gate_);
+            CheckJack(jack_set_xrun_callback(client_, &JackSink::Xrun, gate_), "jack_set_xrun_callback");
             CheckJack(ActivateJackClient(client_), "jack_activate");
             const int connected = ConnectJackPorts(client_, jack_port_name(port_), device.c_str());
             if (connected != EEXIST) CheckJack(connected, "jack_connect");
@@ -91,38 +95,27 @@ public:
             std::this_thread::sleep_for(pacer_.Reserve(message.size(), now));
             handedOver = std::max(handedOver, WirePacer::Clock::now());
         }
-        const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
-        const std::size_t needed = sizeof header + message.size();
-        if (needed >= RingBytes) {
+        if (message.size() > std::numeric_limits<std::uint32_t>::max()) {
             throw BackendFailure("JACK", "送信", std::to_string(message.size()) + " バイトは長すぎます", -EMSGSIZE);
         }
-        WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= needed; });
-
-        // The whole record becomes readable at once, so the callback never sees half a
-        // message and splits only where the port buffer forces it.
-        jack_ringbuffer_data_t parts[2];
-        jack_ringbuffer_get_write_vector(ring_, parts);
-        std::size_t written = 0;
-        auto put = [&](const void* from, std::size_t count) {
-            const auto* bytes = static_cast<const char*>(from);
-            while (count > 0) {
-                std::size_t at = written;
-                int part = 0;
-                if (at >= parts[0].len) {
-                    at -= parts[0].len;
-                    part = 1;
-                }
-                const std::size_t room = std::min(count, parts[part].len - at);
-                std::memcpy(parts[part].buf + at, bytes, room);
-                bytes += room;
-                count -= room;
-                written += room;
-            }
-        };
-        put(&header, sizeof header);
-        put(message.data(), message.size());
-        jack_ringbuffer_write_advance(ring_, needed);
-        produced_ += needed;
+        const RecordHeader header{static_cast<std::uint32_t>(message.size()), HandOverFrame(handedOver)};
+        // Where the message lies in the stream the callback reads, so that a doubt about some
+        // bytes of it names it; its end is known once it is all in.
+        sent_.push_back({produced_, std::numeric_limits<std::uint64_t>::max(), delivered_++, false});
+        // The header and as much of the message as the ring holds become readable at once, so
+        // the callback never sees a message it cannot start; the rest follows as the callback
+        // makes room, and the callback never splits the message more than the port buffer and
+        // those later bytes force it to.
+        const std::size_t first = std::min(message.size(), RingBytes / 2);
+        WaitFor([&] { return jack_ringbuffer_write_space(ring_) >= sizeof header + first; });
+        Put(&header, sizeof header, message.first(first));
+        for (std::size_t at = first; at < message.size();) {
+            WaitFor([&] { return jack_ringbuffer_write_space(ring_) > 0; });
+            const std::size_t count = std::min(message.size() - at, jack_ringbuffer_write_space(ring_));
+            Put(nullptr, 0, message.subspan(at, count));
+            at += count;
+        }
+        sent_.back().end = produced_;
         recordEnds_.push_back(produced_);
     }
 
@@ -132,6 +125,15 @@ public:
         } catch (...) {
             recordEnds_.clear();  // the port counts every pending message as failed
             throw;
+        }
+        // The cycle after the last bytes tells whether they went out in time (TakeDoubts);
+        // bounded, as a suspended server starts none.
+        if (consumed_.load(std::memory_order_acquire) == produced_) {
+            const auto deadline = std::chrono::steady_clock::now() + CycleEndLimit;
+            while (settled_.load(std::memory_order_acquire) < produced_ && !gone_.load(std::memory_order_acquire) &&
+                   std::chrono::steady_clock::now() < deadline && !moreWaiting()) {
+                std::this_thread::sleep_for(PollInterval);
+            }
         }
         // Records are taken in order: those that end at or before what the callback has read are out.
         const std::uint64_t consumed = consumed_.load(std::memory_order_acquire);
@@ -143,7 +145,54 @@ public:
         return std::min(held, pending);
     }
 
+    std::vector<std::uint64_t> TakeDoubts() override {
+        const std::uint64_t settled = settled_.load(std::memory_order_acquire);
+        std::vector<std::uint64_t> doubts;
+        Range range;
+        while (jack_ringbuffer_read_space(doubts_) >= sizeof range) {
+            jack_ringbuffer_read(doubts_, reinterpret_cast<char*>(&range), sizeof range);
+            for (SentMessage& message : sent_) {
+                if (message.start >= range.to) break;
+                if (message.end <= range.from || message.named) continue;
+                doubts.push_back(message.number);
+                message.named = true;
+            }
+        }
+        // Whatever ends before the settled point can draw no more doubts.
+        while (!sent_.empty() && sent_.front().end <= settled) sent_.pop_front();
+        std::sort(doubts.begin(), doubts.end());
+        return doubts;
+    }
+
 private:
+    // Writes `prefix` and then `bytes` into the ring and makes them readable together. The
+    // caller has made sure they fit.
+    void Put(const void* prefix, std::size_t prefixBytes, std::span<const std::uint8_t> bytes) {
+        jack_ringbuffer_data_t parts[2];
+        jack_ringbuffer_get_write_vector(ring_, parts);
+        std::size_t written = 0;
+        auto put = [&](const void* from, std::size_t count) {
+            const auto* source = static_cast<const char*>(from);
+            while (count > 0) {
+                std::size_t at = written;
+                int part = 0;
+                if (at >= parts[0].len) {
+                    at -= parts[0].len;
+                    part = 1;
+                }
+                const std::size_t room = std::min(count, parts[part].len - at);
+                std::memcpy(parts[part].buf + at, source, room);
+                source += room;
+                count -= room;
+                written += room;
+            }
+        };
+        if (prefixBytes > 0) put(prefix, prefixBytes);
+        if (!bytes.empty()) put(bytes.data(), bytes.size());
+        jack_ringbuffer_write_advance(ring_, written);
+        produced_ += written;
+    }
+
     // The frame (on the server's clock) of a hand-over that happened `handedOver`; a port that was
     // busy meanwhile makes that a while ago.
     jack_nframes_t HandOverFrame(std::chrono::steady_clock::time_point handedOver) const {
@@ -198,6 +247,7 @@ private:
             return 0;
         }
         self->cycles_.fetch_add(1, std::memory_order_release);
+        if (!self->CheckCycle(frames)) return 0;
         void* buffer = jack_port_get_buffer(self->port_, frames);
         jack_midi_clear_buffer(buffer);
         // jack_connect returns before the new connection reaches the process graph; bytes
@@ -238,8 +288,12 @@ private:
                 if (header.length == 0) continue;
             }
             const std::size_t room = jack_midi_max_event_size(buffer);
-            const std::size_t count = std::min<std::size_t>(self->remaining_, room);
+            const std::size_t count = std::min(self->remaining_, room);
             if (count == 0) break;
+            // A message longer than the ring may still be coming in: a part of it goes only once
+            // it fills the event or ends the message, so that it takes no more events than the
+            // port buffer forces, however late the port's thread refills the ring.
+            if (jack_ringbuffer_read_space(self->ring_) < count) break;
             const jack_nframes_t time = std::min(next, frames - 1);
             jack_midi_data_t* slot = jack_midi_event_reserve(buffer, time, count);
             if (!slot) break;
@@ -250,6 +304,50 @@ private:
             any = true;
         }
         if (taken) self->consumed_.fetch_add(taken, std::memory_order_release);
+        return 0;
+    }
+
+    // Realtime thread. After a gap (JackCycleWatch) our last run came too late for its cycle,
+    // so what it put out reached nobody: its bytes are in doubt. The server's xrun notice (some
+    // client late: the receiver, or the receiver held up by us, as it runs only once we are
+    // done) puts the last few runs in doubt, as the notice comes later. Without it a sender
+    // stopped for 120 ms lost part of a message unnamed in tests. Returns false for a late
+    // wake-up in a cycle that has run already: its events are out.
+    bool CheckCycle(jack_nframes_t frames) {
+        const std::uint64_t consumed = consumed_.load(std::memory_order_relaxed);
+        const JackCycleWatch::Seen seen = watch_.Next(client_, frames);
+        if (seen.gap) Doubt(runStarts_[(runs_ + RunsKept - 1) % RunsKept], consumed);
+        if (seen.xrun) Doubt(runStarts_[runs_ % RunsKept], consumed);
+        runStarts_[runs_ % RunsKept] = consumed;
+        ++runs_;
+        // A doubt the ring had no room for holds the settled point back until it is told.
+        if (pending_.to > pending_.from && jack_ringbuffer_write_space(doubts_) >= sizeof(Range)) {
+            jack_ringbuffer_write(doubts_, reinterpret_cast<const char*>(&pending_), sizeof pending_);
+            pending_ = {};
+        }
+        settled_.store(pending_.to > pending_.from ? pending_.from : consumed, std::memory_order_release);
+        return !seen.again;
+    }
+
+    // Realtime thread: the stream's bytes [from, to) may not have arrived.
+    void Doubt(std::uint64_t from, std::uint64_t to) {
+        if (from >= to) return;
+        if (pending_.to > pending_.from) {
+            pending_ = {std::min(pending_.from, from), std::max(pending_.to, to)};
+            return;
+        }
+        const Range range{from, to};
+        if (jack_ringbuffer_write_space(doubts_) >= sizeof range) {
+            jack_ringbuffer_write(doubts_, reinterpret_cast<const char*>(&range), sizeof range);
+        } else {
+            pending_ = range;
+        }
+    }
+
+    // libjack's notification thread.
+    static int Xrun(void* arg) {
+        const Gate::Entry entry(*static_cast<Gate*>(arg));
+        if (entry.port) entry.port->watch_.XrunNotice();
         return 0;
     }
 
@@ -279,9 +377,27 @@ private:
             jack_ringbuffer_free(ring_);
             ring_ = nullptr;
         }
+        if (doubts_) {
+            jack_ringbuffer_free(doubts_);
+            doubts_ = nullptr;
+        }
     }
 
     using Gate = JackCallbackGate<JackSink>;
+
+    // Bytes of the stream the callback reads, counted as consumed_ counts them.
+    struct Range {
+        std::uint64_t from = 0;
+        std::uint64_t to = 0;
+    };
+    struct SentMessage {
+        std::uint64_t start;
+        std::uint64_t end;
+        std::uint64_t number;  // in the order delivered
+        bool named;            // in doubt, and said so
+    };
+    static constexpr std::size_t DoubtBytes = 4096 * sizeof(Range);
+    static constexpr std::uint64_t RunsKept = 8;  // runs an xrun notice may come after
 
     std::string device_;
     bool physical_ = false;
@@ -301,6 +417,16 @@ private:
     std::deque<std::uint64_t> recordEnds_;      // port thread only: produced_ after each record not yet read
     std::atomic<std::uint64_t> consumed_{0};   // written by the callback
     std::atomic<bool> gone_{false};            // written by libjack's shutdown notice
+    jack_ringbuffer_t* doubts_ = nullptr;       // Range records, from the callback to the port thread
+    std::atomic<std::uint64_t> settled_{0};    // consumed_ up to which doubts are told; by the callback
+    JackCycleWatch watch_;
+    // Process callback only.
+    std::uint64_t runStarts_[RunsKept] = {};    // consumed_ when each of the last runs began
+    std::uint64_t runs_ = 0;
+    Range pending_;                              // a doubt not yet in the ring
+    // Port thread only.
+    std::deque<SentMessage> sent_;               // delivered, and doubts about them may still come
+    std::uint64_t delivered_ = 0;
 };
 
 class JackOutputService final : public ListedOutputService<std::string> {

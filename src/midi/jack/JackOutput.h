@@ -12,7 +12,11 @@
 // device. The port's thread copies each whole message into a lock-free ring buffer; the
 // process callback moves bytes from the ring into the port buffer and never allocates, locks,
 // logs or waits. A message is split only when it is larger than a whole port buffer, into
-// consecutive events that carry its bytes in order. Only a port flagged physical leads to a
+// consecutive events that carry its bytes in order, each as large as the buffer takes; one
+// longer than the ring streams through it, so its length is bounded by memory only. Each cycle's
+// frame time against the one before tells the callback when its last run came too late for its
+// cycle; the messages that run carried, and those of the last few runs when the server reports
+// an xrun, are named in PortStatus::inDoubt. Only a port flagged physical leads to a
 // cable (OutputPort::LeadsToCable): a paced send hands it pieces, and since nothing tells how
 // fast its driver passes them on, it never gets them faster than a cable carries (WirePacer.h);
 // every other port gets each message whole, as programs read one event as one message.

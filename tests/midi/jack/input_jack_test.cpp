@@ -28,7 +28,7 @@ using kelvane::testing::WaitUntil;
 using testsupport::Bytes;
 using testsupport::PatternMessage;
 
-constexpr auto Patience = std::chrono::seconds(60);
+constexpr auto Patience = std::chrono::minutes(2);
 
 std::string UniqueName(const char* stem) {
     static std::atomic<int> counter{0};

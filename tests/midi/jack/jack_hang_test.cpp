@@ -27,7 +27,7 @@ using kelvane::testing::WaitUntil;
 using namespace std::chrono_literals;
 
 // Far beyond any bound of ours, far short of "until the server answers".
-constexpr auto Patience = 20s;
+constexpr auto Patience = 2min;
 
 std::string UniqueName(const char* stem) {
     static std::atomic<int> counter{0};

@@ -34,7 +34,7 @@ using testsupport::Bytes;
 using testsupport::PatternMessage;
 using namespace std::chrono_literals;
 
-constexpr auto Patience = 30s;
+constexpr auto Patience = 2min;
 // Half stopped, half killed.
 constexpr int Rounds = 24;
 
