@@ -14,7 +14,6 @@
 #include <csignal>
 #include <optional>
 #include <sstream>
-#include <thread>
 
 #include "CliProcess.h"
 #include "JackProcesses.h"
@@ -31,38 +30,28 @@ using clitest::RunCli;
 using kelvane::testing::JackReceiver;
 using kelvane::testing::JackTestServer;
 using kelvane::testing::ReceivedEvent;
-using kelvane::testing::WaitUntil;
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::PatternMessage;
-using namespace std::chrono_literals;
-
-// JACK stamps an event with the start of the cycle that carries it (a period is 512 frames,
-// 10.7 ms, here), so an arrival time can lie up to a period before the hand-over or after the
-// moment the port reported the message sent. Two arrivals may thus be up to two periods (and a
-// poll) closer than the pause between the hand-overs.
-constexpr std::uint64_t CycleSlackUs = 25'000;
-
-std::uint64_t WireUs(const Bytes& message) { return message.size() * 320; }
 
 // Everything handed over has left kelvane-cli once it exits; the receiver writes it down soon.
 Bytes Received(const JackReceiver& receiver, const std::vector<Bytes>& messages) {
-    return receiver.WaitForBytes(Concat(messages).size(), 10s);
+    return receiver.WaitForBytes(Concat(messages).size(), testsupport::Patience);
 }
 
-// The arrival time (µs) of the first event of each message; a message larger than the port
-// buffer arrives as several events.
-std::vector<std::uint64_t> ArrivalTimes(const std::vector<ReceivedEvent>& events, const std::vector<Bytes>& messages) {
-    std::vector<std::uint64_t> times;
+// The first event of each message; a message larger than the port buffer arrives as several
+// events, but no event carries the end of one message and the start of the next.
+std::vector<std::size_t> MessageStarts(const std::vector<ReceivedEvent>& events, const std::vector<Bytes>& messages) {
+    std::vector<std::size_t> starts;
     std::size_t event = 0;
     for (const Bytes& message : messages) {
         if (event >= events.size()) break;
-        times.push_back(events[event].timeUs);
+        starts.push_back(event);
         std::size_t taken = 0;
         while (taken < message.size() && event < events.size()) taken += events[event++].size;
         EXPECT_EQ(taken, message.size()) << "an event straddles two messages";
     }
-    return times;
+    return starts;
 }
 
 class CliSend : public ::testing::Test {
@@ -106,8 +95,8 @@ protected:
         const Bytes marker = testsupport::NewEndMarker();
         opened.port->Send(marker);
         opened.port.reset();
-        EXPECT_TRUE(midi::WaitForClosedPorts(10s));
-        return receiver->BytesBefore(marker, 10s);
+        EXPECT_TRUE(midi::WaitForClosedPorts(testsupport::Patience));
+        return receiver->BytesBefore(marker, testsupport::Patience);
     }
 
     testsupport::TempDir dir;
@@ -138,7 +127,9 @@ TEST_F(CliSend, PortsListsNoneThenEveryPortByNumber) {
     EXPECT_EQ(asJson.out, json);
 }
 
-TEST_F(CliSend, SendsEveryMessageInOrderByteExactWithTheDefaultGap) {
+// The pauses between messages and the rate are the engine's, tested on a made-up clock in
+// tests/midi/transmission_test.cpp: times taken at a receiver on a busy machine prove nothing.
+TEST_F(CliSend, SendsEveryMessageInOrderByteExact) {
     const std::vector<Bytes> messages{
         PatternMessage(1024, 1), {0xF0, 0x42, 0x30, 0x28, 0x40, 0xF7}, PatternMessage(300, 2), {0xF0, 0xF7}};
     const CliResult result = RunCli({"send", Dump(messages), "--port", port});
@@ -148,17 +139,10 @@ TEST_F(CliSend, SendsEveryMessageInOrderByteExactWithTheDefaultGap) {
 
     EXPECT_EQ(Received(*receiver, messages), Concat(messages));
     ASSERT_EQ(receiver->Stop(), 0);
-    const auto times = ArrivalTimes(receiver->Events(), messages);
-    ASSERT_EQ(times.size(), messages.size());
-    for (std::size_t i = 1; i < times.size(); ++i) {
-        // Each message's time on the cable, then 150 ms.
-        EXPECT_GE(times[i] - times[i - 1] + CycleSlackUs, WireUs(messages[i - 1]) + 150'000)
-            << "before message " << i + 1;
-    }
+    EXPECT_EQ(MessageStarts(receiver->Events(), messages).size(), messages.size());
 }
 
-TEST_F(CliSend, ChosenMessagesGoInTheOrderWrittenAndTheGapHolds) {
-    // 200 bytes take 64 ms on the cable, more than JACK's stamping can take off the gap.
+TEST_F(CliSend, ChosenMessagesGoInTheOrderWritten) {
     const std::vector<Bytes> messages{PatternMessage(200, 1), PatternMessage(200, 2), PatternMessage(200, 3),
                                       PatternMessage(200, 4)};
     const CliResult result =
@@ -168,10 +152,7 @@ TEST_F(CliSend, ChosenMessagesGoInTheOrderWrittenAndTheGapHolds) {
     const std::vector<Bytes> chosen{messages[3], messages[0], messages[1]};
     EXPECT_EQ(Received(*receiver, chosen), Concat(chosen));
     ASSERT_EQ(receiver->Stop(), 0);
-    const auto times = ArrivalTimes(receiver->Events(), chosen);
-    ASSERT_EQ(times.size(), 3u);
-    EXPECT_GE(times[1] - times[0], 200'000u);
-    EXPECT_GE(times[2] - times[1], 200'000u);
+    EXPECT_EQ(MessageStarts(receiver->Events(), chosen).size(), chosen.size());
 }
 
 // Ctrl+C while a long message takes its time (a program's port has it whole at once, and the
@@ -183,10 +164,10 @@ TEST_P(CliSendCtrlC, StopsTheSendAndSaysHowManyWentOutWhole) {
     const bool serverHangs = GetParam();
     const std::vector<Bytes> messages{PatternMessage(100, 1), PatternMessage(20000, 2), PatternMessage(100, 3)};
     clitest::CliProcess sending({"send", Dump(messages), "--port", port, "--gap", "0", "--json"});
-    ASSERT_GE(receiver->WaitForBytes(100 + 20000, 20s).size(), 20100u);
+    ASSERT_GE(receiver->WaitForBytes(100 + 20000, testsupport::Patience).size(), 20100u);
     if (serverHangs) server->Suspend();
     sending.Signal(SIGINT);
-    const bool ended = sending.EndsWithin(15s);
+    const bool ended = sending.EndsWithin(testsupport::Patience);
     server->Resume();
     ASSERT_TRUE(ended) << "kelvane-cli waited for the suspended server";
     const CliResult result = sending.Wait();
@@ -213,7 +194,7 @@ TEST_F(CliSend, NeverSendsGmSystemOnOfItsOwnAndSumsUpInJson) {
 TEST_F(CliSend, APortThatFailsMidwayEndsTheSendWithItsReason) {
     const std::vector<Bytes> messages{PatternMessage(6, 1), PatternMessage(6, 2), PatternMessage(6, 3)};
     clitest::CliProcess sending({"send", Dump(messages), "--port", port, "--gap", "1500"});
-    ASSERT_EQ(receiver->WaitForBytes(6, 10s), messages[0]);
+    ASSERT_EQ(receiver->WaitForBytes(6, testsupport::Patience), messages[0]);
     server->Kill();  // the server goes away during the gap after the first message
 
     const CliResult result = sending.Wait();
@@ -277,7 +258,7 @@ TEST_F(CliReceive, SendsTheRequestOnceListeningAndSavesEveryMessageByteExact) {
     clitest::CliProcess receiving({"receive", Out(), "--port", input, "--count", "3", "--request-hex",
                                    "F0 7E 7F 06 01 F7", "--out-port", port, "--json"});
     // The reply goes out only once the request has, as a device would answer.
-    ASSERT_EQ(receiver->WaitForBytes(request.size(), 10s), request);
+    ASSERT_EQ(receiver->WaitForBytes(request.size(), testsupport::Patience), request);
     sender->Send(wire);
 
     const CliResult result = receiving.Wait();
@@ -311,8 +292,10 @@ TEST_F(CliReceive, StopsWhenIdleAndShowsALiveCountOnATerminal) {
 
 TEST_F(CliReceive, TimeoutKeepsWhatWasCompleteAndTellsOfTheCutOffRest) {
     const Bytes complete{0xF0, 0x43, 0x10, 0x4C, 0x00, 0xF7};
-    clitest::CliProcess receiving({"receive", Out(), "--port", input, "--idle", "0", "--timeout", "2"});
+    // Queued first, the bytes go out as soon as the program's input is connected: only the server
+    // stands between them and the program, not this test's own turn on a busy machine.
     sender->Send(Concat({complete, Bytes{0xF0, 0x43, 0x10}}));
+    clitest::CliProcess receiving({"receive", Out(), "--port", input, "--idle", "0", "--timeout", "2"});
     const CliResult result = receiving.Wait();
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "0001 5Byte\n");
@@ -358,13 +341,17 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     // The user's own state folder, where a capture /dev refuses goes (never /dev itself).
     ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
-    clitest::CliProcess receiving(args);
+    // What follows the messages comes once the program shows it has them all, however long
+    // that takes on a busy machine.
+    clitest::CliOptions options;
+    options.errOnTerminal = c.then != Then::Nothing;
+    // Queued first, as for the timeout above.
+    if (c.target != Target::Unwritable) sender->Send(Concat(messages));
+    clitest::CliProcess receiving(args, options);
     ::unsetenv("XDG_STATE_HOME");
     if (c.target != Target::Unwritable) {
-        sender->Send(Concat(messages));
         if (c.then != Then::Nothing) {
-            ASSERT_TRUE(WaitUntil([&] { return sender->AllSent(); }, 10s));
-            std::this_thread::sleep_for(300ms);  // the bytes reach the input first
+            ASSERT_TRUE(receiving.Shows("受信中: " + std::to_string(messages.size()) + " メッセージ ", testsupport::Patience));
         }
         if (c.then == Then::SenderLeaves) sender.reset();
         // It used to crash in libjack's notices that follow the shutdown notice.
@@ -373,7 +360,7 @@ TEST_P(CliReceiveStops, EndsAsAskedAndSaysHow) {
             // The input's close used to wait for the server, so nothing ended the program.
             server->Suspend();
             receiving.Signal(SIGINT);
-            const bool ended = receiving.EndsWithin(15s);
+            const bool ended = receiving.EndsWithin(testsupport::Patience);
             server->Resume();
             ASSERT_TRUE(ended) << "kelvane-cli waited for the suspended server";
         }
