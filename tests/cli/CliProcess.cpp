@@ -80,23 +80,24 @@ CliProcess::~CliProcess() {
     if (terminal_ >= 0) close(terminal_);
 }
 
+bool CliProcess::ReadTerminal() {
+    char buffer[4096];
+    pollfd watched{terminal_, POLLIN, 0};
+    if (poll(&watched, 1, 100) <= 0) return true;
+    const ssize_t got = read(terminal_, buffer, sizeof buffer);
+    if (got > 0) {
+        terminalText_.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+    return got < 0 && errno == EINTR;
+}
+
 CliResult CliProcess::Wait() {
     int status = 0;
+    // Read while the child runs so that it never blocks on a full terminal buffer; the master
+    // reports an error once the child has closed the last handle of the slave.
     if (terminal_ >= 0) {
-        // Read while the child runs so that it never blocks on a full terminal buffer; the
-        // master reports an error once the child has closed the last handle of the slave.
-        char buffer[4096];
-        for (;;) {
-            pollfd watched{terminal_, POLLIN, 0};
-            if (poll(&watched, 1, 100) > 0) {
-                const ssize_t got = read(terminal_, buffer, sizeof buffer);
-                if (got > 0) {
-                    terminalText_.append(buffer, static_cast<std::size_t>(got));
-                    continue;
-                }
-                if (got < 0 && errno == EINTR) continue;
-                break;
-            }
+        while (ReadTerminal()) {
         }
     }
     if (reaped_) {
@@ -114,6 +115,15 @@ CliResult CliProcess::Wait() {
 
 void CliProcess::Signal(int signal) const {
     if (pid_ > 0 && !reaped_) kill(pid_, signal);
+}
+
+bool CliProcess::Shows(const std::string& text, std::chrono::milliseconds bound) {
+    if (terminal_ < 0) throw std::logic_error("Shows needs errOnTerminal");
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (terminalText_.find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline || !ReadTerminal()) return false;
+    }
+    return true;
 }
 
 bool CliProcess::EndsWithin(std::chrono::milliseconds bound) {

@@ -44,11 +44,18 @@ public:
     // Sends a signal to the running program (SIGINT as Ctrl+C would).
     void Signal(int signal) const;
 
+    // Whether the program's terminal has shown `text` within `bound`: how a test knows what the
+    // program has seen, rather than sleeping and hoping it has. Only with errOnTerminal.
+    bool Shows(const std::string& text, std::chrono::milliseconds bound);
+
     // Whether the program ends within `bound` (then Wait returns at once). For a program whose
     // standard error is not a terminal.
     bool EndsWithin(std::chrono::milliseconds bound);
 
 private:
+    // Reads what the terminal has, waiting a little for it; false once the child has let it go.
+    bool ReadTerminal();
+
     testsupport::TempDir folder_;  // the child's output files
     bool outToFile_;
     pid_t pid_ = -1;

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <cstdint>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -107,6 +108,18 @@ struct FormUnderTest {
         QApplication::processEvents();
     }
 };
+
+// Runs `act` from the program's event loop and gives what QApplication::exec() returned: 0 when
+// `act` ended the program (its window has closed and the quit is on its way), 7 when the program
+// stays. Whether it stays is seen at once, not after a wait that a busy machine could outlast.
+template <typename Act>
+int ExecAfter(QWidget* window, Act act) {
+    QTimer::singleShot(0, [&] {
+        act();
+        if (window->isVisible()) QApplication::exit(7);
+    });
+    return QApplication::exec();
+}
 
 // Runs `open` (which shows a modal dialog of type Dialog and returns when it closes) while
 // `step(dialog)` is called every 20 ms from the dialog's own event loop, for as long as it is

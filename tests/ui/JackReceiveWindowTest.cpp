@@ -31,7 +31,6 @@ namespace {
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::PatternMessage;
-using namespace std::chrono_literals;
 
 const Bytes kGmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 
@@ -87,7 +86,7 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
 
     int inputEntry = -1;
     bool started = false;
-    const auto deadline = std::chrono::steady_clock::now() + 2min;
+    const auto deadline = std::chrono::steady_clock::now() + testsupport::Patience;
     const QString done = QString::number(messages.size()) + QStringLiteral(" メッセージ  ") +
                          QString::number(wire.size() - messages.size()) + QStringLiteral(" バイト");
     uitest::DriveModal<ui::TReceive>([&] { w.form->ReceiveDump->trigger(); }, [&](ui::TReceive* dialog) {
@@ -114,7 +113,7 @@ TEST_F(JackReceiveWindow, ReceivedMessagesFillTheListAndSaveAsADumpThatLoadsBack
 
     ASSERT_GT(inputEntry, 0) << "the sender is not listed";
     EXPECT_EQ(settings::InPortSetting, inputEntry);
-    EXPECT_EQ(rx.WaitForBytes(kGmOn.size() + request.size(), 2min), Concat({kGmOn, request}));
+    EXPECT_EQ(rx.WaitForBytes(kGmOn.size() + request.size(), testsupport::Patience), Concat({kGmOn, request}));
     ASSERT_EQ(sysex::SysExCount, 3);
     for (std::size_t k = 0; k < messages.size(); ++k) {
         EXPECT_TRUE(Bytes(sysex::SysExData[k], sysex::SysExData[k] + messages[k].size()) == messages[k]) << k;

@@ -32,7 +32,6 @@ namespace {
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::PatternMessage;
-using namespace std::chrono_literals;
 
 const Bytes kGmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 
@@ -66,7 +65,7 @@ protected:
     std::optional<Bytes> Sent() {
         const Bytes marker = testsupport::NewEndMarker();
         midi::SendOnOpenPort(marker.data(), static_cast<std::int32_t>(marker.size() - 1));
-        const auto before = rx->BytesBefore(marker, 2min);
+        const auto before = rx->BytesBefore(marker, testsupport::Patience);
         if (!before || before->size() < seen) return std::nullopt;
         const Bytes since(before->begin() + static_cast<std::ptrdiff_t>(seen), before->end());
         seen = before->size() + marker.size();
@@ -90,7 +89,7 @@ TEST_F(JackWindow, NoneAndUntickedMidiOutSendNothing) {
     emit w->form->cmbOutput->activated(0);
     w->form->ExcOut(kGmOn.data(), 5);
     ChooseReceiver();
-    rx->WaitForBytes(6, 2min);
+    rx->WaitForBytes(6, testsupport::Patience);
     w->form->EXC_SW->setChecked(false);
     const Bytes m = PatternMessage(100, 1);
     w->form->ExcOut(m.data(), 99);
@@ -121,7 +120,7 @@ TEST_F(JackWindow, HundredMessagesBackToBackAllArrive) {
 
 TEST_F(JackWindow, SelectedLinesOfALoadedDumpArriveExactly) {
     ChooseReceiver();
-    rx->WaitForBytes(6, 2min);
+    rx->WaitForBytes(6, testsupport::Patience);
     const std::vector<Bytes> messages{PatternMessage(10, 1), PatternMessage(3000, 2), PatternMessage(40000, 3),
                                       PatternMessage(7, 4)};
     w->open->answers = {dir.Write("dump.syx", Concat(messages))};
@@ -240,8 +239,8 @@ TEST(JackWindowSuspendedServer, NeitherAPortChangeNorStartUpWaitsForIt) {
     ASSERT_TRUE(kelvane::testing::WaitUntil([&] {
         choose();
         return w->form->EXC_SW->isChecked();
-    }, 2min));
-    EXPECT_EQ(rx.WaitForBytes(6, 2min), kGmOn);
+    }, testsupport::Patience));
+    EXPECT_EQ(rx.WaitForBytes(6, testsupport::Patience), kGmOn);
 
     own.Server().Suspend();
     w = std::make_unique<uitest::FormUnderTest>();
@@ -251,5 +250,5 @@ TEST(JackWindowSuspendedServer, NeitherAPortChangeNorStartUpWaitsForIt) {
     own.Server().Resume();
     w.reset();
     midi::ResetPortStateForTests();
-    EXPECT_TRUE(midi::WaitForClosedPorts(2min));
+    EXPECT_TRUE(midi::WaitForClosedPorts(testsupport::Patience));
 }

@@ -30,6 +30,7 @@
 #include "FormFixture.h"
 #include "Messages.h"
 #include "TempDir.h"
+#include "Wait.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
 #include "sysex/Store.h"
@@ -326,7 +327,7 @@ TEST_F(MainWindow, TitleAndFixedSize) {
     EXPECT_TRUE(QTest::qWaitFor([&] {
         resized = resized || w.form->size() != fitted;
         return resized && w.form->size() == fitted;
-    }, 10000)) << w.form->width() << " x " << w.form->height();
+    }, static_cast<int>(std::chrono::milliseconds(testsupport::Patience).count()))) << w.form->width() << " x " << w.form->height();
 #endif
     EXPECT_EQ(w.form->centralWidget()->geometry().top(), w.form->menuBar()->height());
 }
@@ -390,11 +391,9 @@ TEST_F(MainWindow, FocusStartsOnPortSelectorAndTabCyclesInLayoutOrder) {
 TEST_F(MainWindow, F10EndsTheProgramWithoutOpeningTheMenu) {
     w.ShowAndActivate();
     bool quitSeen = false;
-    QTimer::singleShot(0, [&] { Press(Qt::Key_F10); });
-    QTimer::singleShot(3000, [&] { QApplication::exit(7); });
     // Let go before `quitSeen` does: a later test that quits would write into a dead frame.
     const auto quitConnection = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quitSeen = true; });
-    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(uitest::ExecAfter(w.form.get(), [&] { Press(Qt::Key_F10); }), 0);
     QObject::disconnect(quitConnection);
     EXPECT_TRUE(quitSeen);
     EXPECT_EQ(w.form->menuBar()->activeAction(), nullptr);
@@ -402,9 +401,7 @@ TEST_F(MainWindow, F10EndsTheProgramWithoutOpeningTheMenu) {
 
 TEST_F(MainWindow, AltF4ClosesTheWindowAndSoEndsTheProgram) {
     w.ShowAndActivate();
-    QTimer::singleShot(0, [&] { Press(Qt::ALT | Qt::Key_F4); });
-    QTimer::singleShot(3000, [&] { QApplication::exit(7); });
-    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(uitest::ExecAfter(w.form.get(), [&] { Press(Qt::ALT | Qt::Key_F4); }), 0);
     EXPECT_FALSE(w.form->isVisible());
 }
 

@@ -16,6 +16,7 @@
 #include "FormFixture.h"
 #include "StoredSettings.h"
 #include "TempDir.h"
+#include "Wait.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
 #include "sysex/Store.h"
@@ -212,12 +213,13 @@ TEST_F(PortSelection, ASendWhosePortHasGoneSaysHowToChooseAnother) {
     w->open->answers = {dir.Write("one.syx", {0xF0, 0x43, 0x10, 0xF7})};
     w->form->SysexI1->trigger();
     int step = 0;
+    const testsupport::GiveUp giveUp;
     QString shown;
     uitest::DriveModal<ui::TSend>([&] { w->form->SendDump->trigger(); }, [&](ui::TSend* d) {
         if (step++ == 0) {
             devices->SetDevices({});
             QTest::mouseClick(d->btnStart, Qt::LeftButton);
-        } else if (d->LastOutcome() || step > 1500) {
+        } else if (d->LastOutcome() || giveUp.Now()) {
             shown = d->lblProgress->text();
             EXPECT_FALSE(d->btnStart->isEnabled());
             d->reject();

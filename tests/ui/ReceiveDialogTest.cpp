@@ -28,6 +28,7 @@
 #include "FormFixture.h"
 #include "Messages.h"
 #include "TempDir.h"
+#include "Wait.h"
 #include "midi/Input.h"
 #include "midi/Port.h"
 #include "settings/Settings.h"
@@ -44,6 +45,7 @@ using midi::testing::FakeDevice;
 using midi::testing::FakeInputService;
 using midi::testing::FakeInputState;
 using testsupport::Bytes;
+using testsupport::GiveUp;
 
 class ReceiveDialog : public ::testing::Test {
 protected:
@@ -81,6 +83,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
     w->form->SysexI1->trigger();
     w->form->SysEx->setCurrentRow(1);
     int step = 0;
+    const GiveUp giveUp;
     uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         switch (step++) {
         case 0:
@@ -89,6 +92,8 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
             EXPECT_EQ(d->cmbRequest->count(), 3 + static_cast<int>(sysex::NamedRequests().size()))
                 << "typed in, then the two loaded messages, then the named requests";
             EXPECT_EQ(d->edtIdle->value(), 1.0);
+            // Stopped by hand below: an idle stop after a second would race the test's steps.
+            d->edtIdle->setValue(0);
             d->cmbInput->setCurrentIndex(1);
             emit d->cmbInput->activated(1);
             QTest::mouseClick(d->btnStart, Qt::LeftButton);
@@ -99,7 +104,7 @@ TEST_F(ReceiveDialog, ChoiceIsRememberedInKelvInAndStopReplacesTheStoreAsALoadDo
         default:
             // The dialog's own timer shows the count; a generous bound keeps a fault from hanging.
             const bool shown = d->lblCount->text() == QStringLiteral("2 メッセージ  11 バイト");
-            if (shown || step > 1500) {
+            if (shown || giveUp.Now()) {
                 EXPECT_TRUE(shown) << d->lblCount->text().toStdString();
                 QTest::mouseClick(d->btnStop, Qt::LeftButton);
             }
@@ -184,6 +189,7 @@ TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
     w->ShowAndActivate();
     const Bytes reply{0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0x42, 0x02, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7};
     int step = 0;
+    const GiveUp giveUp;
     uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         switch (step++) {
         case 0: {
@@ -197,7 +203,7 @@ TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
             break;
         }
         default:
-            if (!d->btnIdentify->isEnabled() && step < 1500) return;  // the wait ends on the dialog's timer
+            if (!d->btnIdentify->isEnabled() && !giveUp.Now()) return;  // the wait ends on the dialog's timer
             EXPECT_FALSE(input->receiver) << "the identify input is still open";
             EXPECT_EQ(d->lblIdentity->Text().toStdString(), sysex::IdentityReplyLine(*sysex::ParseIdentityReply(reply)));
             d->chkRequest->setChecked(true);
@@ -453,17 +459,18 @@ TEST_F(ReceiveDialog, AnUnsavedCaptureIsNeverGivenUpUnasked) {
             settings::InPortSetting = 1;
             settings::InPortNameSetting.clear();
             int step = 0;
-            int waits = 0;
+            const GiveUp giveUp;
             uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
                 if (step == 0) {
                     // Shown and ready first; a generous bound keeps a fault from hanging.
-                    if (++waits > 500) return d->reject();
+                    if (giveUp.Now()) return d->reject();
                     if (!d->isVisible() || !d->btnStart->isEnabled()) return;
                     ++step;
+                    d->edtIdle->setValue(0);  // stopped by hand below, whenever the test gets there
                     QTest::mouseClick(d->btnStart, Qt::LeftButton);
                     ASSERT_TRUE(input->receiver);
                     Feed({0xF0, 0x42, 0x10, 0xF7, 0xF0, 0x43, 0x20, 0x30, 0xF7});
-                } else if (d->lblCount->text() == QStringLiteral("2 メッセージ  9 バイト") || ++step > 1500) {
+                } else if (d->lblCount->text() == QStringLiteral("2 メッセージ  9 バイト") || giveUp.Now()) {
                     QTest::mouseClick(d->btnStop, Qt::LeftButton);
                 }
             });
@@ -476,9 +483,7 @@ TEST_F(ReceiveDialog, AnUnsavedCaptureIsNeverGivenUpUnasked) {
         bool wentAhead = false;
         switch (c.act) {
             case Act::Exit:
-                QTimer::singleShot(0, [&] { w->form->mnuExit->trigger(); });
-                QTimer::singleShot(1000, [] { QApplication::exit(7); });
-                wentAhead = QApplication::exec() == 0;
+                wentAhead = uitest::ExecAfter(w->form.get(), [&] { w->form->mnuExit->trigger(); }) == 0;
                 break;
             case Act::CloseBox: wentAhead = w->form->close(); break;
             case Act::Open:
@@ -531,14 +536,18 @@ TEST_P(ReceiveOutcomes, NothingReceivedIsDiscardedWithoutTheUsersWord) {
     settings::InPortSetting = 1;
     int step = 0;
     int endings = 0;
+    const GiveUp giveUp;
     uitest::DriveModal<ui::TReceive>([&] { w->form->ReceiveDump->trigger(); }, [&](ui::TReceive* d) {
         if (step++ == 0) {
+            // Only the test's steps end it: an idle stop a second after the last byte would race
+            // them on a busy machine, and end the dialog before the question.
+            d->edtIdle->setValue(0);
             QTest::mouseClick(d->btnStart, Qt::LeftButton);
             ASSERT_TRUE(input->receiver);
             if (c.received) Feed({0xF0, 0x42, 0x10, 0xF7, 0xF0, 0x43, 0x20, 0x30, 0xF7});
             return;
         }
-        if (c.received && d->lblCount->text() != QStringLiteral("2 メッセージ  9 バイト") && step < 1500) return;
+        if (c.received && d->lblCount->text() != QStringLiteral("2 メッセージ  9 バイト") && !giveUp.Now()) return;
         ++endings;
         switch (c.ending) {
             case Ending::Escape: QTest::keyClick(d, Qt::Key_Escape); break;
