@@ -21,8 +21,9 @@ constexpr XorForm kXorForms[] = {
      "MIDI Sample Dump Standard, Data Packet F0 7E cc 02 kk <120 bytes> ll F7, ll the XOR of 7E, cc, 02, kk and "
      "the data (http://annex.retroarchive.org/cdrom/pier-02/043A/SDS_DOC/SMPLDP.TXT)"},
     {0x07, 0x02, "File Dump Data Packet",
-     "MIDI 1.0 Detailed Specification, File Dump, Data Packet F0 7E dev 07 02 pp bytes data csum F7, csum the "
-     "XOR of all bytes except the leading F0 and csum itself (as transcribed at "
+     "The MIDI Manufacturers Association's detailed MIDI 1.0 standard, File Dump, Data Packet "
+     "F0 7E dev 07 02 pp bytes data csum F7, csum the XOR of all bytes except the leading F0 and csum itself "
+     "(as transcribed at "
      "http://www.personal.kent.edu/~sbirch/Music_Production/MP-II/MIDI/midi_file_dump_messages.htm)"},
     {0x08, 0x01, "MIDI Tuning Bulk Dump",
      "MIDI Tuning Standard, Bulk Tuning Dump F0 7E dev 08 01 tt name data chksum F7, chksum the XOR of 7E "
