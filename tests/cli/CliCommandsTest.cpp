@@ -204,12 +204,6 @@ TEST_F(Cli, ExportAndJoinWriteTheListedMessagesInOrder) {
     const Bytes a1{0xF0, 0x01, 0xF7}, a2{0xF0, 0x02, 0x02, 0xF7}, a3{0xF0, 0x03, 0xF7};
     const Bytes b1{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, b2{0xF0, 0x41, 0xF7};
     const std::string a = Dump(testsupport::Concat({a1, a2, a3}), "a.syx");
-    // The second file is a Standard MIDI File: join reads every kind the loader reads.
-    const Bytes bRaw = testsupport::Concat({b1, b2});
-    sysex::ResetStoreForTests();
-    sysex::ScanDump(bRaw.data(), bRaw.size());
-    const std::string b = dir.File("b.mid").string();
-    smf::ExportStore(b);
     auto smfOf = [this](const Bytes& raw) {
         sysex::ResetStoreForTests();
         sysex::ScanDump(raw.data(), raw.size());
@@ -217,6 +211,8 @@ TEST_F(Cli, ExportAndJoinWriteTheListedMessagesInOrder) {
         smf::ExportStore(reference);
         return testsupport::ReadAll(reference);
     };
+    // The second file is a Standard MIDI File: join reads every kind the loader reads.
+    const std::string b = dir.Write("b.mid", smfOf(testsupport::Concat({b1, b2})));
     const struct {
         std::vector<std::string> args;  // OUT is "OUT" (raw), "OUT.mid" or "-"
         Bytes written;

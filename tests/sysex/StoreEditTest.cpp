@@ -100,67 +100,65 @@ void ModelMove(Model& model, const MessageNumbers& from, const MessageNumbers& t
     ModelInsert(model, to, moved);
 }
 
+// An edit as the editor makes it, and what it does to a plain list.
+struct Op {
+    std::function<sysex::StoreEdit(sysex::StoreEditor&)> edit;
+    std::function<void(Model&)> expected;
+};
+
 struct EditCase {
     std::string name;
     Model before;
-    std::function<sysex::StoreEdit(sysex::StoreEditor&)> edit;
-    std::function<void(Model&)> expected;
+    Op op;
 };
 
 std::vector<EditCase> EditCases() {
     const Model fresh{Message(6, 200), Message(Long + 10, 201), Message(3, 202)};
     auto remove = [](MessageNumbers which) {
-        return std::function<sysex::StoreEdit(sysex::StoreEditor&)>(
-            [which](sysex::StoreEditor& e) { return e.Remove(which); });
+        return Op{[which](sysex::StoreEditor& e) { return e.Remove(which); }, [which](Model& m) { ModelRemove(m, which); }};
     };
-    auto removed = [](MessageNumbers which) { return [which](Model& m) { ModelRemove(m, which); }; };
     auto insert = [fresh](MessageNumbers at) {
-        return std::function<sysex::StoreEdit(sysex::StoreEditor&)>([at, fresh](sysex::StoreEditor& e) {
-            const Model part(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(at.size()));
-            const sysex::PackedMessages packed = Packed(part);
-            return e.Insert(at, packed.List());
-        });
-    };
-    auto inserted = [fresh](MessageNumbers at) {
-        return [at, fresh](Model& m) { ModelInsert(m, at, Model(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(at.size()))); };
+        const Model part(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(at.size()));
+        return Op{[at, part](sysex::StoreEditor& e) {
+                      const sysex::PackedMessages packed = Packed(part);
+                      return e.Insert(at, packed.List());
+                  },
+                  [at, part](Model& m) { ModelInsert(m, at, part); }};
     };
     auto move = [](MessageNumbers from, MessageNumbers to) {
-        return std::function<sysex::StoreEdit(sysex::StoreEditor&)>(
-            [from, to](sysex::StoreEditor& e) { return e.Move(from, to); });
+        return Op{[from, to](sysex::StoreEditor& e) { return e.Move(from, to); }, [from, to](Model& m) { ModelMove(m, from, to); }};
     };
-    auto moved = [](MessageNumbers from, MessageNumbers to) { return [from, to](Model& m) { ModelMove(m, from, to); }; };
     auto replace = [](std::int32_t k, Bytes message) {
-        return std::function<sysex::StoreEdit(sysex::StoreEditor&)>(
-            [k, message](sysex::StoreEditor& e) { return e.Replace(k, message); });
+        return Op{[k, message](sysex::StoreEditor& e) { return e.Replace(k, message); },
+                  [k, message](Model& m) { m[static_cast<std::size_t>(k)] = message; }};
     };
-    auto replaced = [](std::int32_t k, Bytes message) { return [k, message](Model& m) { m[static_cast<std::size_t>(k)] = message; }; };
 
     const Model five = Numbered(5);
     const Model around = Numbered(1003);                                        // the block full, three beyond
     const Model longs = Numbered(1003, {{1, Long}, {998, Long + 3}, {1001, Long + 7}});
     return {
-        {"remove the first", five, remove({0}), removed({0})},
-        {"remove scattered", five, remove({0, 2, 4}), removed({0, 2, 4})},
-        {"remove all", five, remove({0, 1, 2, 3, 4}), removed({0, 1, 2, 3, 4})},
-        {"insert before the first", five, insert({0, 1}), inserted({0, 1})},
-        {"insert after the last", five, insert({5}), inserted({5})},
-        {"insert scattered, one too long for a slot", five, insert({1, 3, 7}), inserted({1, 3, 7})},
-        {"swap two neighbours (a cycle of slots)", five, move({3}, {2}), moved({3}, {2})},
-        {"scattered selection one place up", five, move({1, 3, 4}, {0, 2, 3}), moved({1, 3, 4}, {0, 2, 3})},
-        {"replace, still in its slot", five, replace(2, Message(40, 77)), replaced(2, Message(40, 77))},
-        {"replace, now too long for its slot", five, replace(2, Message(Long, 78)), replaced(2, Message(Long, 78))},
-        {"remove the first of a full block", around, remove({0}), removed({0})},
-        {"remove across the block's end", around, remove({998, 999, 1000, 1002}), removed({998, 999, 1000, 1002})},
-        {"insert into a full block", around, insert({500}), inserted({500})},
-        {"move the last to the front", around, move({1002}, {0}), moved({1002}, {0})},
-        {"move the first to the end", around, move({0}, {1002}), moved({0}, {1002})},
-        {"rotate the whole block", around, move({0, 1, 2}, {997, 998, 999}), moved({0, 1, 2}, {997, 998, 999})},
-        {"replace beyond the block", around, replace(1001, Message(12, 79)), replaced(1001, Message(12, 79))},
-        {"remove before long messages", longs, remove({0}), removed({0})},
-        {"insert pushes a long message out of the block", longs, insert({0, 1}), inserted({0, 1})},
-        {"remove pulls a long message into the block", longs, remove({0, 1, 2}), removed({0, 1, 2})},
-        {"move a long message within the block", longs, move({1}, {900}), moved({1}, {900})},
-        {"replace a long message with a short one", longs, replace(998, Message(9, 80)), replaced(998, Message(9, 80))},
+        {"remove the first", five, remove({0})},
+        {"remove scattered", five, remove({0, 2, 4})},
+        {"remove all", five, remove({0, 1, 2, 3, 4})},
+        {"insert before the first", five, insert({0, 1})},
+        {"insert after the last", five, insert({5})},
+        {"insert scattered, one too long for a slot", five, insert({1, 3, 7})},
+        {"swap two neighbours (a cycle of slots)", five, move({3}, {2})},
+        {"scattered selection one place up", five, move({1, 3, 4}, {0, 2, 3})},
+        {"replace, still in its slot", five, replace(2, Message(40, 77))},
+        {"replace, now too long for its slot", five, replace(2, Message(Long, 78))},
+        {"remove the first of a full block", around, remove({0})},
+        {"remove across the block's end", around, remove({998, 999, 1000, 1002})},
+        {"insert into a full block", around, insert({500})},
+        {"move the last to the front", around, move({1002}, {0})},
+        {"move the first to the end", around, move({0}, {1002})},
+        {"rotate the whole block", around, move({0, 1, 2}, {997, 998, 999})},
+        {"replace beyond the block", around, replace(1001, Message(12, 79))},
+        {"remove before long messages", longs, remove({0})},
+        {"insert pushes a long message out of the block", longs, insert({0, 1})},
+        {"remove pulls a long message into the block", longs, remove({0, 1, 2})},
+        {"move a long message within the block", longs, move({1}, {900})},
+        {"replace a long message with a short one", longs, replace(998, Message(9, 80))},
     };
 }
 
@@ -169,9 +167,9 @@ TEST(StoreEdit, EditsUndoAndRedoAcrossTheBlocksLimits) {
         SCOPED_TRACE(c.name);
         Store store(c.before);
         sysex::EditHistory history(store.Editor());
-        history.Do(c.edit);
+        history.Do(c.op.edit);
         Model after = c.before;
-        c.expected(after);
+        c.op.expected(after);
         ASSERT_EQ(store.Messages(), after);
         EXPECT_TRUE(history.Modified());
         ASSERT_TRUE(history.Undo());

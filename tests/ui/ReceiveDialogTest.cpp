@@ -70,6 +70,20 @@ protected:
         std::filesystem::remove("KELVANE.cfg");
     }
     void Feed(const Bytes& bytes) { input->receiver(bytes); }
+    // The window opened again with an output, "Synth", for requests to go to.
+    void OpenWithASynthToAsk() {
+        w.reset();
+        midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
+        w = std::make_unique<uitest::FormUnderTest>();
+        w->ShowAndActivate();
+    }
+    // 40 bytes of a bank: longer than a request.
+    static Bytes Bank() {
+        Bytes bank{0xF0, 0x43, 0x00, 0x09};
+        bank.resize(40, 0x11);
+        bank.back() = 0xF7;
+        return bank;
+    }
 
     std::shared_ptr<midi::testing::FakeLog> log = std::make_shared<midi::testing::FakeLog>();
     std::shared_ptr<FakeInputState> input = std::make_shared<FakeInputState>();
@@ -183,10 +197,7 @@ TEST_F(ReceiveDialog, TheRememberedInputIsFoundByName) {
 // A named request goes out built from its fields; the identify button asks on 送信先 and shows
 // the replies that came to 入力ポート, while the loaded dump stays as it was.
 TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
-    w.reset();
-    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
-    w = std::make_unique<uitest::FormUnderTest>();
-    w->ShowAndActivate();
+    OpenWithASynthToAsk();
     const Bytes reply{0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0x42, 0x02, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7};
     int step = 0;
     const GiveUp giveUp;
@@ -228,10 +239,7 @@ TEST_F(ReceiveDialog, NamedRequestsAndIdentifyUseTheChosenPorts) {
 // The line under the request shows the bytes 開始 sends, as the request stands after each edit,
 // or why there are none; a long message shows its first bytes and its length.
 TEST_F(ReceiveDialog, TheBytesLineShowsWhatStartSendsAsTheRequestIsEdited) {
-    Bytes bank{0xF0, 0x43, 0x00, 0x09};
-    bank.resize(40, 0x11);
-    bank.back() = 0xF7;
-    w->open->answers = {dir.Write("bank.syx", bank)};
+    w->open->answers = {dir.Write("bank.syx", Bank())};
     w->form->SysexI1->trigger();
     const sysex::NamedRequest& rq1 = *sysex::FindNamedRequest("roland-rq1");
     const std::string missingSize = sysex::BuildNamedRequest(rq1, {{"model", "42"}, {"address", "400000"}}).problem;
@@ -272,10 +280,7 @@ TEST_F(ReceiveDialog, TheBytesLineShowsWhatStartSendsAsTheRequestIsEdited) {
 // Replies answer the question asked on these ports with this request: a change to either takes
 // them away. 送信先 can be chosen for 機器を確認 without ticking the request.
 TEST_F(ReceiveDialog, IdentifyResultsGoWhenTheRequestOrAPortChanges) {
-    w.reset();
-    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
-    w = std::make_unique<uitest::FormUnderTest>();
-    w->ShowAndActivate();
+    OpenWithASynthToAsk();
     const struct {
         const char* what;
         std::function<void(ui::TReceive*)> change;
@@ -379,16 +384,8 @@ TEST_F(ReceiveDialog, LabelsAreJapaneseEntriesWholeAndNoWordIsBroken) {
 // The request defaults to typed hex whatever line is selected; a loaded message may be chosen,
 // but one too long to be a request goes only after the user says yes.
 TEST_F(ReceiveDialog, ALongMessageIsNeverTheDefaultRequestAndAsksBeforeItGoes) {
-    w.reset();
-    midi::InstallOutputService(std::make_unique<midi::testing::FakeOutputService>(std::vector<FakeDevice>{{"Synth"}}, log));
-    w = std::make_unique<uitest::FormUnderTest>();
-    w->ShowAndActivate();
-    Bytes bank{0xF0, 0x43, 0x00, 0x09};
-    bank.resize(40, 0x11);
-    bank.back() = 0xF7;
-    Bytes file{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
-    file.insert(file.end(), bank.begin(), bank.end());
-    w->open->answers = {dir.Write("two.syx", file)};
+    OpenWithASynthToAsk();
+    w->open->answers = {dir.Write("two.syx", testsupport::Concat({{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, Bank()}))};
     w->form->SysexI1->trigger();
     w->form->SysEx->setCurrentRow(1);  // the bank was looked at last
     const struct {
