@@ -1,7 +1,7 @@
 // kelvane-cli's commands on Windows, run as the program runs them (cli::Run) on real files, with
 // MIDI going to stand-in WinMM drivers behind the backends' seams: dumps beyond the store's first
 // block listed, saved and sent whole, a speed beyond the cable's, device numbers rewritten,
-// identify's request, checksums fixed in the file itself, and where a capture goes that its
+// identify's request and a request built by name, checksums fixed in the file itself, and where a capture goes that its
 // target refused.
 
 #include <gtest/gtest.h>
@@ -115,6 +115,10 @@ TEST_F(CliOnWindows, SendsThroughWinMmWhatWasAskedWhole) {
         {"--device-id 11H: Roland's number changes, the broadcast stays", {RolandDataSet, GmSystemOn},
          {"send", "{dir}\\dump.syx", "--port", "1", "--device-id", "11H", "--gap", "0"}, 0,
          {{0xF0, 0x41, 0x11, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, GmSystemOn}, ""},
+        {"receive --request-name: the request built from its parameters goes out first", {},
+         {"receive", "{dir}\\got.syx", "--port", "Keys", "--request-name", "roland-rq1", "device=10", "model=42",
+          "address=400000", "size=00007F", "--out-port", "1", "--timeout", "0.1"},
+         1, {{0xF0, 0x41, 0x10, 0x42, 0x11, 0x40, 0x00, 0x00, 0x00, 0x00, 0x7F, 0x41, 0xF7}}, ""},
         {"identify: the Identity Request goes out, nothing answers", {},
          {"identify", "--port", "1", "--input", "Keys", "--wait", "0"}, 1, {{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}, ""},
     };
