@@ -9,10 +9,10 @@ program's whole job happens at that socket. Only the standard library is used, s
 Python 3 can redraw them, and the output is byte-for-byte repeatable.
 
 - logo.bmp: 76 x 76, 24-bit BMP, anti-aliased; the About box stretches it to 62 x 60.
-- kelvane.png / kelvane.ico: the one 48 x 48 picture in 16 colours (the classic VGA
-  palette). The icon file is a single 4-bit image with an AND mask for transparency, which
-  is what a 16-colour Windows icon is; the PNG carries the same pixels as a 4-bit palette
-  image, with the one colour the drawing never uses (fuchsia) marked transparent.
+- kelvane.png: the 48 x 48 picture in 16 colours (the classic VGA palette), as a 4-bit palette
+  image with the one colour the drawing never uses (fuchsia) marked transparent.
+- kelvane.ico: the Windows icon, the same design in the same colours drawn anew at 16, 24, 32,
+  48 and 256 pixels in 32-bit colour, its edges smoothed by the alpha channel.
 """
 
 import math
@@ -133,8 +133,8 @@ TRANSPARENT = None
 ICON_SIZE = 48
 
 
-def icon_pixel(i, j):
-    x, y = i + 0.5, j + 0.5
+def icon_sample(x, y):
+    """The icon's colour (a palette index, or TRANSPARENT) at a point of the 48 x 48 design."""
     size = ICON_SIZE
     if not in_rounded_square(x, y, 1, 1, size - 1, size - 1, 8):
         return TRANSPARENT
@@ -160,7 +160,36 @@ def icon_pixel(i, j):
 
 
 def draw_icon():
-    return [[icon_pixel(i, j) for i in range(ICON_SIZE)] for j in range(ICON_SIZE)]
+    return [[icon_sample(i + 0.5, j + 0.5) for i in range(ICON_SIZE)] for j in range(ICON_SIZE)]
+
+
+# Windows' icon sizes: the small icon (16, and 24 at 150 %), the large one (32, and 48 at 150 % or
+# in Explorer's medium view) and the 256 px of the large views, each drawn anew from the design
+# rather than stretched from the 48 px picture, with 4 x 4 samples per pixel for smooth edges.
+WINDOWS_ICON_SIZES = (16, 24, 32, 48, 256)
+SAMPLES = 4
+
+
+def draw_icon_rgba(size):
+    """The design at `size` x `size` in true colour: rows of (r, g, b, a)."""
+    rows = []
+    step = ICON_SIZE / size / SAMPLES
+    for j in range(size):
+        row = []
+        for i in range(size):
+            covered = []
+            for sj in range(SAMPLES):
+                for si in range(SAMPLES):
+                    k = icon_sample((i * SAMPLES + si + 0.5) * step, (j * SAMPLES + sj + 0.5) * step)
+                    if k is not TRANSPARENT:
+                        covered.append(VGA16[k])
+            if not covered:
+                row.append((0, 0, 0, 0))
+                continue
+            colour = tuple(round(sum(c[n] for c in covered) / len(covered)) for n in range(3))
+            row.append(colour + (round(255 * len(covered) / SAMPLES ** 2),))
+        rows.append(row)
+    return rows
 
 
 def png_chunk(kind, data):
@@ -190,26 +219,51 @@ def png_16(pixels):
             + png_chunk(b"IEND", b""))
 
 
-def ico_16(pixels):
-    height, width = len(pixels), len(pixels[0])
-    xor = bytearray()
+def png_rgba(rows):
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)  # no filter
+        for pixel in row:
+            raw += bytes(pixel)
+    return (b"\x89PNG\r\n\x1a\n"
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", len(rows[0]), len(rows), 8, 6, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + png_chunk(b"IEND", b""))
+
+
+def ico_image_32(rows):
+    """One icon image as Windows keeps it: a 32-bit BGRA DIB, bottom-up, and the AND mask that
+    programs without alpha use (set where the picture is fully transparent)."""
+    height, width = len(rows), len(rows[0])
+    colour = bytearray()
     mask = bytearray()
     mask_stride = ((width + 31) // 32) * 4
-    for row in reversed(pixels):  # bottom-up, like every DIB
-        # Under a set mask bit the colour must be black (index 0), or the screen gets inverted.
-        xor += pack_nibbles([0 if p is TRANSPARENT else p for p in row])
+    for row in reversed(rows):
         bits = bytearray(mask_stride)
-        for i, p in enumerate(row):
-            if p is TRANSPARENT:
+        for i, (r, g, b, a) in enumerate(row):
+            colour += bytes((b, g, r, a))
+            if a == 0:
                 bits[i // 8] |= 0x80 >> (i % 8)
         mask += bits
-    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in VGA16)
-    # An icon's header gives twice the height: the colour image and the mask, one above the other.
-    info = struct.pack("<IiiHHIIiiII", 40, width, 2 * height, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
-    image = info + palette + bytes(xor) + bytes(mask)
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", width, height, 16, 0, 1, 4, len(image), 6 + 16)
-    return directory + entry + image
+    info = struct.pack("<IiiHHIIiiII", 40, width, 2 * height, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+    return info + bytes(colour) + bytes(mask)
+
+
+def ico_windows(sizes):
+    """The Windows icon: every size in 32-bit colour; the 256 px image as PNG, as Windows stores
+    its largest icons."""
+    images = []
+    for size in sizes:
+        rows = draw_icon_rgba(size)
+        images.append((size, png_rgba(rows) if size >= 256 else ico_image_32(rows)))
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    entries = b""
+    for size, image in images:
+        # 0 stands for 256 in the one-byte width and height.
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return directory + entries + b"".join(image for _, image in images)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -220,7 +274,7 @@ def pictures():
     return {
         "logo.bmp": bmp_24(draw_logo()),
         "kelvane.png": png_16(icon),
-        "kelvane.ico": ico_16(icon),
+        "kelvane.ico": ico_windows(WINDOWS_ICON_SIZES),
     }
 
 

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -38,7 +39,7 @@ constexpr CommandShape Commands[] = {
 // only, so it is not among them.
 constexpr std::string_view ValueOptions[] = {"--port", "--messages", "--gap", "--speed", "--idle", "--count",
                                              "--timeout", "--request", "--request-hex", "--out-port", "--fix",
-                                             "--wait", "--request-name", "--device-id", "--format"};
+                                             "--wait", "--request-name", "--device-id", "--format", "--encoding"};
 
 std::string_view CommandWord(const std::vector<std::string>& args) {
     for (std::size_t at = 0; at < args.size(); ++at) {
@@ -142,7 +143,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     std::optional<std::string> speed;
     std::optional<std::string> idle, count, timeout, request, requestHex, outPort;
     std::optional<std::string> fix;
-    std::optional<std::string> inputPort, wait, requestName, deviceId;
+    std::optional<std::string> inputPort, wait, requestName, deviceId, encoding;
     const bool identify = CommandWord(args) == "identify";
     bool optionsEnded = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
@@ -182,6 +183,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             requestName = TakeValue(args, at, name, inlineValue);
         } else if (name == "--device-id") {
             deviceId = TakeValue(args, at, name, inlineValue);
+        } else if (name == "--encoding") {
+            encoding = TakeValue(args, at, name, inlineValue);
         } else if (name == "--idle") {
             idle = TakeValue(args, at, name, inlineValue);
         } else if (name == "--count") {
@@ -245,9 +248,16 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     if (input && shape.kind != CommandKind::Ports) throw UsageError("--input belongs to ports only");
     if (fix && shape.kind != CommandKind::Check) throw UsageError("--fix belongs to check only");
 
+    if (encoding) {
+        std::string name = *encoding;
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (name != "utf-8" && name != "utf8") throw UsageError("--encoding takes utf-8 only, not '" + *encoding + "'");
+    }
+
     invocation.kind = shape.kind;
     invocation.json = json;
     if (format) invocation.format = *format == "raw" ? OutputFormat::Raw : OutputFormat::Smf;
+    invocation.utf8 = encoding.has_value();
     switch (shape.kind) {
         case CommandKind::List:
             invocation.dumpPath = operands[0];
@@ -375,6 +385,8 @@ usage: kelvane-cli list FILE [--json]
        kelvane-cli request NAME [PARAM=VALUE ...]
        kelvane-cli --help | --version
 
+  Every command also takes --encoding utf-8 (see below).
+
   FILE is a raw dump (.syx), a Standard MIDI File (.mid) or a RIFF MIDI
   file (.rmi), told apart by their first bytes ("MThd", "RIFF"...."RMID"),
   also behind a 128-byte MacBinary header. Messages of any number and
@@ -460,6 +472,12 @@ usage: kelvane-cli list FILE [--json]
           inDoubt (numbers of messages that went out while the JACK port
           missed cycles; send them again with --messages), cancelled, and
           error when the port failed
+  --encoding utf-8
+          On Windows, text written to a file or a pipe is in the console's
+          code page (the ANSI code page without a console), as type, more
+          and find read it, with "?" for what that page cannot hold; with
+          this option it is UTF-8, as everywhere else. JSON (--json) is
+          always UTF-8. On a console the text shows right either way.
 
 Exit status: 0 done, 1 failed (the reason on stderr), 2 bad arguments,
 3 received and saved, but data was lost on the way in or a message's

@@ -42,6 +42,8 @@ struct Invocation {
     std::vector<JoinedFile> joined;     // join: the files in order
     std::uint32_t messageNumber = 0;    // info, hex: as typed, counted from 1
     bool json = false;                  // list, info, ports, send, receive, check
+    bool utf8 = false;                  // any command: --encoding utf-8, text to files and pipes
+                                        // stays UTF-8 on Windows
     bool input = false;                 // ports: the input ports instead
     std::string port;                   // send: output port, receive: input port; a number as
                                         // `ports` prints it, or (part of) a name

@@ -327,6 +327,11 @@ void LoadRequest(const Invocation& invocation, std::ostream& err) {
     }
 }
 
+// With the dump on standard output, everything said goes to standard error, the JSON included.
+bool ReportsOnStandardError(const Invocation& invocation) {
+    return invocation.kind == CommandKind::Receive && invocation.outputPath == "-";
+}
+
 // Receiving never records into nowhere: the target is created (as its temporary file) before
 // the input opens, so that a target that cannot be written costs nothing yet.
 std::unique_ptr<kelvane::OutputFile> PrepareTarget(const std::string& path, std::ostream& out) {
@@ -402,8 +407,7 @@ int Receive(const Invocation& invocation, std::ostream& out, std::ostream& err, 
     receive.idleMs = invocation.idleMs;
     receive.count = invocation.count;
     receive.timeoutMs = invocation.timeoutMs;
-    // With the dump on standard output, everything said goes to standard error.
-    std::ostream& report = invocation.outputPath == "-" ? err : out;
+    std::ostream& report = ReportsOnStandardError(invocation) ? err : out;
     const std::unique_ptr<kelvane::OutputFile> target = PrepareTarget(invocation.outputPath, out);
 
     const ReceiveOutcome outcome = ReceiveIntoStore(receive, errIsTerminal ? &err : nullptr);
@@ -525,6 +529,19 @@ void JsonFailure(std::ostream& out, const Invocation& invocation, const std::str
 }
 
 }  // namespace
+
+StreamTexts StreamTextsFor(const std::vector<std::string>& args) {
+    Invocation invocation;
+    try {
+        invocation = ParseCommandLine(args);
+    } catch (const std::exception&) {
+        return {};
+    }
+    if (invocation.utf8) return {StreamText::Utf8, StreamText::Utf8};
+    if (!invocation.json) return {};
+    // A failure's JSON goes to standard output even when the dump would have.
+    return {StreamText::Utf8, ReportsOnStandardError(invocation) ? StreamText::Utf8 : StreamText::CodePage};
+}
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     Invocation invocation;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Terminal.h"
+
 namespace cli {
 
 inline constexpr int ExitDone = 0;
@@ -26,5 +28,14 @@ inline constexpr int ExitCancelled = 130;
 // without the full stop the window's failure box adds), or
 // 2 with the reason and the usage line. Never throws.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal);
+
+// How Run's text for these arguments reaches files and pipes on Windows (Terminal.h): the stream
+// that carries a JSON document stays UTF-8, both do with --encoding utf-8, the rest is in the
+// console's code page. Arguments that do not parse get the code page: a usage message follows.
+struct StreamTexts {
+    StreamText out = StreamText::CodePage;
+    StreamText err = StreamText::CodePage;
+};
+StreamTexts StreamTextsFor(const std::vector<std::string>& args);
 
 }  // namespace cli

@@ -14,8 +14,16 @@ bool StderrIsTerminal();
 // command line itself: argv holds them in the ANSI code page, which cannot carry every file name.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// Makes a console show the UTF-8 text of std::cout and std::cerr as text (Windows), leaving the
-// console's code page as it was; nothing to do elsewhere.
-void PrepareConsole();
+// How the UTF-8 text of a standard stream reaches a file or a pipe on Windows.
+enum class StreamText {
+    CodePage,  // in the console's output code page (the ANSI code page without a console), as
+               // the shell's own commands (type, more, find) read it; "?" for what it cannot hold
+    Utf8,      // as written: JSON, and scripts that ask for it (--encoding utf-8)
+};
+
+// Makes std::cout and std::cerr reach people as text on Windows: on a console in UTF-16, which it
+// shows whatever its code page, leaving that page as it was; to a file or a pipe as `out` and
+// `err` say. Nothing to do elsewhere, where text is UTF-8 throughout.
+void PrepareConsole(StreamText out, StreamText err);
 
 }  // namespace cli

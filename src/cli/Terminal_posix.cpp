@@ -11,6 +11,6 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-void PrepareConsole() {}
+void PrepareConsole(StreamText, StreamText) {}
 
 }  // namespace cli

@@ -11,8 +11,10 @@
 #include "midi/Port.h"
 
 int main(int argc, char** argv) {
-    cli::PrepareConsole();
-    const int code = cli::Run(cli::ProgramArguments(argc, argv), std::cout, std::cerr, cli::StderrIsTerminal());
+    const std::vector<std::string> args = cli::ProgramArguments(argc, argv);
+    const cli::StreamTexts texts = cli::StreamTextsFor(args);
+    cli::PrepareConsole(texts.out, texts.err);
+    const int code = cli::Run(args, std::cout, std::cerr, cli::StderrIsTerminal());
     // Ports and sound-server clients close on threads of their own; let them finish before the
     // process goes, but never keep a script waiting long for a server that does not answer.
     // After Ctrl+C the send has given its port all the time it gets (Transmission's

@@ -140,9 +140,12 @@ FileReplacement::FileReplacement(const std::string& pathUtf8, SpecialTargets spe
 
     // An existing target must be writable itself (read-only attribute, sharing, access rights):
     // replacing it would otherwise succeed where writing it must not. The handle stays ready for
-    // writing in place should the folder refuse new files.
-    const HANDLE existing = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // writing in place should the folder refuse new files. Nobody else may write the file while
+    // it is open here, nor hold it open for writing now: a second save of the same file, or
+    // another program writing it, would otherwise mix its bytes with ours, so it is refused
+    // (ERROR_SHARING_VIOLATION) while the first holds it.
+    const HANDLE existing = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (existing == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_NOT_FOUND) Fail(::GetLastError());
     fs::path target(name);
     if (existing != INVALID_HANDLE_VALUE) {

@@ -57,6 +57,30 @@ inline std::string Utf8FromCodePage(std::string_view text, UINT codePage) {
     return utf8;
 }
 
+// A UTF-16 text in the given code page, for those who read bytes in it (a file or a pipe on a
+// Windows whose console speaks that page). A character the page cannot hold comes out as "?",
+// not as a look-alike ("best fit" would turn a name's letters into others). Code pages whose
+// converter takes no options (ISO-2022, ISCII) convert with the page's own replacement; a page
+// Windows cannot convert to at all leaves nothing.
+inline std::optional<std::string> CodePageFromWide(std::wstring_view wide, UINT codePage) {
+    if (wide.empty()) return std::string();
+    const int size = static_cast<int>(wide.size());
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    const char* replacement = "?";
+    int length = ::WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, replacement, nullptr);
+    if (length <= 0) {
+        flags = 0;
+        replacement = nullptr;
+        length = ::WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, replacement, nullptr);
+        if (length <= 0) return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    if (::WideCharToMultiByte(codePage, flags, wide.data(), size, bytes.data(), length, replacement, nullptr) != length) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 // UTF-8 for a UTF-16 text from a "W" call. Unpaired surrogates come out as the replacement
 // character.
 inline std::string Utf8FromWide(std::wstring_view wide) {

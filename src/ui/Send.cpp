@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "common/Failure.h"
+#include "midi/Port.h"
 #include "sysex/DeviceId.h"
 #include "ui/Notice.h"
 #include "ui/Scaling.h"
@@ -70,7 +71,9 @@ void TSend::CreateControls(double scale) {
     if (setup_.port) {
         lblPort->setText(QString::fromStdString(setup_.portName));
     } else {
-        lblPort->setText(QStringLiteral("(なし) 開いている出力ポートがないため送信できません。"
+        // Named as the main window's port list names it.
+        lblPort->setText(QString::fromUtf8(midi::NoPortEntry.data(), static_cast<int>(midi::NoPortEntry.size())) +
+                         QStringLiteral(" 開いている出力ポートがないため送信できません。"
                                         "メインウィンドウで出力ポートを選んでください。"));
     }
     grid->addWidget(lblPort, 0, 1);

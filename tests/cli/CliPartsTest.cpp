@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "common/Failure.h"
 #include "cli/Interrupt.h"
@@ -225,6 +226,33 @@ TEST(CliCommandLine, SecondsAndHexBytes) {
               (std::vector<std::uint8_t>{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
     for (const char* bad : {"", "   ", "F0 G1", "F00", "F0,F7", "-1"}) {
         EXPECT_THROW(ParseHexBytes(bad, "x"), UsageError) << bad;
+    }
+}
+
+// Which stream keeps UTF-8 when it goes to a file or a pipe on Windows: the one with the JSON,
+// both when asked; the rest is in the console's code page.
+TEST(CliStreamTexts, JsonAndTheAskingKeepUtf8) {
+    constexpr StreamText C = StreamText::CodePage, U = StreamText::Utf8;
+    const struct {
+        std::vector<std::string> args;
+        StreamText out, err;
+    } rows[] = {
+        {{"list", "a.syx"}, C, C},
+        {{"list", "a.syx", "--json"}, U, C},
+        {{"list", "a.syx", "--encoding", "utf-8"}, U, U},
+        {{"--encoding=UTF8", "check", "a.syx"}, U, U},
+        {{"receive", "-", "--port", "1", "--json"}, U, U},  // the JSON goes to stderr there
+        {{"receive", "out.syx", "--port", "1", "--json"}, U, C},
+        {{"receive", "-", "--port", "1"}, C, C},
+        {{"list", "--json"}, C, C},  // a usage error: only text follows
+    };
+    for (const auto& r : rows) {
+        const StreamTexts texts = StreamTextsFor(r.args);
+        EXPECT_EQ(texts.out, r.out) << r.args[0] << " " << r.args.size();
+        EXPECT_EQ(texts.err, r.err) << r.args[0] << " " << r.args.size();
+    }
+    for (const char* bad : {"", "utf-16", "shift_jis", "console"}) {
+        EXPECT_THROW(ParseCommandLine({"list", "a.syx", "--encoding", bad}), UsageError) << bad;
     }
 }
 

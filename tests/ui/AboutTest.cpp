@@ -324,10 +324,6 @@ TEST_F(AboutBox, BothWindowsCarryThe48PixelSixteenColourIcon) {
     ASSERT_EQ(picture.size(), QSize(48, 48));
     EXPECT_EQ(picture.format(), QImage::Format_Indexed8);
     EXPECT_EQ(picture.colorCount(), 16);
-    // The Windows icon file holds the same pixels (transparent where the picture is).
-    const QImage ico(QStringLiteral(KELVANE_DATA_DIR "/kelvane.ico"));
-    ASSERT_EQ(ico.size(), QSize(48, 48)) << "Qt's ico reader missing or the file broken";
-    EXPECT_EQ(DifferingPixels(ico, picture), 0);
 
     ui::InstallApplicationIcon();
     for (const QWidget* window : {static_cast<const QWidget*>(form.get()), static_cast<const QWidget*>(about.get())}) {

@@ -3,6 +3,7 @@
 // send before anything goes.
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -63,6 +64,16 @@ TEST(SendDialog, TheDeviceNumberIsRewrittenOnlyWhenAskedAndOnlyWhereItFits) {
         EXPECT_EQ(dump[0][2], 0x10) << "the loaded message itself stays";
         ui::SetMessageDisplay(nullptr);
     }
+}
+
+// Without an open port the dialog names "no port" as the main window's port list does.
+TEST(SendDialog, WithoutAPortSaysNoneAsThePortListDoes) {
+    const std::vector<Bytes> dump{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}};
+    ui::SendSetup setup;
+    for (const Bytes& m : dump) setup.messageSizes.push_back(m.size());
+    setup.message = [&](int k) { return dump[static_cast<std::size_t>(k)]; };
+    ui::TSend dialog(nullptr, 1.0, setup);
+    EXPECT_TRUE(dialog.lblPort->text().startsWith(QStringLiteral("(None) "))) << dialog.lblPort->text().toStdString();
 }
 
 }  // namespace

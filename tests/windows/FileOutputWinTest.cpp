@@ -104,6 +104,11 @@ TEST_F(WinFileOutput, CreationFailuresCarryTheSystemsCode) {
     wintest::WriteWholeFile(held, {0x01});
     const wintest::HeldFile holder(held, GENERIC_READ, 0);
     ASSERT_TRUE(holder.IsOpen());
+    // A writer that lets others write too, as a save written in place held it before.
+    const auto written = dir.File("written.mid");
+    wintest::WriteWholeFile(written, {0x02});
+    const wintest::HeldFile writer(written, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(writer.IsOpen());
     const std::string withNul = Utf8(dir.File("a.mid")) + std::string(1, '\0') + "b";
     struct Case {
         const char* what;
@@ -115,6 +120,7 @@ TEST_F(WinFileOutput, CreationFailuresCarryTheSystemsCode) {
         {"missing folder", Utf8(dir.File("no folder") / "x.mid"), 3, "不正なファイル名です"},
         {"an existing folder", Utf8(dir.Path()), 5, "ファイルへのアクセスが拒否されました"},
         {"held elsewhere without sharing", Utf8(held), ERROR_SHARING_VIOLATION, "I/O エラー (32)"},
+        {"written by another save or program", Utf8(written), ERROR_SHARING_VIOLATION, "I/O エラー (32)"},
         {"a NUL inside the name", withNul, 3, "不正なファイル名です"},
         {"invalid UTF-8", Utf8(dir.Path()) + "\\bad\xFF.mid", ERROR_NO_UNICODE_TRANSLATION, "I/O エラー (1113)"},
     };

@@ -1,5 +1,7 @@
-// The resources compiled from src/app/kelvane.rc, read back from this very program the way
-// Explorer reads them from kelvane.exe: the version record and the icon.
+// The resources compiled from src/common/kelvane.rc, read back from this very program the way
+// Explorer reads them from kelvane.exe: the version record. The icon and the manifest of the built
+// programs are read off the files themselves (exe-resources-check): Wine takes every program as
+// aware of each monitor's scale, manifest or not, so the process could not tell.
 
 #include <gtest/gtest.h>
 
@@ -54,38 +56,6 @@ TEST(VersionResource, CarriesTheProjectsVersionAndName) {
     EXPECT_EQ(StringValue(record, L"ProductVersion"), L"" KELVANE_VERSION_TEXT);
     EXPECT_EQ(StringValue(record, L"FileVersion"), L"" KELVANE_VERSION);
     EXPECT_EQ(StringValue(record, L"OriginalFilename"), L"kelvane.exe");
-}
-
-// Explorer takes an executable's first icon group; its one image must be the 48 x 48,
-// 16-colour picture.
-TEST(IconResource, IsOneImageOf48By48In16Colours) {
-#pragma pack(push, 2)
-    struct GroupEntry {
-        BYTE width, height, colourCount, reserved;
-        WORD planes, bitCount;
-        DWORD bytesInRes;
-        WORD id;
-    };
-    struct GroupHeader {
-        WORD reserved, type, count;
-        GroupEntry entries[1];
-    };
-#pragma pack(pop)
-    const HRSRC found = ::FindResourceA(nullptr, "IDI_ICON1", RT_GROUP_ICON);
-    ASSERT_NE(found, nullptr) << "no icon group IDI_ICON1";
-    const auto* group = static_cast<const GroupHeader*>(::LockResource(::LoadResource(nullptr, found)));
-    ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->type, 1);
-    ASSERT_EQ(group->count, 1);
-    const GroupEntry& image = group->entries[0];
-    EXPECT_EQ(image.width, 48);
-    EXPECT_EQ(image.height, 48);
-    EXPECT_EQ(image.colourCount, 16);
-    EXPECT_EQ(image.bitCount, 4);
-
-    const HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), L"IDI_ICON1", IMAGE_ICON, 48, 48, 0));
-    ASSERT_NE(icon, nullptr);
-    ::DestroyIcon(icon);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakeWinMm.h"
 #include "Messages.h"
 #include "midi/winmm/WinMmInput.h"
 
@@ -22,138 +23,7 @@ namespace {
 using testsupport::Bytes;
 using namespace std::chrono_literals;
 
-class FakeInDriver final : public midi::WinMmInApi {
-public:
-    static inline const HMIDIIN Handle = reinterpret_cast<HMIDIIN>(0x4321);
-
-    std::vector<std::string> names{"Keys"};
-    MMRESULT openResult = MMSYSERR_NOERROR;
-
-    // What a device sends: long bytes go into buffers (a buffer is handed back when it is full
-    // or the item ends, as drivers do at an F7); a short item is one MIM_DATA.
-    struct Item {
-        Bytes bytes;
-        bool isShort = false;
-    };
-
-    void Play(const std::vector<Item>& items) {
-        for (const Item& item : items) {
-            if (item.isShort) {
-                DWORD packed = 0;
-                for (std::size_t i = 0; i < item.bytes.size(); ++i) packed |= DWORD{item.bytes[i]} << (8 * i);
-                callback_(Handle, MIM_DATA, instance_, packed, 0);
-                continue;
-            }
-            std::size_t at = 0;
-            while (at < item.bytes.size()) {
-                MIDIHDR* header = TakeBuffer();
-                ASSERT_NE(header, nullptr) << "no buffer came back within the bound";
-                const std::size_t count = std::min<std::size_t>(header->dwBufferLength, item.bytes.size() - at);
-                std::memcpy(header->lpData, item.bytes.data() + at, count);
-                header->dwBytesRecorded = static_cast<DWORD>(count);
-                at += count;
-                header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-                callback_(Handle, MIM_LONGDATA, instance_, reinterpret_cast<DWORD_PTR>(header), 0);
-            }
-        }
-    }
-
-    std::vector<std::string> Log() {
-        std::lock_guard lock(mutex_);
-        return log_;
-    }
-    int adds = 0;  // guarded by mutex_
-
-    UINT GetNumDevs() override { return static_cast<UINT>(names.size()); }
-    MMRESULT GetDevCaps(UINT_PTR device, MIDIINCAPSA* caps, UINT) override {
-        if (device >= names.size()) return MMSYSERR_BADDEVICEID;
-        std::memset(caps, 0, sizeof *caps);
-        std::memcpy(caps->szPname, names[device].data(), std::min(names[device].size(), sizeof caps->szPname));
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Open(HMIDIIN* handle, UINT device, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) override {
-        Note("midiInOpen " + std::to_string(device) + " flags " + std::to_string(flags));
-        if (device >= names.size()) return MMSYSERR_BADDEVICEID;
-        if (openResult != MMSYSERR_NOERROR) return openResult;
-        callback_ = reinterpret_cast<decltype(callback_)>(callback);
-        instance_ = instance;
-        *handle = Handle;
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Close(HMIDIIN) override {
-        Note("midiInClose");
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Start(HMIDIIN) override {
-        Note("midiInStart");
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Stop(HMIDIIN) override {
-        Note("midiInStop");
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Reset(HMIDIIN) override {
-        std::deque<MIDIHDR*> back;
-        {
-            std::lock_guard lock(mutex_);
-            log_.push_back("midiInReset");
-            back.swap(queue_);
-        }
-        for (MIDIHDR* header : back) {
-            header->dwBytesRecorded = 0;
-            header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-            callback_(Handle, MIM_LONGDATA, instance_, reinterpret_cast<DWORD_PTR>(header), 0);
-        }
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT PrepareHeader(HMIDIIN, MIDIHDR* header, UINT) override {
-        header->dwFlags |= MHDR_PREPARED;
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT UnprepareHeader(HMIDIIN, MIDIHDR* header, UINT) override {
-        std::lock_guard lock(mutex_);
-        if (std::find(queue_.begin(), queue_.end(), header) != queue_.end()) {
-            log_.push_back("midiInUnprepareHeader of a queued buffer");
-            return MIDIERR_STILLPLAYING;
-        }
-        ++unprepared_;
-        if (unprepared_ == midi::InputBufferCount) log_.push_back("all buffers unprepared");
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT AddBuffer(HMIDIIN, MIDIHDR* header, UINT) override {
-        std::lock_guard lock(mutex_);
-        ++adds;
-        header->dwFlags |= MHDR_INQUEUE;
-        queue_.push_back(header);
-        changed_.notify_all();
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT GetErrorText(MMRESULT, char* text, UINT textBytes) override {
-        std::snprintf(text, textBytes, "stand-in error");
-        return MMSYSERR_NOERROR;
-    }
-
-private:
-    void Note(const std::string& line) {
-        std::lock_guard lock(mutex_);
-        log_.push_back(line);
-    }
-    MIDIHDR* TakeBuffer() {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, 30s, [&] { return !queue_.empty(); })) return nullptr;
-        MIDIHDR* header = queue_.front();
-        queue_.pop_front();
-        return header;
-    }
-
-    void(CALLBACK* callback_)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) = nullptr;
-    DWORD_PTR instance_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<MIDIHDR*> queue_;
-    std::size_t unprepared_ = 0;
-    std::vector<std::string> log_;
-};
+using wintest::FakeInDriver;
 
 struct Collected {
     std::mutex mutex;

@@ -1,6 +1,7 @@
 #pragma once
 // The application icon: one 48 x 48 picture in 16 colours (data/kelvane.png, drawn by
-// data/make_pictures.py), compiled into the program.
+// data/make_pictures.py), compiled into the program; on Windows the program's icon resource
+// (data/kelvane.ico, the same design at five sizes in 32-bit colour) where the program has it.
 
 #include <QIcon>
 
